@@ -1,0 +1,194 @@
+#pragma once
+
+// The client's shared working state: the records of gaps and rules, the settings flags, the three
+// process-wide registries and the mutexes that guard them.
+//
+// Locking, as this codebase does it:
+// - Each registry (g_GapInfoList, g_SendPathList, g_RecvPathList) carries its own lock. Writers
+//   (the GUI thread) and walkers (every other thread) go through it: a walker takes a snapshot()
+//   (an implicitly shared copy of the pointer list, O(1)) and walks that without any lock held.
+//   Records are never freed while listed, and stay allocated once unlisted, so a pointer from a
+//   snapshot stays valid.
+// - Flags and counters that several threads touch are std::atomic, so that accesses the design
+//   makes "without a lock" are still race-free.
+// - QString/QList fields of a record are guarded by the mutex named beside them. g_Mutex guards
+//   the path arrays (sendPaths, recvPaths) and their counts' meaning: read them under g_Mutex.
+// - No lock is held across a network wait, a sleep or a signal emission.
+// - Lock order where two are nested: statusMutex before sendTaskMutex; g_Mutex is never nested.
+
+#include <QList>
+#include <QMap>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+
+#include <atomic>
+#include <cstring>
+
+constexpr int kHostIPSize = 46;     // longest IPv6 text plus terminator
+constexpr int kUserNameSize = 20;   // 19 characters plus terminator
+constexpr int kPathIDSize = 40;     // rule key
+constexpr int kMaxPathsPerGap = 100;
+
+struct _GAP_SEND_PATH {
+    QString pathID;
+    QString toUser;
+    qint32 level = 0;
+};
+
+struct _GAP_RECV_PATH {
+    QString pathID;
+    QString fromUser;
+};
+
+// One gap the user is logged in to.
+struct _VKGAPIP_CONF {
+    char HostIP[kHostIPSize] = {};
+    char LoginUserName[kUserNameSize] = {};
+    char LoginPswd[kUserNameSize] = {};   // clear text; scrambled only when stored or sent
+    std::atomic<qint32> sendPathCount{0};
+    std::atomic<qint32> recvPathCount{0};
+    std::atomic<qint32> rightLevel{0};
+    std::atomic<qint32> connectTime{0};
+    std::atomic<qint32> heartOk{0};
+    std::atomic<qint32> connState{0};    // -1 connecting, 0 not connected or refused, 1 connected
+    std::atomic<qint32> busyCount{0};
+    std::atomic<qint32> sendFileNum{0};
+    std::atomic<qint32> recvFileNum{0};
+    std::atomic<bool> isLogin{false};
+    std::atomic<bool> hasSendPath{false};
+    std::atomic<bool> confGetted{false};
+    std::atomic<bool> restart{false};
+    std::atomic<qint64> sendBytes{0};
+    std::atomic<qint64> recvBytes{0};
+    QString localIP;                      // written by the login in the GUI thread
+    QString hostIPStr;                    // set at creation, read-only afterwards
+    _GAP_SEND_PATH sendPaths[kMaxPathsPerGap];   // g_Mutex
+    _GAP_RECV_PATH recvPaths[kMaxPathsPerGap];   // g_Mutex
+    QList<QString> refusedSuffixes;       // sendTaskMutex
+    QList<QString> flaggedDigests;        // sendTaskMutex
+
+    // Zeroes every counter, flag and state field from sendPathCount to recvBytes.
+    void resetState();
+};
+
+// One file found by the scanner.
+struct _FINDFILEINFO {
+    QString filePath;
+    QString suffix;
+    QString createdTime;
+    qint64 size = 0;
+
+    QString fileKey() const { return filePath + createdTime; }
+};
+
+// One send rule: a local directory whose files go through one gap to one receiving user.
+struct _SENDPATH_LISTDATA {
+    char SendPathID[kPathIDSize] = {};
+    char GapIP[kHostIPSize] = {};
+    char ToUser[kUserNameSize] = {};
+    char FromUser[kUserNameSize] = {};
+    std::atomic<qint32> RecviverLevel{0};
+    std::atomic<qint32> sendState{0};    // 0 sending, 1 fault, 2 searching, 3 gap unreachable
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> scanStarted{false};
+    QString SendPath;
+    QString statusText = QStringLiteral("发送未启动");   // statusMutex
+    _VKGAPIP_CONF *gapConf = nullptr;
+    QHash<QString, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
+    QMap<QString, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
+};
+
+// One receive rule: a local directory that files of one rule key from one gap are written into.
+struct _RECVPATH_LISTDATA {
+    QString RecvPath;
+    QString statusText;                   // statusMutex
+    std::atomic<qint32> useCount{0};      // changed under recvWorkMutex
+    char RecvPathID[kPathIDSize] = {};
+    char GapIP[kHostIPSize] = {};
+    char FromUser[kUserNameSize] = {};
+};
+
+struct _SYS_BASE_CONF {
+    std::atomic<bool> ifDelSendFile{false};   // true keeps sent files
+    std::atomic<bool> isForceVisit{false};
+    std::atomic<bool> keyFlag{false};
+    std::atomic<bool> ifFullScreen{false};
+};
+
+// A registry: a list of heap records whose changes are safe against concurrent walks.
+template <typename T>
+class Registry
+{
+public:
+    QList<T *> snapshot() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_list;
+    }
+    void append(T *record)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_list.append(record);
+    }
+    // Unlists a record; the record itself stays allocated.
+    bool removeOne(T *record)
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_list.removeOne(record);
+    }
+    void removeAt(int index)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (index >= 0 && index < m_list.size())
+            m_list.removeAt(index);
+    }
+    void replace(int index, T *record)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (index >= 0 && index < m_list.size())
+            m_list[index] = record;
+    }
+    T *value(int index) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_list.value(index, nullptr);
+    }
+    T *first() const { return value(0); }
+    int size() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_list.size();
+    }
+    bool isEmpty() const { return size() == 0; }
+    int indexOf(T *record) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_list.indexOf(record);
+    }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_list.clear();
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<T *> m_list;
+};
+
+extern Registry<_VKGAPIP_CONF> g_GapInfoList;
+extern Registry<_SENDPATH_LISTDATA> g_SendPathList;
+extern Registry<_RECVPATH_LISTDATA> g_RecvPathList;
+extern _SYS_BASE_CONF g_sysbaseconf;
+
+extern QMutex g_Mutex;
+extern QMutex g_MainMutex;
+extern QMutex g_SockMutex;
+extern QMutex sendTaskMutex;
+extern QMutex recvWorkMutex;
+extern QMutex statusMutex;
+
+// Copies Latin-1 text into a fixed field, always leaving a terminator; returns false if cut.
+bool copyToField(char *field, int fieldSize, const QByteArray &text);

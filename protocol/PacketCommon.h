@@ -1,0 +1,43 @@
+#pragma once
+
+// Framing shared by the control and the file-transfer protocols: every packet is exactly 1460
+// bytes, integers are little-endian on the wire whatever the host (Qt's *_le storage types), text
+// fields are NUL-terminated inside fixed widths, and every uncovered byte is zero.
+
+#include <QtEndian>
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+
+constexpr int kPacketSize = 1460;
+
+// Packet records are built zero-filled; a packet is sent as exactly kPacketSize bytes.
+template <typename Packet>
+void zeroPacket(Packet &p)
+{
+    static_assert(std::is_trivially_copyable<Packet>::value, "packets are plain bytes");
+    std::memset(static_cast<void *>(&p), 0, sizeof(Packet));
+}
+
+// The type of any packet: its first 8 bytes, little-endian.
+inline quint64 packetType(const char *packet)
+{
+    return qFromLittleEndian<quint64>(packet);
+}
+
+// Length of a NUL-terminated text inside a fixed field; a field without terminator counts whole.
+inline int fieldLength(const char *field, int size)
+{
+    const void *nul = std::memchr(field, 0, size_t(size));
+    return nul ? int(static_cast<const char *>(nul) - field) : size;
+}
+
+inline QByteArray fieldBytes(const char *field, int size)
+{
+    return QByteArray(field, fieldLength(field, size));
+}
+
+#define PACKET_LAYOUT(Type, member, offset) \
+    static_assert(offsetof(Type, member) == (offset), #Type "." #member " must be at " #offset)

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, tests, demo and screenshots need.
+# Idempotent: packages already present are skipped, and apt-get update runs at most once.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5svg5 qttools5-dev-tools
+  libsqlite3-dev sqlite3
+  xvfb xauth x11-utils imagemagick
+  fonts-noto-cjk fonts-wqy-microhei
+  iproute2 procps psmisc python3 time
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

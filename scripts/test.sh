@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test: once normally (warnings as errors), once under ASan+UBSan, and the
+# threaded tests once more under ThreadSanitizer. Ends with CTest's own summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+root=$PWD
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+
+build() {   # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DWERROR=ON "$@" > "$dir.cmake.log" 2>&1 || { cat "$dir.cmake.log"; exit 1; }
+  ninja -C "$dir" -j "$jobs"
+}
+
+mkdir -p build
+build build/test-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread
+(cd build/test-tsan && ctest --output-on-failure -j "$jobs" -L threaded)
+
+build build/test-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
+(cd build/test-asan && ctest --output-on-failure -j "$jobs")
+
+build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cd build/test && ctest --output-on-failure -j "$jobs"

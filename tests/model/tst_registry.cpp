@@ -1,0 +1,61 @@
+#include "model/GlobalData.h"
+
+#include <QtTest>
+#include <QThread>
+
+class TestRegistry : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fieldsHoldFullIpv6Text()
+    {
+        _VKGAPIP_CONF gap;
+        const QByteArray ipv6 = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+        QCOMPARE(ipv6.size(), 39);
+        QVERIFY(copyToField(gap.HostIP, kHostIPSize, ipv6));
+        QCOMPARE(QByteArray(gap.HostIP), ipv6);
+        QVERIFY(!copyToField(gap.LoginUserName, kUserNameSize, QByteArray(25, 'u')));
+        QCOMPARE(qstrlen(gap.LoginUserName), 19u);
+    }
+
+    void unlistedRecordStaysValid()
+    {
+        Registry<_SENDPATH_LISTDATA> list;
+        auto *rule = new _SENDPATH_LISTDATA;
+        list.append(rule);
+        const QList<_SENDPATH_LISTDATA *> walk = list.snapshot();
+        QVERIFY(list.removeOne(rule));
+        QCOMPARE(list.size(), 0);
+        QCOMPARE(walk.first()->statusText, QStringLiteral("发送未启动"));
+        delete rule;
+    }
+
+    void walksRaceFreeAgainstChanges()
+    {
+        Registry<_RECVPATH_LISTDATA> list;
+        QList<_RECVPATH_LISTDATA *> owned;
+        for (int i = 0; i < 64; ++i)
+            owned.append(new _RECVPATH_LISTDATA);
+        std::atomic<bool> done{false};
+        QThread *walker = QThread::create([&] {
+            while (!done) {
+                for (_RECVPATH_LISTDATA *r : list.snapshot())
+                    r->useCount.fetch_add(1);
+            }
+        });
+        walker->start();
+        for (int round = 0; round < 200; ++round) {
+            for (auto *r : owned)
+                list.append(r);
+            while (!list.isEmpty())
+                list.removeAt(0);
+        }
+        done = true;
+        walker->wait();
+        delete walker;
+        qDeleteAll(owned);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "tst_registry.moc"
