@@ -19,12 +19,16 @@ public:
     static bool DeleteFileOrFolder(const QString &path);
     static _VKGAPIP_CONF *findVkgapinfo(const QString &address);
 
-    // The password codec works in place on a NUL-terminated buffer of at least kCodecBufferSize
-    // bytes; text beyond kCodecMaxLength characters is cut, never written past the buffer.
+    // The password codec works in place on the text up to its terminator, at most
+    // kCodecMaxLength characters: a longer text is cut there (its buffer must then be
+    // kCodecBufferSize bytes), and nothing is read or written past the terminator otherwise.
+    // A password with a character that would scramble to NUL cannot be carried: crypPasswd
+    // leaves it empty. canScramble tells beforehand whether a password survives the round trip.
     static constexpr int kCodecBufferSize = 20;
     static constexpr int kCodecMaxLength = 19;
     static char *crypPasswd(char *passwd);
     static char *deCrypPasswd(char *passwd);
+    static bool canScramble(const QByteArray &passwd);
 
     // Merges one configuration-data packet into a gap record and the send rules.
     static void DealWithConfData(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA *pkt);
