@@ -180,7 +180,7 @@ char *BaseFunction::crypPasswd(char *passwd)
         // A byte that wrapped to NUL would end the scrambled text early, and the shorter text
         // would restore to a different password. Such a password cannot be carried: it is
         // stored and sent as empty, so it fails visibly instead of silently becoming another.
-        qWarning() << "password holds a character the codec cannot carry; it is left empty";
+        qWarning() << "a character of this text cannot be scrambled; the text is left empty";
         std::memset(passwd, 0, size_t(n) + 1);
         return passwd;
     }

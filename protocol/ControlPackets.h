@@ -5,6 +5,10 @@
 
 #include "protocol/PacketCommon.h"
 
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
 enum ControlPacketType : quint64 {
     kTypeRulesRequest = 7,
     kTypeConfData = 8,
@@ -101,3 +105,39 @@ static_assert(sizeof(key_info) == kPacketSize, "key information size");
 PACKET_LAYOUT(key_info, length, 8);
 PACKET_LAYOUT(key_info, flag, 16);
 PACKET_LAYOUT(key_info, name, 24);
+
+// Building and reading control packets. Every packet is built zero-filled; texts are copied up to
+// their terminator and cut to their field with a terminator kept.
+
+struct ConfSendEntry {
+    QByteArray user;     // the receiving user
+    QByteArray pathID;
+    qint32 level = 0;    // the receiving user's security level
+};
+
+struct ConfRecvEntry {
+    QByteArray user;     // the sending user
+    QByteArray pathID;
+};
+
+// Login request: user name and password scrambled with the password codec, the address plain.
+_PACKET_LOGIN buildLoginRequest(const QByteArray &userName, const QByteArray &password,
+                                const QByteArray &hostIP);
+// Rules, key and logout requests carry the plain user name.
+_PACKET_USER_REQUEST buildUserRequest(quint64 type, const QByteArray &userName);
+_PACKET_LOGIN_RESPONSE buildLoginResponse(qint32 code, qint32 rightLevel);
+// Send entries first, then receive entries, kConfEntriesPerPacket in all: entries beyond that are
+// not carried, and the counts say what the packet holds.
+_PACKET_CONF_DATA buildConfData(const QVector<ConfSendEntry> &sends,
+                                const QVector<ConfRecvEntry> &recvs);
+key_info buildKeyInfo(quint64 length, bool flag, const QByteArray &name);
+
+// The entries a configuration-data packet carries, read as a receiver does: at most
+// kConfEntriesPerPacket in all, the receive entries right behind all send entries.
+QVector<ConfSendEntry> readConfSendEntries(const _PACKET_CONF_DATA &pkt);
+QVector<ConfRecvEntry> readConfRecvEntries(const _PACKET_CONF_DATA &pkt);
+
+// The key data length as the client counts it: the low 32 bits, signed.
+qint32 keyDataLength(const key_info &info);
+// The key file name (UTF-8); false when the field holds no terminator.
+bool readKeyFileName(const key_info &info, QString *name);

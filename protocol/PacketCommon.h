@@ -39,5 +39,35 @@ inline QByteArray fieldBytes(const char *field, int size)
     return QByteArray(field, fieldLength(field, size));
 }
 
+// Writes text into a fixed field up to its first NUL and at most size - 1 bytes, zeroing the rest
+// of the field; returns false if the text had to be cut.
+inline bool putField(char *field, int size, const QByteArray &text)
+{
+    std::memset(field, 0, size_t(size));
+    const int length = fieldLength(text.constData(), text.size());
+    const int kept = qMin(length, size - 1);
+    std::memcpy(field, text.constData(), size_t(kept));
+    return kept == text.size();
+}
+
+// The bytes of a packet as sent: always kPacketSize.
+template <typename Packet>
+QByteArray packetBytes(const Packet &p)
+{
+    static_assert(sizeof(Packet) == kPacketSize, "packets are sent whole");
+    return QByteArray(reinterpret_cast<const char *>(&p), kPacketSize);
+}
+
+// A packet record from received bytes: what arrived is copied, the rest stays zero.
+template <typename Packet>
+Packet packetFrom(const QByteArray &bytes)
+{
+    Packet p;
+    zeroPacket(p);
+    std::memcpy(static_cast<void *>(&p), bytes.constData(),
+                size_t(qMin(bytes.size(), int(sizeof(Packet)))));
+    return p;
+}
+
 #define PACKET_LAYOUT(Type, member, offset) \
     static_assert(offsetof(Type, member) == (offset), #Type "." #member " must be at " #offset)

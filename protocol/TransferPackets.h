@@ -5,6 +5,11 @@
 
 #include "protocol/PacketCommon.h"
 
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
 constexpr int kPayloadSize = 1444;          // content bytes in one data packet
 constexpr int kBurstPackets = 100;          // data packets per write
 constexpr int kStagingCapacity = kBurstPackets * kPayloadSize;   // 144400
@@ -99,3 +104,36 @@ PACKET_LAYOUT(_PACKET_META_RESPONSE, md5, 1164);
 PACKET_LAYOUT(_PACKET_META_RESPONSE, reserved, 1196);
 
 static_assert(sizeof(_PACKET_TRANSFER_REPLY) == kPacketSize, "reply size");
+
+// Building and reading transfer packets. Every packet is built zero-filled.
+
+// The descriptor of one file, or nothing when a text does not fit its field with its terminator
+// (a cut path or name would deliver the file under another name) or the digest is not 32
+// characters. The local address loses any "%" scope suffix.
+std::optional<_PACKET_FILE_DISCRIBE>
+buildDescriptor(qint64 fileSize, const QString &localAddress, const QByteArray &sendPathID,
+                const QString &relativePath, const QByteArray &fromUser, const QByteArray &toUser,
+                const QByteArray &md5);
+// An address text without its scope suffix: everything from the last "%" on is removed.
+QString addressWithoutScope(const QString &address);
+// A file's path relative to its send directory: the directory and one separator are cut from the
+// front, only the directory when its text already ends with a separator.
+QString relativeSendPath(const QString &filePath, const QString &sendDir);
+
+// A data packet carrying the kPayloadSize bytes at payload.
+_PACKET_FILE_DATA buildDataPacket(const char *payload);
+// The file end carrying the last length bytes (0 to kPayloadSize - 1) at tail.
+_PACKET_FILE_END buildFileEnd(const char *tail, int length);
+// The tail length of a received file end, or -1 when it lies outside 0 to kPayloadSize - 1.
+int readTailLength(const _PACKET_FILE_END &end);
+// A file of fileSize bytes travels as dataPacketCount data packets and a file end with
+// tailLength bytes.
+qint64 dataPacketCount(qint64 fileSize);
+int tailLength(qint64 fileSize);
+
+// The answer to a descriptor: kTypeMetaAccepted copies the descriptor's fields, any other type
+// carries only the type.
+_PACKET_META_RESPONSE buildMetaResponse(const _PACKET_FILE_DISCRIBE &descriptor, quint64 type);
+_PACKET_TRANSFER_REPLY buildReply(quint64 type);
+// Whether a received answer is a whole packet whose 8-byte type is exactly type.
+bool hasType(const QByteArray &answer, quint64 type);
