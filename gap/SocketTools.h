@@ -15,6 +15,17 @@ public:
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kIoTimeoutMs = 30000;
 
+    // Results of connectToGapHost besides the gap's own refusal codes.
+    static constexpr int kResultOk = 0;
+    static constexpr int kResultNoConnection = 1;
+    static constexpr int kResultExchangeFailed = -1;
+    static constexpr int kResultNoRules = 3;
+
+    // Results of recvConfInfo.
+    static constexpr int kRulesFailed = 0;
+    static constexpr int kRulesReceived = 1;
+    static constexpr int kRulesNone = 2;
+
     SocketTools();
 
     // 0 connected, 1 not connected within kConnectTimeoutMs.
@@ -29,6 +40,12 @@ public:
     int disconnectFromGap();
 
 private:
+    int loginExchange(_VKGAPIP_CONF *gap);
+    int fetchRules(_VKGAPIP_CONF *gap, bool restartOnEntry);
+    void heartBeatGap(_VKGAPIP_CONF *gap);
+    void refreshRules(_VKGAPIP_CONF *gap);
+    static void releaseGap(_VKGAPIP_CONF *gap);
+
     quint16 port;
     QTcpSocket socket;
 };
