@@ -30,6 +30,27 @@ private slots:
         delete rule;
     }
 
+    // Contended registry mutexes must be visible to ThreadSanitizer (this runs under it in CI).
+    void contendedLockOrdersWrites()
+    {
+        long counter = 0;
+        auto work = [&] {
+            for (int i = 0; i < 200000; ++i) {
+                QMutexLocker lock(&g_Mutex);
+                ++counter;
+            }
+        };
+        QThread *a = QThread::create(work);
+        QThread *b = QThread::create(work);
+        a->start();
+        b->start();
+        QVERIFY(a->wait(60000));
+        QVERIFY(b->wait(60000));
+        delete a;
+        delete b;
+        QCOMPARE(counter, 400000L);
+    }
+
     void walksRaceFreeAgainstChanges()
     {
         Registry<_RECVPATH_LISTDATA> list;
