@@ -22,8 +22,8 @@ struct DlogApi {
 };
 
 // The explicit choice, else the copy installed beside the program, else whatever the dynamic
-// loader finds by name.
-QString libraryToLoad()
+// loader finds by name. The note says where the default search looked, for the warning.
+QString libraryToLoad(QString *note)
 {
     const QString chosen = qEnvironmentVariable(kLibraryVariable);
     if (!chosen.isEmpty())
@@ -32,16 +32,18 @@ QString libraryToLoad()
         const QString beside = QCoreApplication::applicationDirPath() + '/' + kLibraryFile;
         if (QFileInfo::exists(beside))
             return beside;
+        *note = QStringLiteral("(no %1, nor %2 set)").arg(beside, kLibraryVariable);
     }
     return kLibraryName;
 }
 
 DlogApi load()
 {
+    QString note;
     // Not unloaded when this object goes: QLibrary keeps the library loaded for the process.
-    QLibrary library(libraryToLoad());
+    QLibrary library(libraryToLoad(&note));
     if (!library.load()) {
-        qWarning().noquote() << "audit log is off:" << library.errorString();
+        qWarning().noquote() << "audit log is off:" << library.errorString() << note;
         return {};
     }
     DlogApi api;
