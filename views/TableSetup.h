@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QStringList>
+
+class QTableWidget;
+class QTableWidgetItem;
+class QTreeWidget;
+class QWidget;
+
+// Small helpers shared by the pages of the main window.
+namespace TableSetup {
+
+// The rule and gap lists show a fixed number of rows; later entries have none.
+constexpr int kFixedRows = 16;
+
+// A read-only table of kFixedRows whole-row-selected rows under the given headers, laid out to fill
+// the page.
+QTableWidget *addFixedTable(QWidget *page, const QStringList &headers);
+// A read-only tree of transfer rows under the given headers, laid out to fill the page.
+QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers);
+QTableWidgetItem *centredItem(const QString &text);
+// The eight column headers of a transfer row.
+QStringList transferHeaders();
+
+} // namespace TableSetup
