@@ -1,0 +1,146 @@
+#include "chrome/WidgetPrompt.h"
+#include "model/Prompt.h"
+
+#include <QPushButton>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// What the box looked like when it was on screen.
+struct SeenBox {
+    bool seen = false;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget *parent = nullptr;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+};
+
+// Plays the user: waits in the GUI thread for the modal message box, notes it and presses a button.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton press)
+        : m_press(press)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+        m_timer.start(10);
+    }
+    SeenBox seen;
+
+private:
+    void poll()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || seen.seen)
+            return;
+        seen.seen = true;
+        seen.icon = box->icon();
+        seen.parent = box->parentWidget();
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.buttons = box->standardButtons();
+        seen.defaultButton = box->standardButton(box->defaultButton());
+        box->button(m_press)->click();
+    }
+
+    QMessageBox::StandardButton m_press;
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestWidgetPrompt : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installWidgetPrompt(); }
+
+    void showsTheRequestedBox_data()
+    {
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("defaultButton");
+        QTest::addColumn<int>("press");
+        QTest::addColumn<bool>("withParent");
+        QTest::addColumn<bool>("fromWorker");
+
+        const int yes = PromptRequest::Yes, no = PromptRequest::No;
+        QTest::newRow("error from the GUI thread")
+            << int(PromptRequest::Critical) << yes << 0 << yes << false << false;
+        QTest::newRow("error from a worker")
+            << int(PromptRequest::Critical) << yes << 0 << yes << false << true;
+        QTest::newRow("question answered No, parented")
+            << int(PromptRequest::Question) << (yes | no) << 0 << no << true << false;
+        QTest::newRow("question from a worker, default No")
+            << int(PromptRequest::Question) << (yes | no) << no << yes << false << true;
+        QTest::newRow("information")
+            << int(PromptRequest::Information) << int(PromptRequest::Ok) << 0
+            << int(PromptRequest::Ok) << true << false;
+        QTest::newRow("warning from a worker")
+            << int(PromptRequest::Warning) << yes << yes << yes << false << true;
+    }
+
+    void showsTheRequestedBox()
+    {
+        QFETCH(int, icon);
+        QFETCH(int, buttons);
+        QFETCH(int, defaultButton);
+        QFETCH(int, press);
+        QFETCH(bool, withParent);
+        QFETCH(bool, fromWorker);
+
+        QWidget parent;
+        PromptRequest request;
+        request.icon = PromptRequest::Icon(icon);
+        request.parent = withParent ? &parent : nullptr;
+        request.title = QStringLiteral("关闭提示 ");
+        request.text = QStringLiteral("确认关闭?");
+        request.buttons = buttons;
+        request.defaultButton = defaultButton;
+
+        BoxAnswerer answerer{QMessageBox::StandardButton(press)};
+        int answer = -1;
+        if (fromWorker) {
+            std::unique_ptr<QThread> worker(
+                QThread::create([&] { answer = Prompt::show(request); }));
+            worker->start();
+            QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
+            worker->wait();
+        } else {
+            answer = Prompt::show(request);
+        }
+
+        const SeenBox &seen = answerer.seen;
+        QVERIFY(seen.seen);
+        QCOMPARE(answer, press);
+        const QMessageBox::Icon icons[] = {QMessageBox::Critical, QMessageBox::Question,
+                                           QMessageBox::Information, QMessageBox::Warning};
+        QCOMPARE(seen.icon, icons[icon]);
+        QCOMPARE(seen.parent, withParent ? &parent : nullptr);
+        QCOMPARE(seen.title, request.title);
+        QCOMPARE(seen.text, request.text);
+        QCOMPARE(int(seen.buttons), buttons);
+        if (defaultButton != PromptRequest::NoButton)
+            QCOMPARE(int(seen.defaultButton), defaultButton);
+    }
+
+    void errorIsTheClientsErrorBox()
+    {
+        BoxAnswerer answerer{QMessageBox::Yes};
+        QCOMPARE(Prompt::error(QStringLiteral("无效的ip地址")), int(PromptRequest::Yes));
+        QCOMPARE(answerer.seen.icon, QMessageBox::Critical);
+        QCOMPARE(answerer.seen.parent, nullptr);
+        QCOMPARE(answerer.seen.title, QStringLiteral("error"));
+        QCOMPARE(answerer.seen.text, QStringLiteral("无效的ip地址"));
+        QCOMPARE(answerer.seen.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    }
+};
+
+QTEST_MAIN(TestWidgetPrompt)
+#include "tst_widgetprompt.moc"
