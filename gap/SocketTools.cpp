@@ -58,6 +58,19 @@ _PACKET_USER_REQUEST userRequestFor(ControlPacketType type, const _VKGAPIP_CONF 
     return buildUserRequest(type, textOf(gap->LoginUserName, kUserNameSize));
 }
 
+int refusalResult(qint32 code)
+{
+    switch (code) {
+    case SocketTools::kResultOk:
+    case SocketTools::kResultNoConnection:
+    case SocketTools::kResultExchangeFailed:
+    case SocketTools::kResultNoRules:
+        return SocketTools::kResultRefused;
+    default:
+        return code;
+    }
+}
+
 // The record after a refused login or a login without rules: not connected, no paths, and the
 // next login is a restart.
 void markRefused(_VKGAPIP_CONF *gap, bool loginRefused)
@@ -193,7 +206,7 @@ int SocketTools::loginExchange(_VKGAPIP_CONF *gap)
     socket.close();
     if (code != kLoginAccepted) {
         markRefused(gap, true);
-        return code;
+        return refusalResult(code);
     }
     const qint32 level = response.rightLevel;
     qWarning().noquote() << "type=" << quint64(response.type) << "response=" << code

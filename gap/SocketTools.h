@@ -20,6 +20,9 @@ public:
     static constexpr int kResultNoConnection = 1;
     static constexpr int kResultExchangeFailed = -1;
     static constexpr int kResultNoRules = 3;
+    // A refusal whose code would read as one of the results above (a refusal with code 0 would
+    // otherwise pass for a success); callers show it as a refusal without a specific reason.
+    static constexpr int kResultRefused = -2;
 
     // Results of recvConfInfo.
     static constexpr int kRulesFailed = 0;

@@ -1,0 +1,64 @@
+#pragma once
+
+// Shared pieces of the gap-connection tests: records, canned gap answers, and recorders for the
+// log and the message boxes.
+
+#include "model/GlobalData.h"
+#include "model/Prompt.h"
+#include "protocol/ControlPackets.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+#include <memory>
+
+namespace GapTest {
+
+// A free loopback port, chosen once; the caller exports it before anything reads the ports.
+quint16 pickFreePort();
+
+std::unique_ptr<_VKGAPIP_CONF> makeGap(const QByteArray &host = "127.0.0.1",
+                                       const QByteArray &user = "alice",
+                                       const QByteArray &password = "secret");
+
+// The record's connection state and path counts in one comparable line.
+QString stateOf(const _VKGAPIP_CONF &gap);
+
+QStringList sendPathIDs(const _VKGAPIP_CONF &gap);
+QStringList recvPathIDs(const _VKGAPIP_CONF &gap);
+void storePaths(_VKGAPIP_CONF &gap, const QStringList &sendIDs, const QStringList &recvIDs);
+
+QByteArray loginAnswer(qint32 code, qint32 level = 0);
+QByteArray confAnswer(const QVector<ConfSendEntry> &sends, const QVector<ConfRecvEntry> &recvs);
+QByteArray keyAnswer(quint64 length, bool flag, const QByteArray &name, const QByteArray &data = {});
+QByteArray packetOfType(quint64 type);
+
+} // namespace GapTest
+
+// Collects every message of the process while it exists.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    bool contains(const QString &text) const;
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+};
+
+// Records every message box and answers Yes.
+class PromptRecorder
+{
+public:
+    PromptRecorder();
+    ~PromptRecorder();
+    QStringList texts() const;
+
+private:
+    mutable QMutex m_mutex;
+    QList<PromptRequest> m_boxes;
+};
