@@ -1,8 +1,386 @@
 #include "app/MainWindow.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+#include "app/StartupOptions.h"
+#include "chrome/AboutDialog.h"
+#include "gap/SocketTools.h"
+#include "model/AuditLog.h"
+#include "model/GlobalData.h"
+#include "model/Ports.h"
+#include "model/Prompt.h"
+#include "thread/RecvDataProc.h"
+#include "ui_MainWindow.h"
+#include "views/StatusCheckout.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QDir>
+#include <QIcon>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtDebug>
+
+#include <cstring>
+
+namespace {
+
+const QString kStartText = QStringLiteral("启动发送");
+const QString kStopText = QStringLiteral("停止发送");
+const char *const kStartIcon = ":/res/navbar/start.svg";
+const char *const kStopIcon = ":/res/navbar/stop.svg";
+const QString kNoSendPath = QStringLiteral("请先配置发送目录 ");
+const QString kSendingUnavailable = QStringLiteral("sending is not available yet");
+const QString kImportUnavailable = QStringLiteral("configuration import is not available yet");
+const QString kExportUnavailable = QStringLiteral("configuration export is not available yet");
+
+constexpr int kFullScreenDelayMs = 500;
+constexpr int kExitDetailSize = 128;
+
+const char *const kWindowStyle = "#titlebar{border:0px solid #A0A0A0; background:#5974FB;}"
+                                 "#titlelabel{color:#FFFFFF; font-size:15px; font-weight:bold;}"
+                                 "#widgetMain{border:1px solid #A0A0A0; background:#CAD6E2;}";
+
+// The navigation bar's own look; the window's style sheet stays as above.
+const char *const kNavbarStyle =
+    "#navbar{background:#2F3447;}"
+    "#navbar QPushButton{color:#E8ECF8; background:transparent; border:0px; font-size:15px;"
+    " text-align:left; padding-left:18px;}"
+    "#navbar QPushButton:hover{background:#3D4460;}"
+    "#navbar QPushButton:checked{background:#5974FB; color:#FFFFFF;}";
+
+const char *const kTitleButtonStyle = "QPushButton{border:0px;}"
+                                      "QPushButton:hover{background:#7A90FC;}"
+                                      "#closebtn:hover{background:#E81123;}";
+
+// The first gap's address, local address and user, taken before its logout releases them.
+struct ExitIdentity {
+    QByteArray host;
+    QByteArray local;
+    QByteArray user;
+};
+
+ExitIdentity firstGapIdentity()
 {
+    ExitIdentity identity;
+    if (const _VKGAPIP_CONF *gap = g_GapInfoList.first()) {
+        identity.host = gap->hostIPStr.toLatin1();
+        identity.local = gap->localIP.toLatin1();
+        identity.user = QByteArray(gap->LoginUserName,
+                                   int(strnlen(gap->LoginUserName, kUserNameSize)));
+    }
+    return identity;
+}
+
+void recordExit(const ExitIdentity &identity)
+{
+    char detail[kExitDetailSize];
+    qsnprintf(detail, sizeof detail, "'%s','%s'", identity.local.constData(), "客户端退出");
+    QMutexLocker lock(&g_MainMutex);
+    AuditLog::record(identity.host, "CLIENT_LOGIN", identity.user, "登出", 1, detail);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : FramelessMainWindow(parent), m_ui(new Ui::MainWindow)
+{
+    m_ui->setupUi(this);
+    initFrame();
+    initThread();
+}
+
+MainWindow::~MainWindow()
+{
+    stopStatusThread();
+}
+
+IPAddrView *MainWindow::gapListView() const
+{
+    return m_ui->gapaddrview;
+}
+
+SendPathView *MainWindow::sendPathView() const
+{
+    return m_ui->sendpathview;
+}
+
+SendStatusView *MainWindow::sendStatusView() const
+{
+    return m_ui->sendstatuview;
+}
+
+RecvPathView *MainWindow::recvPathView() const
+{
+    return m_ui->recvpathview;
+}
+
+RecvStatusView *MainWindow::recvStatusView() const
+{
+    return m_ui->recvstatusview;
+}
+
+void MainWindow::initFrame()
+{
+    qDebug() << "Main thread id=" << QThread::currentThreadId();
+    setTitleBar(m_ui->titlebar);
+    setWidgetStyle();
+    setIcons();
+    setConnect();
+    if (g_sysbaseconf.ifFullScreen)
+        QTimer::singleShot(kFullScreenDelayMs, this, &MainWindow::on_maxbtn_clicked);
     setWindowTitle(QStringLiteral("Varko文件传输客户端"));
 }
 
-MainWindow::~MainWindow() = default;
+void MainWindow::setWidgetStyle()
+{
+    setStyleSheet(QLatin1String(kWindowStyle));
+    m_ui->navbar->setStyleSheet(QLatin1String(kNavbarStyle));
+    m_ui->titlebar->setStyleSheet(QLatin1String(kTitleButtonStyle));
+}
+
+void MainWindow::setIcons()
+{
+    const QList<QPair<QAbstractButton *, const char *>> icons = {
+        {m_ui->ipAddr, ":/res/navbar/gaplist.svg"},
+        {m_ui->start, kStartIcon},
+        {m_ui->sendPath, ":/res/navbar/senddir.svg"},
+        {m_ui->sendState, ":/res/navbar/sendstate.svg"},
+        {m_ui->recvPath, ":/res/navbar/recvdir.svg"},
+        {m_ui->recvState, ":/res/navbar/recvstate.svg"},
+        {m_ui->reCover, ":/res/navbar/restore.svg"},
+        {m_ui->saveConf, ":/res/navbar/save.svg"},
+        {m_ui->about, ":/res/navbar/about.svg"},
+        {m_ui->setbtn, ":/res/titlebar/settings.svg"},
+        {m_ui->minbtn, ":/res/titlebar/min.svg"},
+        {m_ui->maxbtn, ":/res/titlebar/max.svg"},
+        {m_ui->closebtn, ":/res/titlebar/close.svg"},
+    };
+    for (const auto &icon : icons)
+        icon.first->setIcon(QIcon(QLatin1String(icon.second)));
+}
+
+void MainWindow::setConnect()
+{
+    // The title bar's on_*_clicked slots are connected by name when the form is set up.
+    const QList<QPair<QAbstractButton *, Page>> pages = {
+        {m_ui->ipAddr, GapListPage},       {m_ui->sendPath, SendPathPage},
+        {m_ui->sendState, SendStatusPage}, {m_ui->recvPath, RecvPathPage},
+        {m_ui->recvState, RecvStatusPage},
+    };
+    for (const auto &page : pages) {
+        const Page index = page.second;
+        connect(page.first, &QAbstractButton::clicked, this, [this, index] { showPage(index); });
+    }
+    connect(m_ui->start, &QAbstractButton::clicked, this, &MainWindow::onSendStart);
+    connect(m_ui->reCover, &QAbstractButton::clicked, this, &MainWindow::onReStoreConf);
+    connect(m_ui->saveConf, &QAbstractButton::clicked, this, &MainWindow::onSaveConf);
+    connect(m_ui->about, &QAbstractButton::clicked, this, &MainWindow::onAboutClicked);
+    connect(this, &MainWindow::disPlayList, m_ui->sendpathview, &SendPathView::onDisPlayList);
+    connect(this, &MainWindow::disPlayList, m_ui->recvpathview, &RecvPathView::onDisPlayList);
+}
+
+void MainWindow::initThread()
+{
+    m_statusCheckout = new StatusCheckout;
+    m_statusCheckout->moveToThread(&m_statusThread);
+    connect(m_statusCheckout, &StatusCheckout::setSendPathItemValue, m_ui->sendpathview,
+            &SendPathView::setSendPathTableItem, Qt::QueuedConnection);
+    connect(m_statusCheckout, &StatusCheckout::setRecvPathItemValue, m_ui->recvpathview,
+            &RecvPathView::setRecvPathTableItem, Qt::QueuedConnection);
+    connect(m_statusCheckout, &StatusCheckout::updateGapState, m_ui->gapaddrview,
+            &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
+    connect(&m_statusThread, &QThread::finished, m_statusCheckout, &QObject::deleteLater);
+    m_statusThread.start(QThread::InheritPriority);
+
+    m_poolSize = QThread::idealThreadCount();
+    qDebug() << "线程数：" << m_poolSize;
+    QThreadPool::globalInstance()->setMaxThreadCount(m_poolSize);
+
+    m_fileListener.reset(new RecvDataProc(Ports::filePort(), this, nullptr));
+    m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
+}
+
+void MainWindow::showPage(Page page)
+{
+    m_ui->stackedWidget->setCurrentIndex(page);
+}
+
+void MainWindow::onSendStart()
+{
+    if (m_ui->start->text() == kStartText)
+        startSending();
+    else
+        stopSending();
+}
+
+void MainWindow::startSending()
+{
+    // Workers of an earlier run finish first, so that no file is sent twice.
+    QThreadPool::globalInstance()->waitForDone();
+    QThreadPool::globalInstance()->clear();
+    sendStatusView()->isSending = true;
+    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+    if (rules.isEmpty()) {
+        Prompt::error(kNoSendPath);
+        return;
+    }
+    if (!startScanner()) {
+        sendStatusView()->isSending = false;
+        return;
+    }
+    showPage(SendStatusPage);
+    m_ui->sendState->setChecked(true);
+    for (_SENDPATH_LISTDATA *rule : rules) {
+        rule->stopFlag = false;
+        qDebug() << "当前发送目录数量:" << rules.size();
+        qDebug() << "文件路径:" << rule->SendPath;
+    }
+    m_ui->start->setText(kStopText);
+    m_ui->start->setIcon(QIcon(QLatin1String(kStopIcon)));
+}
+
+void MainWindow::stopSending()
+{
+    qDebug() << "线程暂停";
+    sendStatusView()->isSending = false;
+    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+    for (_SENDPATH_LISTDATA *rule : rules) {
+        QMutexLocker lock(&g_MainMutex);
+        rule->stopFlag = true;
+        rule->scanStarted = false;
+        QMutexLocker sendLock(&sendTaskMutex);
+        rule->pendingFiles = {};
+    }
+    m_ui->start->setText(kStartText);
+    m_ui->start->setIcon(QIcon(QLatin1String(kStartIcon)));
+    stopScanner();
+}
+
+bool MainWindow::startScanner()
+{
+    qWarning().noquote() << kSendingUnavailable;
+    Prompt::error(kSendingUnavailable);
+    return false;
+}
+
+void MainWindow::stopScanner()
+{
+}
+
+void MainWindow::onWindowClose()
+{
+    PromptRequest question;
+    question.icon = PromptRequest::Question;
+    question.parent = this;
+    question.title = QStringLiteral("关闭提示 ");
+    question.text = QStringLiteral("确认关闭?");
+    question.buttons = PromptRequest::Yes | PromptRequest::No;
+    question.defaultButton = PromptRequest::NoButton;
+    if (Prompt::show(question) != PromptRequest::Yes)
+        return;
+    programExit();
+    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+    for (_SENDPATH_LISTDATA *rule : rules)
+        rule->stopFlag = true;
+    m_exitConfirmed = true;
+    window()->close();
+}
+
+void MainWindow::programExit()
+{
+    const ExitIdentity identity = firstGapIdentity();
+    // The heartbeat would log the gap in again, and it reads the record the logout resets: the
+    // status checker ends before the logout.
+    stopStatusThread();
+    SocketTools().disconnectFromGap();
+    recordExit(identity);
+}
+
+void MainWindow::stopStatusThread()
+{
+    if (!m_statusThread.isRunning())
+        return;
+    m_statusThread.quit();
+    m_statusThread.wait();
+    m_statusCheckout = nullptr;
+    // Reports the checker posted before it ended describe a state the logout is about to change.
+    for (QObject *view : {static_cast<QObject *>(m_ui->gapaddrview),
+                          static_cast<QObject *>(m_ui->sendpathview),
+                          static_cast<QObject *>(m_ui->recvpathview)})
+        QCoreApplication::removePostedEvents(view, QEvent::MetaCall);
+}
+
+void MainWindow::on_maxbtn_clicked()
+{
+    if (isMaximized())
+        showNormal();
+    else
+        showMaximized();
+}
+
+void MainWindow::on_minbtn_clicked()
+{
+    showMinimized();
+}
+
+void MainWindow::on_closebtn_clicked()
+{
+    onWindowClose();
+}
+
+void MainWindow::onAboutClicked()
+{
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainWindow::onReStoreConf()
+{
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open File"), QDir::currentPath() + QStringLiteral("/config"),
+        QStringLiteral("配置文件(*.vkg);;所有文件(*.*)"));
+    qDebug() << fileName;
+    importConfiguration(fileName);
+}
+
+bool MainWindow::importConfiguration(const QString &fileName)
+{
+    qWarning().noquote() << kImportUnavailable << fileName;
+    Prompt::error(kImportUnavailable);
+    return false;
+}
+
+void MainWindow::onSaveConf()
+{
+    qWarning().noquote() << kExportUnavailable;
+    Prompt::error(kExportUnavailable);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    FramelessMainWindow::showEvent(event);
+    if (m_startupOptionsDone)
+        return;
+    m_startupOptionsDone = true;
+    // After the window is on screen, so that boxes and pages of the unattended start show over it.
+    QTimer::singleShot(0, this, &MainWindow::runStartupOptions);
+}
+
+void MainWindow::runStartupOptions()
+{
+    const StartupOptions &options = StartupOptions::current();
+    if (!options.importFile().isEmpty())
+        importConfiguration(options.importFile());
+    if (options.send() && m_ui->start->text() == kStartText)
+        onSendStart();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // A close from the window manager goes the same way as the close button, so that the user is
+    // logged out and the exit is recorded.
+    if (!m_exitConfirmed) {
+        event->ignore();
+        onWindowClose();
+        return;
+    }
+    FramelessMainWindow::closeEvent(event);
+}

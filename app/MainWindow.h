@@ -1,13 +1,88 @@
 #pragma once
 
-#include <QMainWindow>
+#include "chrome/FramelessMainWindow.h"
 
-// The client's working window, created by the login window after the first successful login.
-class MainWindow : public QMainWindow
+#include <QThread>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+class IPAddrView;
+class RecvDataProc;
+class RecvPathView;
+class RecvStatusView;
+class SendPathView;
+class SendStatusView;
+class StatusCheckout;
+
+// The client's working window and the owner of everything that runs after the login: the status
+// checker in its own thread, the two listeners, the pages, sending on and off, and the exit.
+// Created by the login window after the first successful login; it then acts on the unattended
+// start options (StartupOptions) once it is shown.
+class MainWindow : public FramelessMainWindow
 {
     Q_OBJECT
 
 public:
+    // The pages of the stacked widget, in the order of the navigation buttons.
+    enum Page { GapListPage, SendPathPage, SendStatusPage, RecvPathPage, RecvStatusPage };
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    IPAddrView *gapListView() const;
+    SendPathView *sendPathView() const;
+    SendStatusView *sendStatusView() const;
+    RecvPathView *recvPathView() const;
+    RecvStatusView *recvStatusView() const;
+
+    // Imports a configuration file into the registries. The import itself is not built yet: this
+    // reports so, and returns false.
+    bool importConfiguration(const QString &fileName);
+
+signals:
+    void disPlayList();
+
+public slots:
+    void onSendStart();
+    void onWindowClose();
+    void programExit();
+    void on_maxbtn_clicked();
+    void on_minbtn_clicked();
+    void on_closebtn_clicked();
+    void onAboutClicked();
+    void onReStoreConf();
+    void onSaveConf();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void initFrame();
+    void setWidgetStyle();
+    void setConnect();
+    void initThread();
+    void setIcons();
+    void showPage(Page page);
+    void startSending();
+    void stopSending();
+    // The scanner that feeds the send status view while sending is on. Not built yet: starting
+    // reports so and returns false, and the window stays in the stopped state.
+    bool startScanner();
+    void stopScanner();
+    void stopStatusThread();
+    void runStartupOptions();
+
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    QThread m_statusThread;
+    StatusCheckout *m_statusCheckout = nullptr;   // deleted by the status thread's finish
+    int m_poolSize = 0;
+    std::unique_ptr<RecvDataProc> m_fileListener;
+    std::unique_ptr<RecvDataProc> m_confListener;
+    bool m_startupOptionsDone = false;
+    bool m_exitConfirmed = false;
 };

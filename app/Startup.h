@@ -1,0 +1,16 @@
+#pragma once
+
+class QWidget;
+
+// The steps of start-up that main() runs, kept here so that main() stays a list of them.
+namespace Startup {
+
+// Registers the value types that travel through queued signals between threads.
+void registerCrossThreadTypes();
+
+// Moves a shown window to the centre of the whole virtual desktop. The halves are integer
+// divisions, so an odd difference leans left and up, and a window larger than the desktop gets a
+// negative position.
+void centreOnDesktop(QWidget *window);
+
+} // namespace Startup

@@ -1,0 +1,166 @@
+#include "AppTestSupport.h"
+
+#include "app/MainWindow.h"
+#include "app/StartupOptions.h"
+#include "model/GlobalData.h"
+#include "model/Ports.h"
+#include "views/RecvStatusView.h"
+#include "views/SendStatusView.h"
+
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QString kStartText = QStringLiteral("启动发送");
+
+template <typename T>
+void clearRegistry(Registry<T> &registry)
+{
+    const QList<T *> records = registry.snapshot();
+    registry.clear();
+    qDeleteAll(records);
+}
+
+_VKGAPIP_CONF *addConnectedGap()
+{
+    auto *gap = new _VKGAPIP_CONF;
+    copyToField(gap->HostIP, kHostIPSize, "127.0.0.1");
+    gap->hostIPStr = QStringLiteral("127.0.0.1");
+    gap->connState = 1;
+    gap->confGetted = true;
+    gap->heartOk = 1;
+    g_GapInfoList.append(gap);
+    return gap;
+}
+
+QPushButton *button(const MainWindow &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_workDir.isValid());
+        QVERIFY(QDir::setCurrent(m_workDir.path()));
+        AppTest::useFreeListenerPorts();
+    }
+
+    void cleanup()
+    {
+        StartupOptions::setCurrent(StartupOptions());
+        clearRegistry(g_SendPathList);
+        clearRegistry(g_GapInfoList);
+    }
+
+    void startSending_data()
+    {
+        QTest::addColumn<bool>("withRule");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("isSending");
+
+        QTest::newRow("no send rule") << false << QStringLiteral("请先配置发送目录 ") << true;
+        // The scanner is not part of the client yet: starting must not pretend it runs.
+        QTest::newRow("send rule, no scanner")
+            << true << QStringLiteral("sending is not available yet") << false;
+    }
+
+    void startSending()
+    {
+        QFETCH(bool, withRule);
+        QFETCH(QString, box);
+        QFETCH(bool, isSending);
+
+        if (withRule)
+            g_SendPathList.append(new _SENDPATH_LISTDATA);
+        AppTest::PromptRecorder prompts;
+        MainWindow window;
+        QTest::mouseClick(button(window, "start"), Qt::LeftButton);
+
+        QCOMPARE(prompts.texts(), QStringList{box});
+        const PromptRequest shown = prompts.boxes().first();
+        QCOMPARE(shown.icon, PromptRequest::Critical);
+        QCOMPARE(shown.title, QStringLiteral("error"));
+        QVERIFY(!shown.parent);
+        QCOMPARE(window.sendStatusView()->isSending, isSending);
+        QCOMPARE(button(window, "start")->text(), kStartText);
+    }
+
+    void closeAnsweredNoLeavesEverythingRunning_data()
+    {
+        QTest::addColumn<bool>("byWindowManager");
+        QTest::newRow("close button") << false;
+        QTest::newRow("window manager close") << true;
+    }
+
+    void closeAnsweredNoLeavesEverythingRunning()
+    {
+        QFETCH(bool, byWindowManager);
+
+        _VKGAPIP_CONF *gap = addConnectedGap();
+        AppTest::PromptRecorder prompts(PromptRequest::No);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (byWindowManager)
+            window.close();
+        else
+            QTest::mouseClick(button(window, "closebtn"), Qt::LeftButton);
+
+        QCOMPARE(prompts.boxes().size(), 1);
+        const PromptRequest question = prompts.boxes().first();
+        QCOMPARE(question.icon, PromptRequest::Question);
+        QCOMPARE(question.parent, &window);
+        QCOMPARE(question.title, QStringLiteral("关闭提示 "));
+        QCOMPARE(question.text, QStringLiteral("确认关闭?"));
+        QCOMPARE(question.buttons, int(PromptRequest::Yes | PromptRequest::No));
+        QCOMPARE(question.defaultButton, int(PromptRequest::NoButton));
+
+        QVERIFY(window.isVisible());
+        QCOMPARE(gap->connState.load(), 1);
+        // The status checker still counts the connection...
+        const int connectedFor = gap->connectTime;
+        QTRY_VERIFY_WITH_TIMEOUT(gap->connectTime > connectedFor, 10000);
+        // ...and the file listener still takes connections.
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(peer.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(window.recvStatusView()->tree()->topLevelItemCount(), 1, 10000);
+        QCOMPARE(prompts.boxes().size(), 1);
+    }
+
+    void unattendedStartRunsOnceShown()
+    {
+        StartupOptions::setCurrent(
+            StartupOptions::parse({"gapclient", "--import", "site.vkg", "--send"}));
+        AppTest::PromptRecorder prompts;
+        MainWindow window;
+        QCoreApplication::processEvents();
+        QVERIFY(prompts.boxes().isEmpty());
+
+        window.show();
+        const QStringList expected = {QStringLiteral("configuration import is not available yet"),
+                                      QStringLiteral("请先配置发送目录 ")};
+        QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), expected, 10000);
+        window.hide();
+        window.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(prompts.texts(), expected);
+    }
+
+private:
+    QTemporaryDir m_workDir;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
