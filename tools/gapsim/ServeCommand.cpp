@@ -1,0 +1,117 @@
+#include "ServeCommand.h"
+
+#include "EventLog.h"
+#include "FaultPlan.h"
+#include "GapConfig.h"
+#include "GapContext.h"
+#include "GapServer.h"
+#include "PushCommand.h"
+#include "SignalWatcher.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message, int code)
+{
+    std::fprintf(stderr, "gapsim: %s\n", qPrintable(message));
+    return code;
+}
+
+// Command-line options override the file.
+bool applyOverrides(const QCommandLineParser &parser, GapConfig *config, QString *error)
+{
+    if (parser.isSet(QStringLiteral("listen"))) {
+        const QString listen = parser.value(QStringLiteral("listen"));
+        if (listen == QLatin1String("any"))
+            config->listenAddress = QHostAddress::Any;
+        else if (!config->listenAddress.setAddress(listen))
+            *error = QStringLiteral("--listen %1 is not an address").arg(listen);
+    }
+    if (parser.isSet(QStringLiteral("port"))) {
+        bool ok = false;
+        const uint port = parser.value(QStringLiteral("port")).toUInt(&ok);
+        if (!ok || port > 65535)
+            *error = QStringLiteral("--port %1 is not a port").arg(parser.value(QStringLiteral("port")));
+        config->port = quint16(port);
+    }
+    if (parser.isSet(QStringLiteral("log")))
+        config->logFile = parser.value(QStringLiteral("log"));
+    const QStringList faults = parser.values(QStringLiteral("fault"));
+    for (int i = 0; i < faults.size() && error->isEmpty(); ++i) {
+        FaultRule rule;
+        if (FaultRule::parseSpec(QStringLiteral("option-%1").arg(i + 1), faults.at(i), &rule, error))
+            config->faults << rule;
+    }
+    return error->isEmpty();
+}
+
+} // namespace
+
+void ServeCommand::describe(QString *usage)
+{
+    *usage += QStringLiteral(
+        "\n  gapsim --config FILE [--listen ADDR] [--port N] [--log FILE] [--fault SPEC]...\n"
+        "    Runs the simulated gap. --listen and --port override the file (port 0 picks a free\n"
+        "    port; the first event line names it). --log writes the events to FILE instead of\n"
+        "    standard output. --fault adds a fault, e.g. cut,bytes=20000,file=*.bin or\n"
+        "    delay,answer=confirmation,ms=3000 (see README.md). SIGINT or SIGTERM stop it.\n");
+}
+
+int ServeCommand::run(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated one-way gap for tests and demos."));
+    const QCommandLineOption help({"h", "help"}, "Shows this help.");
+    parser.addOptions({help,
+                       {"config", "Configuration file.", "FILE"},
+                       {"listen", "Listen address (overrides the file).", "ADDR"},
+                       {"port", "Listen port (overrides the file).", "N"},
+                       {"log", "Event log file (default: standard output).", "FILE"},
+                       {"fault", "Fault to inject.", "SPEC"}});
+    if (!parser.parse(arguments))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(help)) {
+        QString usage = QStringLiteral("Usage:");
+        describe(&usage);
+        PushCommand::describe(&usage);
+        std::fprintf(stdout, "%s", qPrintable(usage));
+        return 0;
+    }
+    if (!parser.isSet(QStringLiteral("config")))
+        return fail(QStringLiteral("--config FILE is required (see --help)"), 2);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), 2);
+
+    GapConfig config;
+    QString error;
+    if (!GapConfig::load(parser.value(QStringLiteral("config")), &config, &error)
+        || !applyOverrides(parser, &config, &error))
+        return fail(error, 2);
+    EventLog log;
+    if (!log.open(config.logFile, &error))
+        return fail(error, 2);
+    FaultPlan faults(config.faults);
+    GapContext context{config, log, faults, {}, 1};
+
+    SignalWatcher watcher;
+    if (!watcher.install())
+        return fail(QStringLiteral("cannot install the signal handlers"), 1);
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log](const QString &name) {
+        log.write("stopping", {{"signal", name}});
+        QCoreApplication::quit();
+    });
+    int code = 0;
+    {
+        GapServer server(context);
+        if (!server.start(&error))
+            return fail(error, 1);
+        code = QCoreApplication::exec();
+    }
+    // Sessions are gone with the server; lingering connections go with the application object.
+    log.write("stopped");
+    return code;
+}

@@ -1,0 +1,44 @@
+#include "SocketUtil.h"
+
+#include <QCoreApplication>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace SocketUtil {
+
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
+
+void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs)
+{
+    QObject::disconnect(socket, nullptr, formerOwner, nullptr);
+    // The application object owns lingering sockets, so that none outlives the program.
+    socket->setParent(QCoreApplication::instance());
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(timeoutMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+bool bindToGapAddress(QTcpSocket *socket, const QHostAddress &listenAddress,
+                      const QHostAddress &target)
+{
+    const QHostAddress own = plainAddress(listenAddress);
+    const bool specific = own != QHostAddress::Any && own != QHostAddress::AnyIPv4
+        && own != QHostAddress::AnyIPv6;
+    if (!specific || own.protocol() != target.protocol())
+        return true;
+    return socket->bind(own, 0);
+}
+
+} // namespace SocketUtil

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QHostAddress>
+
+class QObject;
+class QTcpSocket;
+
+namespace SocketUtil {
+
+// An IPv4 peer of a dual-stack listener shows as ::ffff:a.b.c.d; clients and configurations
+// write a.b.c.d.
+QHostAddress plainAddress(const QHostAddress &address);
+
+// The connection is handed over to close by itself: pending bytes are still written, then the
+// connection is closed; one that does not finish within timeoutMs is aborted. The socket is
+// deleted either way and no longer reports to its former owner.
+void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs);
+
+// Binds an outgoing socket to the simulator's own address when it listens on a specific address
+// of the target's family: clients recognise their gap by the peer address of its connections.
+bool bindToGapAddress(QTcpSocket *socket, const QHostAddress &listenAddress,
+                      const QHostAddress &target);
+
+} // namespace SocketUtil
