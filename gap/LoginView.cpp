@@ -1,0 +1,348 @@
+#include "gap/LoginView.h"
+
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "gap/SocketTools.h"
+#include "model/AuditLog.h"
+#include "model/BaseFunction.h"
+#include "model/GlobalData.h"
+#include "model/Ports.h"
+#include "model/Prompt.h"
+#include "ui_LoginView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtDebug>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char *const kConfFile = "/config/login.conf";
+const char *const kConfGroup = "config";
+const char *const kTrue = "true";
+const char *const kFalse = "false";
+const char *const kPasswordKey = "password";
+const char *const kWindowIcon = ":/res/login/48x48.ico";
+const char *const kLogo = ":/res/login/128x128.png";
+constexpr int kLogoSize = 72;
+
+const char *const kFieldStyle = "border:2px groove gray;border-radius:4px;";
+const char *const kFieldFont = "黑体";
+const char *const kWindowStyle
+    = "QWidget#LoginView{border:0px solid #A0A0A0; background:#FFFFFF;}"
+      "#header{background:#5974FB;}"
+      "#productLabel{color:#FFFFFF; font-size:18px; font-weight:bold;}"
+      "#mixBtn, #closeBtn{border:none; background:transparent;}"
+      "#mixBtn:hover{background:rgba(255,255,255,40);}"
+      "#closeBtn:hover{background:#E5484D;}"
+      "#loginBtn{background:#5974FB; color:#FFFFFF; border:none; border-radius:4px;"
+      " font-size:16px;}"
+      "#loginBtn:hover{background:#6F86FF;}"
+      "#loginBtn:pressed{background:#3346B8;}";
+
+// The audit event of a login result; results without one write no event.
+struct AuditedResult {
+    int result;
+    int outcome;
+    const char *reason;
+};
+const AuditedResult kAuditedResults[] = {
+    {0, 1, "客户端登录"},     {1, 0, "网闸连接失败"}, {-1, 0, "网络异常"},
+    {102, 0, "该用户不存在"}, {103, 0, "密码错误"},   {106, 0, "密码过期"},
+};
+const char *const kAuditCategory = "CLIENT_LOGIN";
+const char *const kAuditOperation = "登录";
+constexpr int kAuditDetailSize = 128;
+
+QString resultMessage(int result)
+{
+    switch (result) {
+    case -1:
+        return QStringLiteral("网络异常，请检查网络是否正常");
+    case 102:
+        return QStringLiteral("用户名或密码不正确.");
+    case 103:
+        return QStringLiteral("用户名或密码不正确");
+    case 105:
+        return QStringLiteral("用户首次登录,请先修改密码");
+    case 106:
+        return QStringLiteral("账户密码已过期,请联系管理员重置");
+    default:
+        return QStringLiteral("隔离器连接失败");
+    }
+}
+
+// Runs the password codec over Latin-1 text, never past its fixed buffer.
+QString applyCodec(const QString &text, char *(*codec)(char *))
+{
+    char buffer[BaseFunction::kCodecBufferSize];
+    copyToField(buffer, sizeof buffer, text.toLatin1());
+    return QString::fromLatin1(codec(buffer));
+}
+
+} // namespace
+
+LoginView::LoginView(QWidget *parent)
+    : QWidget(parent)
+    , m_ui(new Ui::LoginView)
+{
+    m_ui->setupUi(this);
+    setWindowStyle();
+    connect(m_ui->loginBtn, &QPushButton::clicked, this, &LoginView::onLoginBtnClicked);
+    connect(m_ui->keeppaswd, &QCheckBox::clicked, this, &LoginView::onKeepPaswdClicked);
+    m_confPath = QDir::currentPath() + QLatin1String(kConfFile);
+    loadConf();
+}
+
+LoginView::~LoginView() = default;
+
+void LoginView::setWindowStyle()
+{
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
+    setAttribute(Qt::WA_StyledBackground);
+    setWindowIcon(QIcon(QString::fromLatin1(kWindowIcon)));
+    setStyleSheet(QString::fromUtf8(kWindowStyle));
+    m_ui->logoLabel->setPixmap(QIcon(QString::fromLatin1(kLogo)).pixmap(kLogoSize, kLogoSize));
+    m_ui->mixBtn->setIcon(QIcon(QStringLiteral(":/res/titlebar/min.svg")));
+    m_ui->closeBtn->setIcon(QIcon(QStringLiteral(":/res/titlebar/close.svg")));
+    setupField(m_ui->ipEdit, ":/res/login/gap.png");
+    setupField(m_ui->userEdit, ":/res/login/user.png");
+    setupField(m_ui->pswdEdit, ":/res/login/pswd.png");
+}
+
+void LoginView::setupField(QLineEdit *field, const char *iconPath)
+{
+    field->addAction(QIcon(QString::fromLatin1(iconPath)), QLineEdit::LeadingPosition);
+    field->setStyleSheet(QString::fromLatin1(kFieldStyle));
+    QFont font = field->font();
+    font.setFamily(QString::fromUtf8(kFieldFont));
+    field->setFont(font);
+}
+
+QString LoginView::readConf(const QString &key)
+{
+    QSettings settings(m_confPath, QSettings::IniFormat);
+    return settings.value(QLatin1String(kConfGroup) + '/' + key).toString();
+}
+
+void LoginView::writeConf(const QString &key, const QString &value)
+{
+    QDir().mkpath(QFileInfo(m_confPath).absolutePath());
+    {
+        QSettings settings(m_confPath, QSettings::IniFormat);
+        settings.beginGroup(QLatin1String(kConfGroup));
+        if (key == QLatin1String(kPasswordKey))
+            settings.setValue(key, applyCodec(m_ui->pswdEdit->text(), BaseFunction::crypPasswd));
+        else
+            settings.setValue(key, value);
+        settings.endGroup();
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            qWarning().noquote() << "cannot write" << m_confPath;
+    }
+    protectLoginFile();
+}
+
+void LoginView::protectLoginFile()
+{
+    // The file holds the password, and its scrambling is no protection: owner only.
+    if (QFile::exists(m_confPath))
+        QFile::setPermissions(m_confPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+void LoginView::loadConf()
+{
+    if (!QFileInfo::exists(m_confPath))
+        return;
+    m_ip = readConf(QStringLiteral("ip"));
+    m_userName = readConf(QStringLiteral("username"));
+    m_password = readConf(QLatin1String(kPasswordKey));
+    m_isRemember = readConf(QStringLiteral("isrember"));
+    m_isAuto = readConf(QStringLiteral("isauto"));
+
+    m_ui->ipEdit->setText(m_ip);
+    m_ui->userEdit->setText(m_userName);
+    m_ui->pswdEdit->setText(applyCodec(m_password, BaseFunction::deCrypPasswd));
+    if (m_isRemember == QLatin1String(kTrue))
+        m_ui->keeppaswd->setChecked(true);
+    if (m_isAuto == QLatin1String(kTrue))
+        m_ui->autologin->setChecked(true);
+    if (m_ui->autologin->isChecked())
+        QTimer::singleShot(kAutoLoginDelayMs, this, &LoginView::onAutoLoginClicked);
+}
+
+bool LoginView::checkPortisListening()
+{
+    QTcpServer fileServer;
+    if (!fileServer.listen(QHostAddress::AnyIPv4, Ports::filePort()))
+        return false;
+    QTcpServer confServer;
+    const bool free = confServer.listen(QHostAddress::AnyIPv4, Ports::confPort());
+    confServer.close();
+    fileServer.close();
+    return free;
+}
+
+void LoginView::gapIPConfInit(_VKGAPIP_CONF *gap)
+{
+    gap->resetState();
+    copyToField(gap->HostIP, kHostIPSize, m_ui->ipEdit->text().toLatin1());
+    copyToField(gap->LoginUserName, kUserNameSize, m_ui->userEdit->text().toLatin1());
+    copyToField(gap->LoginPswd, kUserNameSize, m_ui->pswdEdit->text().toLatin1());
+    gap->hostIPStr = m_ui->ipEdit->text();
+}
+
+bool LoginView::inputRefused()
+{
+    if (!checkPortisListening()) {
+        Prompt::error(QStringLiteral("接收端口监听失败"));
+        return true;
+    }
+    QHostAddress address;
+    const bool parsed = address.setAddress(m_ui->ipEdit->text());
+    if (!parsed
+        || (address.protocol() != QAbstractSocket::IPv4Protocol
+            && address.protocol() != QAbstractSocket::IPv6Protocol)) {
+        Prompt::error(QStringLiteral("无效的ip地址"));
+        return true;
+    }
+    if (m_ui->userEdit->text().isEmpty()) {
+        Prompt::error(QStringLiteral("请输入用户名"));
+        return true;
+    }
+    if (m_ui->pswdEdit->text().isEmpty()) {
+        Prompt::error(QStringLiteral("请输入密码"));
+        return true;
+    }
+    return false;
+}
+
+void LoginView::onLoginBtnClicked()
+{
+    loginTried = true;
+    if (inputRefused())
+        return;
+
+    auto gap = std::make_unique<_VKGAPIP_CONF>();
+    gapIPConfInit(gap.get());
+    int result;
+    {
+        SocketTools tools;
+        result = tools.connectToGapHost(gap.get());
+    }
+
+    if (result != 0) {
+        showResult(result);
+        recordAudit(*gap, result);
+        return;   // the refused record goes with gap
+    }
+    if (m_ui->keeppaswd->isChecked())
+        rememberLogin();
+    const _VKGAPIP_CONF &listed = *gap;
+    g_GapInfoList.append(gap.release());
+    close();
+    openMainWindow();
+    recordAudit(listed, result);
+}
+
+void LoginView::showResult(int result)
+{
+    Prompt::error(resultMessage(result));
+}
+
+void LoginView::rememberLogin()
+{
+    writeConf(QStringLiteral("ip"), m_ui->ipEdit->text());
+    writeConf(QStringLiteral("username"), m_ui->userEdit->text());
+    writeConf(QLatin1String(kPasswordKey), QString());
+    writeConf(QStringLiteral("isrember"), QLatin1String(kTrue));
+    writeConf(QStringLiteral("isauto"),
+              QLatin1String(m_ui->autologin->isChecked() ? kTrue : kFalse));
+}
+
+void LoginView::recordAudit(const _VKGAPIP_CONF &gap, int result)
+{
+    AuditLog::dlog_init(gap.HostIP);
+    for (const AuditedResult &audited : kAuditedResults) {
+        if (audited.result != result)
+            continue;
+        char detail[kAuditDetailSize];
+        std::snprintf(detail, sizeof detail, "'%s','%s'", gap.localIP.toLatin1().constData(),
+                      audited.reason);
+        AuditLog::dlog(kAuditCategory, gap.LoginUserName, kAuditOperation, audited.outcome,
+                       detail);
+        break;
+    }
+    AuditLog::dlog_destroy();
+}
+
+void LoginView::openMainWindow()
+{
+    m_mainWindow = new MainWindow;
+    m_mainWindow->show();
+    Startup::centreOnDesktop(m_mainWindow);
+}
+
+void LoginView::onAutoLoginClicked()
+{
+    if (m_ui->autologin->isChecked() && !loginTried)
+        onLoginBtnClicked();
+}
+
+void LoginView::onKeepPaswdClicked()
+{
+    if (!m_ui->keeppaswd->isChecked())
+        QFile::remove(m_confPath);
+}
+
+void LoginView::on_mixBtn_clicked()
+{
+    showMinimized();
+}
+
+void LoginView::on_closeBtn_clicked()
+{
+    close();
+}
+
+void LoginView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return) {
+        onLoginBtnClicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void LoginView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_dragging = true;
+    m_dragOffset = event->globalPos() - pos();
+    setCursor(Qt::ClosedHandCursor);
+}
+
+void LoginView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return QWidget::mouseMoveEvent(event);
+    move(event->globalPos() - m_dragOffset);
+}
+
+void LoginView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return QWidget::mouseReleaseEvent(event);
+    m_dragging = false;
+    unsetCursor();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QPoint>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class LoginView;
+}
+
+class QKeyEvent;
+class QLineEdit;
+class QMouseEvent;
+struct _VKGAPIP_CONF;
+
+// The first window: logs the user in to one gap, remembers the login if asked, and opens the main
+// window. It can log in by itself a few seconds after start from a remembered login.
+class LoginView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kAutoLoginDelayMs = 3000;
+
+    explicit LoginView(QWidget *parent = nullptr);
+    ~LoginView() override;
+
+    void loadConf();
+    QString readConf(const QString &key);
+    void writeConf(const QString &key, const QString &value);
+    bool checkPortisListening();
+    void gapIPConfInit(_VKGAPIP_CONF *gap);
+
+    // The main window a successful login opened, or null.
+    QWidget *mainWindow() const { return m_mainWindow; }
+
+public slots:
+    void onLoginBtnClicked();
+    void onAutoLoginClicked();
+    void onKeepPaswdClicked();
+    void on_mixBtn_clicked();
+    void on_closeBtn_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void setWindowStyle();
+    void setupField(QLineEdit *field, const char *iconPath);
+    bool inputRefused();
+    void showResult(int result);
+    void rememberLogin();
+    void recordAudit(const _VKGAPIP_CONF &gap, int result);
+    void openMainWindow();
+    void protectLoginFile();
+
+    std::unique_ptr<Ui::LoginView> m_ui;
+    QWidget *m_mainWindow = nullptr;   // top-level, lives until the process ends
+    bool m_dragging = false;
+    bool loginTried = false;
+    QPoint m_dragOffset;
+
+    QString m_confPath;
+    QString m_password;
+    QString m_userName;
+    QString m_ip;
+    QString m_isRemember;
+    QString m_isAuto;
+};
