@@ -67,10 +67,13 @@ void TableWriter::end()
 void TableWriter::writeRow(const Row &row, const QVector<int> &widths)
 {
     QString line;
+    int padding = 0;   // added only before a column with text, so that no line ends in blanks
     for (int i = 0; i < row.size(); ++i) {
-        line += row[i];
-        if (i + 1 < row.size())
-            line += QString(widths[i] - displayWidth(row[i]) + kColumnGap, ' ');
+        if (!row[i].isEmpty()) {
+            line += QString(padding, ' ') + row[i];
+            padding = 0;
+        }
+        padding += widths[i] - displayWidth(row[i]) + kColumnGap;
     }
     m_out->write(line.toUtf8() + '\n');
 }

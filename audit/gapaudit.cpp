@@ -71,7 +71,8 @@ bool readOptions(const QCoreApplication &app, Options *options)
         "until", "Events up to and including this date or time.", "time");
     const QCommandLineOption category("category", "Only this category.", "category");
     const QCommandLineOption user("user", "Only this user.", "user");
-    const QCommandLineOption outcome("outcome", "Only success (1) or failure (0).", "outcome");
+    const QCommandLineOption outcome(
+        "outcome", "Only success (or 1), or failure (or 0: any outcome but success).", "outcome");
     const QCommandLineOption gap("gap", "Only events of this gap address.", "address");
     parser.addOptions({ db, format, since, until, category, user, outcome, gap });
     parser.process(app);
