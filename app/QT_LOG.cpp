@@ -11,10 +11,7 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int kDefaultLevel = 1;
 constexpr unsigned kLevelCount = 4;
 
-QString now()
-{
-    return QDateTime::currentDateTime().toString(kTimeFormat);
-}
+QString now() { return QDateTime::currentDateTime().toString(kTimeFormat); }
 
 } // namespace
 
@@ -30,8 +27,8 @@ void QT_LOG::logInit(const QString &fileName, int level)
     qInstallMessageHandler(customMessageHandler);
 }
 
-void QT_LOG::customMessageHandler(QtMsgType type, const QMessageLogContext &context,
-                                  const QString &msg)
+void QT_LOG::customMessageHandler(
+    QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     Q_UNUSED(context)
     if (int(type) < m_LogLevel || type != QtWarningMsg)

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
-
 #include <cstring>
 
 namespace {
@@ -34,10 +33,7 @@ int codecLength(const char *text)
     return int(strnlen(text, size_t(BaseFunction::kCodecMaxLength)));
 }
 
-unsigned char codecShift(int length)
-{
-    return static_cast<unsigned char>((length ^ 3) % 127);
-}
+unsigned char codecShift(int length) { return static_cast<unsigned char>((length ^ 3) % 127); }
 
 // p2 p3 ... p(n-1) p1 p0
 void scrambleOrder(const char *in, char *out, int n)

@@ -22,8 +22,8 @@ void putScrambled(char *field, int size, const QByteArray &text)
 
 } // namespace
 
-_PACKET_LOGIN buildLoginRequest(const QByteArray &userName, const QByteArray &password,
-                                const QByteArray &hostIP)
+_PACKET_LOGIN buildLoginRequest(
+    const QByteArray &userName, const QByteArray &password, const QByteArray &hostIP)
 {
     _PACKET_LOGIN pkt;
     zeroPacket(pkt);
@@ -53,8 +53,8 @@ _PACKET_LOGIN_RESPONSE buildLoginResponse(qint32 code, qint32 rightLevel)
     return pkt;
 }
 
-_PACKET_CONF_DATA buildConfData(const QVector<ConfSendEntry> &sends,
-                                const QVector<ConfRecvEntry> &recvs)
+_PACKET_CONF_DATA buildConfData(
+    const QVector<ConfSendEntry> &sends, const QVector<ConfRecvEntry> &recvs)
 {
     _PACKET_CONF_DATA pkt;
     zeroPacket(pkt);
@@ -93,8 +93,8 @@ QVector<ConfSendEntry> readConfSendEntries(const _PACKET_CONF_DATA &pkt)
     QVector<ConfSendEntry> entries;
     for (int i = 0; i < sendEntriesIn(pkt); ++i) {
         const _CONF_ENTRY &entry = pkt.entries[i];
-        entries.append({fieldBytes(entry.userName, sizeof entry.userName),
-                        fieldBytes(entry.pathID, sizeof entry.pathID), entry.level});
+        entries.append({ fieldBytes(entry.userName, sizeof entry.userName),
+            fieldBytes(entry.pathID, sizeof entry.pathID), entry.level });
     }
     return entries;
 }
@@ -105,16 +105,13 @@ QVector<ConfRecvEntry> readConfRecvEntries(const _PACKET_CONF_DATA &pkt)
     const int first = sendEntriesIn(pkt);
     for (int j = 0; j < recvEntriesIn(pkt); ++j) {
         const _CONF_ENTRY &entry = pkt.entries[first + j];
-        entries.append({fieldBytes(entry.userName, sizeof entry.userName),
-                        fieldBytes(entry.pathID, sizeof entry.pathID)});
+        entries.append({ fieldBytes(entry.userName, sizeof entry.userName),
+            fieldBytes(entry.pathID, sizeof entry.pathID) });
     }
     return entries;
 }
 
-qint32 keyDataLength(const key_info &info)
-{
-    return qint32(quint32(quint64(info.length)));
-}
+qint32 keyDataLength(const key_info &info) { return qint32(quint32(quint64(info.length))); }
 
 bool readKeyFileName(const key_info &info, QString *name)
 {

@@ -21,10 +21,7 @@ void DataBuff::initialBuffer()
     m_dataLength = 0;
 }
 
-void DataBuff::restoreFreeSpace()
-{
-    m_freeSpace = m_capacity - m_dataLength;
-}
+void DataBuff::restoreFreeSpace() { m_freeSpace = m_capacity - m_dataLength; }
 
 int DataBuff::insertData(const char *src, int len, char *store)
 {
@@ -70,27 +67,12 @@ int DataBuff::getData(char *dst, int len, char *store)
     return len;
 }
 
-bool DataBuff::isDataEnoughToSend() const
-{
-    return m_dataLength >= kPayloadSize;
-}
+bool DataBuff::isDataEnoughToSend() const { return m_dataLength >= kPayloadSize; }
 
-bool DataBuff::isEnoughPacket() const
-{
-    return m_dataLength >= kPacketSize;
-}
+bool DataBuff::isEnoughPacket() const { return m_dataLength >= kPacketSize; }
 
-bool DataBuff::isDataEnoughToRecv() const
-{
-    return m_dataLength >= kBurstCapacity;
-}
+bool DataBuff::isDataEnoughToRecv() const { return m_dataLength >= kBurstCapacity; }
 
-bool DataBuff::isSpaceEnough() const
-{
-    return m_freeSpace >= kPacketSize;
-}
+bool DataBuff::isSpaceEnough() const { return m_freeSpace >= kPacketSize; }
 
-bool DataBuff::isEmpty() const
-{
-    return m_dataLength == 0;
-}
+bool DataBuff::isEmpty() const { return m_dataLength == 0; }

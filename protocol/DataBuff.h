@@ -21,10 +21,10 @@ public:
     int insertData(const char *src, int len, char *store);
     int getData(char *dst, int len, char *store);
 
-    bool isDataEnoughToSend() const;   // at least one payload
-    bool isEnoughPacket() const;       // at least one packet
-    bool isDataEnoughToRecv() const;   // a whole burst
-    bool isSpaceEnough() const;        // room for one more packet
+    bool isDataEnoughToSend() const; // at least one payload
+    bool isEnoughPacket() const; // at least one packet
+    bool isDataEnoughToRecv() const; // a whole burst
+    bool isSpaceEnough() const; // room for one more packet
     bool isEmpty() const;
 
     int dataLength() const { return m_dataLength; }

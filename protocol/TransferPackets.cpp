@@ -1,9 +1,8 @@
 #include "protocol/TransferPackets.h"
 
-std::optional<_PACKET_FILE_DISCRIBE>
-buildDescriptor(qint64 fileSize, const QString &localAddress, const QByteArray &sendPathID,
-                const QString &relativePath, const QByteArray &fromUser, const QByteArray &toUser,
-                const QByteArray &md5)
+std::optional<_PACKET_FILE_DISCRIBE> buildDescriptor(qint64 fileSize, const QString &localAddress,
+    const QByteArray &sendPathID, const QString &relativePath, const QByteArray &fromUser,
+    const QByteArray &toUser, const QByteArray &md5)
 {
     _PACKET_FILE_DISCRIBE pkt;
     zeroPacket(pkt);
@@ -11,10 +10,10 @@ buildDescriptor(qint64 fileSize, const QString &localAddress, const QByteArray &
     pkt.fileSize = fileSize;
     const bool fits
         = putField(pkt.localIP, sizeof pkt.localIP, addressWithoutScope(localAddress).toLatin1())
-          && putField(pkt.sendPathID, sizeof pkt.sendPathID, sendPathID)
-          && putField(pkt.relativePath, sizeof pkt.relativePath, relativePath.toUtf8())
-          && putField(pkt.fromUser, sizeof pkt.fromUser, fromUser)
-          && putField(pkt.toUser, sizeof pkt.toUser, toUser);
+        && putField(pkt.sendPathID, sizeof pkt.sendPathID, sendPathID)
+        && putField(pkt.relativePath, sizeof pkt.relativePath, relativePath.toUtf8())
+        && putField(pkt.fromUser, sizeof pkt.fromUser, fromUser)
+        && putField(pkt.toUser, sizeof pkt.toUser, toUser);
     if (!fits || md5.size() != kMd5TextSize)
         return std::nullopt;
     std::memcpy(pkt.md5, md5.constData(), kMd5TextSize);
@@ -64,15 +63,9 @@ int readTailLength(const _PACKET_FILE_END &end)
     return length >= 0 && length < kPayloadSize ? int(length) : -1;
 }
 
-qint64 dataPacketCount(qint64 fileSize)
-{
-    return fileSize / kPayloadSize;
-}
+qint64 dataPacketCount(qint64 fileSize) { return fileSize / kPayloadSize; }
 
-int tailLength(qint64 fileSize)
-{
-    return int(fileSize % kPayloadSize);
-}
+int tailLength(qint64 fileSize) { return int(fileSize % kPayloadSize); }
 
 _PACKET_META_RESPONSE buildMetaResponse(const _PACKET_FILE_DISCRIBE &descriptor, quint64 type)
 {

@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
-
 #include <memory>
 
 namespace {
@@ -76,7 +75,7 @@ void TestQtLog::defaultNameIsTheStartTime()
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.log$"))
                  .match(QT_LOG::m_LogFile)
                  .hasMatch(),
-             qPrintable(QT_LOG::m_LogFile));
+        qPrintable(QT_LOG::m_LogFile));
     QCOMPARE(QT_LOG::m_LogLevel, 1);
 }
 
@@ -85,13 +84,20 @@ void TestQtLog::fileNameForProgram_data()
     QTest::addColumn<QString>("argv0");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("no separator") << "gapclient" << "gapclient.log";
-    QTest::newRow("absolute") << "/opt/app/gapclient" << "gapclient.log";
-    QTest::newRow("relative") << "./bin/gapclient" << "gapclient.log";
-    QTest::newRow(".exe in the middle") << "my.exe.tool" << "my.tool.log";
-    QTest::newRow("every .exe") << "/x/a.exe.exe" << "a.log";
-    QTest::newRow("case-sensitive") << "tool.EXE" << "tool.EXE.log";
-    QTest::newRow(".exe in a directory only") << "/a.exe/tool" << "tool.log";
+    QTest::newRow("no separator") << "gapclient"
+                                  << "gapclient.log";
+    QTest::newRow("absolute") << "/opt/app/gapclient"
+                              << "gapclient.log";
+    QTest::newRow("relative") << "./bin/gapclient"
+                              << "gapclient.log";
+    QTest::newRow(".exe in the middle") << "my.exe.tool"
+                                        << "my.tool.log";
+    QTest::newRow("every .exe") << "/x/a.exe.exe"
+                                << "a.log";
+    QTest::newRow("case-sensitive") << "tool.EXE"
+                                    << "tool.EXE.log";
+    QTest::newRow(".exe in a directory only") << "/a.exe/tool"
+                                              << "tool.log";
 }
 
 void TestQtLog::fileNameForProgram()
@@ -216,10 +222,7 @@ void TestQtLog::threadsWriteWholeLines()
     QCOMPARE(next.value(QStringLiteral("second")), kLinesPerThread);
 }
 
-void TestQtLog::cleanupTestCase()
-{
-    qInstallMessageHandler(nullptr);
-}
+void TestQtLog::cleanupTestCase() { qInstallMessageHandler(nullptr); }
 
 QTEST_GUILESS_MAIN(TestQtLog)
 #include "tst_qtlog.moc"

@@ -7,7 +7,6 @@
 #include <QScopedArrayPointer>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cstring>
 
 namespace {
@@ -29,8 +28,8 @@ QByteArray restored(const QByteArray &text)
 // The codec says in the log when it leaves a password empty.
 void expectLeftEmpty()
 {
-    QTest::ignoreMessage(QtWarningMsg,
-                         "a character of this text cannot be scrambled; the text is left empty");
+    QTest::ignoreMessage(
+        QtWarningMsg, "a character of this text cannot be scrambled; the text is left empty");
 }
 
 bool writeFile(const QString &path, const QByteArray &content)
@@ -158,27 +157,26 @@ void TestBaseFunction::codec_data()
     QTest::addColumn<QByteArray>("restored");
 
     QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("one char shifted by 2") << QByteArray("a") << QByteArray("c")
-                                           << QByteArray("a");
-    QTest::newRow("two chars swapped, +1") << QByteArray("ab") << QByteArray("cb")
-                                           << QByteArray("ab");
-    QTest::newRow("three chars, k = 0") << QByteArray("abc") << QByteArray("cba")
-                                        << QByteArray("abc");
-    QTest::newRow("four chars, k = 7") << QByteArray("abcd") << QByteArray("jkih")
-                                       << QByteArray("abcd");
-    QTest::newRow("19 chars, k = 16") << QByteArray("abcdefghijklmnopqrs")
-                                      << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq")
-                                      << QByteArray("abcdefghijklmnopqrs");
+    QTest::newRow("one char shifted by 2") << QByteArray("a") << QByteArray("c") << QByteArray("a");
+    QTest::newRow("two chars swapped, +1")
+        << QByteArray("ab") << QByteArray("cb") << QByteArray("ab");
+    QTest::newRow("three chars, k = 0")
+        << QByteArray("abc") << QByteArray("cba") << QByteArray("abc");
+    QTest::newRow("four chars, k = 7")
+        << QByteArray("abcd") << QByteArray("jkih") << QByteArray("abcd");
+    QTest::newRow("19 chars, k = 16")
+        << QByteArray("abcdefghijklmnopqrs") << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq")
+        << QByteArray("abcdefghijklmnopqrs");
     QTest::newRow("longer input cut at 19")
-        << QByteArray("abcdefghijklmnopqrsTUV")
-        << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq") << QByteArray("abcdefghijklmnopqrs");
-    QTest::newRow("latin-1 wraps past 255") << QByteArray("\xfa\xfb\xfe\xf0")
-                                            << QByteArray("\x05\xf7\x02\x01")
-                                            << QByteArray("\xfa\xfb\xfe\xf0");
+        << QByteArray("abcdefghijklmnopqrsTUV") << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq")
+        << QByteArray("abcdefghijklmnopqrs");
+    QTest::newRow("latin-1 wraps past 255")
+        << QByteArray("\xfa\xfb\xfe\xf0") << QByteArray("\x05\xf7\x02\x01")
+        << QByteArray("\xfa\xfb\xfe\xf0");
     // 0xfc + 4 wraps to NUL: the scrambled text would end early and restore to another
     // password, so the password is left empty instead.
-    QTest::newRow("a byte would become NUL") << QByteArray("pass\xfcrd") << QByteArray()
-                                             << QByteArray();
+    QTest::newRow("a byte would become NUL")
+        << QByteArray("pass\xfcrd") << QByteArray() << QByteArray();
 }
 
 void TestBaseFunction::codec()
@@ -314,7 +312,7 @@ void TestBaseFunction::findVkgapinfo()
     g_GapInfoList.append(v6);
     g_GapInfoList.append(twin);
 
-    QCOMPARE(BaseFunction::findVkgapinfo(QStringLiteral("192.0.2.7")), v4);   // first match
+    QCOMPARE(BaseFunction::findVkgapinfo(QStringLiteral("192.0.2.7")), v4); // first match
     QCOMPARE(BaseFunction::findVkgapinfo(QStringLiteral("fe80::1")), v6);
     QCOMPARE(BaseFunction::findVkgapinfo(QStringLiteral("FE80::1")), nullptr);
     QCOMPARE(BaseFunction::findVkgapinfo(QStringLiteral("192.0.2.7 ")), nullptr);

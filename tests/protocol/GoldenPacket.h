@@ -7,7 +7,10 @@
 class GoldenPacket
 {
 public:
-    GoldenPacket() : m_bytes(1460, '\0') {}
+    GoldenPacket()
+        : m_bytes(1460, '\0')
+    {
+    }
 
     GoldenPacket &u64(int offset, quint64 value) { return integer(offset, value, 8); }
     GoldenPacket &i64(int offset, qint64 value) { return integer(offset, quint64(value), 8); }

@@ -33,7 +33,8 @@ void TestControlPackets::loginRequest_data()
                            << QByteArray("cba");
     // 19 characters fill the field together with the terminator (k = 16).
     QTest::newRow("19 chars") << QByteArray("abcdefghijklmnopqrs") << QByteArray("x")
-                              << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq") << QByteArray("z");
+                              << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq")
+                              << QByteArray("z");
     // Longer input is cut to 19 characters before it is scrambled.
     QTest::newRow("cut") << QByteArray("abcdefghijklmnopqrsTUVWXYZ") << QByteArray()
                          << QByteArray("stuvwxyz{|}~\x7f\x80\x81\x82\x83rq") << QByteArray();
@@ -87,8 +88,8 @@ void TestControlPackets::userRequest()
 
 void TestControlPackets::confData()
 {
-    const QVector<ConfSendEntry> sends{{"bob", "path-1", 2}, {"carol", "path-2", -1}};
-    const QVector<ConfRecvEntry> recvs{{"dave", "path-9"}};
+    const QVector<ConfSendEntry> sends { { "bob", "path-1", 2 }, { "carol", "path-2", -1 } };
+    const QVector<ConfRecvEntry> recvs { { "dave", "path-9" } };
     const _PACKET_CONF_DATA pkt = buildConfData(sends, recvs);
 
     const QByteArray golden = GoldenPacket()
@@ -140,10 +141,10 @@ void TestControlPackets::confDataCarriesAtMostTwentyTwoEntries()
 
     QVector<ConfSendEntry> sendEntries;
     for (int i = 0; i < sends; ++i)
-        sendEntries.append({"u", "s" + QByteArray::number(i), i});
+        sendEntries.append({ "u", "s" + QByteArray::number(i), i });
     QVector<ConfRecvEntry> recvEntries;
     for (int i = 0; i < recvs; ++i)
-        recvEntries.append({"u", "r" + QByteArray::number(i)});
+        recvEntries.append({ "u", "r" + QByteArray::number(i) });
 
     const QByteArray bytes = packetBytes(buildConfData(sendEntries, recvEntries));
     QCOMPARE(qFromLittleEndian<quint64>(bytes.constData() + 8), quint64(carriedSends));
@@ -152,7 +153,8 @@ void TestControlPackets::confDataCarriesAtMostTwentyTwoEntries()
     QCOMPARE(bytes.mid(1440), QByteArray(20, '\0'));
     if (carriedRecvs > 0) {
         const int last = 32 + 64 * (carriedSends + carriedRecvs - 1);
-        QCOMPARE(QByteArray(bytes.constData() + last + 20), "r" + QByteArray::number(carriedRecvs - 1));
+        QCOMPARE(
+            QByteArray(bytes.constData() + last + 20), "r" + QByteArray::number(carriedRecvs - 1));
     }
 }
 
@@ -197,12 +199,10 @@ void TestControlPackets::keyInfoReaders_data()
 
     QTest::newRow("plain") << quint64(12) << QByteArray("key") << 12 << true << "key";
     QTest::newRow("utf-8 name") << quint64(0) << QString("密钥").toUtf8() << 0 << true << "密钥";
-    QTest::newRow("low 32 bits") << ((quint64(1) << 32) | 5) << QByteArray("k") << 5 << true
-                                 << "k";
-    QTest::newRow("negative count") << quint64(0xffffffffU) << QByteArray("k") << -1 << true
-                                    << "k";
-    QTest::newRow("no terminator") << quint64(1) << QByteArray(1436, 'n') << 1 << false
-                                   << QString();
+    QTest::newRow("low 32 bits") << ((quint64(1) << 32) | 5) << QByteArray("k") << 5 << true << "k";
+    QTest::newRow("negative count") << quint64(0xffffffffU) << QByteArray("k") << -1 << true << "k";
+    QTest::newRow("no terminator")
+        << quint64(1) << QByteArray(1436, 'n') << 1 << false << QString();
 }
 
 void TestControlPackets::keyInfoReaders()

@@ -1,14 +1,13 @@
 #include "protocol/DataBuff.h"
 
 #include <QtTest>
-
 #include <vector>
 
 namespace {
 
 QVector<int> counters(const DataBuff &b)
 {
-    return {b.dataLength(), b.freeSpace(), b.capacity(), b.readPosition(), b.writePosition()};
+    return { b.dataLength(), b.freeSpace(), b.capacity(), b.readPosition(), b.writePosition() };
 }
 
 // Runs a script of operations on a buffer and checks that bytes come out in the order they went
@@ -17,7 +16,8 @@ QVector<int> counters(const DataBuff &b)
 class Script
 {
 public:
-    explicit Script(int capacity) : m_store(size_t(qMax(capacity, 1)), '\0')
+    explicit Script(int capacity)
+        : m_store(size_t(qMax(capacity, 1)), '\0')
     {
         m_buffer.initital(capacity);
     }
@@ -105,33 +105,33 @@ void TestDataBuff::operations_data()
     QTest::addColumn<int>("readPosition");
     QTest::addColumn<int>("writePosition");
 
-    QTest::newRow("insert exactly the free space") << 10 << QStringList{"i 10"} << 10 << 10 << 0
-                                                   << 0 << 0;
+    QTest::newRow("insert exactly the free space")
+        << 10 << QStringList { "i 10" } << 10 << 10 << 0 << 0 << 0;
     QTest::newRow("one byte more than the free space")
-        << 10 << QStringList{"i 4", "i 7"} << -1 << 4 << 6 << 0 << 4;
-    QTest::newRow("insert ending at the end") << 10 << QStringList{"i 6", "g 6", "i 4"} << 4 << 4
-                                              << 6 << 6 << 0;
+        << 10 << QStringList { "i 4", "i 7" } << -1 << 4 << 6 << 0 << 4;
+    QTest::newRow("insert ending at the end")
+        << 10 << QStringList { "i 6", "g 6", "i 4" } << 4 << 4 << 6 << 6 << 0;
     QTest::newRow("insert wraps, get returns in order")
-        << 10 << QStringList{"i 7", "g 7", "i 6", "g 6"} << 6 << 0 << 10 << 3 << 3;
-    QTest::newRow("get wraps") << 10 << QStringList{"i 8", "g 5", "i 6", "g 9"} << 9 << 0 << 10
+        << 10 << QStringList { "i 7", "g 7", "i 6", "g 6" } << 6 << 0 << 10 << 3 << 3;
+    QTest::newRow("get wraps") << 10 << QStringList { "i 8", "g 5", "i 6", "g 9" } << 9 << 0 << 10
                                << 4 << 4;
-    QTest::newRow("get ending at the end") << 10 << QStringList{"i 10", "g 10"} << 10 << 0 << 10
-                                           << 0 << 0;
-    QTest::newRow("get more than stored") << 10 << QStringList{"i 3", "g 4"} << -1 << 3 << 7 << 0
-                                          << 3;
-    QTest::newRow("get from empty") << 10 << QStringList{"g 1"} << -1 << 0 << 10 << 0 << 0;
-    QTest::newRow("negative insert") << 10 << QStringList{"i 3", "i -1"} << -1 << 3 << 7 << 0
-                                     << 3;
-    QTest::newRow("negative get") << 10 << QStringList{"i 3", "g -2"} << -1 << 3 << 7 << 0 << 3;
-    QTest::newRow("zero length") << 10 << QStringList{"i 3", "i 0", "g 0"} << 0 << 3 << 7 << 0
+    QTest::newRow("get ending at the end")
+        << 10 << QStringList { "i 10", "g 10" } << 10 << 0 << 10 << 0 << 0;
+    QTest::newRow("get more than stored")
+        << 10 << QStringList { "i 3", "g 4" } << -1 << 3 << 7 << 0 << 3;
+    QTest::newRow("get from empty") << 10 << QStringList { "g 1" } << -1 << 0 << 10 << 0 << 0;
+    QTest::newRow("negative insert")
+        << 10 << QStringList { "i 3", "i -1" } << -1 << 3 << 7 << 0 << 3;
+    QTest::newRow("negative get") << 10 << QStringList { "i 3", "g -2" } << -1 << 3 << 7 << 0 << 3;
+    QTest::newRow("zero length") << 10 << QStringList { "i 3", "i 0", "g 0" } << 0 << 3 << 7 << 0
                                  << 3;
     QTest::newRow("reset of a full burst keeps free space 0")
-        << 146000 << QStringList{"i 146000", "reset", "i 1"} << -1 << 0 << 0 << 0 << 0;
+        << 146000 << QStringList { "i 146000", "reset", "i 1" } << -1 << 0 << 0 << 0 << 0;
     QTest::newRow("reset and restore, content starts at 0")
-        << 146000 << QStringList{"i 1460", "g 1000", "reset", "restore", "i 1460", "g 1460"}
+        << 146000 << QStringList { "i 1460", "g 1000", "reset", "restore", "i 1460", "g 1460" }
         << 1460 << 0 << 146000 << 1460 << 1460;
     QTest::newRow("payloads of a staging buffer")
-        << 144400 << QStringList{"i 100000", "g 1444", "i 45844", "g 1444"} << 1444 << 142956
+        << 144400 << QStringList { "i 100000", "g 1444", "i 45844", "g 1444" } << 1444 << 142956
         << 1444 << 2888 << 1444;
 }
 
@@ -186,7 +186,7 @@ void TestDataBuff::predicates()
     QFETCH(bool, space);
 
     Script script(146000);
-    script.run({QStringLiteral("i %1").arg(stored)});
+    script.run({ QStringLiteral("i %1").arg(stored) });
     const DataBuff &buffer = script.buffer();
     QCOMPARE(buffer.isEmpty(), empty);
     QCOMPARE(buffer.isDataEnoughToSend(), payload);
@@ -201,10 +201,10 @@ void TestDataBuff::streamIsCutIntoPackets()
     // wraps many times and every byte comes out once, in order.
     Script script(146000);
     for (int round = 0; round < 2000; ++round) {
-        QCOMPARE(script.run({QStringLiteral("i %1").arg(997 + round % 3 * 700)}),
-                 997 + round % 3 * 700);
+        QCOMPARE(script.run({ QStringLiteral("i %1").arg(997 + round % 3 * 700) }),
+            997 + round % 3 * 700);
         while (script.buffer().isEnoughPacket())
-            QCOMPARE(script.run({QStringLiteral("g 1460")}), 1460);
+            QCOMPARE(script.run({ QStringLiteral("g 1460") }), 1460);
     }
     QVERIFY(script.inOrder());
     QVERIFY(script.buffer().dataLength() < 1460);
@@ -220,11 +220,11 @@ void TestDataBuff::initital_data()
     QTest::addColumn<int>("freeSpace");
     QTest::addColumn<int>("writePosition");
 
-    QTest::newRow("new buffer") << QStringList{} << 100 << 100 << 0 << 100 << 0;
-    QTest::newRow("negative size refused") << QStringList{"i 5"} << -1 << 10 << 5 << 5 << 5;
-    QTest::newRow("grown, content kept") << QStringList{"i 5"} << 20 << 20 << 5 << 15 << 5;
+    QTest::newRow("new buffer") << QStringList {} << 100 << 100 << 0 << 100 << 0;
+    QTest::newRow("negative size refused") << QStringList { "i 5" } << -1 << 10 << 5 << 5 << 5;
+    QTest::newRow("grown, content kept") << QStringList { "i 5" } << 20 << 20 << 5 << 15 << 5;
     QTest::newRow("shrunk below the positions, emptied")
-        << QStringList{"i 8", "g 6"} << 4 << 4 << 0 << 4 << 0;
+        << QStringList { "i 8", "g 6" } << 4 << 4 << 0 << 4 << 0;
 }
 
 void TestDataBuff::initital()

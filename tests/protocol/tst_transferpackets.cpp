@@ -71,8 +71,8 @@ void TestTransferPackets::descriptor_data()
 void TestTransferPackets::descriptor()
 {
     QFETCH(QString, localAddress);
-    const auto built = buildDescriptor(5000000000LL, localAddress, "path-1", "目录/a.txt", "alice",
-                                       "bob", kMd5);
+    const auto built
+        = buildDescriptor(5000000000LL, localAddress, "path-1", "目录/a.txt", "alice", "bob", kMd5);
     QVERIFY(built);
     // The digest has no terminator: byte 1198 right after it is the first reserved zero.
     QCOMPARE(firstDifference(packetBytes(*built), goldenDescriptor()), -1);
@@ -89,15 +89,15 @@ void TestTransferPackets::descriptorRefusesWhatDoesNotFit_data()
     const QString longestPath(1023, 'p');
     QTest::newRow("fields full") << QByteArray(39, 'i') << longestPath << QByteArray(19, 'u')
                                  << kMd5 << true;
-    QTest::newRow("path too long") << QByteArray("id") << longestPath + 'p' << QByteArray("u")
-                                   << kMd5 << false;
+    QTest::newRow("path too long")
+        << QByteArray("id") << longestPath + 'p' << QByteArray("u") << kMd5 << false;
     // 342 three-byte characters are 1026 bytes of UTF-8.
-    QTest::newRow("utf-8 path too long") << QByteArray("id") << QString(342, QChar(0x76ee))
-                                         << QByteArray("u") << kMd5 << false;
-    QTest::newRow("rule key too long") << QByteArray(40, 'i') << "a" << QByteArray("u") << kMd5
-                                       << false;
-    QTest::newRow("user too long") << QByteArray("id") << "a" << QByteArray(20, 'u') << kMd5
-                                   << false;
+    QTest::newRow("utf-8 path too long")
+        << QByteArray("id") << QString(342, QChar(0x76ee)) << QByteArray("u") << kMd5 << false;
+    QTest::newRow("rule key too long")
+        << QByteArray(40, 'i') << "a" << QByteArray("u") << kMd5 << false;
+    QTest::newRow("user too long")
+        << QByteArray("id") << "a" << QByteArray(20, 'u') << kMd5 << false;
     QTest::newRow("no digest") << QByteArray("id") << "a" << QByteArray("u") << QByteArray()
                                << false;
     QTest::newRow("short digest") << QByteArray("id") << "a" << QByteArray("u") << kMd5.left(31)
@@ -121,10 +121,14 @@ void TestTransferPackets::addressScope_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("withoutScope");
 
-    QTest::newRow("scoped") << "fe80::1%eth0" << "fe80::1";
-    QTest::newRow("from the last percent") << "fe80::1%a%b" << "fe80::1%a";
-    QTest::newRow("ipv4") << "10.1.2.3" << "10.1.2.3";
-    QTest::newRow("only a scope") << "%lo" << "";
+    QTest::newRow("scoped") << "fe80::1%eth0"
+                            << "fe80::1";
+    QTest::newRow("from the last percent") << "fe80::1%a%b"
+                                           << "fe80::1%a";
+    QTest::newRow("ipv4") << "10.1.2.3"
+                          << "10.1.2.3";
+    QTest::newRow("only a scope") << "%lo"
+                                  << "";
 }
 
 void TestTransferPackets::addressScope()
@@ -140,10 +144,18 @@ void TestTransferPackets::relativePath_data()
     QTest::addColumn<QString>("filePath");
     QTest::addColumn<QString>("relative");
 
-    QTest::newRow("plain") << "/data/send" << "/data/send/a/b.txt" << "a/b.txt";
-    QTest::newRow("backslash") << "D:\\send\\" << "D:\\send\\b.txt" << "b.txt";
-    QTest::newRow("trailing slash") << "/data/send/" << "/data/send/b.txt" << "b.txt";
-    QTest::newRow("unicode") << "/数据" << "/数据/子/文件.txt" << "子/文件.txt";
+    QTest::newRow("plain") << "/data/send"
+                           << "/data/send/a/b.txt"
+                           << "a/b.txt";
+    QTest::newRow("backslash") << "D:\\send\\"
+                               << "D:\\send\\b.txt"
+                               << "b.txt";
+    QTest::newRow("trailing slash") << "/data/send/"
+                                    << "/data/send/b.txt"
+                                    << "b.txt";
+    QTest::newRow("unicode") << "/数据"
+                             << "/数据/子/文件.txt"
+                             << "子/文件.txt";
 }
 
 void TestTransferPackets::relativePath()
@@ -196,7 +208,8 @@ void TestTransferPackets::tailLengthFromTheWire()
 {
     QFETCH(qint64, wireLength);
     QFETCH(int, length);
-    const auto end = packetFrom<_PACKET_FILE_END>(GoldenPacket().u64(0, 2).i64(8, wireLength).data());
+    const auto end
+        = packetFrom<_PACKET_FILE_END>(GoldenPacket().u64(0, 2).i64(8, wireLength).data());
     QCOMPARE(readTailLength(end), length);
 }
 
@@ -265,8 +278,8 @@ void TestTransferPackets::reply_data()
 void TestTransferPackets::reply()
 {
     QFETCH(quint64, type);
-    QCOMPARE(firstDifference(packetBytes(buildReply(type)), GoldenPacket().u64(0, type).data()),
-             -1);
+    QCOMPARE(
+        firstDifference(packetBytes(buildReply(type)), GoldenPacket().u64(0, type).data()), -1);
 }
 
 void TestTransferPackets::hasExactType_data()
@@ -275,8 +288,8 @@ void TestTransferPackets::hasExactType_data()
     QTest::addColumn<bool>("isNine");
 
     QTest::newRow("type 9") << GoldenPacket().u64(0, 9).data() << true;
-    QTest::newRow("upper bytes set") << GoldenPacket().u64(0, 9 | (quint64(1) << 40)).data()
-                                     << false;
+    QTest::newRow("upper bytes set")
+        << GoldenPacket().u64(0, 9 | (quint64(1) << 40)).data() << false;
     QTest::newRow("other type") << GoldenPacket().u64(0, 13).data() << false;
     QTest::newRow("short read") << GoldenPacket().u64(0, 9).data().left(1459) << false;
     QTest::newRow("nothing") << QByteArray() << false;
