@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+
+namespace Ui {
+class SystemSetupView;
+}
+
+class QCheckBox;
+
+// The settings window: three switches kept in config/setting.conf and mirrored into
+// g_sysbaseconf. A change takes effect and is stored at once; there is no OK or Cancel.
+class SystemSetupView : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SystemSetupView(QWidget *parent = nullptr);
+    ~SystemSetupView() override;
+
+    void loadConf();
+    QString readConf(const QString &key);
+    void writeConf(const QString &key, const QString &value);
+    void remove(const QString &key);
+
+public slots:
+    void onCheckBoxStateChange();
+    void onDelSendFileStatesChange();
+    void onFullScreenStateChange();
+
+private:
+    void applyBox(const QCheckBox *box, std::atomic<bool> &flag, const char *key);
+
+    std::unique_ptr<Ui::SystemSetupView> m_ui;
+    QString m_confPath;
+};
