@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5svg5 qttools5-dev-tools
   libsqlite3-dev sqlite3
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   fonts-noto-cjk fonts-wqy-microhei
   iproute2 procps psmisc python3 time
 )
