@@ -17,10 +17,7 @@ const char *const kFullScreenKey = "ifFullScreen";
 const char *const kChecked = "1";
 const char *const kTabIcon = ":/res/titlebar/设 置.png";
 
-QString groupKey(const char *key)
-{
-    return QLatin1String(kGroup) + '/' + QLatin1String(key);
-}
+QString groupKey(const char *key) { return QLatin1String(kGroup) + '/' + QLatin1String(key); }
 
 } // namespace
 
@@ -32,11 +29,11 @@ SystemSetupView::SystemSetupView(QWidget *parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     m_ui->tabWidget->setTabIcon(0, QIcon(QString::fromUtf8(kTabIcon)));
     connect(m_ui->forceVisitBox, &QCheckBox::stateChanged, this,
-            &SystemSetupView::onCheckBoxStateChange);
+        &SystemSetupView::onCheckBoxStateChange);
     connect(m_ui->keepSentFilesBox, &QCheckBox::stateChanged, this,
-            &SystemSetupView::onDelSendFileStatesChange);
+        &SystemSetupView::onDelSendFileStatesChange);
     connect(m_ui->fullScreenBox, &QCheckBox::stateChanged, this,
-            &SystemSetupView::onFullScreenStateChange);
+        &SystemSetupView::onFullScreenStateChange);
     m_confPath = QDir::currentPath() + QLatin1String(kConfFile);
     loadConf();
 }

@@ -20,8 +20,8 @@ void SystemTray::createAction()
     m_menu = std::make_unique<QMenu>();
     m_showAction = new QAction(QStringLiteral("显示主界面"), this);
     m_minimizeAction = new QAction(QStringLiteral("最小化"), this);
-    m_quitAction = new QAction(QIcon(QStringLiteral(":/res/login/quit2.png")),
-                               QStringLiteral("退出"), this);
+    m_quitAction
+        = new QAction(QIcon(QStringLiteral(":/res/login/quit2.png")), QStringLiteral("退出"), this);
     setIcon(QIcon(QStringLiteral(":/res/login/48x48.ico")));
     setToolTip(QStringLiteral("Varko隔离网闸"));
     setContextMenu(m_menu.get());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QSystemTrayIcon>
-
 #include <memory>
 
 class QAction;
@@ -24,7 +23,7 @@ private:
     void createAction();
     void addAction();
 
-    std::unique_ptr<QMenu> m_menu;   // a menu takes only a widget as parent, so the tray owns it
+    std::unique_ptr<QMenu> m_menu; // a menu takes only a widget as parent, so the tray owns it
     QAction *m_showAction = nullptr;
     QAction *m_minimizeAction = nullptr;
     QAction *m_quitAction = nullptr;

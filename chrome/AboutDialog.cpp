@@ -37,7 +37,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     link->setObjectName(QStringLiteral("webSite"));
     link->setTextFormat(Qt::RichText);
     link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    link->setOpenExternalLinks(true);   // QDesktopServices opens it in the user's browser
+    link->setOpenExternalLinks(true); // QDesktopServices opens it in the user's browser
 
     auto *ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setDefault(true);

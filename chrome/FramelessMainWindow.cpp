@@ -185,13 +185,12 @@ void FramelessMainWindow::resizeTo(const QPoint &globalPos)
     QRect target = start;
     if (m_resizeEdges & Qt::LeftEdge)
         target.setLeft(start.right() + 1
-                       - clampedExtent(start.width(), -delta.x(), minimum.width(), maximum.width()));
+            - clampedExtent(start.width(), -delta.x(), minimum.width(), maximum.width()));
     if (m_resizeEdges & Qt::RightEdge)
         target.setWidth(clampedExtent(start.width(), delta.x(), minimum.width(), maximum.width()));
     if (m_resizeEdges & Qt::TopEdge)
         target.setTop(start.bottom() + 1
-                      - clampedExtent(start.height(), -delta.y(), minimum.height(),
-                                      maximum.height()));
+            - clampedExtent(start.height(), -delta.y(), minimum.height(), maximum.height()));
     if (m_resizeEdges & Qt::BottomEdge)
         target.setHeight(
             clampedExtent(start.height(), delta.y(), minimum.height(), maximum.height()));
@@ -203,7 +202,7 @@ bool FramelessMainWindow::startDrag(const QPoint &globalPos)
     m_dragging = true;
     m_dragOffset = globalPos - frameGeometry().topLeft();
     m_titleBar->setCursor(Qt::ClosedHandCursor);
-    return false;   // the press still reaches the title bar, so a double-click is recognised
+    return false; // the press still reaches the title bar, so a double-click is recognised
 }
 
 void FramelessMainWindow::endDrag()

@@ -42,7 +42,7 @@ private:
     QWindow *m_filteredWindow = nullptr;
 
     bool m_dragging = false;
-    QPoint m_dragOffset;   // cursor position relative to the window's top-left corner
+    QPoint m_dragOffset; // cursor position relative to the window's top-left corner
 
     Qt::Edges m_resizeEdges;
     QPoint m_resizeStartPos;

@@ -26,8 +26,7 @@ QMessageBox::Icon boxIcon(PromptRequest::Icon icon)
 int showBox(const PromptRequest &request)
 {
     QMessageBox box(boxIcon(request.icon), request.title, request.text,
-                    QMessageBox::StandardButtons(request.buttons),
-                    qobject_cast<QWidget *>(request.parent));
+        QMessageBox::StandardButtons(request.buttons), qobject_cast<QWidget *>(request.parent));
     if (request.defaultButton != PromptRequest::NoButton)
         box.setDefaultButton(QMessageBox::StandardButton(request.defaultButton));
     return box.exec();
@@ -46,7 +45,4 @@ int showInGuiThread(const PromptRequest &request)
 
 } // namespace
 
-void installWidgetPrompt()
-{
-    Prompt::setHandler(showInGuiThread);
-}
+void installWidgetPrompt() { Prompt::setHandler(showInGuiThread); }

@@ -20,7 +20,6 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <QtDebug>
-
 #include <cstdio>
 #include <memory>
 
@@ -56,8 +55,12 @@ struct AuditedResult {
     const char *reason;
 };
 const AuditedResult kAuditedResults[] = {
-    {0, 1, "客户端登录"},     {1, 0, "网闸连接失败"}, {-1, 0, "网络异常"},
-    {102, 0, "该用户不存在"}, {103, 0, "密码错误"},   {106, 0, "密码过期"},
+    { 0, 1, "客户端登录" },
+    { 1, 0, "网闸连接失败" },
+    { -1, 0, "网络异常" },
+    { 102, 0, "该用户不存在" },
+    { 103, 0, "密码错误" },
+    { 106, 0, "密码过期" },
 };
 const char *const kAuditCategory = "CLIENT_LOGIN";
 const char *const kAuditOperation = "登录";
@@ -243,7 +246,7 @@ void LoginView::onLoginBtnClicked()
     if (result != 0) {
         showResult(result);
         recordAudit(*gap, result);
-        return;   // the refused record goes with gap
+        return; // the refused record goes with gap
     }
     if (m_ui->keeppaswd->isChecked())
         rememberLogin();
@@ -254,10 +257,7 @@ void LoginView::onLoginBtnClicked()
     recordAudit(listed, result);
 }
 
-void LoginView::showResult(int result)
-{
-    Prompt::error(resultMessage(result));
-}
+void LoginView::showResult(int result) { Prompt::error(resultMessage(result)); }
 
 void LoginView::rememberLogin()
 {
@@ -265,8 +265,8 @@ void LoginView::rememberLogin()
     writeConf(QStringLiteral("username"), m_ui->userEdit->text());
     writeConf(QLatin1String(kPasswordKey), QString());
     writeConf(QStringLiteral("isrember"), QLatin1String(kTrue));
-    writeConf(QStringLiteral("isauto"),
-              QLatin1String(m_ui->autologin->isChecked() ? kTrue : kFalse));
+    writeConf(
+        QStringLiteral("isauto"), QLatin1String(m_ui->autologin->isChecked() ? kTrue : kFalse));
 }
 
 void LoginView::recordAudit(const _VKGAPIP_CONF &gap, int result)
@@ -276,10 +276,9 @@ void LoginView::recordAudit(const _VKGAPIP_CONF &gap, int result)
         if (audited.result != result)
             continue;
         char detail[kAuditDetailSize];
-        std::snprintf(detail, sizeof detail, "'%s','%s'", gap.localIP.toLatin1().constData(),
-                      audited.reason);
-        AuditLog::dlog(kAuditCategory, gap.LoginUserName, kAuditOperation, audited.outcome,
-                       detail);
+        std::snprintf(
+            detail, sizeof detail, "'%s','%s'", gap.localIP.toLatin1().constData(), audited.reason);
+        AuditLog::dlog(kAuditCategory, gap.LoginUserName, kAuditOperation, audited.outcome, detail);
         break;
     }
     AuditLog::dlog_destroy();
@@ -304,15 +303,9 @@ void LoginView::onKeepPaswdClicked()
         QFile::remove(m_confPath);
 }
 
-void LoginView::on_mixBtn_clicked()
-{
-    showMinimized();
-}
+void LoginView::on_mixBtn_clicked() { showMinimized(); }
 
-void LoginView::on_closeBtn_clicked()
-{
-    close();
-}
+void LoginView::on_closeBtn_clicked() { close(); }
 
 void LoginView::keyPressEvent(QKeyEvent *event)
 {

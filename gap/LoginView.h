@@ -2,7 +2,6 @@
 
 #include <QPoint>
 #include <QWidget>
-
 #include <memory>
 
 namespace Ui {
@@ -59,7 +58,7 @@ private:
     void protectLoginFile();
 
     std::unique_ptr<Ui::LoginView> m_ui;
-    QWidget *m_mainWindow = nullptr;   // top-level, lives until the process ends
+    QWidget *m_mainWindow = nullptr; // top-level, lives until the process ends
     bool m_dragging = false;
     bool loginTried = false;
     QPoint m_dragOffset;

@@ -108,9 +108,8 @@ private slots:
         QTest::newRow("left stops at the minimum width")
             << QPoint(1, h / 2) << QPoint(350, 0)
             << QRect(kStart.right() + 1 - kMinimum.width(), kStart.top(), kMinimum.width(), h);
-        QTest::newRow("bottom stops at the minimum height")
-            << QPoint(w / 2, h - 1) << QPoint(0, -290)
-            << QRect(kStart.topLeft(), QSize(w, kMinimum.height()));
+        QTest::newRow("bottom stops at the minimum height") << QPoint(w / 2,
+            h - 1) << QPoint(0, -290) << QRect(kStart.topLeft(), QSize(w, kMinimum.height()));
     }
 
     void resizeAtEdges()

@@ -9,7 +9,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <memory>
 
 namespace {
@@ -35,9 +34,9 @@ struct Switch {
     std::atomic<bool> *flag;
 };
 const Switch kSwitches[] = {
-    {"forceVisitBox", "setting/isForceVisit", &g_sysbaseconf.isForceVisit},
-    {"keepSentFilesBox", "setting/ifDelSendFile", &g_sysbaseconf.ifDelSendFile},
-    {"fullScreenBox", "setting/ifFullScreen", &g_sysbaseconf.ifFullScreen},
+    { "forceVisitBox", "setting/isForceVisit", &g_sysbaseconf.isForceVisit },
+    { "keepSentFilesBox", "setting/ifDelSendFile", &g_sysbaseconf.ifDelSendFile },
+    { "fullScreenBox", "setting/ifFullScreen", &g_sysbaseconf.ifFullScreen },
 };
 
 } // namespace
@@ -75,7 +74,7 @@ private slots:
         QCOMPARE(tabs->count(), 1);
         QCOMPARE(tabs->tabText(0), QStringLiteral("基础设置"));
         QVERIFY(!tabs->tabIcon(0).isNull());
-        const char *const labels[] = {"强访问控制", "保留已发送文件", "程序启动时自动全屏"};
+        const char *const labels[] = { "强访问控制", "保留已发送文件", "程序启动时自动全屏" };
         for (int i = 0; i < 3; ++i)
             QCOMPARE(box(view, i)->text(), QString::fromUtf8(labels[i]));
     }
@@ -88,7 +87,7 @@ private slots:
         const struct {
             const char *value;
             bool checked;
-        } values[] = {{"1", true}, {"2", true}, {"0", false}, {"yes", false}};
+        } values[] = { { "1", true }, { "2", true }, { "0", false }, { "yes", false } };
         for (int i = 0; i < 3; ++i) {
             for (const auto &v : values)
                 QTest::addRow("%s=%s", kSwitches[i].key, v.value) << i << v.value << v.checked;
@@ -100,7 +99,7 @@ private slots:
         QFETCH(int, index);
         QFETCH(QString, value);
         QFETCH(bool, checked);
-        writeSettings({{QLatin1String(kSwitches[index].key), value}});
+        writeSettings({ { QLatin1String(kSwitches[index].key), value } });
         SystemSetupView view;
         for (int j = 0; j < 3; ++j) {
             const bool expected = checked && index == j;
@@ -121,7 +120,7 @@ private slots:
 
     void changeIsStoredAtOnce()
     {
-        writeSettings({{QStringLiteral("setting/ifDelSendFile"), QStringLiteral("2")}});
+        writeSettings({ { QStringLiteral("setting/ifDelSendFile"), QStringLiteral("2") } });
         SystemSetupView view;
         QCheckBox *keep = box(view, 1);
         keep->click();
@@ -130,7 +129,7 @@ private slots:
         keep->click();
         QVERIFY(g_sysbaseconf.ifDelSendFile);
         QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).value("setting/ifDelSendFile"),
-                 QVariant(QStringLiteral("1")));
+            QVariant(QStringLiteral("1")));
     }
 
     void firstCheckedBoxCreatesTheDirectory_data()
@@ -147,7 +146,7 @@ private slots:
         SystemSetupView view;
         QVERIFY(!QDir(QStringLiteral("config")).exists());
         box(view, index)->setChecked(true);
-        QCOMPARE(storedKeys(), QStringList{QLatin1String(kSwitches[index].key)});
+        QCOMPARE(storedKeys(), QStringList { QLatin1String(kSwitches[index].key) });
         QVERIFY(*kSwitches[index].flag);
         box(view, index)->setChecked(false);
         QCOMPARE(storedKeys(), QStringList());
@@ -161,8 +160,8 @@ private slots:
         QVERIFY(!tray.icon().isNull());
         QCOMPARE(tray.isVisible(), QSystemTrayIcon::isSystemTrayAvailable());
         const QList<QAction *> actions = tray.contextMenu()->actions();
-        QCOMPARE(actions, (QList<QAction *>{tray.showAction(), tray.minimizeAction(),
-                                            tray.quitAction()}));
+        QCOMPARE(actions,
+            (QList<QAction *> { tray.showAction(), tray.minimizeAction(), tray.quitAction() }));
         QCOMPARE(actions[0]->text(), QStringLiteral("显示主界面"));
         QCOMPARE(actions[1]->text(), QStringLiteral("最小化"));
         QCOMPARE(actions[2]->text(), QStringLiteral("退出"));

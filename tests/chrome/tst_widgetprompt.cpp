@@ -1,8 +1,8 @@
 #include "chrome/WidgetPrompt.h"
 #include "model/Prompt.h"
 
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -79,9 +79,8 @@ private slots:
             << int(PromptRequest::Question) << (yes | no) << 0 << no << true << false;
         QTest::newRow("question from a worker, default No")
             << int(PromptRequest::Question) << (yes | no) << no << yes << false << true;
-        QTest::newRow("information")
-            << int(PromptRequest::Information) << int(PromptRequest::Ok) << 0
-            << int(PromptRequest::Ok) << true << false;
+        QTest::newRow("information") << int(PromptRequest::Information) << int(PromptRequest::Ok)
+                                     << 0 << int(PromptRequest::Ok) << true << false;
         QTest::newRow("warning from a worker")
             << int(PromptRequest::Warning) << yes << yes << yes << false << true;
     }
@@ -104,7 +103,7 @@ private slots:
         request.buttons = buttons;
         request.defaultButton = defaultButton;
 
-        BoxAnswerer answerer{QMessageBox::StandardButton(press)};
+        BoxAnswerer answerer { QMessageBox::StandardButton(press) };
         int answer = -1;
         if (fromWorker) {
             std::unique_ptr<QThread> worker(
@@ -119,8 +118,8 @@ private slots:
         const SeenBox &seen = answerer.seen;
         QVERIFY(seen.seen);
         QCOMPARE(answer, press);
-        const QMessageBox::Icon icons[] = {QMessageBox::Critical, QMessageBox::Question,
-                                           QMessageBox::Information, QMessageBox::Warning};
+        const QMessageBox::Icon icons[] = { QMessageBox::Critical, QMessageBox::Question,
+            QMessageBox::Information, QMessageBox::Warning };
         QCOMPARE(seen.icon, icons[icon]);
         QCOMPARE(seen.parent, withParent ? &parent : nullptr);
         QCOMPARE(seen.title, request.title);
@@ -132,7 +131,7 @@ private slots:
 
     void errorIsTheClientsErrorBox()
     {
-        BoxAnswerer answerer{QMessageBox::Yes};
+        BoxAnswerer answerer { QMessageBox::Yes };
         QCOMPARE(Prompt::error(QStringLiteral("无效的ip地址")), int(PromptRequest::Yes));
         QCOMPARE(answerer.seen.icon, QMessageBox::Critical);
         QCOMPARE(answerer.seen.parent, nullptr);

@@ -4,9 +4,8 @@
 #include "protocol/PacketCommon.h"
 
 #include <QTcpServer>
-#include <QtEndian>
 #include <QTcpSocket>
-
+#include <QtEndian>
 #include <memory>
 
 namespace {

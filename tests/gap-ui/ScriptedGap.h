@@ -22,8 +22,8 @@ public:
     // Starts listening; false if the address and port cannot be taken.
     bool startListening();
 
-    std::atomic<int> loginCode{102};
-    std::atomic<bool> wrongType{false};
+    std::atomic<int> loginCode { 102 };
+    std::atomic<bool> wrongType { false };
 
     int connections() const { return m_connections; }
     QString lastClientAddress() const;
@@ -36,9 +36,9 @@ private:
 
     QHostAddress m_address;
     quint16 m_port;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_listening{false};
-    std::atomic<int> m_connections{0};
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_listening { false };
+    std::atomic<int> m_connections { 0 };
     QSemaphore m_started;
     mutable QMutex m_mutex;
     QString m_lastClientAddress;

@@ -1,5 +1,4 @@
 #include "ScriptedGap.h"
-
 #include "gap/LoginView.h"
 #include "model/AuditLog.h"
 #include "model/BaseFunction.h"
@@ -15,17 +14,15 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
-
+#include <memory>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <memory>
-
 namespace {
 
-const QString kScriptedGap = QStringLiteral("127.0.0.2");   // ScriptedGap
-const QString kSimulatedGap = QStringLiteral("::1");        // gapsim
-const QString kNoGap = QStringLiteral("127.0.0.3");         // nothing listens there
+const QString kScriptedGap = QStringLiteral("127.0.0.2"); // ScriptedGap
+const QString kSimulatedGap = QStringLiteral("::1"); // gapsim
+const QString kNoGap = QStringLiteral("127.0.0.3"); // nothing listens there
 const QString kSimUser = QStringLiteral("alice");
 const QString kSimPassword = QStringLiteral("alice-pass");
 constexpr int kStartTimeoutMs = 20000;
@@ -47,7 +44,8 @@ QString loginFile() { return QDir::currentPath() + QStringLiteral("/config/login
 
 int fileMode(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
 }
 
@@ -69,8 +67,8 @@ public:
     {
         QList<AuditEvent> events;
         sqlite3 *db = nullptr;
-        if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY,
-                            nullptr)
+        if (sqlite3_open_v2(
+                QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
             == SQLITE_OK) {
             sqlite3_stmt *query = nullptr;
             const char *sql = "SELECT id, gap, category, user, operation, outcome, detail"
@@ -106,7 +104,8 @@ public:
 private:
     static QString text(sqlite3_stmt *query, int column)
     {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(query, column)));
+        return QString::fromUtf8(
+            reinterpret_cast<const char *>(sqlite3_column_text(query, column)));
     }
     QString m_path;
 };
@@ -176,7 +175,7 @@ private:
         file.close();
         const QString log = m_runDir.filePath(QStringLiteral("gapsim.log"));
         m_gapsim.start(qEnvironmentVariable("GAP_BIN_DIR") + QStringLiteral("/gapsim"),
-                       {QStringLiteral("--config"), ini, QStringLiteral("--log"), log});
+            { QStringLiteral("--config"), ini, QStringLiteral("--log"), log });
         if (!m_gapsim.waitForStarted())
             return false;
         QElapsedTimer waited;
@@ -278,7 +277,7 @@ private slots:
         const struct {
             const char *name;
             int limit;
-        } fields[] = {{"ipEdit", 39}, {"userEdit", 16}, {"pswdEdit", 16}};
+        } fields[] = { { "ipEdit", 39 }, { "userEdit", 16 }, { "pswdEdit", 16 } };
         for (const auto &field : fields) {
             QTest::keyClicks(child<QLineEdit>(field.name), longText);
             QCOMPARE(child<QLineEdit>(field.name)->text().size(), field.limit);
@@ -292,27 +291,27 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("wrongType");
         QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QString>("auditReason");   // empty: no audit event
+        QTest::addColumn<QString>("auditReason"); // empty: no audit event
 
         const QString g = kScriptedGap;
         const QString fail = QStringLiteral("隔离器连接失败");
-        QTest::newRow("unknown user") << g << 102 << false
-                                      << QStringList{"用户名或密码不正确."} << "该用户不存在";
-        QTest::newRow("wrong password") << g << 103 << false
-                                        << QStringList{"用户名或密码不正确"} << "密码错误";
-        QTest::newRow("first login") << g << 105 << false
-                                     << QStringList{"用户首次登录,请先修改密码"} << "";
+        QTest::newRow("unknown user")
+            << g << 102 << false << QStringList { "用户名或密码不正确." } << "该用户不存在";
+        QTest::newRow("wrong password")
+            << g << 103 << false << QStringList { "用户名或密码不正确" } << "密码错误";
+        QTest::newRow("first login")
+            << g << 105 << false << QStringList { "用户首次登录,请先修改密码" } << "";
         QTest::newRow("password expired")
-            << g << 106 << false << QStringList{"账户密码已过期,请联系管理员重置"} << "密码过期";
-        QTest::newRow("other refusal") << g << 104 << false << QStringList{fail} << "";
-        QTest::newRow("refusal coded 0 is no success") << g << 0 << false << QStringList{fail}
-                                                       << "";
+            << g << 106 << false << QStringList { "账户密码已过期,请联系管理员重置" } << "密码过期";
+        QTest::newRow("other refusal") << g << 104 << false << QStringList { fail } << "";
+        QTest::newRow("refusal coded 0 is no success")
+            << g << 0 << false << QStringList { fail } << "";
         QTest::newRow("no login response")
-            << g << 101 << true << QStringList{"网络异常，请检查网络是否正常"} << "网络异常";
+            << g << 101 << true << QStringList { "网络异常，请检查网络是否正常" } << "网络异常";
         QTest::newRow("rules not received")
-            << g << 101 << false << QStringList{"用戶规则获取错误", fail} << "";
-        QTest::newRow("gap unreachable") << kNoGap << 101 << false << QStringList{fail}
-                                         << "网闸连接失败";
+            << g << 101 << false << QStringList { "用戶规则获取错误", fail } << "";
+        QTest::newRow("gap unreachable")
+            << kNoGap << 101 << false << QStringList { fail } << "网闸连接失败";
     }
 
     void gapRefusalShowsItsBoxAndAudit()
@@ -347,9 +346,9 @@ private slots:
             return;
         }
         QCOMPARE(events.size(), 1);
-        const QString clientAddress
-            = m_scripted->connections() > connectionsBefore ? m_scripted->lastClientAddress()
-                                                             : QString();
+        const QString clientAddress = m_scripted->connections() > connectionsBefore
+            ? m_scripted->lastClientAddress()
+            : QString();
         QCOMPARE(events[0].gap, ip);
         QCOMPARE(events[0].category, QStringLiteral("CLIENT_LOGIN"));
         QCOMPARE(events[0].user, QStringLiteral("tester"));
@@ -365,11 +364,21 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("box");
         const QString invalid = QStringLiteral("无效的ip地址");
-        QTest::newRow("address out of range") << "300.1.1.1" << "tester" << "secret" << invalid;
-        QTest::newRow("host name") << "localhost" << "tester" << "secret" << invalid;
-        QTest::newRow("empty address") << "" << "tester" << "secret" << invalid;
-        QTest::newRow("no user name") << kScriptedGap << "" << "secret" << "请输入用户名";
-        QTest::newRow("no password") << kScriptedGap << "tester" << "" << "请输入密码";
+        QTest::newRow("address out of range") << "300.1.1.1"
+                                              << "tester"
+                                              << "secret" << invalid;
+        QTest::newRow("host name") << "localhost"
+                                   << "tester"
+                                   << "secret" << invalid;
+        QTest::newRow("empty address") << ""
+                                       << "tester"
+                                       << "secret" << invalid;
+        QTest::newRow("no user name") << kScriptedGap << ""
+                                      << "secret"
+                                      << "请输入用户名";
+        QTest::newRow("no password") << kScriptedGap << "tester"
+                                     << ""
+                                     << "请输入密码";
     }
 
     void inputRefusalReachesNoGap()
@@ -382,7 +391,7 @@ private slots:
         openView();
         fill(ip, user, password);
         clickLogin();
-        QCOMPARE(boxTexts(), QStringList{box});
+        QCOMPARE(boxTexts(), QStringList { box });
         QCOMPARE(m_scripted->connections(), connectionsBefore);
         QCOMPARE(newAuditEvents().size(), 0);
         // The port check let go of both ports again.
@@ -405,7 +414,7 @@ private slots:
         openView();
         fill(kScriptedGap, QStringLiteral("tester"), QStringLiteral("secret"));
         clickLogin();
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("接收端口监听失败")});
+        QCOMPARE(boxTexts(), QStringList { QStringLiteral("接收端口监听失败") });
         QCOMPARE(m_scripted->connections(), connectionsBefore);
         QCOMPARE(newAuditEvents().size(), 0);
     }
@@ -417,7 +426,7 @@ private slots:
         QTest::keyClick(ip, Qt::Key_Enter, Qt::KeypadModifier);
         QVERIFY(m_boxes.isEmpty());
         QTest::keyClick(ip, Qt::Key_Return);
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("无效的ip地址")});
+        QCOMPARE(boxTexts(), QStringList { QStringLiteral("无效的ip地址") });
     }
 
     void successfulLogin_data()
@@ -455,14 +464,14 @@ private slots:
             return;
         QCOMPARE(fileMode(loginFile()), 0600);
         QSettings stored(loginFile(), QSettings::IniFormat);
-        QCOMPARE(stored.childGroups(), QStringList{QStringLiteral("config")});
+        QCOMPARE(stored.childGroups(), QStringList { QStringLiteral("config") });
         QCOMPARE(stored.value("config/ip").toString(), kSimulatedGap);
         QCOMPARE(stored.value("config/username").toString(), kSimUser);
         QVERIFY(!stored.value("config/password").toString().isEmpty());
         QVERIFY(stored.value("config/password").toString() != kSimPassword);
         QCOMPARE(stored.value("config/isrember").toString(), QStringLiteral("true"));
-        QCOMPARE(stored.value("config/isauto").toString(),
-                 QLatin1String(autoLogin ? "true" : "false"));
+        QCOMPARE(
+            stored.value("config/isauto").toString(), QLatin1String(autoLogin ? "true" : "false"));
     }
 
     void rememberedLoginLogsInByItself()
@@ -472,7 +481,7 @@ private slots:
         closeMainWindow();
         m_auditMark = m_audit->lastId();
 
-        openView();   // a later start in the same working directory
+        openView(); // a later start in the same working directory
         QCOMPARE(child<QLineEdit>("ipEdit")->text(), kSimulatedGap);
         QCOMPARE(child<QLineEdit>("userEdit")->text(), kSimUser);
         QCOMPARE(child<QLineEdit>("pswdEdit")->text(), kSimPassword);
@@ -495,9 +504,9 @@ private slots:
         }
         openView();
         QVERIFY(child<QCheckBox>("autologin")->isChecked());
-        clickLogin();   // no password remembered: refused before any connection
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("请输入密码")});
-        m_view->onAutoLoginClicked();   // what the timer does when it fires
+        clickLogin(); // no password remembered: refused before any connection
+        QCOMPARE(boxTexts(), QStringList { QStringLiteral("请输入密码") });
+        m_view->onAutoLoginClicked(); // what the timer does when it fires
         QCOMPARE(m_boxes.size(), 1);
     }
 
@@ -513,7 +522,7 @@ private slots:
         QVERIFY(remember->isChecked());
         QTest::mouseClick(remember, Qt::LeftButton);
         QVERIFY(!QFile::exists(loginFile()));
-        QTest::mouseClick(remember, Qt::LeftButton);   // checking again writes nothing yet
+        QTest::mouseClick(remember, Qt::LeftButton); // checking again writes nothing yet
         QVERIFY(!QFile::exists(loginFile()));
     }
 
@@ -521,12 +530,17 @@ private slots:
     {
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("restored");
-        QTest::newRow("plain") << "alice-pass" << "alice-pass";
-        QTest::newRow("INI syntax characters") << "p;w=d\"x#[" << "p;w=d\"x#[";
-        QTest::newRow("Latin-1 letters") << "\u00e9\u00e0\u00fc\u00df" << "\u00e9\u00e0\u00fc\u00df";
-        QTest::newRow("longest") << "0123456789abcdef" << "0123456789abcdef";
+        QTest::newRow("plain") << "alice-pass"
+                               << "alice-pass";
+        QTest::newRow("INI syntax characters") << "p;w=d\"x#["
+                                               << "p;w=d\"x#[";
+        QTest::newRow("Latin-1 letters") << "\u00e9\u00e0\u00fc\u00df"
+                                         << "\u00e9\u00e0\u00fc\u00df";
+        QTest::newRow("longest") << "0123456789abcdef"
+                                 << "0123456789abcdef";
         // 0xFF shifted by 1 wraps to NUL: such a password is kept empty, never as another one.
-        QTest::newRow("wraps to NUL") << "\u00ff\u00ff" << "";
+        QTest::newRow("wraps to NUL") << "\u00ff\u00ff"
+                                      << "";
     }
 
     void storedPasswordRestores()
@@ -550,7 +564,7 @@ private slots:
         m_view->move(100, 100);
         QTRY_COMPARE(m_view->pos(), QPoint(100, 100));
         QWindow *window = m_view->windowHandle();
-        const QPoint grab(20, 60);   // the header, which leaves the mouse to the window
+        const QPoint grab(20, 60); // the header, which leaves the mouse to the window
         const QPoint target = window->mapToGlobal(grab + QPoint(40, 30));
         QTest::mousePress(window, Qt::LeftButton, {}, grab);
         QCOMPARE(m_view->cursor().shape(), Qt::ClosedHandCursor);
