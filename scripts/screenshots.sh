@@ -108,6 +108,17 @@ for n in 2 3 4 5; do
   shoot "$main" "${pages[$n]}"
 done
 
+# The settings window, from the gear in the title bar (the fourth button from the right).
+xdotool mousemove --sync $((X + WIDTH - 140)) $((Y + 20)) click 1
+for _ in $(seq 30); do window_id 策略设置 > /dev/null && break; sleep 0.1; done
+if [ -n "$(window_id 策略设置)" ]; then
+  shoot 策略设置 settings.png
+  xdotool windowfocus --sync "$(window_id 策略设置)" key Escape
+  wait_for bash -c "! xdotool search --onlyvisible --name '^策略设置\$'"
+else
+  echo "the settings window did not open; settings.png not taken" >&2
+fi
+
 # "关    于" is the last button, at the foot of the bar.
 click_nav $((HEIGHT - 32))
 shoot 关于我们 about.png
