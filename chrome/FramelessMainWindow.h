@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 
 class QMouseEvent;
@@ -38,8 +39,8 @@ private:
     bool startDrag(const QPoint &globalPos);
     void endDrag();
 
-    QWidget *m_titleBar = nullptr;
-    QWindow *m_filteredWindow = nullptr;
+    QPointer<QWidget> m_titleBar;
+    QPointer<QWindow> m_filteredWindow; // Qt may replace the native window
 
     bool m_dragging = false;
     QPoint m_dragOffset; // cursor position relative to the window's top-left corner
