@@ -1,5 +1,7 @@
 #include "EventLog.h"
 
+#include <unistd.h>
+
 namespace {
 
 bool needsQuotes(const QByteArray &value)
@@ -36,8 +38,9 @@ EventLog::EventLog() = default;
 
 bool EventLog::open(const QString &path, QString *error)
 {
+    // By descriptor, not through stdio: a pipe must see each line at once.
     if (path.isEmpty())
-        return m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        return m_file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     m_file.setFileName(path);
     if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return true;

@@ -1,5 +1,6 @@
 #include "GapConfig.h"
 
+#include "model/BaseFunction.h"
 #include "protocol/ControlPackets.h"
 
 #include <QFileInfo>
@@ -12,17 +13,22 @@ constexpr int kMaxPathKeyBytes = 39;     // path keys fill 40 bytes with the NUL
 constexpr int kMaxKeyLength = 1 << 20;   // key data is drained from what the client has buffered
 constexpr int kMaxKeyFileNameBytes = int(sizeof(key_info::name)) - 1;
 
-// Reads the keys of one section and remembers the first error; every key read is marked known, so
-// that a misspelt key is reported instead of silently ignored.
+// Reads the keys of one section and remembers the first error. A key the section does not know is
+// reported first: a misspelt key must not pass silently as a default.
 class SectionReader
 {
 public:
-    SectionReader(QSettings &settings, const QString &section, QString *error)
+    SectionReader(QSettings &settings, const QString &section, const QStringList &keys,
+                  QString *error)
         : m_settings(settings)
         , m_section(section)
         , m_error(error)
     {
         m_settings.beginGroup(section);
+        for (const QString &key : m_settings.childKeys()) {
+            if (!keys.contains(key))
+                fail(key, QStringLiteral("unknown key"));
+        }
     }
     ~SectionReader() { m_settings.endGroup(); }
 
@@ -30,7 +36,6 @@ public:
 
     QString text(const QString &key, const QString &fallback = QString())
     {
-        m_known << key;
         const QVariant value = m_settings.value(key);
         if (!value.isValid())
             return fallback;
@@ -40,7 +45,6 @@ public:
 
     QStringList list(const QString &key)
     {
-        m_known << key;
         QStringList items;
         const QStringList raw = m_settings.value(key).toStringList();
         for (const QString &item : raw) {
@@ -91,26 +95,30 @@ public:
         return bytes;
     }
 
+    // A user name or password the client scrambles before sending: one whose scrambled form
+    // would hold a NUL cannot be carried, so no client could ever log in with it.
+    QByteArray scrambledName(const QString &key, const QString &value)
+    {
+        const QByteArray bytes = latin1Name(key, value, kMaxNameBytes);
+        char field[BaseFunction::kCodecBufferSize] = {};
+        std::memcpy(field, bytes.constData(), size_t(qMin(bytes.size(), kMaxNameBytes)));
+        if (ok() && *BaseFunction::crypPasswd(field) == '\0')
+            fail(key, QStringLiteral("'%1' cannot be scrambled for the wire").arg(value));
+        return bytes;
+    }
+
     void fail(const QString &key, const QString &message)
     {
         if (m_error->isEmpty())
             *m_error = QStringLiteral("[%1] %2: %3").arg(m_section, key, message);
     }
 
-    bool finish()
-    {
-        for (const QString &key : m_settings.childKeys()) {
-            if (!m_known.contains(key))
-                fail(key, QStringLiteral("unknown key"));
-        }
-        return m_error->isEmpty();
-    }
+    bool ok() const { return m_error->isEmpty(); }
 
 private:
     QSettings &m_settings;
     QString m_section;
     QString *m_error;
-    QStringList m_known;
 };
 
 const QString kUserPrefix = QStringLiteral("user.");
@@ -119,7 +127,9 @@ const QString kFaultPrefix = QStringLiteral("fault.");
 
 void readGap(QSettings &settings, GapConfig *config, QString *error)
 {
-    SectionReader r(settings, QStringLiteral("gap"), error);
+    SectionReader r(settings, QStringLiteral("gap"),
+                    {"listen", "port", "log", "timeout_ms", "connect_timeout_ms", "confirm_timeout_ms"},
+                    error);
     const QString listen = r.text(QStringLiteral("listen"));
     if (!listen.isEmpty() && listen != QLatin1String("any"))
         config->listenAddress = r.address(QStringLiteral("listen"));
@@ -130,16 +140,15 @@ void readGap(QSettings &settings, GapConfig *config, QString *error)
         r.number(QStringLiteral("connect_timeout_ms"), config->connectTimeoutMs, 100, INT_MAX));
     config->confirmTimeoutMs = int(
         r.number(QStringLiteral("confirm_timeout_ms"), config->confirmTimeoutMs, 100, INT_MAX));
-    r.finish();
 }
 
 void readUser(QSettings &settings, const QString &section, GapConfig *config, QString *error)
 {
-    SectionReader r(settings, section, error);
+    SectionReader r(settings, section,
+                    {"password", "level", "state", "address", "file_port", "conf_port"}, error);
     GapUser user;
-    user.name = r.latin1Name(QStringLiteral("name"), section.mid(kUserPrefix.size()), kMaxNameBytes);
-    user.password = r.latin1Name(QStringLiteral("password"), r.text(QStringLiteral("password")),
-                                 kMaxNameBytes);
+    user.name = r.scrambledName(QStringLiteral("name"), section.mid(kUserPrefix.size()));
+    user.password = r.scrambledName(QStringLiteral("password"), r.text(QStringLiteral("password")));
     user.level = qint32(r.number(QStringLiteral("level"), 0, INT_MIN, INT_MAX));
     const QString state = r.text(QStringLiteral("state"), QStringLiteral("normal"));
     if (state == QLatin1String("first-login"))
@@ -151,13 +160,13 @@ void readUser(QSettings &settings, const QString &section, GapConfig *config, QS
     user.address = r.address(QStringLiteral("address"));
     user.filePort = quint16(r.number(QStringLiteral("file_port"), user.filePort, 1, 65535));
     user.confPort = quint16(r.number(QStringLiteral("conf_port"), user.confPort, 1, 65535));
-    if (r.finish())
+    if (r.ok())
         config->users << user;
 }
 
 void readPath(QSettings &settings, const QString &section, GapConfig *config, QString *error)
 {
-    SectionReader r(settings, section, error);
+    SectionReader r(settings, section, {"from", "to", "level"}, error);
     GapPath path;
     path.key = section.mid(kPathPrefix.size()).toUtf8();
     if (path.key.isEmpty() || path.key.size() > kMaxPathKeyBytes)
@@ -173,13 +182,16 @@ void readPath(QSettings &settings, const QString &section, GapConfig *config, QS
     path.toLevel = qint32(r.number(QStringLiteral("level"), to ? to->level : 0, INT_MIN, INT_MAX));
     if (config->findPath(path.key))
         r.fail(QStringLiteral("key"), QStringLiteral("path defined twice"));
-    if (r.finish())
+    if (r.ok())
         config->paths << path;
 }
 
 void readPolicy(QSettings &settings, GapPolicy *policy, QString *error)
 {
-    SectionReader r(settings, QStringLiteral("policy"), error);
+    SectionReader r(settings, QStringLiteral("policy"),
+                    {"refused_suffixes", "max_size", "keywords", "virus_signature", "verdict_at",
+                     "key_flag", "key_length", "key_file"},
+                    error);
     for (const QString &suffix : r.list(QStringLiteral("refused_suffixes")))
         policy->refusedSuffixes << (suffix.startsWith(QLatin1Char('.')) ? suffix.mid(1) : suffix);
     policy->maxSize = r.number(QStringLiteral("max_size"), 0, 0, LLONG_MAX);
@@ -196,7 +208,6 @@ void readPolicy(QSettings &settings, GapPolicy *policy, QString *error)
     policy->keyFileName = r.text(QStringLiteral("key_file"), QStringLiteral("gapkey"));
     if (policy->keyFileName.toUtf8().size() > kMaxKeyFileNameBytes)
         r.fail(QStringLiteral("key_file"), QStringLiteral("longer than %1 bytes").arg(kMaxKeyFileNameBytes));
-    r.finish();
 }
 
 void readFault(QSettings &settings, const QString &section, GapConfig *config, QString *error)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+
+// Runs gapsim for one test: writes its configuration into the test's directory, starts it on a
+// free port and collects its event lines.
+class GapsimProcess
+{
+public:
+    explicit GapsimProcess(const QString &directory);
+    ~GapsimProcess();
+
+    // Starts gapsim on 127.0.0.1 and a free port; false when it did not report listening.
+    bool start(const QString &configText, const QStringList &extraArguments = {});
+    quint16 port() const { return m_port; }
+
+    // The first event line matching the pattern, arrived so far or within the wait; empty if none.
+    QString waitForEvent(const QString &pattern, int timeoutMs = 20000);
+    QStringList events();
+    // Stops it with SIGTERM; the exit code, or -1 when it crashed or did not stop.
+    int stop();
+
+    // A field of an event line ("key=value").
+    static QString field(const QString &line, const QString &key);
+    static QString binary(const QString &name);
+
+private:
+    void collect();
+
+    QString m_directory;
+    QProcess m_process;
+    QStringList m_events;
+    QByteArray m_partial;
+    quint16 m_port = 0;
+};
