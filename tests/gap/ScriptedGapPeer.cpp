@@ -71,7 +71,8 @@ void ScriptedGapPeer::run()
             msleep(kPollMs);
             continue;
         }
-        if (!server.waitForNewConnection(kPollMs))
+        // One wait may accept several connections at once: serve those before waiting again.
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(kPollMs))
             continue;
         QTcpSocket *socket = server.nextPendingConnection();
         serve(server, *socket);
