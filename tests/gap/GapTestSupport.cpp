@@ -1,7 +1,8 @@
 #include "GapTestSupport.h"
 
+#include "gap/RecvConfThread.h"
+
 #include <QHostAddress>
-#include <QTcpServer>
 
 namespace {
 
@@ -160,4 +161,18 @@ QStringList PromptRecorder::texts() const
                          : QStringLiteral("unexpected box: ") + box.text);
     }
     return texts;
+}
+
+PushListener::~PushListener()
+{
+    for (RecvConfThread *thread : qAsConst(threads))
+        thread->wait(60000);
+    qDeleteAll(threads);
+}
+
+void PushListener::incomingConnection(qintptr socketDescriptor)
+{
+    auto *thread = new RecvConfThread(socketDescriptor, this);
+    threads.append(thread);
+    thread->start();
 }

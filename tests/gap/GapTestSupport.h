@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMutex>
 #include <QStringList>
+#include <QTcpServer>
 
 #include <memory>
 
@@ -61,4 +62,17 @@ public:
 private:
     mutable QMutex m_mutex;
     QList<PromptRequest> m_boxes;
+};
+
+class RecvConfThread;
+
+// Hands every accepted connection to a push thread, as the client's configuration listener does.
+class PushListener : public QTcpServer
+{
+public:
+    ~PushListener() override;
+    QList<RecvConfThread *> threads;
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
 };

@@ -13,22 +13,6 @@ using namespace GapTest;
 
 namespace {
 
-// Hands every accepted connection to a push thread, as the client's configuration listener does.
-class PushListener : public QTcpServer
-{
-public:
-    QList<RecvConfThread *> threads;
-    ~PushListener() override { qDeleteAll(threads); }
-
-protected:
-    void incomingConnection(qintptr socketDescriptor) override
-    {
-        auto *thread = new RecvConfThread(socketDescriptor, this);
-        threads.append(thread);
-        thread->start();
-    }
-};
-
 QStringList sendEntries(const _VKGAPIP_CONF &gap)
 {
     QMutexLocker lock(&g_Mutex);
