@@ -98,6 +98,18 @@ inline QByteArray contentOf(const QByteArray &stream)
     return content;
 }
 
+// Writes and waits until the bytes have left: a test that then blocks on another socket must not
+// leave them in this socket's buffer.
+inline bool send(QTcpSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(kWaitMs))
+            return false;
+    }
+    return true;
+}
+
 // Reads until n bytes arrived, the peer closed, or the wait ended; returns what arrived.
 inline QByteArray readBytes(QTcpSocket &socket, int n, int timeoutMs = kWaitMs)
 {

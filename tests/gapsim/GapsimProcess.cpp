@@ -29,6 +29,8 @@ bool GapsimProcess::start(const QString &configText, const QStringList &extraArg
     if (!config.open(QIODevice::WriteOnly) || config.write(configText.toUtf8()) < 0)
         return false;
     config.close();
+    m_events.clear();
+    m_partial.clear();
     m_process.setWorkingDirectory(m_directory);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(binary(QStringLiteral("gapsim")),

@@ -362,6 +362,7 @@ void TestGapsimControl::badConfigurationIsRefused_data()
     QTest::newRow("unknown section") << "[user.a]\npassword = x\n[polcy]\nmax_size = 1\n" << "unknown section";
     QTest::newRow("path to nobody") << "[user.a]\npassword = x\n[path.P]\nfrom = a\nto = b\n" << "not a configured user";
     QTest::newRow("name too long") << "[user.abcdefghijklmnopqrst]\npassword = x\n" << "1 to 19";
+    QTest::newRow("password not carriable") << QString::fromUtf8("[user.a]\npassword = \u00fe\n") << "cannot be scrambled";
     QTest::newRow("bad state") << "[user.a]\npassword = x\nstate = locked\n" << "first-login";
     QTest::newRow("bad port") << "[user.a]\npassword = x\nfile_port = 70000\n" << "file_port";
     QTest::newRow("bad fault") << "[user.a]\npassword = x\n[fault.f]\nkind = cut\n" << "cut needs bytes";
