@@ -298,7 +298,10 @@ void MainWindow::stopStatusThread()
 {
     if (!m_statusThread.isRunning())
         return;
-    m_statusThread.quit();
+    // Quit from inside the thread, after the events already posted to the checker: moving it
+    // there queued the re-registration of its timers, which would otherwise be dropped unfreed.
+    QMetaObject::invokeMethod(
+        m_statusCheckout, [this] { m_statusThread.quit(); }, Qt::QueuedConnection);
     m_statusThread.wait();
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.
