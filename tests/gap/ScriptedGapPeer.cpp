@@ -66,17 +66,21 @@ void ScriptedGapPeer::run()
     if (m_responder || !m_script.isEmpty())
         m_listening = server.listen(QHostAddress::LocalHost, m_port);
     m_started.release();
-    while (!m_stop) {
-        if (!server.isListening()) {
-            msleep(kPollMs);
-            continue;
-        }
+    for (;;) {
+        // Connections the client made before the peer was stopped are still served.
+        const bool stopping = m_stop;
         // One wait may accept several connections at once: serve those before waiting again.
-        if (!server.hasPendingConnections() && !server.waitForNewConnection(kPollMs))
-            continue;
-        QTcpSocket *socket = server.nextPendingConnection();
-        serve(server, *socket);
-        delete socket;
+        if (server.isListening()
+            && (server.hasPendingConnections()
+                || server.waitForNewConnection(stopping ? 0 : kPollMs))) {
+            QTcpSocket *socket = server.nextPendingConnection();
+            serve(server, *socket);
+            delete socket;
+        } else if (stopping) {
+            return;
+        } else if (!server.isListening()) {
+            msleep(kPollMs);
+        }
     }
 }
 
