@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "app/StartupOptions.h"
+#include "app/SystemSetupView.h"
+#include "app/SystemTray.h"
 #include "chrome/AboutDialog.h"
 #include "gap/SocketTools.h"
 #include "model/AuditLog.h"
@@ -11,6 +13,7 @@
 #include "ui_MainWindow.h"
 #include "views/StatusCheckout.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QDir>
@@ -121,6 +124,9 @@ void MainWindow::initFrame()
 {
     qDebug() << "Main thread id=" << QThread::currentThreadId();
     setTitleBar(m_ui->titlebar);
+    m_tray = new SystemTray(this);
+    // Reads the settings file into g_sysbaseconf, so the flags are current from here on.
+    m_setupView.reset(new SystemSetupView);
     setWidgetStyle();
     setIcons();
     setConnect();
@@ -173,6 +179,10 @@ void MainWindow::setConnect()
     connect(m_ui->reCover, &QAbstractButton::clicked, this, &MainWindow::onReStoreConf);
     connect(m_ui->saveConf, &QAbstractButton::clicked, this, &MainWindow::onSaveConf);
     connect(m_ui->about, &QAbstractButton::clicked, this, &MainWindow::onAboutClicked);
+    connect(m_ui->setbtn, &QAbstractButton::clicked, m_setupView.get(), &QWidget::show);
+    connect(m_tray->showAction(), &QAction::triggered, this, &QWidget::showNormal);
+    connect(m_tray->minimizeAction(), &QAction::triggered, this, &QWidget::showMinimized);
+    connect(m_tray->quitAction(), &QAction::triggered, this, &MainWindow::onWindowClose);
     connect(this, &MainWindow::disPlayList, m_ui->sendpathview, &SendPathView::onDisPlayList);
     connect(this, &MainWindow::disPlayList, m_ui->recvpathview, &RecvPathView::onDisPlayList);
 }

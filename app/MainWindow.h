@@ -17,6 +17,8 @@ class RecvStatusView;
 class SendPathView;
 class SendStatusView;
 class StatusCheckout;
+class SystemSetupView;
+class SystemTray;
 
 // The client's working window and the owner of everything that runs after the login: the status
 // checker in its own thread, the two listeners, the pages, sending on and off, and the exit.
@@ -83,6 +85,8 @@ private:
     int m_poolSize = 0;
     std::unique_ptr<RecvDataProc> m_fileListener;
     std::unique_ptr<RecvDataProc> m_confListener;
+    SystemTray *m_tray = nullptr;
+    std::unique_ptr<SystemSetupView> m_setupView;   // a window of its own, without parent
     bool m_startupOptionsDone = false;
     bool m_exitConfirmed = false;
 };

@@ -2,11 +2,14 @@
 
 #include "app/MainWindow.h"
 #include "app/StartupOptions.h"
+#include "app/SystemTray.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "views/RecvStatusView.h"
 #include "views/SendStatusView.h"
 
+#include <QAction>
+#include <QFile>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -98,24 +101,27 @@ private slots:
 
     void closeAnsweredNoLeavesEverythingRunning_data()
     {
-        QTest::addColumn<bool>("byWindowManager");
-        QTest::newRow("close button") << false;
-        QTest::newRow("window manager close") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close button") << "button";
+        QTest::newRow("tray quit") << "tray";
+        QTest::newRow("window manager close") << "window manager";
     }
 
     void closeAnsweredNoLeavesEverythingRunning()
     {
-        QFETCH(bool, byWindowManager);
+        QFETCH(QString, how);
 
         _VKGAPIP_CONF *gap = addConnectedGap();
         AppTest::PromptRecorder prompts(PromptRequest::No);
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        if (byWindowManager)
-            window.close();
-        else
+        if (how == "button")
             QTest::mouseClick(button(window, "closebtn"), Qt::LeftButton);
+        else if (how == "tray")
+            window.findChild<SystemTray *>()->quitAction()->trigger();
+        else
+            window.close();
 
         QCOMPARE(prompts.boxes().size(), 1);
         const PromptRequest question = prompts.boxes().first();
@@ -137,6 +143,23 @@ private slots:
         QVERIFY(peer.waitForConnected(10000));
         QTRY_COMPARE_WITH_TIMEOUT(window.recvStatusView()->tree()->topLevelItemCount(), 1, 10000);
         QCOMPARE(prompts.boxes().size(), 1);
+    }
+
+    void fullScreenSettingMaximisesAfterShowing()
+    {
+        QDir().mkpath(QStringLiteral("config"));
+        QFile settings(QStringLiteral("config/setting.conf"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[setting]\nifFullScreen=1\n");
+        settings.close();
+
+        MainWindow window;
+        window.show();
+        QVERIFY(!window.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMaximized(), 10000);
+
+        QVERIFY(settings.remove());
+        g_sysbaseconf.ifFullScreen = false;
     }
 
     void unattendedStartRunsOnceShown()
