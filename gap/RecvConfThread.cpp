@@ -7,7 +7,6 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QtDebug>
-
 #include <unistd.h>
 
 RecvConfThread::RecvConfThread(qintptr socketDescriptor, QObject *parent)
@@ -17,17 +16,14 @@ RecvConfThread::RecvConfThread(qintptr socketDescriptor, QObject *parent)
     Q_UNUSED(parent)
 }
 
-RecvConfThread::~RecvConfThread()
-{
-    delete m_socket;
-}
+RecvConfThread::~RecvConfThread() { delete m_socket; }
 
 void RecvConfThread::run()
 {
     // Created here, so that the socket belongs to this thread.
     m_socket = new QTcpSocket;
-    if (!m_socket->setSocketDescriptor(m_socketDescriptor, QAbstractSocket::ConnectedState,
-                                       QIODevice::ReadWrite)) {
+    if (!m_socket->setSocketDescriptor(
+            m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         qWarning().noquote() << "recv socket initialize error";
         // The accepted connection is ours to close, even if no socket took it over.
         ::close(int(m_socketDescriptor));
@@ -35,8 +31,8 @@ void RecvConfThread::run()
         m_socket = nullptr;
         return;
     }
-    qWarning().noquote() << "socket句柄:" << m_socketDescriptor << "接收server线程id: "
-                         << QThread::currentThreadId();
+    qWarning().noquote() << "socket句柄:" << m_socketDescriptor
+                         << "接收server线程id: " << QThread::currentThreadId();
     recvConf(m_socket);
     delete m_socket;
     m_socket = nullptr;

@@ -21,14 +21,8 @@ QString sourceLocation(const char *file, int line)
 }
 #define SOURCE_LOCATION sourceLocation(__FILE__, __LINE__)
 
-QByteArray textOf(const char *field, int size)
-{
-    return fieldBytes(field, size);
-}
-
 // Writes one whole packet and waits until it left; false when the write itself failed.
-template <typename Packet>
-bool writePacket(QTcpSocket &socket, const Packet &packet)
+template <typename Packet> bool writePacket(QTcpSocket &socket, const Packet &packet)
 {
     const QByteArray bytes = packetBytes(packet);
     if (socket.write(bytes) != bytes.size())
@@ -48,14 +42,13 @@ qint64 readOnce(QTcpSocket &socket, void *buffer, qint64 size)
 
 _PACKET_LOGIN loginRequestFor(const _VKGAPIP_CONF *gap)
 {
-    return buildLoginRequest(textOf(gap->LoginUserName, kUserNameSize),
-                             textOf(gap->LoginPswd, kUserNameSize),
-                             textOf(gap->HostIP, kHostIPSize));
+    return buildLoginRequest(fieldBytes(gap->LoginUserName, kUserNameSize),
+        fieldBytes(gap->LoginPswd, kUserNameSize), fieldBytes(gap->HostIP, kHostIPSize));
 }
 
 _PACKET_USER_REQUEST userRequestFor(ControlPacketType type, const _VKGAPIP_CONF *gap)
 {
-    return buildUserRequest(type, textOf(gap->LoginUserName, kUserNameSize));
+    return buildUserRequest(type, fieldBytes(gap->LoginUserName, kUserNameSize));
 }
 
 int refusalResult(qint32 code)
@@ -296,8 +289,8 @@ int SocketTools::recvKeyInfo(key_info *info)
         drainKeyData(socket, announced, nullptr);
         return 0;
     }
-    const QString path =
-        QStringLiteral("%1/%2.ini").arg(QCoreApplication::applicationDirPath(), name);
+    const QString path
+        = QStringLiteral("%1/%2.ini").arg(QCoreApplication::applicationDirPath(), name);
     qWarning().noquote() << "临时路径:" << path;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -394,7 +387,7 @@ int SocketTools::disconnectFromGap()
     if (!gap)
         return 1;
     QTcpSocket logoutSocket;
-    if (connectToHost(QString::fromLatin1(textOf(gap->HostIP, kHostIPSize)), port, logoutSocket)
+    if (connectToHost(QString::fromLatin1(fieldBytes(gap->HostIP, kHostIPSize)), port, logoutSocket)
         != 0) {
         qWarning().noquote() << "登出时服务器连接失败";
         return 1;
@@ -404,7 +397,7 @@ int SocketTools::disconnectFromGap()
         return 1;
     }
     qWarning().noquote() << "登出请求发送成功！";
-    _PACKET_USER_REQUEST answer;   // only the type of the 1460-byte answer is read
+    _PACKET_USER_REQUEST answer; // only the type of the 1460-byte answer is read
     zeroPacket(answer);
     const qint64 length = readOnce(logoutSocket, &answer, sizeof answer);
     if (length != kPacketSize || answer.type != kTypeLogoutResponse) {

@@ -21,8 +21,8 @@ quint16 pickFreePort()
     return probe.serverPort();
 }
 
-std::unique_ptr<_VKGAPIP_CONF> makeGap(const QByteArray &host, const QByteArray &user,
-                                       const QByteArray &password)
+std::unique_ptr<_VKGAPIP_CONF> makeGap(
+    const QByteArray &host, const QByteArray &user, const QByteArray &password)
 {
     auto gap = std::make_unique<_VKGAPIP_CONF>();
     copyToField(gap->HostIP, kHostIPSize, host);
@@ -103,10 +103,7 @@ LogCapture::LogCapture()
     previousHandler = qInstallMessageHandler(&LogCapture::handler);
 }
 
-LogCapture::~LogCapture()
-{
-    qInstallMessageHandler(previousHandler);
-}
+LogCapture::~LogCapture() { qInstallMessageHandler(previousHandler); }
 
 QStringList LogCapture::lines() const
 {
@@ -143,10 +140,7 @@ PromptRecorder::PromptRecorder()
     });
 }
 
-PromptRecorder::~PromptRecorder()
-{
-    Prompt::setHandler({});
-}
+PromptRecorder::~PromptRecorder() { Prompt::setHandler({}); }
 
 QStringList PromptRecorder::texts() const
 {
@@ -155,10 +149,9 @@ QStringList PromptRecorder::texts() const
     for (const PromptRequest &box : m_boxes) {
         // Every box of these exchanges is the client's plain error box.
         texts.append(box.title == QLatin1String("error") && box.parent == nullptr
-                             && box.buttons == PromptRequest::Yes
-                             && box.icon == PromptRequest::Critical
-                         ? box.text
-                         : QStringLiteral("unexpected box: ") + box.text);
+                    && box.buttons == PromptRequest::Yes && box.icon == PromptRequest::Critical
+                ? box.text
+                : QStringLiteral("unexpected box: ") + box.text);
     }
     return texts;
 }

@@ -12,7 +12,6 @@
 #include <QMutex>
 #include <QStringList>
 #include <QTcpServer>
-
 #include <memory>
 
 namespace GapTest {
@@ -21,8 +20,7 @@ namespace GapTest {
 quint16 pickFreePort();
 
 std::unique_ptr<_VKGAPIP_CONF> makeGap(const QByteArray &host = "127.0.0.1",
-                                       const QByteArray &user = "alice",
-                                       const QByteArray &password = "secret");
+    const QByteArray &user = "alice", const QByteArray &password = "secret");
 
 // The record's connection state and path counts in one comparable line.
 QString stateOf(const _VKGAPIP_CONF &gap);
@@ -33,7 +31,8 @@ void storePaths(_VKGAPIP_CONF &gap, const QStringList &sendIDs, const QStringLis
 
 QByteArray loginAnswer(qint32 code, qint32 level = 0);
 QByteArray confAnswer(const QVector<ConfSendEntry> &sends, const QVector<ConfRecvEntry> &recvs);
-QByteArray keyAnswer(quint64 length, bool flag, const QByteArray &name, const QByteArray &data = {});
+QByteArray keyAnswer(
+    quint64 length, bool flag, const QByteArray &name, const QByteArray &data = {});
 QByteArray packetOfType(quint64 type);
 
 } // namespace GapTest

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kPeerWaitMs = 10000;   // bounds every wait of the peer itself
+constexpr int kPeerWaitMs = 10000; // bounds every wait of the peer itself
 constexpr int kPollMs = 20;
 
 } // namespace
@@ -26,10 +26,7 @@ ScriptedGapPeer::ScriptedGapPeer(quint16 port, Responder responder)
 {
 }
 
-ScriptedGapPeer::~ScriptedGapPeer()
-{
-    stop();
-}
+ScriptedGapPeer::~ScriptedGapPeer() { stop(); }
 
 bool ScriptedGapPeer::startListening()
 {

@@ -9,17 +9,16 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
-
 #include <atomic>
 #include <functional>
 
 struct PeerReply {
-    QByteArray bytes;   // sent in one write once the request arrived; may be short or empty
-    int holdMs = 0;     // with nothing to send: how long the connection stays silent before the
-                        // peer closes it (so that the client's wait ends early)
+    QByteArray bytes; // sent in one write once the request arrived; may be short or empty
+    int holdMs = 0; // with nothing to send: how long the connection stays silent before the
+                    // peer closes it (so that the client's wait ends early)
 
-    static PeerReply send(const QByteArray &bytes) { return {bytes, 0}; }
-    static PeerReply silence(int holdMs = 200) { return {QByteArray(), holdMs}; }
+    static PeerReply send(const QByteArray &bytes) { return { bytes, 0 }; }
+    static PeerReply silence(int holdMs = 200) { return { QByteArray(), holdMs }; }
 };
 
 class ScriptedGapPeer : public QThread
@@ -34,10 +33,10 @@ public:
     ScriptedGapPeer(quint16 port, Responder responder);
     ~ScriptedGapPeer() override;
 
-    bool startListening();   // false if the port could not be bound
+    bool startListening(); // false if the port could not be bound
     void stop();
 
-    QList<QByteArray> requests() const;   // one entry per accepted connection, in order
+    QList<QByteArray> requests() const; // one entry per accepted connection, in order
     QList<quint64> requestTypes() const;
 
 protected:
@@ -50,8 +49,8 @@ private:
     const quint16 m_port;
     const QList<PeerReply> m_script;
     const Responder m_responder;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_listening{false};
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_listening { false };
     QSemaphore m_started;
     mutable QMutex m_mutex;
     QList<QByteArray> m_requests;

@@ -1,9 +1,8 @@
 // The configuration-data decoder, fed packets written byte by byte at the wire's offsets.
 
 #include "GapTestSupport.h"
-#include "protocol/GoldenPacket.h"
-
 #include "model/BaseFunction.h"
+#include "protocol/GoldenPacket.h"
 
 #include <QtTest>
 
@@ -22,8 +21,8 @@ GoldenPacket confPacket(quint64 scount, quint64 dcount)
     return p;
 }
 
-GoldenPacket &entryAt(GoldenPacket &p, int offset, const QByteArray &user, const QByteArray &path,
-                      qint32 level = 0)
+GoldenPacket &entryAt(
+    GoldenPacket &p, int offset, const QByteArray &user, const QByteArray &path, qint32 level = 0)
 {
     return p.bytes(offset, user).bytes(offset + 20, path).i32(offset + 60, level);
 }
@@ -77,10 +76,10 @@ private slots:
 void TestConfDecoder::decode_data()
 {
     QTest::addColumn<QByteArray>("packet");
-    QTest::addColumn<QStringList>("storedSend");   // path IDs the record holds already
+    QTest::addColumn<QStringList>("storedSend"); // path IDs the record holds already
     QTest::addColumn<QStringList>("storedRecv");
-    QTest::addColumn<QStringList>("send");         // user:path:level, in stored order
-    QTest::addColumn<QStringList>("recv");         // user:path
+    QTest::addColumn<QStringList>("send"); // user:path:level, in stored order
+    QTest::addColumn<QStringList>("recv"); // user:path
 
     const QStringList none;
     {
@@ -88,9 +87,9 @@ void TestConfDecoder::decode_data()
         entryAt(p, 32, "bob", "S1", 1);
         entryAt(p, 96, "carol", "S2", 2);
         entryAt(p, 160, "dave", "R1");
-        QTest::newRow("scount 2, dcount 1") << p.data() << none << none
-                                            << QStringList{"bob:S1:1", "carol:S2:2"}
-                                            << QStringList{"dave:R1"};
+        QTest::newRow("scount 2, dcount 1")
+            << p.data() << none << none << QStringList { "bob:S1:1", "carol:S2:2" }
+            << QStringList { "dave:R1" };
     }
     {
         GoldenPacket p = confPacket(0, 3);
@@ -98,7 +97,7 @@ void TestConfDecoder::decode_data()
         entryAt(p, 96, "u1", "R1");
         entryAt(p, 160, "u2", "R2");
         QTest::newRow("scount 0, dcount 3")
-            << p.data() << none << none << none << QStringList{"u0:R0", "u1:R1", "u2:R2"};
+            << p.data() << none << none << none << QStringList { "u0:R0", "u1:R1", "u2:R2" };
     }
     QTest::newRow("both counts 0") << confPacket(0, 0).data() << none << none << none << none;
     {
@@ -122,7 +121,7 @@ void TestConfDecoder::decode_data()
         entryAt(p, 1312, "u0", "R0");
         entryAt(p, 1376, "u1", "R1");
         QTest::newRow("receive entries behind twenty sends")
-            << p.data() << none << none << sends << QStringList{"u0:R0", "u1:R1"};
+            << p.data() << none << none << sends << QStringList { "u0:R0", "u1:R1" };
     }
     {
         GoldenPacket p = confPacket(0, ~0ull);
@@ -142,12 +141,12 @@ void TestConfDecoder::decode_data()
         entryAt(p, 288, "dave", "R1");
         entryAt(p, 352, "erin", "R1");
         QTest::newRow("duplicates in one packet")
-            << p.data() << none << none << QStringList{"bob:S1:1", "bob:路径:1"}
-            << QStringList{"dave:R1"};
+            << p.data() << none << none << QStringList { "bob:S1:1", "bob:路径:1" }
+            << QStringList { "dave:R1" };
         // A stored path is never changed, not even its level; only new paths are added.
         QTest::newRow("repeating stored paths")
-            << p.data() << QStringList{"S1", "路径"} << QStringList{"R1"}
-            << QStringList{":S1:0", ":路径:0"} << QStringList{":R1"};
+            << p.data() << QStringList { "S1", "路径" } << QStringList { "R1" }
+            << QStringList { ":S1:0", ":路径:0" } << QStringList { ":R1" };
     }
     {
         GoldenPacket p = confPacket(1, 1);
@@ -157,7 +156,7 @@ void TestConfDecoder::decode_data()
         for (const QString &id : numbered("S", 100))
             full.append(":" + id + ":0");
         QTest::newRow("record full of send paths")
-            << p.data() << numbered("S", 100) << none << full << QStringList{"dave:R1"};
+            << p.data() << numbered("S", 100) << none << full << QStringList { "dave:R1" };
     }
     {
         GoldenPacket p = confPacket(3, 1);
@@ -170,7 +169,7 @@ void TestConfDecoder::decode_data()
             filled.append(":" + id + ":0");
         filled.append("bob:S-a:1");
         QTest::newRow("record fills up")
-            << p.data() << numbered("S", 99) << none << filled << QStringList{"dave:R1"};
+            << p.data() << numbered("S", 99) << none << filled << QStringList { "dave:R1" };
     }
     {
         // Fields that fill their width without a terminator end at the field's edge.
@@ -179,8 +178,8 @@ void TestConfDecoder::decode_data()
         entryAt(p, 96, QByteArray(20, 'v'), QByteArray(40, 'q'));
         QTest::newRow("unterminated fields")
             << p.data() << none << none
-            << QStringList{QString(20, 'u') + ":" + QString(40, 'p') + ":3"}
-            << QStringList{QString(20, 'v') + ":" + QString(40, 'q')};
+            << QStringList { QString(20, 'u') + ":" + QString(40, 'p') + ":3" }
+            << QStringList { QString(20, 'v') + ":" + QString(40, 'q') };
     }
 }
 
@@ -210,29 +209,29 @@ void TestConfDecoder::rulesTakeLevelOfNewSendPaths()
     copyToField(otherGap.GapIP, kHostIPSize, "10.1.1.2");
     copyToField(otherGap.ToUser, kUserNameSize, "bob");
     toCarol.RecviverLevel = 7;
-    for (_SENDPATH_LISTDATA *rule : {&toBob, static_cast<_SENDPATH_LISTDATA *>(nullptr), &toCarol,
-                                     &otherGap})
+    for (_SENDPATH_LISTDATA *rule :
+        { &toBob, static_cast<_SENDPATH_LISTDATA *>(nullptr), &toCarol, &otherGap })
         g_SendPathList.append(rule);
     const auto levels = [&] {
-        return QList<int>{toBob.RecviverLevel, toCarol.RecviverLevel, otherGap.RecviverLevel};
+        return QList<int> { toBob.RecviverLevel, toCarol.RecviverLevel, otherGap.RecviverLevel };
     };
 
     GoldenPacket first = confPacket(3, 0);
     entryAt(first, 32, "bob", "P1", 2);
-    entryAt(first, 96, "bob", "P1", 1);   // a duplicate: dropped, its level ignored
+    entryAt(first, 96, "bob", "P1", 1); // a duplicate: dropped, its level ignored
     entryAt(first, 160, "dave", "P2", 1);
     ::decode(*gap, first.data());
-    QCOMPARE(levels(), (QList<int>{2, 7, 0}));
+    QCOMPARE(levels(), (QList<int> { 2, 7, 0 }));
 
     GoldenPacket repeat = confPacket(1, 0);
     entryAt(repeat, 32, "bob", "P1", 0);
     ::decode(*gap, repeat.data());
-    QCOMPARE(levels(), (QList<int>{2, 7, 0}));
+    QCOMPARE(levels(), (QList<int> { 2, 7, 0 }));
 
     GoldenPacket added = confPacket(1, 0);
     entryAt(added, 32, "bob", "P3", 1);
     ::decode(*gap, added.data());
-    QCOMPARE(levels(), (QList<int>{1, 7, 0}));
+    QCOMPARE(levels(), (QList<int> { 1, 7, 0 }));
 
     g_SendPathList.clear();
 }

@@ -2,7 +2,6 @@
 
 #include "GapTestSupport.h"
 #include "ScriptedGapPeer.h"
-
 #include "gap/SocketTools.h"
 
 #include <QtTest>
@@ -18,7 +17,7 @@ PeerReply answer(const QByteArray &request)
     case kTypeLoginRequest:
         return PeerReply::send(loginAnswer(101, 1));
     case kTypeRulesRequest:
-        return PeerReply::send(confAnswer({{"bob", "S1", 1}}, {{"dave", "R1"}}));
+        return PeerReply::send(confAnswer({ { "bob", "S1", 1 } }, { { "dave", "R1" } }));
     case kTypeKeyRequest:
         return PeerReply::send(keyAnswer(4, true, "controlrace-key", "abcd"));
     default:
@@ -79,11 +78,11 @@ void TestControlRace::heartbeatDuringLogin()
     // that login finds no rules; anything else is a fault.
     for (int result : qAsConst(results))
         QVERIFY2(result == SocketTools::kResultOk || result == SocketTools::kResultNoRules,
-                 qPrintable(QString::number(result)));
+            qPrintable(QString::number(result)));
     gap->restart = false;
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 0);
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=1 login=1 conf=1 restart=0 paths=1/1"));
-    QCOMPARE(sendPathIDs(*gap), QStringList{"S1"});
+    QCOMPARE(sendPathIDs(*gap), QStringList { "S1" });
     g_GapInfoList.removeOne(gap.get());
 }
 

@@ -2,10 +2,9 @@
 // and a configuration push.
 
 #include "GapTestSupport.h"
-#include "gapsim/GapsimProcess.h"
-
 #include "gap/RecvConfThread.h"
 #include "gap/SocketTools.h"
+#include "gapsim/GapsimProcess.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -15,22 +14,22 @@ using namespace GapTest;
 
 namespace {
 
-const QString kKeyName = QStringLiteral("gapcontrol-sim-key-%1").arg(QCoreApplication::applicationPid());
+const QString kKeyName
+    = QStringLiteral("gapcontrol-sim-key-%1").arg(QCoreApplication::applicationPid());
 
 QString gapsimConfig()
 {
-    return QStringLiteral(
-               "[gap]\n"
-               "listen = 127.0.0.1\n"
-               "port = 0\n"
-               "timeout_ms = 2000\n"
-               "[user.alice]\npassword = alice-pass\nlevel = 1\n"
-               "[user.bob]\npassword = bob-pass\nlevel = 2\n"
-               "[user.fresh]\npassword = fresh-pass\nstate = first-login\n"
-               "[user.old]\npassword = old-pass\nstate = expired\n"
-               "[path.ALICE-TO-BOB]\nfrom = alice\nto = bob\n"
-               "[path.BOB-TO-ALICE]\nfrom = bob\nto = alice\n"
-               "[policy]\nkey_flag = true\nkey_length = 4000\nkey_file = %1\n")
+    return QStringLiteral("[gap]\n"
+                          "listen = 127.0.0.1\n"
+                          "port = 0\n"
+                          "timeout_ms = 2000\n"
+                          "[user.alice]\npassword = alice-pass\nlevel = 1\n"
+                          "[user.bob]\npassword = bob-pass\nlevel = 2\n"
+                          "[user.fresh]\npassword = fresh-pass\nstate = first-login\n"
+                          "[user.old]\npassword = old-pass\nstate = expired\n"
+                          "[path.ALICE-TO-BOB]\nfrom = alice\nto = bob\n"
+                          "[path.BOB-TO-ALICE]\nfrom = bob\nto = alice\n"
+                          "[policy]\nkey_flag = true\nkey_length = 4000\nkey_file = %1\n")
         .arg(kKeyName);
 }
 
@@ -80,16 +79,13 @@ void TestGapControlSim::initTestCase()
 bool TestGapControlSim::startSim(const QStringList &faults)
 {
     m_sim = std::make_unique<GapsimProcess>(m_dir.path());
-    QStringList arguments{"--port", QString::number(m_port)};
+    QStringList arguments { "--port", QString::number(m_port) };
     for (const QString &fault : faults)
         arguments << "--fault" << fault;
     return m_sim->start(gapsimConfig(), arguments) && m_sim->port() == m_port;
 }
 
-void TestGapControlSim::init()
-{
-    g_sysbaseconf.keyFlag = false;
-}
+void TestGapControlSim::init() { g_sysbaseconf.keyFlag = false; }
 
 void TestGapControlSim::cleanup()
 {
@@ -109,10 +105,10 @@ void TestGapControlSim::fullLogin()
 
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=1 login=1 conf=1 restart=0 paths=1/1"));
     QCOMPARE(gap->rightLevel.load(), 1);
-    QCOMPARE(sendPathIDs(*gap), QStringList{"ALICE-TO-BOB"});
+    QCOMPARE(sendPathIDs(*gap), QStringList { "ALICE-TO-BOB" });
     QCOMPARE(gap->sendPaths[0].toUser, QStringLiteral("bob"));
     QCOMPARE(gap->sendPaths[0].level, 2);
-    QCOMPARE(recvPathIDs(*gap), QStringList{"BOB-TO-ALICE"});
+    QCOMPARE(recvPathIDs(*gap), QStringList { "BOB-TO-ALICE" });
     QCOMPARE(gap->recvPaths[0].fromUser, QStringLiteral("bob"));
 
     // Three connections: login, rules, keys; the key data was drained into a file that is gone.
@@ -146,7 +142,7 @@ void TestGapControlSim::refusals()
 
     QVERIFY(startSim());
     auto gap = makeGap("127.0.0.1", user, password);
-    storePaths(*gap, {"old-1"}, {"old-r1"});
+    storePaths(*gap, { "old-1" }, { "old-r1" });
     PromptRecorder prompts;
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), code);
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=0 login=0 conf=0 restart=1 paths=0/0"));
@@ -182,11 +178,11 @@ void TestGapControlSim::logoutReleasesRecord()
 void TestGapControlSim::heartbeatRecoversAfterOutage()
 {
     // The gap goes away for a while right after the login's key exchange.
-    QVERIFY(startSim({"refuse-login,after=keys:1,for_ms=1500"}));
+    QVERIFY(startSim({ "refuse-login,after=keys:1,for_ms=1500" }));
     auto gap = makeGap("127.0.0.1", "alice", "alice-pass");
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 0);
     g_GapInfoList.append(gap.get());
-    gap->heartOk = 1;   // as the status checker marks a connected gap with its rules
+    gap->heartOk = 1; // as the status checker marks a connected gap with its rules
     QVERIFY(!m_sim->waitForEvent("^fault .*kind=refuse-login").isEmpty());
 
     SocketTools().gapHeartBeat();
@@ -194,7 +190,7 @@ void TestGapControlSim::heartbeatRecoversAfterOutage()
     QCOMPARE(gap->heartOk.load(), 0);
 
     // Stale paths must be replaced by the gap's current picture once it is back.
-    storePaths(*gap, {"stale"}, {});
+    storePaths(*gap, { "stale" }, {});
     QElapsedTimer clock;
     clock.start();
     while (gap->connState != 1 && clock.elapsed() < 30000) {
@@ -203,7 +199,7 @@ void TestGapControlSim::heartbeatRecoversAfterOutage()
     }
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=1 login=1 conf=1 restart=1 paths=1/1"));
     QCOMPARE(gap->heartOk.load(), 1);
-    QCOMPARE(sendPathIDs(*gap), QStringList{"ALICE-TO-BOB"});
+    QCOMPARE(sendPathIDs(*gap), QStringList { "ALICE-TO-BOB" });
     QTRY_COMPARE_WITH_TIMEOUT(countEvents(*m_sim, "^rules .*user=alice"), 2, 20000);
 }
 
@@ -223,8 +219,8 @@ void TestGapControlSim::pushAddsPath()
     QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
     QProcess push;
     push.start(GapsimProcess::binary("gapsim"),
-               {"push", "--host", "127.0.0.1", "--port", QString::number(listener.serverPort()),
-                "--bind", "127.0.0.1", "--send", "bob,ALICE-TO-BOB-2,0", "--recv", "bob,NEW-IN"});
+        { "push", "--host", "127.0.0.1", "--port", QString::number(listener.serverPort()), "--bind",
+            "127.0.0.1", "--send", "bob,ALICE-TO-BOB-2,0", "--recv", "bob,NEW-IN" });
     QTRY_COMPARE_WITH_TIMEOUT(listener.threads.size(), 1, 20000);
     QVERIFY(listener.threads.first()->wait(60000));
     QVERIFY(push.state() == QProcess::NotRunning || push.waitForFinished(20000));
@@ -232,8 +228,8 @@ void TestGapControlSim::pushAddsPath()
     QCOMPARE(push.exitCode(), 0);
 
     // Added to what the login brought, and the rule to bob takes the pushed level.
-    QCOMPARE(sendPathIDs(*gap), (QStringList{"ALICE-TO-BOB", "ALICE-TO-BOB-2"}));
-    QCOMPARE(recvPathIDs(*gap), (QStringList{"BOB-TO-ALICE", "NEW-IN"}));
+    QCOMPARE(sendPathIDs(*gap), (QStringList { "ALICE-TO-BOB", "ALICE-TO-BOB-2" }));
+    QCOMPARE(recvPathIDs(*gap), (QStringList { "BOB-TO-ALICE", "NEW-IN" }));
     QCOMPARE(toBob.RecviverLevel.load(), 0);
 }
 

@@ -2,7 +2,6 @@
 
 #include "GapTestSupport.h"
 #include "ScriptedGapPeer.h"
-
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
 
@@ -21,26 +20,14 @@ const QString kNoRulesBox = QStringLiteral("当前用户没有配置传输规则
 const QString kRulesErrorBox = QStringLiteral("用戶规则获取错误");
 const QString kKeyFailure = QStringLiteral("关键字接收处理失败失败！");
 
-QByteArray oneRule()
-{
-    return confAnswer({{"bob", "send-1", 2}}, {{"carol", "recv-1"}});
-}
+QByteArray oneRule() { return confAnswer({ { "bob", "send-1", 2 } }, { { "carol", "recv-1" } }); }
 
-QByteArray keyOk()
-{
-    return keyAnswer(4, false, "gaplogin-key", "abcd");
-}
+QByteArray keyOk() { return keyAnswer(4, false, "gaplogin-key", "abcd"); }
 
-QList<quint64> types(std::initializer_list<quint64> list)
-{
-    return QList<quint64>(list);
-}
+QList<quint64> types(std::initializer_list<quint64> list) { return QList<quint64>(list); }
 
 // The login answer cut after its first `bytes` bytes.
-QByteArray cut(const QByteArray &packet, int bytes)
-{
-    return packet.left(bytes);
-}
+QByteArray cut(const QByteArray &packet, int bytes) { return packet.left(bytes); }
 
 } // namespace
 
@@ -71,10 +58,7 @@ void TestGapLogin::initTestCase()
     QVERIFY(m_dir.isValid());
 }
 
-void TestGapLogin::init()
-{
-    g_sysbaseconf.keyFlag = false;
-}
+void TestGapLogin::init() { g_sysbaseconf.keyFlag = false; }
 
 void TestGapLogin::connectToGapHost_data()
 {
@@ -92,79 +76,81 @@ void TestGapLogin::connectToGapHost_data()
     const QString refused = QStringLiteral("conn=0 login=0 conf=0 restart=1 paths=0/0");
     const QString noAnswer = QStringLiteral("conn=-1 login=0 conf=0 restart=0 paths=3/3");
     const QString noRules = QStringLiteral("conn=0 login=1 conf=0 restart=1 paths=0/0");
-    const auto full = types({20, 7, 34});
+    const auto full = types({ 20, 7, 34 });
 
     QTest::newRow("accepted") << false << false
-                              << QList<PeerReply>{send(loginAnswer(101, 2)), send(oneRule()),
-                                                  send(keyOk())}
+                              << QList<PeerReply> { send(loginAnswer(101, 2)), send(oneRule()),
+                                     send(keyOk()) }
                               << 0 << ok << full << QStringList();
-    QTest::newRow("accepted, restart kept") << false << true
-                                            << QList<PeerReply>{send(loginAnswer(101, 2)),
-                                                                send(oneRule()), send(keyOk())}
-                                            << 0
-                                            << "conn=1 login=1 conf=1 restart=1 paths=1/1" << full
-                                            << QStringList();
-    QTest::newRow("already logged in") << true << false
-                                       << QList<PeerReply>{send(oneRule()), send(keyOk())} << 0
-                                       << ok << types({7, 34}) << QStringList();
-    for (qint32 code : {102, 103, 105, 106, 107}) {
+    QTest::newRow("accepted, restart kept")
+        << false << true
+        << QList<PeerReply> { send(loginAnswer(101, 2)), send(oneRule()), send(keyOk()) } << 0
+        << "conn=1 login=1 conf=1 restart=1 paths=1/1" << full << QStringList();
+    QTest::newRow("already logged in")
+        << true << false << QList<PeerReply> { send(oneRule()), send(keyOk()) } << 0 << ok
+        << types({ 7, 34 }) << QStringList();
+    for (qint32 code : { 102, 103, 105, 106, 107 }) {
         QTest::addRow("refused %d", code)
-            << false << false << QList<PeerReply>{send(loginAnswer(code))} << code << refused
-            << types({20}) << QStringList();
+            << false << false << QList<PeerReply> { send(loginAnswer(code)) } << code << refused
+            << types({ 20 }) << QStringList();
     }
     // A refusal must never read as one of the call's own results (0 would be a success).
-    for (qint32 code : {0, 1, -1, 3}) {
+    for (qint32 code : { 0, 1, -1, 3 }) {
         QTest::addRow("refused with code %d", code)
-            << false << false << QList<PeerReply>{send(loginAnswer(code))} << -2 << refused
-            << types({20}) << QStringList();
+            << false << false << QList<PeerReply> { send(loginAnswer(code)) } << -2 << refused
+            << types({ 20 }) << QStringList();
     }
     QTest::newRow("login answer cut inside the code")
-        << false << false << QList<PeerReply>{send(cut(loginAnswer(101, 2), 8))} << -2 << refused
-        << types({20}) << QStringList();
+        << false << false << QList<PeerReply> { send(cut(loginAnswer(101, 2), 8)) } << -2 << refused
+        << types({ 20 }) << QStringList();
     QTest::newRow("login answer cut after the code")
         << false << false
-        << QList<PeerReply>{send(cut(loginAnswer(101, 2), 12)), send(oneRule()), send(keyOk())}
+        << QList<PeerReply> { send(cut(loginAnswer(101, 2), 12)), send(oneRule()), send(keyOk()) }
         << 0 << ok << full << QStringList();
-    QTest::newRow("login silent") << false << false << QList<PeerReply>{silent} << -1 << noAnswer
-                                  << types({20}) << QStringList();
-    QTest::newRow("login wrong type") << false << false
-                                      << QList<PeerReply>{send(packetOfType(kTypeLogoutResponse))}
-                                      << -1 << noAnswer << types({20}) << QStringList();
+    QTest::newRow("login silent") << false << false << QList<PeerReply> { silent } << -1 << noAnswer
+                                  << types({ 20 }) << QStringList();
+    QTest::newRow("login wrong type")
+        << false << false << QList<PeerReply> { send(packetOfType(kTypeLogoutResponse)) } << -1
+        << noAnswer << types({ 20 }) << QStringList();
     QTest::newRow("login type with upper half set")
-        << false << false << QList<PeerReply>{send(packetOfType(kTypeLoginResponse | (1ull << 32)))}
-        << -1 << noAnswer << types({20}) << QStringList();
+        << false << false
+        << QList<PeerReply> { send(packetOfType(kTypeLoginResponse | (1ull << 32))) } << -1
+        << noAnswer << types({ 20 }) << QStringList();
     QTest::newRow("rules silent") << false << false
-                                  << QList<PeerReply>{send(loginAnswer(101)), silent} << 3
-                                  << noRules << types({20, 7}) << QStringList{kRulesErrorBox};
+                                  << QList<PeerReply> { send(loginAnswer(101)), silent } << 3
+                                  << noRules << types({ 20, 7 }) << QStringList { kRulesErrorBox };
     QTest::newRow("rules wrong type")
-        << false << false << QList<PeerReply>{send(loginAnswer(101)), send(loginAnswer(101))} << 3
-        << noRules << types({20, 7}) << QStringList{kRulesErrorBox};
+        << false << false << QList<PeerReply> { send(loginAnswer(101)), send(loginAnswer(101)) }
+        << 3 << noRules << types({ 20, 7 }) << QStringList { kRulesErrorBox };
     // The counts arrive, the entries do not: what is decoded has no path ID.
     QTest::newRow("rules cut after the counts")
-        << false << false << QList<PeerReply>{send(loginAnswer(101)), send(cut(oneRule(), 32))}
-        << 3 << noRules << types({20, 7}) << QStringList{kNoRulesBox};
+        << false << false << QList<PeerReply> { send(loginAnswer(101)), send(cut(oneRule(), 32)) }
+        << 3 << noRules << types({ 20, 7 }) << QStringList { kNoRulesBox };
     QTest::newRow("rules empty") << false << false
-                                 << QList<PeerReply>{send(loginAnswer(101)), send(confAnswer({}, {}))}
-                                 << 3 << noRules << types({20, 7}) << QStringList{kNoRulesBox};
+                                 << QList<PeerReply> { send(loginAnswer(101)),
+                                        send(confAnswer({}, {})) }
+                                 << 3 << noRules << types({ 20, 7 }) << QStringList { kNoRulesBox };
     QTest::newRow("rules empty after restart")
-        << false << true << QList<PeerReply>{send(loginAnswer(101)), send(confAnswer({}, {}))} << 3
-        << noRules << types({20, 7}) << QStringList();
+        << false << true << QList<PeerReply> { send(loginAnswer(101)), send(confAnswer({}, {})) }
+        << 3 << noRules << types({ 20, 7 }) << QStringList();
     QVector<ConfSendEntry> many;
     for (int i = 0; i < 22; ++i)
-        many.append({"bob", "send-" + QByteArray::number(i), 1});
-    _PACKET_CONF_DATA thirty = buildConfData(many, {{"carol", "recv-1"}});
+        many.append({ "bob", "send-" + QByteArray::number(i), 1 });
+    _PACKET_CONF_DATA thirty = buildConfData(many, { { "carol", "recv-1" } });
     thirty.scount = 30;
     thirty.dcount = 1;
-    QTest::newRow("scount 30")
-        << false << false
-        << QList<PeerReply>{send(loginAnswer(101)), send(packetBytes(thirty)), send(keyOk())} << 0
-        << "conn=1 login=1 conf=1 restart=0 paths=22/0" << full << QStringList();
+    QTest::newRow("scount 30") << false << false
+                               << QList<PeerReply> { send(loginAnswer(101)),
+                                      send(packetBytes(thirty)), send(keyOk()) }
+                               << 0 << "conn=1 login=1 conf=1 restart=0 paths=22/0" << full
+                               << QStringList();
     QTest::newRow("keys silent") << false << false
-                                 << QList<PeerReply>{send(loginAnswer(101)), send(oneRule()), silent}
+                                 << QList<PeerReply> { send(loginAnswer(101)), send(oneRule()),
+                                        silent }
                                  << 0 << ok << full << QStringList();
     QTest::newRow("keys wrong type")
         << false << false
-        << QList<PeerReply>{send(loginAnswer(101)), send(oneRule()), send(loginAnswer(101))} << 0
+        << QList<PeerReply> { send(loginAnswer(101)), send(oneRule()), send(loginAnswer(101)) } << 0
         << ok << full << QStringList();
 }
 
@@ -179,7 +165,7 @@ void TestGapLogin::connectToGapHost()
     QFETCH(QStringList, boxes);
 
     auto gap = makeGap();
-    storePaths(*gap, {"old-1", "old-2", "old-3"}, {"old-r1", "old-r2", "old-r3"});
+    storePaths(*gap, { "old-1", "old-2", "old-3" }, { "old-r1", "old-r2", "old-r3" });
     gap->isLogin = loggedIn;
     gap->restart = restartOnEntry;
     gap->confGetted = true;
@@ -219,19 +205,19 @@ void TestGapLogin::noRulesBoxShownOnce()
     auto gap = makeGap();
     PromptRecorder prompts;
     {
-        ScriptedGapPeer peer(m_port, {PeerReply::send(loginAnswer(101, 1)),
-                                      PeerReply::send(confAnswer({}, {}))});
+        ScriptedGapPeer peer(
+            m_port, { PeerReply::send(loginAnswer(101, 1)), PeerReply::send(confAnswer({}, {})) });
         QVERIFY(peer.startListening());
         QCOMPARE(SocketTools().connectToGapHost(gap.get()), 3);
     }
-    QCOMPARE(prompts.texts(), QStringList{kNoRulesBox});
+    QCOMPARE(prompts.texts(), QStringList { kNoRulesBox });
     // The same record again: it is logged in, so only the rules are asked for, and the user is
     // not told a second time.
-    ScriptedGapPeer peer(m_port, {PeerReply::send(confAnswer({}, {}))});
+    ScriptedGapPeer peer(m_port, { PeerReply::send(confAnswer({}, {})) });
     QVERIFY(peer.startListening());
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 3);
-    QCOMPARE(prompts.texts(), QStringList{kNoRulesBox});
-    QCOMPARE(peer.requestTypes(), types({7}));
+    QCOMPARE(prompts.texts(), QStringList { kNoRulesBox });
+    QCOMPARE(peer.requestTypes(), types({ 7 }));
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=0 login=1 conf=0 restart=1 paths=0/0"));
 }
 
@@ -239,14 +225,15 @@ void TestGapLogin::duplicateSendPathDropped()
 {
     auto gap = makeGap();
     LogCapture log;
-    ScriptedGapPeer peer(m_port, {PeerReply::send(loginAnswer(101)),
-                                  PeerReply::send(confAnswer({{"bob", "P1", 1}, {"carol", "P1", 2}},
-                                                             {{"dave", "R1"}, {"erin", "R1"}})),
-                                  PeerReply::send(keyOk())});
+    ScriptedGapPeer peer(m_port,
+        { PeerReply::send(loginAnswer(101)),
+            PeerReply::send(confAnswer({ { "bob", "P1", 1 }, { "carol", "P1", 2 } },
+                { { "dave", "R1" }, { "erin", "R1" } })),
+            PeerReply::send(keyOk()) });
     QVERIFY(peer.startListening());
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 0);
-    QCOMPARE(sendPathIDs(*gap), QStringList{"P1"});
-    QCOMPARE(recvPathIDs(*gap), QStringList{"R1"});
+    QCOMPARE(sendPathIDs(*gap), QStringList { "P1" });
+    QCOMPARE(recvPathIDs(*gap), QStringList { "R1" });
     QCOMPARE(gap->sendPaths[0].toUser, QStringLiteral("bob"));
     QCOMPARE(gap->sendPaths[0].level, 1);
     QVERIFY(log.lines().contains(QStringLiteral("-- 0 -- sendpath: P1")));
@@ -255,14 +242,14 @@ void TestGapLogin::duplicateSendPathDropped()
 void TestGapLogin::keyExchange_data()
 {
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("keyName");   // empty when the exchange must fail
+    QTest::addColumn<QString>("keyName"); // empty when the exchange must fail
     QTest::addColumn<bool>("keyFlag");
 
     const QByteArray data(3000, 'k');
     QTest::newRow("no key data") << keyAnswer(0, false, "key-none") << "key-none" << false;
     QTest::newRow("key data") << keyAnswer(3000, true, "key-data", data) << "key-data" << true;
-    QTest::newRow("negative length") << keyAnswer(0xffffffffull, true, "key-neg", data)
-                                     << "key-neg" << true;
+    QTest::newRow("negative length")
+        << keyAnswer(0xffffffffull, true, "key-neg", data) << "key-neg" << true;
     QTest::newRow("length beyond 32 bits")
         << keyAnswer((1ull << 32) + 5, false, "key-wide", data) << "key-wide" << false;
     QTest::newRow("less data than announced")
@@ -280,8 +267,8 @@ void TestGapLogin::keyExchange_data()
     unterminated.replace(24, 1436, QByteArray(1436, 'n'));
     QTest::newRow("name without terminator") << unterminated << QString() << false;
     QTest::newRow("wrong type") << packetOfType(kTypeKeyInfo + 1) << QString() << false;
-    QTest::newRow("cut after one byte") << keyAnswer(0, false, "key-cut").left(1) << QString()
-                                         << false;
+    QTest::newRow("cut after one byte")
+        << keyAnswer(0, false, "key-cut").left(1) << QString() << false;
 }
 
 void TestGapLogin::keyExchange()
@@ -299,12 +286,12 @@ void TestGapLogin::keyExchange()
     auto gap = makeGap();
     gap->isLogin = true;
     LogCapture log;
-    ScriptedGapPeer peer(m_port, {PeerReply::send(oneRule()), PeerReply::send(answer)});
+    ScriptedGapPeer peer(m_port, { PeerReply::send(oneRule()), PeerReply::send(answer) });
     QVERIFY(peer.startListening());
     // The key exchange's failures are only logged; the login itself succeeded.
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 0);
     peer.stop();
-    QCOMPARE(peer.requestTypes(), types({7, 34}));
+    QCOMPARE(peer.requestTypes(), types({ 7, 34 }));
 
     QCOMPARE(bool(g_sysbaseconf.keyFlag), keyFlag);
     QVERIFY(precious.open(QIODevice::ReadOnly));

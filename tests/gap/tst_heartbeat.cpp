@@ -2,7 +2,6 @@
 
 #include "GapTestSupport.h"
 #include "ScriptedGapPeer.h"
-
 #include "gap/SocketTools.h"
 
 #include <QtTest>
@@ -25,7 +24,7 @@ public:
     explicit ListedGap(const QByteArray &user = "alice")
         : m_gap(makeGap("127.0.0.1", user))
     {
-        storePaths(*m_gap, {"old-1"}, {"old-r1"});
+        storePaths(*m_gap, { "old-1" }, { "old-r1" });
         g_GapInfoList.append(m_gap.get());
     }
     ~ListedGap() { g_GapInfoList.removeOne(m_gap.get()); }
@@ -73,55 +72,56 @@ void TestHeartbeat::heartBeat_data()
 
     const auto send = &PeerReply::send;
     const QByteArray alice("alice");
-    const QStringList old{"old-1"};
+    const QStringList old { "old-1" };
     const QString unchanged = QStringLiteral("conn=1 login=0 conf=0 restart=0 paths=1/1 heart=1");
     const QString answered = QStringLiteral("conn=1 login=0 conf=1 restart=0 paths=1/1 heart=1");
-    const QByteArray rules = confAnswer({{"bob", "new-1", 1}}, {{"carol", "new-r1"}});
+    const QByteArray rules = confAnswer({ { "bob", "new-1", 1 } }, { { "carol", "new-r1" } });
     QByteArray acceptedOtherType = packetOfType(kTypeConfData);
     qToLittleEndian<qint32>(kLoginAccepted, acceptedOtherType.data() + 8);
 
     QTest::newRow("gap unreachable")
         << 1 << 1 << 0 << alice << QList<PeerReply>()
         << "conn=0 login=0 conf=0 restart=0 paths=1/1 heart=0" << QList<quint64>() << old;
-    QTest::newRow("no answer") << 1 << 1 << 0 << alice << QList<PeerReply>{PeerReply::silence()}
-                               << unchanged << QList<quint64>{20} << old;
+    QTest::newRow("no answer") << 1 << 1 << 0 << alice << QList<PeerReply> { PeerReply::silence() }
+                               << unchanged << QList<quint64> { 20 } << old;
     QTest::newRow("not a login answer")
-        << 1 << 1 << 0 << alice << QList<PeerReply>{send(packetOfType(kTypeConfData))} << unchanged
-        << QList<quint64>{20} << old;
-    QTest::newRow("answer") << 0 << 1 << 0 << alice << QList<PeerReply>{send(loginAnswer(101))}
-                            << answered << QList<quint64>{20} << old;
+        << 1 << 1 << 0 << alice << QList<PeerReply> { send(packetOfType(kTypeConfData)) }
+        << unchanged << QList<quint64> { 20 } << old;
+    QTest::newRow("answer") << 0 << 1 << 0 << alice << QList<PeerReply> { send(loginAnswer(101)) }
+                            << answered << QList<quint64> { 20 } << old;
     QTest::newRow("a refusal is an answer")
-        << 0 << 1 << 0 << alice << QList<PeerReply>{send(loginAnswer(103))} << answered
-        << QList<quint64>{20} << old;
+        << 0 << 1 << 0 << alice << QList<PeerReply> { send(loginAnswer(103)) } << answered
+        << QList<quint64> { 20 } << old;
     QTest::newRow("code 101 in another type")
-        << 0 << 1 << 0 << alice << QList<PeerReply>{send(acceptedOtherType)} << answered
-        << QList<quint64>{20} << old;
+        << 0 << 1 << 0 << alice << QList<PeerReply> { send(acceptedOtherType) } << answered
+        << QList<quint64> { 20 } << old;
     QTest::newRow("back after a failure: rules refreshed")
-        << 0 << 0 << 0 << alice << QList<PeerReply>{send(loginAnswer(101)), send(rules)}
-        << "conn=1 login=1 conf=1 restart=1 paths=1/1 heart=1" << QList<quint64>{20, 7}
-        << QStringList{"new-1"};
+        << 0 << 0 << 0 << alice << QList<PeerReply> { send(loginAnswer(101)), send(rules) }
+        << "conn=1 login=1 conf=1 restart=1 paths=1/1 heart=1" << QList<quint64> { 20, 7 }
+        << QStringList { "new-1" };
     QTest::newRow("back after a failure: no rules")
-        << 0 << 0 << 0 << alice << QList<PeerReply>{send(loginAnswer(101)), send(confAnswer({}, {}))}
-        << "conn=1 login=0 conf=1 restart=0 paths=0/0 heart=1" << QList<quint64>{20, 7}
+        << 0 << 0 << 0 << alice
+        << QList<PeerReply> { send(loginAnswer(101)), send(confAnswer({}, {})) }
+        << "conn=1 login=0 conf=1 restart=0 paths=0/0 heart=1" << QList<quint64> { 20, 7 }
         << QStringList();
     QTest::newRow("back after a failure: rules silent")
-        << 0 << 0 << 0 << alice << QList<PeerReply>{send(loginAnswer(101)), PeerReply::silence()}
-        << "conn=1 login=0 conf=1 restart=0 paths=0/0 heart=1" << QList<quint64>{20, 7}
+        << 0 << 0 << 0 << alice << QList<PeerReply> { send(loginAnswer(101)), PeerReply::silence() }
+        << "conn=1 login=0 conf=1 restart=0 paths=0/0 heart=1" << QList<quint64> { 20, 7 }
         << QStringList();
     // The peer stops listening once it has the login: the rules connection is refused.
     QTest::newRow("back after a failure: gone again before the rules")
-        << 0 << 0 << 0 << alice << QList<PeerReply>{send(loginAnswer(101))}
-        << "conn=1 login=0 conf=1 restart=0 paths=1/1 heart=0" << QList<quint64>{20} << old;
+        << 0 << 0 << 0 << alice << QList<PeerReply> { send(loginAnswer(101)) }
+        << "conn=1 login=0 conf=1 restart=0 paths=1/1 heart=0" << QList<quint64> { 20 } << old;
     QTest::newRow("busy connected gap left alone")
-        << 1 << 0 << 2 << alice << QList<PeerReply>{send(loginAnswer(101))}
+        << 1 << 0 << 2 << alice << QList<PeerReply> { send(loginAnswer(101)) }
         << "conn=1 login=0 conf=0 restart=0 paths=1/1 heart=0" << QList<quint64>() << old;
     QTest::newRow("busy disconnected gap contacted")
-        << 0 << 1 << 2 << alice << QList<PeerReply>{send(loginAnswer(101))} << answered
-        << QList<quint64>{20} << old;
+        << 0 << 1 << 2 << alice << QList<PeerReply> { send(loginAnswer(101)) } << answered
+        << QList<quint64> { 20 } << old;
     // Connected, then closed again without a request.
     QTest::newRow("no user name") << 1 << 1 << 0 << QByteArray()
-                                  << QList<PeerReply>{PeerReply::silence()} << unchanged
-                                  << QList<quint64>{0} << old;
+                                  << QList<PeerReply> { PeerReply::silence() } << unchanged
+                                  << QList<quint64> { 0 } << old;
 }
 
 void TestHeartbeat::heartBeat()
@@ -161,12 +161,15 @@ void TestHeartbeat::disconnectFromGap_data()
     const QString kept = QStringLiteral("conn=1 login=1 conf=1 restart=0 paths=1/1");
     QTest::newRow("no gap") << false << QList<PeerReply>() << 1 << kept;
     QTest::newRow("gap unreachable") << true << QList<PeerReply>() << 1 << kept;
-    QTest::newRow("logged out") << true << QList<PeerReply>{send(packetOfType(kTypeLogoutResponse))}
-                                << 0 << "conn=0 login=0 conf=0 restart=0 paths=0/0";
-    QTest::newRow("short answer")
-        << true << QList<PeerReply>{send(packetOfType(kTypeLogoutResponse).left(100))} << 1 << kept;
-    QTest::newRow("wrong type") << true << QList<PeerReply>{send(loginAnswer(101))} << 1 << kept;
-    QTest::newRow("no answer") << true << QList<PeerReply>{PeerReply::silence()} << 1 << kept;
+    QTest::newRow("logged out") << true
+                                << QList<PeerReply> { send(packetOfType(kTypeLogoutResponse)) } << 0
+                                << "conn=0 login=0 conf=0 restart=0 paths=0/0";
+    QTest::newRow("short answer") << true
+                                  << QList<PeerReply> { send(
+                                         packetOfType(kTypeLogoutResponse).left(100)) }
+                                  << 1 << kept;
+    QTest::newRow("wrong type") << true << QList<PeerReply> { send(loginAnswer(101)) } << 1 << kept;
+    QTest::newRow("no answer") << true << QList<PeerReply> { PeerReply::silence() } << 1 << kept;
 }
 
 void TestHeartbeat::disconnectFromGap()
@@ -177,7 +180,7 @@ void TestHeartbeat::disconnectFromGap()
     QFETCH(QString, state);
 
     auto gap = makeGap();
-    storePaths(*gap, {"old-1"}, {"old-r1"});
+    storePaths(*gap, { "old-1" }, { "old-r1" });
     gap->connState = 1;
     gap->isLogin = true;
     gap->confGetted = true;

@@ -1,7 +1,6 @@
 // Configuration pushes: one packet from a gap, merged into its record without emptying it.
 
 #include "GapTestSupport.h"
-
 #include "gap/RecvConfThread.h"
 #include "model/BaseFunction.h"
 
@@ -45,7 +44,7 @@ void TestRecvConfThread::init()
 {
     m_gap = makeGap("127.0.0.1");
     // The paths of the login, as a rules answer left them.
-    const _PACKET_CONF_DATA login = buildConfData({{"bob", "S1", 1}}, {{"dave", "R1"}});
+    const _PACKET_CONF_DATA login = buildConfData({ { "bob", "S1", 1 } }, { { "dave", "R1" } });
     BaseFunction::DealWithConfData(m_gap.get(), &login);
     g_GapInfoList.append(m_gap.get());
     copyToField(m_rule.GapIP, kHostIPSize, "127.0.0.1");
@@ -63,26 +62,28 @@ void TestRecvConfThread::cleanup()
 void TestRecvConfThread::recvConf_data()
 {
     QTest::addColumn<QByteArray>("gapHost");
-    QTest::addColumn<QByteArray>("payload");   // empty: the gap connects and hangs up
+    QTest::addColumn<QByteArray>("payload"); // empty: the gap connects and hangs up
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("send");
     QTest::addColumn<QStringList>("recv");
     QTest::addColumn<int>("level");
 
     const QByteArray local("127.0.0.1");
-    const QStringList send{"bob:S1"};
-    const QStringList recv{"R1"};
-    QTest::newRow("new send path") << local << confAnswer({{"bob", "S2", 2}}, {}) << 0
-                                   << QStringList{"bob:S1", "bob:S2"} << recv << 2;
-    QTest::newRow("new receive path")
-        << local << confAnswer({}, {{"erin", "R2"}}) << 0 << send << QStringList{"R1", "R2"} << 1;
+    const QStringList send { "bob:S1" };
+    const QStringList recv { "R1" };
+    QTest::newRow("new send path") << local << confAnswer({ { "bob", "S2", 2 } }, {}) << 0
+                                   << QStringList { "bob:S1", "bob:S2" } << recv << 2;
+    QTest::newRow("new receive path") << local << confAnswer({}, { { "erin", "R2" } }) << 0 << send
+                                      << QStringList { "R1", "R2" } << 1;
     QTest::newRow("login paths again")
-        << local << confAnswer({{"bob", "S1", 0}}, {{"dave", "R1"}}) << 0 << send << recv << 1;
+        << local << confAnswer({ { "bob", "S1", 0 } }, { { "dave", "R1" } }) << 0 << send << recv
+        << 1;
     QTest::newRow("both counts 0") << local << confAnswer({}, {}) << 0 << send << recv << 1;
     QTest::newRow("wrong type") << local << loginAnswer(101) << 1 << send << recv << 1;
     QTest::newRow("no data") << local << QByteArray() << 1 << send << recv << 1;
     QTest::newRow("not a logged-in gap")
-        << QByteArray("127.0.0.2") << confAnswer({{"bob", "S2", 2}}, {}) << 1 << send << recv << 1;
+        << QByteArray("127.0.0.2") << confAnswer({ { "bob", "S2", 2 } }, {}) << 1 << send << recv
+        << 1;
 }
 
 void TestRecvConfThread::recvConf()
@@ -123,16 +124,16 @@ void TestRecvConfThread::pushThroughListener()
     QTcpSocket gapSide;
     gapSide.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     QVERIFY(gapSide.waitForConnected(5000));
-    gapSide.write(confAnswer({{"bob", "S2", 0}}, {{"erin", "R2"}}));
+    gapSide.write(confAnswer({ { "bob", "S2", 0 } }, { { "erin", "R2" } }));
     QVERIFY(gapSide.waitForBytesWritten(5000));
     QVERIFY(listener.waitForNewConnection(5000));
     QCOMPARE(listener.threads.size(), 1);
     QVERIFY(listener.threads.first()->wait(30000));
     // The push thread closed the connection after its single read.
-    QVERIFY(gapSide.state() == QAbstractSocket::UnconnectedState
-            || gapSide.waitForDisconnected(5000));
-    QCOMPARE(sendEntries(*m_gap), (QStringList{"bob:S1", "bob:S2"}));
-    QCOMPARE(recvPathIDs(*m_gap), (QStringList{"R1", "R2"}));
+    QVERIFY(
+        gapSide.state() == QAbstractSocket::UnconnectedState || gapSide.waitForDisconnected(5000));
+    QCOMPARE(sendEntries(*m_gap), (QStringList { "bob:S1", "bob:S2" }));
+    QCOMPARE(recvPathIDs(*m_gap), (QStringList { "R1", "R2" }));
     QCOMPARE(int(m_rule.RecviverLevel), 0);
 }
 
