@@ -75,6 +75,7 @@ private slots:
     void faults_data();
     void faults();
     void faultHitsOnlyMatchingFilesAndCount();
+    void receiverDefaultsToItsLoginAddress();
     void misbehavingPeers_data();
     void misbehavingPeers();
     void concurrentTransfersStayApart();
@@ -391,6 +392,25 @@ void TestGapsimRelay::faultHitsOnlyMatchingFilesAndCount()
     QCOMPARE(typesOf(runTransfer("notes.txt", content).senderGot), (QList<quint64>{3, 9, 5}));
     QCOMPARE(typesOf(runTransfer("first.bin", content).senderGot), (QList<quint64>{404}));
     QCOMPARE(typesOf(runTransfer("second.bin", content).senderGot), (QList<quint64>{3, 9, 5}));
+}
+
+// Without an address in the configuration, files go to where the receiving user logged in from.
+void TestGapsimRelay::receiverDefaultsToItsLoginAddress()
+{
+    QVERIFY(m_gapsim->start(config().replace(QStringLiteral("address = 127.0.0.1\n"), QString())));
+    const QByteArray content = randomContent(2000, 4);
+    QCOMPARE(typesOf(runTransfer("early.bin", content).senderGot), (QList<quint64>{404}));
+    QCOMPARE(GapsimProcess::field(m_gapsim->waitForEvent("^type-check "), "reason"),
+             QStringLiteral("receiver-address-unknown"));
+    QTcpSocket login;
+    login.connectToHost(QHostAddress::LocalHost, m_gapsim->port());
+    QVERIFY(login.waitForConnected(kWaitMs));
+    QByteArray request = packet(20);
+    putText(request, 8, "bob");        // "bob" scrambles to itself
+    putText(request, 28, "m8{l~~zm");  // "bob-pass" scrambled
+    QVERIFY(send(login, request));
+    QCOMPARE(i32(readBytes(login, kPacket), 8), 101);
+    QCOMPARE(typesOf(runTransfer("later.bin", content).senderGot), (QList<quint64>{3, 9, 5}));
 }
 
 void TestGapsimRelay::misbehavingPeers_data()
