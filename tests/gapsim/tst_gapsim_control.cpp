@@ -81,6 +81,7 @@ private slots:
     void logout();
     void hostileConnections_data();
     void hostileConnections();
+    void connectionFloodIsBounded();
     void cutAnswerIsShort();
     void ignoredLoginGetsNoAnswer();
     void refusedLoginsRecover();
@@ -279,6 +280,23 @@ void TestGapsimControl::hostileConnections()
     }
     const QByteArray answer = exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket);
     QCOMPARE(i32(answer, 8), 101);
+}
+
+void TestGapsimControl::connectionFloodIsBounded()
+{
+    // Long enough that no connection of the flood times out before the last one is open.
+    QVERIFY(startGapsim(QString::fromLatin1(kConfig).replace("timeout_ms = 1500", "timeout_ms = 60000")));
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> flood;
+        for (int i = 0; i < 300; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            flood.back()->connectToHost(QHostAddress::LocalHost, m_gapsim->port());
+            QVERIFY(flood.back()->waitForConnected(kWaitMs));
+        }
+        QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^dropped .*reason=too-many-connections")).isEmpty());
+    }
+    // Once the flood is gone the gap serves again.
+    QTRY_COMPARE_WITH_TIMEOUT(i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101, 30000);
 }
 
 void TestGapsimControl::cutAnswerIsShort()

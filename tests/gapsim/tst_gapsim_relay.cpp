@@ -387,7 +387,8 @@ void TestGapsimRelay::faults()
 
 void TestGapsimRelay::faultHitsOnlyMatchingFilesAndCount()
 {
-    QVERIFY(m_gapsim->start(config(), {"--fault", "offline,file=*.bin,count=1"}));
+    QVERIFY(m_gapsim->start(config() + QStringLiteral("[fault.first-bin-offline]\nkind = offline\n"
+                                                      "file = *.bin\ncount = 1\n")));
     const QByteArray content = randomContent(3000, 1);
     QCOMPARE(typesOf(runTransfer("notes.txt", content).senderGot), (QList<quint64>{3, 9, 5}));
     QCOMPARE(typesOf(runTransfer("first.bin", content).senderGot), (QList<quint64>{404}));

@@ -13,8 +13,8 @@
 namespace {
 
 // Beyond this many open connections new ones are closed at once: a flood must not exhaust the
-// simulator's descriptors or memory.
-constexpr int kMaxOpenConnections = 512;
+// simulator's descriptors (a relay holds two) or memory.
+constexpr int kMaxOpenConnections = 256;
 constexpr int kRelistenRetryMs = 500;
 // Bytes a control connection may have buffered: one request, and a little slack.
 constexpr qint64 kControlReadBuffer = 4 * kPacketSize;
