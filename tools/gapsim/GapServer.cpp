@@ -42,11 +42,16 @@ bool GapServer::start(QString *error)
         return false;
     }
     m_port = m_server.serverPort();
-    m_context.log.write("listening", {{"address", m_address.toString()},
-                                      {"port", QString::number(m_port)}});
+    logListening();
     if (m_context.faults.refusalRemainingMs() > 0)
         suspendListening();
     return true;
+}
+
+void GapServer::logListening()
+{
+    const QString address = m_address == QHostAddress::Any ? QStringLiteral("any") : m_address.toString();
+    m_context.log.write("listening", {{"address", address}, {"port", QString::number(m_port)}});
 }
 
 void GapServer::acceptPending()
@@ -131,6 +136,5 @@ void GapServer::resumeListening()
         m_resumeTimer.start(kRelistenRetryMs);
         return;
     }
-    m_context.log.write("listening", {{"address", m_address.toString()},
-                                      {"port", QString::number(m_port)}});
+    logListening();
 }

@@ -20,6 +20,7 @@ public:
     bool start(QString *error);
 
 private:
+    void logListening();
     void acceptPending();
     void track(QObject *connection);
     void onFirstPacket(QTcpSocket *socket, const QByteArray &packet);

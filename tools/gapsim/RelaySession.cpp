@@ -76,67 +76,61 @@ void RelaySession::start()
          {"size", QString::number(qint64(descriptor.fileSize))}});
     touch();
     if (m_faults.cutAfterBytes >= 0 && m_faults.cutAfterBytes <= m_senderBytes) {
-        m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                      {"kind", QStringLiteral("cut")},
-                                      {"bytes", QString::number(m_senderBytes)}});
+        logFault(QStringLiteral("cut"), {{"bytes", QString::number(m_senderBytes)}});
         finish(QStringLiteral("cut"), true);
         return;
     }
     checkDescriptor();
 }
 
-bool RelaySession::checkDescriptor()
+void RelaySession::checkDescriptor()
 {
     const auto descriptor = packetFrom<_PACKET_FILE_DISCRIBE>(m_descriptor);
     const GapPolicy &policy = m_context.config.policy;
     const qint64 size = descriptor.fileSize;
-    if (m_faults.offlineAt == QLatin1String("type-check")) {
-        m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                      {"kind", QStringLiteral("offline")},
-                                      {"answer", m_faults.offlineAt}});
-        refuse(kTypePeerOffline, QStringLiteral("offline-fault"));
-        return false;
-    }
     const QString suffix = suffixOf(m_fileName);
-    if (!suffix.isEmpty() && policy.refusedSuffixes.contains(suffix, Qt::CaseInsensitive)) {
-        refuse(kTypeTypeRefused, QStringLiteral("suffix"));
-        return false;
-    }
-    if (size < 0 || (policy.maxSize > 0 && size > policy.maxSize)) {
-        refuse(kTypeSizeOutOfRange, QStringLiteral("size"));
-        return false;
-    }
     const GapPath *path = m_context.config.findPath(
         fieldBytes(descriptor.sendPathID, sizeof descriptor.sendPathID));
-    if (!path) {
+    if (m_faults.offlineAt == QLatin1String("type-check")) {
+        logFault(QStringLiteral("offline"), {{"answer", m_faults.offlineAt}});
+        refuse(kTypePeerOffline, QStringLiteral("offline-fault"));
+    } else if (!suffix.isEmpty() && policy.refusedSuffixes.contains(suffix, Qt::CaseInsensitive)) {
+        refuse(kTypeTypeRefused, QStringLiteral("suffix"));
+    } else if (size < 0 || (policy.maxSize > 0 && size > policy.maxSize)) {
+        refuse(kTypeSizeOutOfRange, QStringLiteral("size"));
+    } else if (!path) {
         refuse(kTypePeerOffline, QStringLiteral("unknown-path"));
-        return false;
+    } else {
+        routeTo(*m_context.config.findUser(path->toUser));
     }
-    const GapUser *receiver = m_context.config.findUser(path->toUser);
-    QHostAddress address = receiver->address;
+}
+
+void RelaySession::routeTo(const GapUser &receiver)
+{
+    QHostAddress address = receiver.address;
     if (address.isNull())
-        address = m_context.lastAddress.value(receiver->name);
-    if (address.isNull()) {
+        address = m_context.lastAddress.value(receiver.name);
+    if (address.isNull())
         refuse(kTypePeerOffline, QStringLiteral("receiver-address-unknown"));
-        return false;
-    }
-    if (m_faults.offlineAt == QLatin1String("descriptor-response")) {
-        answerSender(QStringLiteral("type-check"), packetBytes(buildReply(kTypeTypeAccepted)), [this] {
-            logAnswer("type-check", kTypeTypeAccepted);
-            m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                          {"kind", QStringLiteral("offline")},
-                                          {"answer", m_faults.offlineAt}});
-            answerSender(QStringLiteral("descriptor-response"),
-                         packetBytes(buildReply(kTypePeerOffline)), [this] {
-                             logAnswer("descriptor-response", kTypePeerOffline,
-                                       QStringLiteral("offline-fault"));
-                             finish(QStringLiteral("offline"));
-                         });
-        });
-        return false;
-    }
-    connectReceiver(address, receiver->filePort);
-    return true;
+    else if (m_faults.offlineAt == QLatin1String("descriptor-response"))
+        answerOfflineAtDescriptor();
+    else
+        connectReceiver(address, receiver.filePort);
+}
+
+// The type check passes, then the far side is reported offline without being contacted.
+void RelaySession::answerOfflineAtDescriptor()
+{
+    answerSender(QStringLiteral("type-check"), packetBytes(buildReply(kTypeTypeAccepted)), [this] {
+        logAnswer("type-check", kTypeTypeAccepted);
+        logFault(QStringLiteral("offline"), {{"answer", m_faults.offlineAt}});
+        answerSender(QStringLiteral("descriptor-response"), packetBytes(buildReply(kTypePeerOffline)),
+                     [this] {
+                         logAnswer("descriptor-response", kTypePeerOffline,
+                                   QStringLiteral("offline-fault"));
+                         finish(QStringLiteral("offline"));
+                     });
+    });
 }
 
 void RelaySession::refuse(quint64 type, const QString &reason)
@@ -304,9 +298,7 @@ bool RelaySession::readSenderPacket()
         touch();
     }
     if (cutting && m_senderBytes >= m_faults.cutAfterBytes) {
-        m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                      {"kind", QStringLiteral("cut")},
-                                      {"bytes", QString::number(m_senderBytes)}});
+        logFault(QStringLiteral("cut"), {{"bytes", QString::number(m_senderBytes)}});
         finish(QStringLiteral("cut"), true);
         return false;
     }
@@ -364,9 +356,7 @@ void RelaySession::relayPacket(qint64 contentOffset, int contentSize)
         const qint64 at = flip - contentOffset
             + (atFileEnd ? offsetof(_PACKET_FILE_END, tail) : offsetof(_PACKET_FILE_DATA, data));
         m_senderPacket[at] = char(~m_senderPacket[at]);
-        m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                      {"kind", QStringLiteral("flip")},
-                                      {"offset", QString::number(flip)}});
+        logFault(QStringLiteral("flip"), {{"offset", QString::number(flip)}});
     }
     m_receiver->write(m_senderPacket, kPacketSize);
     m_relayedBytes += contentSize;
@@ -424,10 +414,7 @@ void RelaySession::answerSender(const QString &answer, const QByteArray &packet,
         deliver();
         return;
     }
-    m_context.log.write("fault", {{"id", QString::number(m_id)},
-                                  {"kind", QStringLiteral("delay")},
-                                  {"answer", answer},
-                                  {"ms", QString::number(delayMs)}});
+    logFault(QStringLiteral("delay"), {{"answer", answer}, {"ms", QString::number(delayMs)}});
     m_phase = Phase::Held;
     m_watchdog.stop();
     QTimer::singleShot(delayMs, this, deliver);
@@ -439,6 +426,11 @@ void RelaySession::logAnswer(const QByteArray &event, quint64 type, const QStrin
     if (!reason.isEmpty())
         fields.append({"reason", reason});
     m_context.log.write(event, fields);
+}
+
+void RelaySession::logFault(const QString &kind, const EventFields &details)
+{
+    m_context.log.write("fault", EventFields{{"id", QString::number(m_id)}, {"kind", kind}} + details);
 }
 
 void RelaySession::finish(const QString &result, bool abortConnections)

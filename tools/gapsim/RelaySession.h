@@ -40,7 +40,9 @@ private:
         Done
     };
 
-    bool checkDescriptor();
+    void checkDescriptor();
+    void routeTo(const GapUser &receiver);
+    void answerOfflineAtDescriptor();
     void refuse(quint64 type, const QString &reason);
     void connectReceiver(const QHostAddress &address, quint16 port);
     void onReceiverConnected();
@@ -55,6 +57,7 @@ private:
     void onFinding(ContentScanner::Finding finding, bool atFileEnd);
     void answerSender(const QString &answer, const QByteArray &packet,
                       const std::function<void()> &then);
+    void logFault(const QString &kind, const EventFields &details);
     void logAnswer(const QByteArray &event, quint64 type, const QString &reason = QString());
     void finish(const QString &result, bool abortConnections = false);
     void touch();
