@@ -21,8 +21,14 @@ inline QByteArray packet(quint64 type)
     return p;
 }
 
-inline void putU64(QByteArray &p, int offset, quint64 v) { qToLittleEndian<quint64>(v, p.data() + offset); }
-inline void putI32(QByteArray &p, int offset, qint32 v) { qToLittleEndian<qint32>(v, p.data() + offset); }
+inline void putU64(QByteArray &p, int offset, quint64 v)
+{
+    qToLittleEndian<quint64>(v, p.data() + offset);
+}
+inline void putI32(QByteArray &p, int offset, qint32 v)
+{
+    qToLittleEndian<qint32>(v, p.data() + offset);
+}
 inline void putText(QByteArray &p, int offset, const QByteArray &text)
 {
     p.replace(offset, text.size(), text);
@@ -55,7 +61,7 @@ inline QByteArray userRequest(quint64 type, const QByteArray &user)
 // A file descriptor: size at 8, sender address at 16, path key at 62, relative path at 102,
 // users at 1126 and 1146, digest at 1166.
 inline QByteArray descriptor(qint64 size, const QByteArray &pathKey, const QByteArray &relativePath,
-                             const QByteArray &md5 = QByteArray(32, 'A'))
+    const QByteArray &md5 = QByteArray(32, 'A'))
 {
     QByteArray p = packet(0);
     putU64(p, 8, quint64(size));

@@ -34,8 +34,8 @@ bool GapsimProcess::start(const QString &configText, const QStringList &extraArg
     m_process.setWorkingDirectory(m_directory);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(binary(QStringLiteral("gapsim")),
-                    QStringList{"--config", configPath, "--listen", "127.0.0.1", "--port", "0"}
-                        + extraArguments);
+        QStringList { "--config", configPath, "--listen", "127.0.0.1", "--port", "0" }
+            + extraArguments);
     const QString listening = waitForEvent(QStringLiteral("^listening "));
     m_port = quint16(field(listening, QStringLiteral("port")).toUInt());
     return m_port != 0;

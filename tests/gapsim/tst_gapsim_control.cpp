@@ -140,13 +140,20 @@ void TestGapsimControl::login_data()
     QTest::addColumn<qint32>("code");
     QTest::addColumn<qint32>("level");
     QTest::addColumn<QString>("userInLog");
-    QTest::newRow("alice accepted") << QByteArray("oikrg") << QByteArray("rln6yj||uj") << 101 << 1 << "alice";
-    QTest::newRow("bob accepted") << QByteArray("bob") << QByteArray("m8{l~~zm") << 101 << 2 << "bob";
-    QTest::newRow("unknown user") << QByteArray("gti~ts") << QByteArray("rln6yj||uj") << 102 << 0 << "nobody";
-    QTest::newRow("wrong password") << QByteArray("oikrg") << QByteArray("xwp6yj||{\x80") << 103 << 0 << "alice";
-    QTest::newRow("plain name is unknown") << QByteArray("alice") << QByteArray("alice-pass") << 102 << 0 << "";
-    QTest::newRow("first login") << QByteArray("xurgi") << QByteArray("{xu6yj||jl") << 105 << 0 << "carol";
-    QTest::newRow("expired") << QByteArray("}lhk") << QByteArray("\x80o7zk}}kn") << 106 << 0 << "dave";
+    QTest::newRow("alice accepted")
+        << QByteArray("oikrg") << QByteArray("rln6yj||uj") << 101 << 1 << "alice";
+    QTest::newRow("bob accepted") << QByteArray("bob") << QByteArray("m8{l~~zm") << 101 << 2
+                                  << "bob";
+    QTest::newRow("unknown user") << QByteArray("gti~ts") << QByteArray("rln6yj||uj") << 102 << 0
+                                  << "nobody";
+    QTest::newRow("wrong password")
+        << QByteArray("oikrg") << QByteArray("xwp6yj||{\x80") << 103 << 0 << "alice";
+    QTest::newRow("plain name is unknown")
+        << QByteArray("alice") << QByteArray("alice-pass") << 102 << 0 << "";
+    QTest::newRow("first login") << QByteArray("xurgi") << QByteArray("{xu6yj||jl") << 105 << 0
+                                 << "carol";
+    QTest::newRow("expired") << QByteArray("}lhk") << QByteArray("\x80o7zk}}kn") << 106 << 0
+                             << "dave";
 }
 
 void TestGapsimControl::login()
@@ -176,8 +183,8 @@ void TestGapsimControl::rulesCarrySendThenReceiveEntries()
     const QByteArray answer = exchange(userRequest(7, "alice"), kPacket);
     QCOMPARE(answer.size(), kPacket);
     QCOMPARE(u64(answer, 0), quint64(8));
-    QCOMPARE(u64(answer, 8), quint64(2));    // send entries
-    QCOMPARE(u64(answer, 16), quint64(1));   // receive entries
+    QCOMPARE(u64(answer, 8), quint64(2)); // send entries
+    QCOMPARE(u64(answer, 16), quint64(1)); // receive entries
     // Send entries: receiving user at 0, path key at 20, receiving user's level at 60.
     QCOMPARE(text(answer, 32, 20), QByteArray("bob"));
     QCOMPARE(text(answer, 52, 40), QByteArray("ALICE-TO-BOB"));
@@ -218,20 +225,22 @@ void TestGapsimControl::rulesNeverExceedOnePacket()
     QCOMPARE(u64(answer, 16), quint64(7));
     QCOMPARE(text(answer, 32 + 15 * 64 + 20, 40).left(3), QByteArray("IN-"));
     QCOMPARE(answer.mid(1440), QByteArray(20, '\0'));
-    QCOMPARE(GapsimProcess::field(m_gapsim->waitForEvent("^rules "), "dropped"), QStringLiteral("8"));
+    QCOMPARE(
+        GapsimProcess::field(m_gapsim->waitForEvent("^rules "), "dropped"), QStringLiteral("8"));
 }
 
 void TestGapsimControl::keysAnnounceAndDeliverKeyData()
 {
     QVERIFY(startGapsim(kConfig));
     const QByteArray answer = exchange(userRequest(34, "alice"), kPacket + 1000);
-    QCOMPARE(answer.size(), kPacket + 48);   // the packet, exactly the announced data, then the close
+    QCOMPARE(answer.size(), kPacket + 48); // the packet, exactly the announced data, then the close
     QCOMPARE(u64(answer, 0), quint64(35));
     QCOMPARE(u64(answer, 8), quint64(48));
     QCOMPARE(u64(answer, 16), quint64(1));
     QCOMPARE(text(answer, 24, 1436), QByteArray("gapkey"));
     QCOMPARE(answer.mid(30, kPacket - 30), QByteArray(kPacket - 30, '\0'));
-    QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^keys user=alice length=48 flag=1$")).isEmpty());
+    QVERIFY(
+        !m_gapsim->waitForEvent(QStringLiteral("^keys user=alice length=48 flag=1$")).isEmpty());
 }
 
 void TestGapsimControl::logout()
@@ -249,13 +258,20 @@ void TestGapsimControl::hostileConnections_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("closeAfterwards");
     QTest::addColumn<QString>("event");
-    QTest::newRow("short packet, then gone") << QByteArray(100, '\x14') << true << "^dropped .*reason=closed bytes=100";
-    QTest::newRow("short packet, then stall") << QByteArray(700, '\0') << false << "^dropped .*reason=timeout bytes=700";
-    QTest::newRow("nothing, then stall") << QByteArray() << false << "^dropped .*reason=timeout bytes=0";
-    QTest::newRow("unknown type") << packet(99) << false << "^dropped .*reason=unknown-type type=99";
-    QTest::newRow("type with high bits") << packet(quint64(20) | (quint64(1) << 40)) << false << "^dropped .*reason=unknown-type";
-    QTest::newRow("login answered type") << packet(21) << false << "^dropped .*reason=unknown-type type=21";
-    QTest::newRow("flood behind a request") << userRequest(7, "alice") + QByteArray(4 << 20, '\x07') << false << "^rules user=alice";
+    QTest::newRow("short packet, then gone")
+        << QByteArray(100, '\x14') << true << "^dropped .*reason=closed bytes=100";
+    QTest::newRow("short packet, then stall")
+        << QByteArray(700, '\0') << false << "^dropped .*reason=timeout bytes=700";
+    QTest::newRow("nothing, then stall")
+        << QByteArray() << false << "^dropped .*reason=timeout bytes=0";
+    QTest::newRow("unknown type") << packet(99) << false
+                                  << "^dropped .*reason=unknown-type type=99";
+    QTest::newRow("type with high bits")
+        << packet(quint64(20) | (quint64(1) << 40)) << false << "^dropped .*reason=unknown-type";
+    QTest::newRow("login answered type")
+        << packet(21) << false << "^dropped .*reason=unknown-type type=21";
+    QTest::newRow("flood behind a request")
+        << userRequest(7, "alice") + QByteArray(4 << 20, '\x07') << false << "^rules user=alice";
 }
 
 // None of these may crash the gap or keep it from answering the next client.
@@ -270,8 +286,7 @@ void TestGapsimControl::hostileConnections()
         socket.connectToHost(QHostAddress::LocalHost, m_gapsim->port());
         QVERIFY(socket.waitForConnected(kWaitMs));
         socket.write(bytes);
-        while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(1000)) {
-        }
+        while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(1000)) { }
         if (closeAfterwards)
             socket.disconnectFromHost();
         QVERIFY(!m_gapsim->waitForEvent(event).isEmpty());
@@ -285,7 +300,8 @@ void TestGapsimControl::hostileConnections()
 void TestGapsimControl::connectionFloodIsBounded()
 {
     // Long enough that no connection of the flood times out before the last one is open.
-    QVERIFY(startGapsim(QString::fromLatin1(kConfig).replace("timeout_ms = 1500", "timeout_ms = 60000")));
+    QVERIFY(startGapsim(
+        QString::fromLatin1(kConfig).replace("timeout_ms = 1500", "timeout_ms = 60000")));
     {
         std::vector<std::unique_ptr<QTcpSocket>> flood;
         for (int i = 0; i < 300; ++i) {
@@ -293,26 +309,30 @@ void TestGapsimControl::connectionFloodIsBounded()
             flood.back()->connectToHost(QHostAddress::LocalHost, m_gapsim->port());
             QVERIFY(flood.back()->waitForConnected(kWaitMs));
         }
-        QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^dropped .*reason=too-many-connections")).isEmpty());
+        QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^dropped .*reason=too-many-connections"))
+                     .isEmpty());
     }
     // Once the flood is gone the gap serves again.
-    QTRY_COMPARE_WITH_TIMEOUT(i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101, 30000);
 }
 
 void TestGapsimControl::cutAnswerIsShort()
 {
-    QVERIFY(startGapsim(kConfig, {"--fault", "cut,answer=login,bytes=10,count=1"}));
+    QVERIFY(startGapsim(kConfig, { "--fault", "cut,answer=login,bytes=10,count=1" }));
     QCOMPARE(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket).size(), 10);
-    QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^fault kind=cut answer=login bytes=10$")).isEmpty());
+    QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^fault kind=cut answer=login bytes=10$"))
+                 .isEmpty());
     // count=1: the next answer is whole again.
     QCOMPARE(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket).size(), kPacket);
 }
 
 void TestGapsimControl::ignoredLoginGetsNoAnswer()
 {
-    QVERIFY(startGapsim(kConfig, {"--fault", "ignore-login"}));
+    QVERIFY(startGapsim(kConfig, { "--fault", "ignore-login" }));
     QCOMPARE(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), QByteArray());
-    QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^fault kind=ignore-login user=alice")).isEmpty());
+    QVERIFY(
+        !m_gapsim->waitForEvent(QStringLiteral("^fault kind=ignore-login user=alice")).isEmpty());
     // Only logins are ignored.
     QCOMPARE(exchange(userRequest(7, "alice"), kPacket).size(), kPacket);
 }
@@ -321,26 +341,26 @@ void TestGapsimControl::ignoredLoginGetsNoAnswer()
 // closed for a while, then listens again on the same port.
 void TestGapsimControl::refusedLoginsRecover()
 {
-    QVERIFY(startGapsim(kConfig, {"--fault", "refuse-login,after=keys,for_ms=1500"}));
+    QVERIFY(startGapsim(kConfig, { "--fault", "refuse-login,after=keys,for_ms=1500" }));
     QCOMPARE(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket).size(), kPacket);
     QCOMPARE(exchange(userRequest(34, "alice"), kPacket + 48).size(), kPacket + 48);
     QTcpSocket refused;
     refused.connectToHost(QHostAddress::LocalHost, m_gapsim->port());
     QVERIFY(!refused.waitForConnected(kWaitMs));
     QCOMPARE(refused.error(), QAbstractSocket::ConnectionRefusedError);
-    QTRY_COMPARE_WITH_TIMEOUT(i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101,
-                              30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101, 30000);
     QCOMPARE(m_gapsim->events().filter(QRegularExpression("^listening ")).size(), 2);
 }
 
 void TestGapsimControl::pushSendsEntries_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("expected");   // scount, dcount, then user|path|level per entry
-    QTest::newRow("explicit entries") << QStringList{"--send", "bob,NEW-PATH,3", "--recv", "carol,IN-PATH"}
-                                      << QByteArray("1,1,bob|NEW-PATH|3,carol|IN-PATH|0");
-    QTest::newRow("a user's paths") << QStringList{"--config", "CONFIG", "--user", "alice"}
-                                    << QByteArray("2,1,bob|ALICE-TO-BOB|2,carol|ALICE-TO-CAROL|7,bob|BOB-TO-ALICE|0");
+    QTest::addColumn<QByteArray>("expected"); // scount, dcount, then user|path|level per entry
+    QTest::newRow("explicit entries") << QStringList { "--send", "bob,NEW-PATH,3", "--recv",
+        "carol,IN-PATH" } << QByteArray("1,1,bob|NEW-PATH|3,carol|IN-PATH|0");
+    QTest::newRow("a user's paths") << QStringList { "--config", "CONFIG", "--user",
+        "alice" } << QByteArray("2,1,bob|ALICE-TO-BOB|2,carol|ALICE-TO-CAROL|7,bob|BOB-TO-ALICE|0");
 }
 
 void TestGapsimControl::pushSendsEntries()
@@ -353,7 +373,9 @@ void TestGapsimControl::pushSendsEntries()
     args.replaceInStrings("CONFIG", QDir(m_dir->path()).filePath("gapsim.ini"));
     QProcess push;
     push.start(GapsimProcess::binary("gapsim"),
-               QStringList{"push", "--host", "127.0.0.1", "--port", QString::number(client.serverPort())} + args);
+        QStringList {
+            "push", "--host", "127.0.0.1", "--port", QString::number(client.serverPort()) }
+            + args);
     QVERIFY(client.waitForNewConnection(kWaitMs));
     QScopedPointer<QTcpSocket> conn(client.nextPendingConnection());
     const QByteArray pkt = readBytes(*conn, kPacket + 1);
@@ -362,7 +384,7 @@ void TestGapsimControl::pushSendsEntries()
     QVERIFY(push.readAllStandardOutput().startsWith("push host=127.0.0.1"));
     QCOMPARE(pkt.size(), kPacket);
     QCOMPARE(u64(pkt, 0), quint64(8));
-    QList<QByteArray> got{QByteArray::number(u64(pkt, 8)), QByteArray::number(u64(pkt, 16))};
+    QList<QByteArray> got { QByteArray::number(u64(pkt, 8)), QByteArray::number(u64(pkt, 16)) };
     const int entries = int(u64(pkt, 8) + u64(pkt, 16));
     for (int i = 0; i < entries; ++i) {
         const int at = 32 + 64 * i;
@@ -376,15 +398,24 @@ void TestGapsimControl::badConfigurationIsRefused_data()
 {
     QTest::addColumn<QString>("config");
     QTest::addColumn<QString>("message");
-    QTest::newRow("misspelt key") << "[user.a]\npasword = x\n" << "unknown key";
-    QTest::newRow("unknown section") << "[user.a]\npassword = x\n[polcy]\nmax_size = 1\n" << "unknown section";
-    QTest::newRow("path to nobody") << "[user.a]\npassword = x\n[path.P]\nfrom = a\nto = b\n" << "not a configured user";
-    QTest::newRow("name too long") << "[user.abcdefghijklmnopqrst]\npassword = x\n" << "1 to 19";
-    QTest::newRow("password not carriable") << QString::fromUtf8("[user.a]\npassword = \u00fe\n") << "cannot be scrambled";
-    QTest::newRow("bad state") << "[user.a]\npassword = x\nstate = locked\n" << "first-login";
-    QTest::newRow("bad port") << "[user.a]\npassword = x\nfile_port = 70000\n" << "file_port";
-    QTest::newRow("bad fault") << "[user.a]\npassword = x\n[fault.f]\nkind = cut\n" << "cut needs bytes";
-    QTest::newRow("no users") << "[gap]\nport = 0\n" << "no [user.NAME]";
+    QTest::newRow("misspelt key") << "[user.a]\npasword = x\n"
+                                  << "unknown key";
+    QTest::newRow("unknown section") << "[user.a]\npassword = x\n[polcy]\nmax_size = 1\n"
+                                     << "unknown section";
+    QTest::newRow("path to nobody") << "[user.a]\npassword = x\n[path.P]\nfrom = a\nto = b\n"
+                                    << "not a configured user";
+    QTest::newRow("name too long") << "[user.abcdefghijklmnopqrst]\npassword = x\n"
+                                   << "1 to 19";
+    QTest::newRow("password not carriable")
+        << QString::fromUtf8("[user.a]\npassword = \u00fe\n") << "cannot be scrambled";
+    QTest::newRow("bad state") << "[user.a]\npassword = x\nstate = locked\n"
+                               << "first-login";
+    QTest::newRow("bad port") << "[user.a]\npassword = x\nfile_port = 70000\n"
+                              << "file_port";
+    QTest::newRow("bad fault") << "[user.a]\npassword = x\n[fault.f]\nkind = cut\n"
+                               << "cut needs bytes";
+    QTest::newRow("no users") << "[gap]\nport = 0\n"
+                              << "no [user.NAME]";
 }
 
 void TestGapsimControl::badConfigurationIsRefused()
@@ -397,7 +428,7 @@ void TestGapsimControl::badConfigurationIsRefused()
     file.write(config.toUtf8());
     file.close();
     QProcess gapsim;
-    gapsim.start(GapsimProcess::binary("gapsim"), {"--config", path, "--port", "0"});
+    gapsim.start(GapsimProcess::binary("gapsim"), { "--config", path, "--port", "0" });
     QVERIFY(gapsim.waitForFinished(kWaitMs));
     QCOMPARE(gapsim.exitCode(), 2);
     QVERIFY2(gapsim.readAllStandardError().contains(message.toUtf8()), qPrintable(message));

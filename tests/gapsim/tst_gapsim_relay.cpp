@@ -25,7 +25,8 @@ QByteArray randomContent(int size, quint32 seed)
     return content;
 }
 
-// The receiving client's answer to a descriptor: 9 copies its fields, 13 and 14 carry only the type.
+// The receiving client's answer to a descriptor: 9 copies its fields, 13 and 14 carry only the
+// type.
 QByteArray metaResponse(quint64 type, const QByteArray &descriptor)
 {
     QByteArray p = packet(type);
@@ -51,7 +52,7 @@ QList<quint64> typesOf(const QByteArray &stream)
 struct Outcome {
     QByteArray senderGot;
     QByteArray receiverDescriptor;
-    QByteArray receiverStream;     // data packets and file end
+    QByteArray receiverStream; // data packets and file end
     bool receiverContacted = false;
 };
 
@@ -83,8 +84,8 @@ private slots:
 
 private:
     QString config(const QString &policyExtra = QString()) const;
-    Outcome runTransfer(const QByteArray &fileName, const QByteArray &content,
-                        quint64 metaType = 9, quint64 confirmation = 5);
+    Outcome runTransfer(const QByteArray &fileName, const QByteArray &content, quint64 metaType = 9,
+        quint64 confirmation = 5);
     QTcpSocket *acceptReceiver();
 
     QScopedPointer<QTemporaryDir> m_dir;
@@ -125,14 +126,15 @@ QString TestGapsimRelay::config(const QString &policyExtra) const
 
 QTcpSocket *TestGapsimRelay::acceptReceiver()
 {
-    if (!m_receiverServer->hasPendingConnections() && !m_receiverServer->waitForNewConnection(kWaitMs))
+    if (!m_receiverServer->hasPendingConnections()
+        && !m_receiverServer->waitForNewConnection(kWaitMs))
         return nullptr;
     return m_receiverServer->nextPendingConnection();
 }
 
 // Drives one whole transfer as far as the gap lets it go.
-Outcome TestGapsimRelay::runTransfer(const QByteArray &fileName, const QByteArray &content,
-                                     quint64 metaType, quint64 confirmation)
+Outcome TestGapsimRelay::runTransfer(
+    const QByteArray &fileName, const QByteArray &content, quint64 metaType, quint64 confirmation)
 {
     Outcome outcome;
     QTcpSocket sender;
@@ -150,7 +152,7 @@ Outcome TestGapsimRelay::runTransfer(const QByteArray &fileName, const QByteArra
     QElapsedTimer waiting;
     waiting.start();
     while (!m_receiverServer->hasPendingConnections() && sender.bytesAvailable() == 0
-           && waiting.elapsed() < kWaitMs) {
+        && waiting.elapsed() < kWaitMs) {
         m_receiverServer->waitForNewConnection(20);
         sender.waitForReadyRead(20);
     }
@@ -202,7 +204,7 @@ void TestGapsimRelay::relaysByteExact()
     QVERIFY(m_gapsim->start(config()));
     const QByteArray content = randomContent(size, quint32(size));
     const Outcome outcome = runTransfer("file.bin", content);
-    QCOMPARE(typesOf(outcome.senderGot), (QList<quint64>{3, 9, 5}));
+    QCOMPARE(typesOf(outcome.senderGot), (QList<quint64> { 3, 9, 5 }));
     // The descriptor and the response travel unchanged; so does every data packet and the end.
     QCOMPARE(outcome.receiverDescriptor, descriptor(size, "ALICE-TO-BOB", "sub/file.bin"));
     QCOMPARE(outcome.senderGot.mid(kPacket, kPacket), metaResponse(9, outcome.receiverDescriptor));
@@ -224,12 +226,20 @@ void TestGapsimRelay::typeCheckRefusals_data()
     QTest::addColumn<bool>("receiverListening");
     QTest::addColumn<quint64>("answer");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("refused suffix") << QByteArray("tool.exe") << qint64(10) << QByteArray("ALICE-TO-BOB") << true << quint64(4) << "suffix";
-    QTest::newRow("refused suffix, other case") << QByteArray("RUN.BAT") << qint64(10) << QByteArray("ALICE-TO-BOB") << true << quint64(4) << "suffix";
-    QTest::newRow("over the limit") << QByteArray("big.bin") << kMaxSize + 1 << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
-    QTest::newRow("negative size") << QByteArray("neg.bin") << qint64(-1) << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
-    QTest::newRow("unknown path") << QByteArray("a.bin") << qint64(10) << QByteArray("NO-SUCH-PATH") << true << quint64(404) << "unknown-path";
-    QTest::newRow("receiver unreachable") << QByteArray("a.bin") << qint64(10) << QByteArray("ALICE-TO-BOB") << false << quint64(404) << "receiver-unreachable";
+    QTest::newRow("refused suffix") << QByteArray("tool.exe") << qint64(10)
+                                    << QByteArray("ALICE-TO-BOB") << true << quint64(4) << "suffix";
+    QTest::newRow("refused suffix, other case")
+        << QByteArray("RUN.BAT") << qint64(10) << QByteArray("ALICE-TO-BOB") << true << quint64(4)
+        << "suffix";
+    QTest::newRow("over the limit") << QByteArray("big.bin") << kMaxSize + 1
+                                    << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
+    QTest::newRow("negative size") << QByteArray("neg.bin") << qint64(-1)
+                                   << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
+    QTest::newRow("unknown path") << QByteArray("a.bin") << qint64(10) << QByteArray("NO-SUCH-PATH")
+                                  << true << quint64(404) << "unknown-path";
+    QTest::newRow("receiver unreachable")
+        << QByteArray("a.bin") << qint64(10) << QByteArray("ALICE-TO-BOB") << false << quint64(404)
+        << "receiver-unreachable";
 }
 
 void TestGapsimRelay::typeCheckRefusals()
@@ -248,7 +258,7 @@ void TestGapsimRelay::typeCheckRefusals()
     QVERIFY(sender.waitForConnected(kWaitMs));
     sender.write(descriptor(size, pathKey, fileName));
     const QByteArray got = readBytes(sender, 2 * kPacket);
-    QCOMPARE(got, packet(answer));   // one bare answer, then the gap closes
+    QCOMPARE(got, packet(answer)); // one bare answer, then the gap closes
     QVERIFY(!m_receiverServer->hasPendingConnections());
     const QString line = m_gapsim->waitForEvent(QStringLiteral("^type-check "));
     QCOMPARE(GapsimProcess::field(line, "type"), QString::number(answer));
@@ -257,7 +267,7 @@ void TestGapsimRelay::typeCheckRefusals()
 
 void TestGapsimRelay::descriptorResponses_data()
 {
-    QTest::addColumn<int>("receiverAction");   // a response type to relay, or -1 close, -2 stall
+    QTest::addColumn<int>("receiverAction"); // a response type to relay, or -1 close, -2 stall
     QTest::addColumn<quint64>("senderGets");
     QTest::newRow("name too long") << 13 << quint64(13);
     QTest::newRow("no receive path") << 14 << quint64(14);
@@ -291,7 +301,7 @@ void TestGapsimRelay::descriptorResponses()
 void TestGapsimRelay::verdicts_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("findingPacket");   // index of the first packet holding the finding
+    QTest::addColumn<int>("findingPacket"); // index of the first packet holding the finding
     QTest::addColumn<QString>("verdictAt");
     QTest::addColumn<quint64>("verdict");
     QByteArray base = randomContent(4 * kPayload + 100, 7);
@@ -299,12 +309,17 @@ void TestGapsimRelay::verdicts_data()
         QByteArray c = base;
         return c.replace(offset, bytes.size(), bytes);
     };
-    QTest::newRow("keyword in the data") << with(kPayload + 500, "TOPSECRET") << 1 << "data" << quint64(10);
-    QTest::newRow("second keyword") << with(2 * kPayload, "CLASSIFIED") << 2 << "data" << quint64(10);
+    QTest::newRow("keyword in the data")
+        << with(kPayload + 500, "TOPSECRET") << 1 << "data" << quint64(10);
+    QTest::newRow("second keyword")
+        << with(2 * kPayload, "CLASSIFIED") << 2 << "data" << quint64(10);
     QTest::newRow("virus in the data") << with(500, "X5O-TEST-VIRUS") << 0 << "data" << quint64(11);
-    QTest::newRow("keyword across two packets") << with(kPayload - 4, "TOPSECRET") << 1 << "data" << quint64(10);
-    QTest::newRow("keyword in the tail") << with(4 * kPayload + 10, "TOPSECRET") << 4 << "data" << quint64(10);
-    QTest::newRow("keyword, verdict at the end") << with(kPayload + 500, "TOPSECRET") << 1 << "end" << quint64(10);
+    QTest::newRow("keyword across two packets")
+        << with(kPayload - 4, "TOPSECRET") << 1 << "data" << quint64(10);
+    QTest::newRow("keyword in the tail")
+        << with(4 * kPayload + 10, "TOPSECRET") << 4 << "data" << quint64(10);
+    QTest::newRow("keyword, verdict at the end")
+        << with(kPayload + 500, "TOPSECRET") << 1 << "end" << quint64(10);
 }
 
 // After a finding the receiver gets nothing more and loses its connection; the sender's data is
@@ -331,7 +346,7 @@ void TestGapsimRelay::verdicts()
     const bool atOnce = verdictAt == QLatin1String("data") && findingPacket < packets - 1;
     sender.write(stream.left((findingPacket + 1) * kPacket));
     if (atOnce)
-        QCOMPARE(readBytes(sender, kPacket), packet(verdict));   // before the rest is sent
+        QCOMPARE(readBytes(sender, kPacket), packet(verdict)); // before the rest is sent
     sender.write(stream.mid((findingPacket + 1) * kPacket));
     QVERIFY(sender.waitForBytesWritten(kWaitMs));
     if (!atOnce)
@@ -340,7 +355,8 @@ void TestGapsimRelay::verdicts()
     QCOMPARE(readBytes(*receiver, stream.size()), stream.left(findingPacket * kPacket));
     QCOMPARE(receiver->state(), QAbstractSocket::UnconnectedState);
     const QString end = m_gapsim->waitForEvent(QStringLiteral("^relay-end "));
-    QCOMPARE(GapsimProcess::field(end, "result"), verdict == 11 ? QStringLiteral("virus") : QStringLiteral("keyword"));
+    QCOMPARE(GapsimProcess::field(end, "result"),
+        verdict == 11 ? QStringLiteral("virus") : QStringLiteral("keyword"));
     QCOMPARE(GapsimProcess::field(end, "received"), QString::number(content.size()));
     QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^verdict .*type=%1").arg(verdict)).isEmpty());
 }
@@ -351,12 +367,18 @@ void TestGapsimRelay::faults_data()
     QTest::addColumn<QList<quint64>>("senderTypes");
     QTest::addColumn<bool>("receiverContacted");
     QTest::addColumn<QString>("result");
-    QTest::newRow("offline at the type check") << "offline" << QList<quint64>{404} << false << "refused";
-    QTest::newRow("offline at the descriptor") << "offline,answer=descriptor-response" << QList<quint64>{3, 404} << false << "offline";
-    QTest::newRow("flipped byte") << "flip,offset=1500" << QList<quint64>{3, 9, 15} << true << "confirmation-15";
-    QTest::newRow("delayed confirmation") << "delay,answer=confirmation,ms=300" << QList<quint64>{3, 9, 5} << true << "delivered";
-    QTest::newRow("delayed type check") << "delay,answer=type-check,ms=300" << QList<quint64>{3, 9, 5} << true << "delivered";
-    QTest::newRow("cut in the data") << "cut,bytes=7000" << QList<quint64>{3, 9} << true << "cut";
+    QTest::newRow("offline at the type check")
+        << "offline" << QList<quint64> { 404 } << false << "refused";
+    QTest::newRow("offline at the descriptor")
+        << "offline,answer=descriptor-response" << QList<quint64> { 3, 404 } << false << "offline";
+    QTest::newRow("flipped byte") << "flip,offset=1500" << QList<quint64> { 3, 9, 15 } << true
+                                  << "confirmation-15";
+    QTest::newRow("delayed confirmation")
+        << "delay,answer=confirmation,ms=300" << QList<quint64> { 3, 9, 5 } << true << "delivered";
+    QTest::newRow("delayed type check")
+        << "delay,answer=type-check,ms=300" << QList<quint64> { 3, 9, 5 } << true << "delivered";
+    QTest::newRow("cut in the data")
+        << "cut,bytes=7000" << QList<quint64> { 3, 9 } << true << "cut";
 }
 
 void TestGapsimRelay::faults()
@@ -365,7 +387,7 @@ void TestGapsimRelay::faults()
     QFETCH(QList<quint64>, senderTypes);
     QFETCH(bool, receiverContacted);
     QFETCH(QString, result);
-    QVERIFY(m_gapsim->start(config(), {"--fault", fault}));
+    QVERIFY(m_gapsim->start(config(), { "--fault", fault }));
     const QByteArray content = randomContent(5 * kPayload + 7, 3);
     const bool flip = fault.startsWith(QLatin1String("flip"));
     const Outcome outcome = runTransfer("data.bin", content, 9, flip ? 15 : 5);
@@ -382,17 +404,20 @@ void TestGapsimRelay::faults()
     }
     const QString end = m_gapsim->waitForEvent(QStringLiteral("^relay-end "));
     QCOMPARE(GapsimProcess::field(end, "result"), result);
-    QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^fault .*kind=%1").arg(fault.section(',', 0, 0))).isEmpty());
+    QVERIFY(
+        !m_gapsim->waitForEvent(QStringLiteral("^fault .*kind=%1").arg(fault.section(',', 0, 0)))
+             .isEmpty());
 }
 
 void TestGapsimRelay::faultHitsOnlyMatchingFilesAndCount()
 {
-    QVERIFY(m_gapsim->start(config() + QStringLiteral("[fault.first-bin-offline]\nkind = offline\n"
-                                                      "file = *.bin\ncount = 1\n")));
+    QVERIFY(m_gapsim->start(config()
+        + QStringLiteral("[fault.first-bin-offline]\nkind = offline\n"
+                         "file = *.bin\ncount = 1\n")));
     const QByteArray content = randomContent(3000, 1);
-    QCOMPARE(typesOf(runTransfer("notes.txt", content).senderGot), (QList<quint64>{3, 9, 5}));
-    QCOMPARE(typesOf(runTransfer("first.bin", content).senderGot), (QList<quint64>{404}));
-    QCOMPARE(typesOf(runTransfer("second.bin", content).senderGot), (QList<quint64>{3, 9, 5}));
+    QCOMPARE(typesOf(runTransfer("notes.txt", content).senderGot), (QList<quint64> { 3, 9, 5 }));
+    QCOMPARE(typesOf(runTransfer("first.bin", content).senderGot), (QList<quint64> { 404 }));
+    QCOMPARE(typesOf(runTransfer("second.bin", content).senderGot), (QList<quint64> { 3, 9, 5 }));
 }
 
 // Without an address in the configuration, files go to where the receiving user logged in from.
@@ -400,30 +425,36 @@ void TestGapsimRelay::receiverDefaultsToItsLoginAddress()
 {
     QVERIFY(m_gapsim->start(config().replace(QStringLiteral("address = 127.0.0.1\n"), QString())));
     const QByteArray content = randomContent(2000, 4);
-    QCOMPARE(typesOf(runTransfer("early.bin", content).senderGot), (QList<quint64>{404}));
+    QCOMPARE(typesOf(runTransfer("early.bin", content).senderGot), (QList<quint64> { 404 }));
     QCOMPARE(GapsimProcess::field(m_gapsim->waitForEvent("^type-check "), "reason"),
-             QStringLiteral("receiver-address-unknown"));
+        QStringLiteral("receiver-address-unknown"));
     QTcpSocket login;
     login.connectToHost(QHostAddress::LocalHost, m_gapsim->port());
     QVERIFY(login.waitForConnected(kWaitMs));
     QByteArray request = packet(20);
-    putText(request, 8, "bob");        // "bob" scrambles to itself
-    putText(request, 28, "m8{l~~zm");  // "bob-pass" scrambled
+    putText(request, 8, "bob"); // "bob" scrambles to itself
+    putText(request, 28, "m8{l~~zm"); // "bob-pass" scrambled
     QVERIFY(send(login, request));
     QCOMPARE(i32(readBytes(login, kPacket), 8), 101);
-    QCOMPARE(typesOf(runTransfer("later.bin", content).senderGot), (QList<quint64>{3, 9, 5}));
+    QCOMPARE(typesOf(runTransfer("later.bin", content).senderGot), (QList<quint64> { 3, 9, 5 }));
 }
 
 void TestGapsimRelay::misbehavingPeers_data()
 {
     QTest::addColumn<QString>("misdeed");
     QTest::addColumn<QString>("result");
-    QTest::newRow("sender vanishes") << "sender-closes" << "sender-closed";
-    QTest::newRow("receiver vanishes") << "receiver-closes" << "receiver-closed";
-    QTest::newRow("wrong packet type") << "wrong-type" << "protocol-error";
-    QTest::newRow("tail length too large") << "bad-tail" << "protocol-error";
-    QTest::newRow("sender stalls") << "sender-stalls" << "timeout";
-    QTest::newRow("receiver never confirms") << "no-confirmation" << "timeout";
+    QTest::newRow("sender vanishes") << "sender-closes"
+                                     << "sender-closed";
+    QTest::newRow("receiver vanishes") << "receiver-closes"
+                                       << "receiver-closed";
+    QTest::newRow("wrong packet type") << "wrong-type"
+                                       << "protocol-error";
+    QTest::newRow("tail length too large") << "bad-tail"
+                                           << "protocol-error";
+    QTest::newRow("sender stalls") << "sender-stalls"
+                                   << "timeout";
+    QTest::newRow("receiver never confirms") << "no-confirmation"
+                                             << "timeout";
 }
 
 // Each misdeed ends the relay with both connections closed, and the gap goes on relaying.
@@ -448,7 +479,8 @@ void TestGapsimRelay::misbehavingPeers()
             putU64(stream, kPacket, 7);
         if (misdeed == QLatin1String("bad-tail"))
             putU64(stream, stream.size() - kPacket + 8, 5000);
-        const bool partial = misdeed.endsWith(QLatin1String("closes")) || misdeed == QLatin1String("sender-stalls");
+        const bool partial = misdeed.endsWith(QLatin1String("closes"))
+            || misdeed == QLatin1String("sender-stalls");
         sender.write(partial ? stream.left(kPacket + 10) : stream);
         QVERIFY(sender.waitForBytesWritten(kWaitMs));
         if (misdeed == QLatin1String("sender-closes"))
@@ -460,20 +492,22 @@ void TestGapsimRelay::misbehavingPeers()
         QVERIFY(waitForClose(*receiver));
         QVERIFY(waitForClose(sender));
     }
-    QCOMPARE(GapsimProcess::field(m_gapsim->waitForEvent(QStringLiteral("^relay-end ")), "result"), result);
-    QCOMPARE(typesOf(runTransfer("after.bin", content).senderGot), (QList<quint64>{3, 9, 5}));
+    QCOMPARE(GapsimProcess::field(m_gapsim->waitForEvent(QStringLiteral("^relay-end ")), "result"),
+        result);
+    QCOMPARE(typesOf(runTransfer("after.bin", content).senderGot), (QList<quint64> { 3, 9, 5 }));
 }
 
 void TestGapsimRelay::concurrentTransfersStayApart()
 {
     QVERIFY(m_gapsim->start(config()));
-    const QByteArray contents[2] = {randomContent(400000, 21), randomContent(250000, 22)};
+    const QByteArray contents[2] = { randomContent(400000, 21), randomContent(250000, 22) };
     QTcpSocket senders[2];
     QScopedPointer<QTcpSocket> receivers[2];
     for (int i = 0; i < 2; ++i) {
         senders[i].connectToHost(QHostAddress::LocalHost, m_gapsim->port());
         QVERIFY(senders[i].waitForConnected(kWaitMs));
-        senders[i].write(descriptor(contents[i].size(), "ALICE-TO-BOB", "f" + QByteArray::number(i)));
+        senders[i].write(
+            descriptor(contents[i].size(), "ALICE-TO-BOB", "f" + QByteArray::number(i)));
         QCOMPARE(readBytes(senders[i], kPacket), packet(3));
         receivers[i].reset(acceptReceiver());
         QVERIFY(receivers[i]);
@@ -482,13 +516,14 @@ void TestGapsimRelay::concurrentTransfersStayApart()
         QVERIFY(send(*receivers[i], metaResponse(9, desc)));
         QCOMPARE(u64(readBytes(senders[i], kPacket), 0), quint64(9));
     }
-    QByteArray streams[2] = {contentPackets(contents[0]), contentPackets(contents[1])};
+    QByteArray streams[2] = { contentPackets(contents[0]), contentPackets(contents[1]) };
     QByteArray got[2];
     for (int i = 0; i < 2; ++i)
         senders[i].write(streams[i]);
     QElapsedTimer clock;
     clock.start();
-    while ((got[0].size() < streams[0].size() || got[1].size() < streams[1].size()) && clock.elapsed() < kWaitMs) {
+    while ((got[0].size() < streams[0].size() || got[1].size() < streams[1].size())
+        && clock.elapsed() < kWaitMs) {
         for (int i = 0; i < 2; ++i) {
             senders[i].waitForBytesWritten(10);
             receivers[i]->waitForReadyRead(10);
@@ -520,7 +555,7 @@ void TestGapsimRelay::stopsCleanlyDuringTransfer()
     QVERIFY(!m_gapsim->waitForEvent(QStringLiteral("^stopped$"), 0).isEmpty());
     QVERIFY(waitForClose(sender));
     QVERIFY(waitForClose(*receiver));
-    QVERIFY(m_gapsim->start(config()));   // for cleanup()
+    QVERIFY(m_gapsim->start(config())); // for cleanup()
 }
 
 QTEST_GUILESS_MAIN(TestGapsimRelay)

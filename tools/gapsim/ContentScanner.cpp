@@ -2,18 +2,18 @@
 
 #include <algorithm>
 
-ContentScanner::ContentScanner(const QVector<QByteArray> &keywords,
-                               const QByteArray &virusSignature)
+ContentScanner::ContentScanner(
+    const QVector<QByteArray> &keywords, const QByteArray &virusSignature)
 {
     // The virus is looked for first: when both occur, the virus is the graver finding.
     auto add = [this](const QByteArray &bytes, Finding finding) {
         if (bytes.isEmpty())
             return;
-        Pattern pattern{bytes, finding, nullptr};
+        Pattern pattern { bytes, finding, nullptr };
         m_patterns.push_back(std::move(pattern));
         const QByteArray &stored = m_patterns.back().bytes;
-        m_patterns.back().searcher = std::make_unique<Searcher>(stored.constData(),
-                                                                stored.constData() + stored.size());
+        m_patterns.back().searcher
+            = std::make_unique<Searcher>(stored.constData(), stored.constData() + stored.size());
         m_longest = std::max(m_longest, int(stored.size()));
     };
     add(virusSignature, Virus);

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QVector>
-
 #include <functional>
 #include <memory>
 #include <vector>

@@ -1,7 +1,6 @@
 #include "ControlSession.h"
 
 #include "SocketUtil.h"
-
 #include "model/BaseFunction.h"
 #include "protocol/ControlPackets.h"
 #include "protocol/TransferPackets.h"
@@ -40,8 +39,8 @@ QByteArray keyData(int length)
 
 } // namespace
 
-ControlSession::ControlSession(QTcpSocket *socket, const QByteArray &request, GapContext &context,
-                               QObject *parent)
+ControlSession::ControlSession(
+    QTcpSocket *socket, const QByteArray &request, GapContext &context, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_request(request)
@@ -53,11 +52,20 @@ ControlSession::ControlSession(QTcpSocket *socket, const QByteArray &request, Ga
 void ControlSession::start()
 {
     switch (packetType(m_request.constData())) {
-    case kTypeLoginRequest: answerLogin(); break;
-    case kTypeRulesRequest: answerRules(); break;
-    case kTypeKeyRequest: answerKeys(); break;
-    case kTypeLogoutRequest: answerLogout(); break;
-    default: finish();
+    case kTypeLoginRequest:
+        answerLogin();
+        break;
+    case kTypeRulesRequest:
+        answerRules();
+        break;
+    case kTypeKeyRequest:
+        answerKeys();
+        break;
+    case kTypeLogoutRequest:
+        answerLogout();
+        break;
+    default:
+        finish();
     }
 }
 
@@ -76,8 +84,8 @@ void ControlSession::answerLogin()
         if (!wireName.isEmpty() && scrambled(candidate.name) == wireName)
             user = &candidate;
     }
-    const QString userText = user ? QString::fromLatin1(user->name)
-                                  : unscrambledText(request.userName);
+    const QString userText
+        = user ? QString::fromLatin1(user->name) : unscrambledText(request.userName);
     if (m_context.faults.ignoresLogins()) {
         ignoreLogin(userText);
         return;
@@ -94,18 +102,17 @@ void ControlSession::answerLogin()
     const qint32 level = code == kLoginAccepted ? user->level : 0;
     if (code == kLoginAccepted)
         m_context.lastAddress.insert(user->name, SocketUtil::plainAddress(m_socket->peerAddress()));
-    m_context.log.write("login", {{"user", userText},
-                                  {"from", peerText()},
-                                  {"result", QString::number(code)},
-                                  {"level", QString::number(level)}});
+    m_context.log.write("login",
+        { { "user", userText }, { "from", peerText() }, { "result", QString::number(code) },
+            { "level", QString::number(level) } });
     sendAnswer(QStringLiteral("login"), packetBytes(buildLoginResponse(code, level)));
 }
 
 void ControlSession::ignoreLogin(const QString &userText)
 {
-    m_context.log.write("fault", {{"kind", QStringLiteral("ignore-login")},
-                                  {"user", userText},
-                                  {"from", peerText()}});
+    m_context.log.write("fault",
+        { { "kind", QStringLiteral("ignore-login") }, { "user", userText },
+            { "from", peerText() } });
     // No answer: the connection stays open until the client gives up or the time-out ends it.
     connect(m_socket, &QAbstractSocket::disconnected, this, &ControlSession::finish);
     QTimer::singleShot(m_context.config.timeoutMs, this, &ControlSession::finish);
@@ -119,19 +126,19 @@ void ControlSession::answerRules()
     QVector<ConfRecvEntry> recvs;
     for (const GapPath &path : m_context.config.paths) {
         if (path.fromUser == name)
-            sends << ConfSendEntry{path.toUser, path.key, path.toLevel};
+            sends << ConfSendEntry { path.toUser, path.key, path.toLevel };
         if (path.toUser == name)
-            recvs << ConfRecvEntry{path.fromUser, path.key};
+            recvs << ConfRecvEntry { path.fromUser, path.key };
     }
     if (m_context.config.findUser(name))
         m_context.lastAddress.insert(name, SocketUtil::plainAddress(m_socket->peerAddress()));
     const _PACKET_CONF_DATA answer = buildConfData(sends, recvs);
     const int dropped = sends.size() + recvs.size() - int(answer.scount + answer.dcount);
-    m_context.log.write("rules", {{"user", QString::fromLatin1(name)},
-                                  {"from", peerText()},
-                                  {"send", QString::number(quint64(answer.scount))},
-                                  {"recv", QString::number(quint64(answer.dcount))},
-                                  {"dropped", QString::number(dropped)}});
+    m_context.log.write("rules",
+        { { "user", QString::fromLatin1(name) }, { "from", peerText() },
+            { "send", QString::number(quint64(answer.scount)) },
+            { "recv", QString::number(quint64(answer.dcount)) },
+            { "dropped", QString::number(dropped) } });
     sendAnswer(QStringLiteral("rules"), packetBytes(answer));
 }
 
@@ -140,21 +147,22 @@ void ControlSession::answerKeys()
     const auto request = packetFrom<_PACKET_USER_REQUEST>(m_request);
     const GapPolicy &policy = m_context.config.policy;
     m_context.log.write("keys",
-                        {{"user", QString::fromLatin1(fieldBytes(request.userName, sizeof request.userName))},
-                         {"length", QString::number(policy.keyLength)},
-                         {"flag", QString::number(policy.keyFlag ? 1 : 0)}});
+        { { "user", QString::fromLatin1(fieldBytes(request.userName, sizeof request.userName)) },
+            { "length", QString::number(policy.keyLength) },
+            { "flag", QString::number(policy.keyFlag ? 1 : 0) } });
     // Packet and key data leave in one write: the client drains only what has already arrived.
     sendAnswer(QStringLiteral("keys"),
-               packetBytes(buildKeyInfo(quint64(policy.keyLength), policy.keyFlag,
-                                        policy.keyFileName.toUtf8()))
-                   + keyData(policy.keyLength));
+        packetBytes(
+            buildKeyInfo(quint64(policy.keyLength), policy.keyFlag, policy.keyFileName.toUtf8()))
+            + keyData(policy.keyLength));
 }
 
 void ControlSession::answerLogout()
 {
     const auto request = packetFrom<_PACKET_USER_REQUEST>(m_request);
-    m_context.log.write("logout", {{"user", QString::fromLatin1(fieldBytes(request.userName, sizeof request.userName))},
-                                   {"from", peerText()}});
+    m_context.log.write("logout",
+        { { "user", QString::fromLatin1(fieldBytes(request.userName, sizeof request.userName)) },
+            { "from", peerText() } });
     sendAnswer(QStringLiteral("logout"), packetBytes(buildReply(kTypeLogoutResponse)));
 }
 
@@ -165,13 +173,12 @@ void ControlSession::sendAnswer(const QString &exchange, QByteArray answer)
         writeAnswer(exchange, answer, faults.cutAfterBytes);
         return;
     }
-    m_context.log.write("fault", {{"kind", QStringLiteral("delay")},
-                                  {"answer", exchange},
-                                  {"ms", QString::number(faults.delayMs)}});
+    m_context.log.write("fault",
+        { { "kind", QStringLiteral("delay") }, { "answer", exchange },
+            { "ms", QString::number(faults.delayMs) } });
     connect(m_socket, &QAbstractSocket::disconnected, this, &ControlSession::finish);
-    QTimer::singleShot(faults.delayMs, this, [this, exchange, answer, faults] {
-        writeAnswer(exchange, answer, faults.cutAfterBytes);
-    });
+    QTimer::singleShot(faults.delayMs, this,
+        [this, exchange, answer, faults] { writeAnswer(exchange, answer, faults.cutAfterBytes); });
 }
 
 void ControlSession::writeAnswer(const QString &exchange, QByteArray answer, qint64 cutAfterBytes)
@@ -179,9 +186,9 @@ void ControlSession::writeAnswer(const QString &exchange, QByteArray answer, qin
     if (m_finished)
         return;
     if (cutAfterBytes >= 0 && cutAfterBytes < answer.size()) {
-        m_context.log.write("fault", {{"kind", QStringLiteral("cut")},
-                                      {"answer", exchange},
-                                      {"bytes", QString::number(cutAfterBytes)}});
+        m_context.log.write("fault",
+            { { "kind", QStringLiteral("cut") }, { "answer", exchange },
+                { "bytes", QString::number(cutAfterBytes) } });
         answer.truncate(int(cutAfterBytes));
     }
     m_socket->write(answer);

@@ -14,8 +14,8 @@ class ControlSession : public QObject
     Q_OBJECT
 
 public:
-    ControlSession(QTcpSocket *socket, const QByteArray &request, GapContext &context,
-                   QObject *parent);
+    ControlSession(
+        QTcpSocket *socket, const QByteArray &request, GapContext &context, QObject *parent);
 
     void start();
 

@@ -37,11 +37,20 @@ TransferFaults FaultPlan::takeForTransfer(const QString &fileName)
         if (!rule.hitsTransfer() || !take(i, fileName))
             continue;
         switch (rule.kind) {
-        case FaultRule::Kind::Cut: faults.cutAfterBytes = rule.bytes; break;
-        case FaultRule::Kind::Flip: faults.flipOffset = rule.offset; break;
-        case FaultRule::Kind::Offline: faults.offlineAt = rule.answer; break;
-        case FaultRule::Kind::Delay: faults.delayMs.insert(rule.answer, rule.delayMs); break;
-        default: break;
+        case FaultRule::Kind::Cut:
+            faults.cutAfterBytes = rule.bytes;
+            break;
+        case FaultRule::Kind::Flip:
+            faults.flipOffset = rule.offset;
+            break;
+        case FaultRule::Kind::Offline:
+            faults.offlineAt = rule.answer;
+            break;
+        case FaultRule::Kind::Delay:
+            faults.delayMs.insert(rule.answer, rule.delayMs);
+            break;
+        default:
+            break;
         }
     }
     return faults;
@@ -77,10 +86,7 @@ qint64 FaultPlan::remainingMs(FaultRule::Kind kind) const
     return remaining;
 }
 
-bool FaultPlan::ignoresLogins() const
-{
-    return remainingMs(FaultRule::Kind::IgnoreLogin) > 0;
-}
+bool FaultPlan::ignoresLogins() const { return remainingMs(FaultRule::Kind::IgnoreLogin) > 0; }
 
 qint64 FaultPlan::refusalRemainingMs() const
 {

@@ -8,10 +8,10 @@
 
 // The faults that hit one transfer, decided when its descriptor arrives.
 struct TransferFaults {
-    qint64 cutAfterBytes = -1;       // -1: no cut
-    qint64 flipOffset = -1;          // -1: no flip
-    QString offlineAt;               // empty, "type-check" or "descriptor-response"
-    QHash<QString, int> delayMs;     // answer name -> delay
+    qint64 cutAfterBytes = -1; // -1: no cut
+    qint64 flipOffset = -1; // -1: no flip
+    QString offlineAt; // empty, "type-check" or "descriptor-response"
+    QHash<QString, int> delayMs; // answer name -> delay
 };
 
 // The faults that hit one control answer.
@@ -43,7 +43,7 @@ private:
 
     QVector<FaultRule> m_rules;
     QVector<int> m_fired;
-    QVector<qint64> m_periodStart;   // ms since m_clock started; -1: not started
+    QVector<qint64> m_periodStart; // ms since m_clock started; -1: not started
     QHash<QString, int> m_exchanges;
     QElapsedTimer m_clock;
 };

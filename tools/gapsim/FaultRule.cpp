@@ -6,32 +6,37 @@ namespace {
 
 const QMap<QString, FaultRule::Kind> &kindsByName()
 {
-    static const QMap<QString, FaultRule::Kind> kinds{
-        {QStringLiteral("cut"), FaultRule::Kind::Cut},
-        {QStringLiteral("delay"), FaultRule::Kind::Delay},
-        {QStringLiteral("flip"), FaultRule::Kind::Flip},
-        {QStringLiteral("offline"), FaultRule::Kind::Offline},
-        {QStringLiteral("refuse-login"), FaultRule::Kind::RefuseLogin},
-        {QStringLiteral("ignore-login"), FaultRule::Kind::IgnoreLogin},
+    static const QMap<QString, FaultRule::Kind> kinds {
+        { QStringLiteral("cut"), FaultRule::Kind::Cut },
+        { QStringLiteral("delay"), FaultRule::Kind::Delay },
+        { QStringLiteral("flip"), FaultRule::Kind::Flip },
+        { QStringLiteral("offline"), FaultRule::Kind::Offline },
+        { QStringLiteral("refuse-login"), FaultRule::Kind::RefuseLogin },
+        { QStringLiteral("ignore-login"), FaultRule::Kind::IgnoreLogin },
     };
     return kinds;
 }
 
-const QStringList kControlAnswers{QStringLiteral("login"), QStringLiteral("rules"),
-                                  QStringLiteral("keys"), QStringLiteral("logout")};
-const QStringList kRelayAnswers{QStringLiteral("type-check"),
-                                QStringLiteral("descriptor-response"),
-                                QStringLiteral("verdict"), QStringLiteral("confirmation")};
+const QStringList kControlAnswers { QStringLiteral("login"), QStringLiteral("rules"),
+    QStringLiteral("keys"), QStringLiteral("logout") };
+const QStringList kRelayAnswers { QStringLiteral("type-check"),
+    QStringLiteral("descriptor-response"), QStringLiteral("verdict"),
+    QStringLiteral("confirmation") };
 
 QStringList allowedKeys(FaultRule::Kind kind)
 {
     switch (kind) {
-    case FaultRule::Kind::Cut: return {"bytes", "answer", "file", "count"};
-    case FaultRule::Kind::Delay: return {"answer", "ms", "file", "count"};
-    case FaultRule::Kind::Flip: return {"offset", "file", "count"};
-    case FaultRule::Kind::Offline: return {"answer", "file", "count"};
+    case FaultRule::Kind::Cut:
+        return { "bytes", "answer", "file", "count" };
+    case FaultRule::Kind::Delay:
+        return { "answer", "ms", "file", "count" };
+    case FaultRule::Kind::Flip:
+        return { "offset", "file", "count" };
+    case FaultRule::Kind::Offline:
+        return { "answer", "file", "count" };
     case FaultRule::Kind::RefuseLogin:
-    case FaultRule::Kind::IgnoreLogin: return {"after", "for_ms"};
+    case FaultRule::Kind::IgnoreLogin:
+        return { "after", "for_ms" };
     }
     return {};
 }
@@ -52,15 +57,20 @@ bool checkAnswer(FaultRule *rule, QString *error)
     const bool relay = kRelayAnswers.contains(rule->answer);
     bool ok = false;
     switch (rule->kind) {
-    case FaultRule::Kind::Cut: ok = rule->answer.isEmpty() || control; break;
-    case FaultRule::Kind::Delay: ok = control || relay; break;
+    case FaultRule::Kind::Cut:
+        ok = rule->answer.isEmpty() || control;
+        break;
+    case FaultRule::Kind::Delay:
+        ok = control || relay;
+        break;
     case FaultRule::Kind::Offline:
         if (rule->answer.isEmpty())
             rule->answer = QStringLiteral("type-check");
         ok = rule->answer == QLatin1String("type-check")
             || rule->answer == QLatin1String("descriptor-response");
         break;
-    default: ok = true;
+    default:
+        ok = true;
     }
     if (!ok)
         *error = QStringLiteral("fault %1: answer '%2' does not apply to %3")
@@ -110,8 +120,8 @@ bool applyKey(const QString &key, const QString &value, FaultRule *rule)
 
 } // namespace
 
-bool FaultRule::parse(const QString &name, const QMap<QString, QString> &values, FaultRule *rule,
-                      QString *error)
+bool FaultRule::parse(
+    const QString &name, const QMap<QString, QString> &values, FaultRule *rule, QString *error)
 {
     *rule = FaultRule();
     rule->name = name;
@@ -131,8 +141,8 @@ bool FaultRule::parse(const QString &name, const QMap<QString, QString> &values,
             return false;
         }
         if (!applyKey(it.key(), it.value().trimmed(), rule)) {
-            *error = QStringLiteral("fault %1: bad value '%2' for %3")
-                         .arg(name, it.value(), it.key());
+            *error
+                = QStringLiteral("fault %1: bad value '%2' for %3").arg(name, it.value(), it.key());
             return false;
         }
     }
@@ -147,11 +157,11 @@ bool FaultRule::parse(const QString &name, const QMap<QString, QString> &values,
     return checkAnswer(rule, error);
 }
 
-bool FaultRule::parseSpec(const QString &name, const QString &spec, FaultRule *rule,
-                          QString *error)
+bool FaultRule::parseOption(
+    const QString &name, const QString &text, FaultRule *rule, QString *error)
 {
-    const QStringList parts = spec.split(QLatin1Char(','));
-    QMap<QString, QString> values{{QStringLiteral("kind"), parts.first().trimmed()}};
+    const QStringList parts = text.split(QLatin1Char(','));
+    QMap<QString, QString> values { { QStringLiteral("kind"), parts.first().trimmed() } };
     for (int i = 1; i < parts.size(); ++i) {
         const int eq = parts.at(i).indexOf(QLatin1Char('='));
         if (eq <= 0) {
@@ -166,11 +176,15 @@ bool FaultRule::parseSpec(const QString &name, const QString &spec, FaultRule *r
 bool FaultRule::hitsTransfer() const
 {
     switch (kind) {
-    case Kind::Cut: return answer.isEmpty();
-    case Kind::Delay: return kRelayAnswers.contains(answer);
+    case Kind::Cut:
+        return answer.isEmpty();
+    case Kind::Delay:
+        return kRelayAnswers.contains(answer);
     case Kind::Flip:
-    case Kind::Offline: return true;
-    default: return false;
+    case Kind::Offline:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -180,7 +194,4 @@ bool FaultRule::hitsControlAnswer(const QString &controlAnswer) const
         && kControlAnswers.contains(answer);
 }
 
-QString FaultRule::kindName(Kind kind)
-{
-    return kindsByName().key(kind);
-}
+QString FaultRule::kindName(Kind kind) { return kindsByName().key(kind); }

@@ -43,10 +43,10 @@ struct FaultRule {
 
     // Parses one fault from its kind and its keys; false with a message on any unknown kind or
     // key, or a value out of range.
-    static bool parse(const QString &name, const QMap<QString, QString> &values, FaultRule *rule,
-                      QString *error);
-    static bool parseSpec(const QString &name, const QString &spec, FaultRule *rule,
-                          QString *error);
+    static bool parse(
+        const QString &name, const QMap<QString, QString> &values, FaultRule *rule, QString *error);
+    static bool parseOption(
+        const QString &name, const QString &text, FaultRule *rule, QString *error);
 
     // Whether this fault acts on file transfers, or on the named control answer.
     bool hitsTransfer() const;

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int kMaxNameBytes = 19;        // user names and passwords fill 20 bytes with the NUL
-constexpr int kMaxPathKeyBytes = 39;     // path keys fill 40 bytes with the NUL
-constexpr int kMaxKeyLength = 1 << 20;   // key data is drained from what the client has buffered
+constexpr int kMaxNameBytes = 19; // user names and passwords fill 20 bytes with the NUL
+constexpr int kMaxPathKeyBytes = 39; // path keys fill 40 bytes with the NUL
+constexpr int kMaxKeyLength = 1 << 20; // key data is drained from what the client has buffered
 constexpr int kMaxKeyFileNameBytes = int(sizeof(key_info::name)) - 1;
 
 // Reads the keys of one section and remembers the first error. A key the section does not know is
@@ -18,8 +18,8 @@ constexpr int kMaxKeyFileNameBytes = int(sizeof(key_info::name)) - 1;
 class SectionReader
 {
 public:
-    SectionReader(QSettings &settings, const QString &section, const QStringList &keys,
-                  QString *error)
+    SectionReader(
+        QSettings &settings, const QString &section, const QStringList &keys, QString *error)
         : m_settings(settings)
         , m_section(section)
         , m_error(error)
@@ -63,7 +63,8 @@ public:
         bool ok = false;
         const qint64 n = value.toLongLong(&ok);
         if (!ok || n < min || n > max)
-            fail(key, QStringLiteral("'%1' is not a number from %2 to %3").arg(value).arg(min).arg(max));
+            fail(key,
+                QStringLiteral("'%1' is not a number from %2 to %3").arg(value).arg(min).arg(max));
         return ok ? n : fallback;
     }
 
@@ -91,7 +92,8 @@ public:
         const QByteArray bytes = value.toLatin1();
         if (bytes.isEmpty() || bytes.size() > maxBytes || bytes.contains('\0')
             || QString::fromLatin1(bytes) != value)
-            fail(key, QStringLiteral("'%1' must be 1 to %2 Latin-1 characters").arg(value).arg(maxBytes));
+            fail(key,
+                QStringLiteral("'%1' must be 1 to %2 Latin-1 characters").arg(value).arg(maxBytes));
         return bytes;
     }
 
@@ -128,14 +130,15 @@ const QString kFaultPrefix = QStringLiteral("fault.");
 void readGap(QSettings &settings, GapConfig *config, QString *error)
 {
     SectionReader r(settings, QStringLiteral("gap"),
-                    {"listen", "port", "log", "timeout_ms", "connect_timeout_ms", "confirm_timeout_ms"},
-                    error);
+        { "listen", "port", "log", "timeout_ms", "connect_timeout_ms", "confirm_timeout_ms" },
+        error);
     const QString listen = r.text(QStringLiteral("listen"));
     if (!listen.isEmpty() && listen != QLatin1String("any"))
         config->listenAddress = r.address(QStringLiteral("listen"));
     config->port = quint16(r.number(QStringLiteral("port"), config->port, 0, 65535));
     config->logFile = r.text(QStringLiteral("log"));
-    config->timeoutMs = int(r.number(QStringLiteral("timeout_ms"), config->timeoutMs, 100, INT_MAX));
+    config->timeoutMs
+        = int(r.number(QStringLiteral("timeout_ms"), config->timeoutMs, 100, INT_MAX));
     config->connectTimeoutMs = int(
         r.number(QStringLiteral("connect_timeout_ms"), config->connectTimeoutMs, 100, INT_MAX));
     config->confirmTimeoutMs = int(
@@ -145,7 +148,7 @@ void readGap(QSettings &settings, GapConfig *config, QString *error)
 void readUser(QSettings &settings, const QString &section, GapConfig *config, QString *error)
 {
     SectionReader r(settings, section,
-                    {"password", "level", "state", "address", "file_port", "conf_port"}, error);
+        { "password", "level", "state", "address", "file_port", "conf_port" }, error);
     GapUser user;
     user.name = r.scrambledName(QStringLiteral("name"), section.mid(kUserPrefix.size()));
     user.password = r.scrambledName(QStringLiteral("password"), r.text(QStringLiteral("password")));
@@ -156,7 +159,8 @@ void readUser(QSettings &settings, const QString &section, GapConfig *config, QS
     else if (state == QLatin1String("expired"))
         user.state = AccountState::Expired;
     else if (state != QLatin1String("normal"))
-        r.fail(QStringLiteral("state"), QStringLiteral("'%1' is not normal, first-login or expired").arg(state));
+        r.fail(QStringLiteral("state"),
+            QStringLiteral("'%1' is not normal, first-login or expired").arg(state));
     user.address = r.address(QStringLiteral("address"));
     user.filePort = quint16(r.number(QStringLiteral("file_port"), user.filePort, 1, 65535));
     user.confPort = quint16(r.number(QStringLiteral("conf_port"), user.confPort, 1, 65535));
@@ -166,19 +170,23 @@ void readUser(QSettings &settings, const QString &section, GapConfig *config, QS
 
 void readPath(QSettings &settings, const QString &section, GapConfig *config, QString *error)
 {
-    SectionReader r(settings, section, {"from", "to", "level"}, error);
+    SectionReader r(settings, section, { "from", "to", "level" }, error);
     GapPath path;
     path.key = section.mid(kPathPrefix.size()).toUtf8();
     if (path.key.isEmpty() || path.key.size() > kMaxPathKeyBytes)
-        r.fail(QStringLiteral("key"), QStringLiteral("a path key has 1 to %1 bytes").arg(kMaxPathKeyBytes));
+        r.fail(QStringLiteral("key"),
+            QStringLiteral("a path key has 1 to %1 bytes").arg(kMaxPathKeyBytes));
     path.fromUser = r.text(QStringLiteral("from")).toLatin1();
     path.toUser = r.text(QStringLiteral("to")).toLatin1();
     const GapUser *from = config->findUser(path.fromUser);
     const GapUser *to = config->findUser(path.toUser);
     if (!from)
-        r.fail(QStringLiteral("from"), QStringLiteral("'%1' is not a configured user").arg(QString::fromLatin1(path.fromUser)));
+        r.fail(QStringLiteral("from"),
+            QStringLiteral("'%1' is not a configured user")
+                .arg(QString::fromLatin1(path.fromUser)));
     if (!to)
-        r.fail(QStringLiteral("to"), QStringLiteral("'%1' is not a configured user").arg(QString::fromLatin1(path.toUser)));
+        r.fail(QStringLiteral("to"),
+            QStringLiteral("'%1' is not a configured user").arg(QString::fromLatin1(path.toUser)));
     path.toLevel = qint32(r.number(QStringLiteral("level"), to ? to->level : 0, INT_MIN, INT_MAX));
     if (config->findPath(path.key))
         r.fail(QStringLiteral("key"), QStringLiteral("path defined twice"));
@@ -189,9 +197,9 @@ void readPath(QSettings &settings, const QString &section, GapConfig *config, QS
 void readPolicy(QSettings &settings, GapPolicy *policy, QString *error)
 {
     SectionReader r(settings, QStringLiteral("policy"),
-                    {"refused_suffixes", "max_size", "keywords", "virus_signature", "verdict_at",
-                     "key_flag", "key_length", "key_file"},
-                    error);
+        { "refused_suffixes", "max_size", "keywords", "virus_signature", "verdict_at", "key_flag",
+            "key_length", "key_file" },
+        error);
     for (const QString &suffix : r.list(QStringLiteral("refused_suffixes")))
         policy->refusedSuffixes << (suffix.startsWith(QLatin1Char('.')) ? suffix.mid(1) : suffix);
     policy->maxSize = r.number(QStringLiteral("max_size"), 0, 0, LLONG_MAX);
@@ -207,7 +215,8 @@ void readPolicy(QSettings &settings, GapPolicy *policy, QString *error)
     policy->keyLength = int(r.number(QStringLiteral("key_length"), 0, 0, kMaxKeyLength));
     policy->keyFileName = r.text(QStringLiteral("key_file"), QStringLiteral("gapkey"));
     if (policy->keyFileName.toUtf8().size() > kMaxKeyFileNameBytes)
-        r.fail(QStringLiteral("key_file"), QStringLiteral("longer than %1 bytes").arg(kMaxKeyFileNameBytes));
+        r.fail(QStringLiteral("key_file"),
+            QStringLiteral("longer than %1 bytes").arg(kMaxKeyFileNameBytes));
 }
 
 void readFault(QSettings &settings, const QString &section, GapConfig *config, QString *error)
@@ -257,7 +266,8 @@ bool GapConfig::load(const QString &fileName, GapConfig *config, QString *error)
     *config = GapConfig();
     error->clear();
     if (!settings.childKeys().isEmpty())
-        *error = QStringLiteral("key '%1' lies outside any section").arg(settings.childKeys().first());
+        *error
+            = QStringLiteral("key '%1' lies outside any section").arg(settings.childKeys().first());
     const QStringList sections = settings.childGroups();
     // Users first: paths name them.
     for (const QString &section : sections) {

@@ -11,29 +11,29 @@
 enum class AccountState { Normal, FirstLogin, Expired };
 
 struct GapUser {
-    QByteArray name;             // Latin-1, as the client sends it
+    QByteArray name; // Latin-1, as the client sends it
     QByteArray password;
     qint32 level = 0;
     AccountState state = AccountState::Normal;
-    QHostAddress address;        // null: the address of the user's last login
+    QHostAddress address; // null: the address of the user's last login
     quint16 filePort = 5188;
     quint16 confPort = 5189;
 };
 
 struct GapPath {
-    QByteArray key;              // UTF-8
+    QByteArray key; // UTF-8
     QByteArray fromUser;
     QByteArray toUser;
-    qint32 toLevel = 0;          // the receiving user's level, sent with the send entry
+    qint32 toLevel = 0; // the receiving user's level, sent with the send entry
 };
 
 enum class VerdictTiming { DuringData, AtFileEnd };
 
 struct GapPolicy {
-    QStringList refusedSuffixes;         // compared without regard to case
-    qint64 maxSize = 0;                  // 0: no limit
-    QVector<QByteArray> keywords;        // UTF-8, case-sensitive
-    QByteArray virusSignature;           // empty: no virus scan
+    QStringList refusedSuffixes; // compared without regard to case
+    qint64 maxSize = 0; // 0: no limit
+    QVector<QByteArray> keywords; // UTF-8, case-sensitive
+    QByteArray virusSignature; // empty: no virus scan
     VerdictTiming verdictTiming = VerdictTiming::DuringData;
     bool keyFlag = false;
     int keyLength = 0;

@@ -4,7 +4,6 @@
 #include "IncomingConnection.h"
 #include "RelaySession.h"
 #include "SocketUtil.h"
-
 #include "protocol/ControlPackets.h"
 #include "protocol/TransferPackets.h"
 
@@ -50,23 +49,27 @@ bool GapServer::start(QString *error)
 
 void GapServer::logListening()
 {
-    const QString address = m_address == QHostAddress::Any ? QStringLiteral("any") : m_address.toString();
-    m_context.log.write("listening", {{"address", address}, {"port", QString::number(m_port)}});
+    const QString address
+        = m_address == QHostAddress::Any ? QStringLiteral("any") : m_address.toString();
+    m_context.log.write(
+        "listening", { { "address", address }, { "port", QString::number(m_port) } });
 }
 
 void GapServer::acceptPending()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         if (m_open >= kMaxOpenConnections) {
-            m_context.log.write("dropped", {{"peer", SocketUtil::plainAddress(socket->peerAddress()).toString()},
-                                            {"reason", QStringLiteral("too-many-connections")},
-                                            {"bytes", QStringLiteral("0")}});
+            m_context.log.write("dropped",
+                { { "peer", SocketUtil::plainAddress(socket->peerAddress()).toString() },
+                    { "reason", QStringLiteral("too-many-connections") },
+                    { "bytes", QStringLiteral("0") } });
             socket->abort();
             socket->deleteLater();
             continue;
         }
         socket->setReadBufferSize(kControlReadBuffer);
-        auto *incoming = new IncomingConnection(socket, m_context.log, m_context.config.timeoutMs, this);
+        auto *incoming
+            = new IncomingConnection(socket, m_context.log, m_context.config.timeoutMs, this);
         connect(incoming, &IncomingConnection::firstPacket, this, &GapServer::onFirstPacket);
         track(incoming);
     }
@@ -100,9 +103,9 @@ void GapServer::onFirstPacket(QTcpSocket *socket, const QByteArray &packet)
         return;
     }
     default:
-        m_context.log.write("dropped", {{"peer", SocketUtil::plainAddress(socket->peerAddress()).toString()},
-                                        {"reason", QStringLiteral("unknown-type")},
-                                        {"type", QString::number(type)}});
+        m_context.log.write("dropped",
+            { { "peer", SocketUtil::plainAddress(socket->peerAddress()).toString() },
+                { "reason", QStringLiteral("unknown-type") }, { "type", QString::number(type) } });
         socket->setParent(this);
         SocketUtil::closeWhenFlushed(socket, this, m_context.config.timeoutMs);
     }
@@ -118,9 +121,11 @@ void GapServer::suspendListening()
 {
     const qint64 remaining = m_context.faults.refusalRemainingMs();
     m_server.close();
-    m_context.log.write("fault", {{"kind", QStringLiteral("refuse-login")},
-                                  {"ms", remaining == LLONG_MAX ? QStringLiteral("forever")
-                                                                : QString::number(remaining)}});
+    m_context.log.write("fault",
+        { { "kind", QStringLiteral("refuse-login") },
+            { "ms",
+                remaining == LLONG_MAX ? QStringLiteral("forever")
+                                       : QString::number(remaining) } });
     if (remaining != LLONG_MAX)
         m_resumeTimer.start(int(qMin<qint64>(remaining, INT_MAX)));
 }
@@ -132,7 +137,7 @@ void GapServer::resumeListening()
         return;
     }
     if (!m_server.listen(m_address, m_port)) {
-        m_context.log.write("listen-retry", {{"error", m_server.errorString()}});
+        m_context.log.write("listen-retry", { { "error", m_server.errorString() } });
         m_resumeTimer.start(kRelistenRetryMs);
         return;
     }

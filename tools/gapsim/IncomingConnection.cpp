@@ -2,13 +2,12 @@
 
 #include "EventLog.h"
 #include "SocketUtil.h"
-
 #include "protocol/PacketCommon.h"
 
 #include <QTcpSocket>
 
-IncomingConnection::IncomingConnection(QTcpSocket *socket, EventLog &log, int timeoutMs,
-                                       QObject *parent)
+IncomingConnection::IncomingConnection(
+    QTcpSocket *socket, EventLog &log, int timeoutMs, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_log(log)
@@ -47,9 +46,9 @@ void IncomingConnection::drop(const QString &reason)
     if (m_done)
         return;
     m_done = true;
-    m_log.write("dropped", {{"peer", m_peer},
-                            {"reason", reason},
-                            {"bytes", QString::number(m_packet.size())}});
+    m_log.write("dropped",
+        { { "peer", m_peer }, { "reason", reason },
+            { "bytes", QString::number(m_packet.size()) } });
     SocketUtil::closeWhenFlushed(m_socket, this, m_timeoutMs);
     deleteLater();
 }

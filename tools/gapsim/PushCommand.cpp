@@ -2,12 +2,10 @@
 
 #include "EventLog.h"
 #include "GapConfig.h"
-
 #include "protocol/ControlPackets.h"
 
 #include <QCommandLineParser>
 #include <QTcpSocket>
-
 #include <cstdio>
 
 namespace {
@@ -21,7 +19,7 @@ bool parseSend(const QString &text, ConfSendEntry *entry)
     bool ok = false;
     if (parts.size() != 3)
         return false;
-    *entry = ConfSendEntry{parts.at(0).toLatin1(), parts.at(1).toUtf8(), parts.at(2).toInt(&ok)};
+    *entry = ConfSendEntry { parts.at(0).toLatin1(), parts.at(1).toUtf8(), parts.at(2).toInt(&ok) };
     return ok;
 }
 
@@ -30,7 +28,7 @@ bool parseRecv(const QString &text, ConfRecvEntry *entry)
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 2)
         return false;
-    *entry = ConfRecvEntry{parts.at(0).toLatin1(), parts.at(1).toUtf8()};
+    *entry = ConfRecvEntry { parts.at(0).toLatin1(), parts.at(1).toUtf8() };
     return true;
 }
 
@@ -44,7 +42,7 @@ struct PushTarget {
 // The entries and the target named by --config and --user: the user's own send and receive paths,
 // to the address and configuration port the configuration gives that user.
 bool addConfiguredUser(const QString &fileName, const QByteArray &userName, PushTarget *target,
-                       QVector<ConfSendEntry> *sends, QVector<ConfRecvEntry> *recvs, QString *error)
+    QVector<ConfSendEntry> *sends, QVector<ConfRecvEntry> *recvs, QString *error)
 {
     GapConfig config;
     if (!GapConfig::load(fileName, &config, error))
@@ -58,9 +56,9 @@ bool addConfiguredUser(const QString &fileName, const QByteArray &userName, Push
     target->port = user->confPort;
     for (const GapPath &path : config.paths) {
         if (path.fromUser == userName)
-            *sends << ConfSendEntry{path.toUser, path.key, path.toLevel};
+            *sends << ConfSendEntry { path.toUser, path.key, path.toLevel };
         if (path.toUser == userName)
-            *recvs << ConfRecvEntry{path.fromUser, path.key};
+            *recvs << ConfRecvEntry { path.fromUser, path.key };
     }
     return true;
 }
@@ -110,9 +108,9 @@ int PushCommand::run(const QStringList &arguments)
     const QCommandLineOption send("send", "Send entry.", "USER,PATH,LEVEL");
     const QCommandLineOption recv("recv", "Receive entry.", "USER,PATH");
     const QCommandLineOption timeout("timeout-ms", "Connect and write time-out.", "N");
-    parser.addOptions({config, user, host, port, bind, send, recv, timeout});
+    parser.addOptions({ config, user, host, port, bind, send, recv, timeout });
     QStringList args = arguments;
-    args.removeAt(1);   // "push"
+    args.removeAt(1); // "push"
     if (!parser.parse(args)) {
         std::fprintf(stderr, "gapsim push: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -130,8 +128,8 @@ int PushCommand::run(const QStringList &arguments)
     if (parser.isSet(config) != parser.isSet(user))
         error = QStringLiteral("--config and --user go together");
     else if (parser.isSet(config))
-        addConfiguredUser(parser.value(config), parser.value(user).toLatin1(), &target, &sends,
-                          &recvs, &error);
+        addConfiguredUser(
+            parser.value(config), parser.value(user).toLatin1(), &target, &sends, &recvs, &error);
     for (const QString &text : parser.values(send)) {
         ConfSendEntry entry;
         if (!parseSend(text, &entry))
@@ -167,13 +165,13 @@ int PushCommand::run(const QStringList &arguments)
     const QString failure = deliver(target, packetBytes(packet));
     EventLog log;
     log.open(QString(), &error);
-    EventFields fields{{"host", target.host.toString()},
-                       {"port", QString::number(target.port)},
-                       {"send", QString::number(quint64(packet.scount))},
-                       {"recv", QString::number(quint64(packet.dcount))},
-                       {"result", failure.isEmpty() ? QStringLiteral("sent") : QStringLiteral("failed")}};
+    EventFields fields { { "host", target.host.toString() },
+        { "port", QString::number(target.port) },
+        { "send", QString::number(quint64(packet.scount)) },
+        { "recv", QString::number(quint64(packet.dcount)) },
+        { "result", failure.isEmpty() ? QStringLiteral("sent") : QStringLiteral("failed") } };
     if (!failure.isEmpty())
-        fields.append({"error", failure});
+        fields.append({ "error", failure });
     log.write("push", fields);
     return failure.isEmpty() ? 0 : 1;
 }

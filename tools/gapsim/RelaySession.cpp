@@ -1,7 +1,6 @@
 #include "RelaySession.h"
 
 #include "SocketUtil.h"
-
 #include "protocol/TransferPackets.h"
 
 #include <QTcpSocket>
@@ -38,8 +37,8 @@ quint64 verdictType(ContentScanner::Finding finding)
 
 } // namespace
 
-RelaySession::RelaySession(QTcpSocket *sender, const QByteArray &descriptor, GapContext &context,
-                           QObject *parent)
+RelaySession::RelaySession(
+    QTcpSocket *sender, const QByteArray &descriptor, GapContext &context, QObject *parent)
     : QObject(parent)
     , m_sender(sender)
     , m_descriptor(descriptor)
@@ -62,21 +61,22 @@ void RelaySession::start()
 {
     const auto descriptor = packetFrom<_PACKET_FILE_DISCRIBE>(m_descriptor);
     m_id = m_context.nextTransferId++;
-    m_fileName = fileNameOf(QString::fromUtf8(
-        fieldBytes(descriptor.relativePath, sizeof descriptor.relativePath)));
+    m_fileName = fileNameOf(
+        QString::fromUtf8(fieldBytes(descriptor.relativePath, sizeof descriptor.relativePath)));
     m_faults = m_context.faults.takeForTransfer(m_fileName);
-    m_context.log.write(
-        "relay-start",
-        {{"id", QString::number(m_id)},
-         {"sender", SocketUtil::plainAddress(m_sender->peerAddress()).toString()},
-         {"path", QString::fromUtf8(fieldBytes(descriptor.sendPathID, sizeof descriptor.sendPathID))},
-         {"from", QString::fromLatin1(fieldBytes(descriptor.fromUser, sizeof descriptor.fromUser))},
-         {"to", QString::fromLatin1(fieldBytes(descriptor.toUser, sizeof descriptor.toUser))},
-         {"file", m_fileName},
-         {"size", QString::number(qint64(descriptor.fileSize))}});
+    m_context.log.write("relay-start",
+        { { "id", QString::number(m_id) },
+            { "sender", SocketUtil::plainAddress(m_sender->peerAddress()).toString() },
+            { "path",
+                QString::fromUtf8(
+                    fieldBytes(descriptor.sendPathID, sizeof descriptor.sendPathID)) },
+            { "from",
+                QString::fromLatin1(fieldBytes(descriptor.fromUser, sizeof descriptor.fromUser)) },
+            { "to", QString::fromLatin1(fieldBytes(descriptor.toUser, sizeof descriptor.toUser)) },
+            { "file", m_fileName }, { "size", QString::number(qint64(descriptor.fileSize)) } });
     touch();
     if (m_faults.cutAfterBytes >= 0 && m_faults.cutAfterBytes <= m_senderBytes) {
-        logFault(QStringLiteral("cut"), {{"bytes", QString::number(m_senderBytes)}});
+        logFault(QStringLiteral("cut"), { { "bytes", QString::number(m_senderBytes) } });
         finish(QStringLiteral("cut"), true);
         return;
     }
@@ -92,7 +92,7 @@ void RelaySession::checkDescriptor()
     const GapPath *path = m_context.config.findPath(
         fieldBytes(descriptor.sendPathID, sizeof descriptor.sendPathID));
     if (m_faults.offlineAt == QLatin1String("type-check")) {
-        logFault(QStringLiteral("offline"), {{"answer", m_faults.offlineAt}});
+        logFault(QStringLiteral("offline"), { { "answer", m_faults.offlineAt } });
         refuse(kTypePeerOffline, QStringLiteral("offline-fault"));
     } else if (!suffix.isEmpty() && policy.refusedSuffixes.contains(suffix, Qt::CaseInsensitive)) {
         refuse(kTypeTypeRefused, QStringLiteral("suffix"));
@@ -123,13 +123,12 @@ void RelaySession::answerOfflineAtDescriptor()
 {
     answerSender(QStringLiteral("type-check"), packetBytes(buildReply(kTypeTypeAccepted)), [this] {
         logAnswer("type-check", kTypeTypeAccepted);
-        logFault(QStringLiteral("offline"), {{"answer", m_faults.offlineAt}});
-        answerSender(QStringLiteral("descriptor-response"), packetBytes(buildReply(kTypePeerOffline)),
-                     [this] {
-                         logAnswer("descriptor-response", kTypePeerOffline,
-                                   QStringLiteral("offline-fault"));
-                         finish(QStringLiteral("offline"));
-                     });
+        logFault(QStringLiteral("offline"), { { "answer", m_faults.offlineAt } });
+        answerSender(QStringLiteral("descriptor-response"),
+            packetBytes(buildReply(kTypePeerOffline)), [this] {
+                logAnswer("descriptor-response", kTypePeerOffline, QStringLiteral("offline-fault"));
+                finish(QStringLiteral("offline"));
+            });
     });
 }
 
@@ -154,9 +153,9 @@ void RelaySession::connectReceiver(const QHostAddress &address, quint16 port)
         touch();
         pumpSender();
     });
-    m_context.log.write("receiver-connect", {{"id", QString::number(m_id)},
-                                             {"address", address.toString()},
-                                             {"port", QString::number(port)}});
+    m_context.log.write("receiver-connect",
+        { { "id", QString::number(m_id) }, { "address", address.toString() },
+            { "port", QString::number(port) } });
     if (!SocketUtil::bindToGapAddress(m_receiver, m_context.config.listenAddress, address)) {
         onReceiverLost();
         return;
@@ -189,11 +188,11 @@ void RelaySession::onReceiverLost()
         if (m_phase != Phase::AwaitingResponse)
             break;
         answerSender(QStringLiteral("descriptor-response"),
-                     packetBytes(buildReply(kTypePeerOffline)), [this] {
-                         logAnswer("descriptor-response", kTypePeerOffline,
-                                   QStringLiteral("receiver-closed"));
-                         finish(QStringLiteral("receiver-closed"));
-                     });
+            packetBytes(buildReply(kTypePeerOffline)), [this] {
+                logAnswer(
+                    "descriptor-response", kTypePeerOffline, QStringLiteral("receiver-closed"));
+                finish(QStringLiteral("receiver-closed"));
+            });
         break;
     case Phase::Relaying:
     case Phase::AwaitingConfirmation:
@@ -202,7 +201,8 @@ void RelaySession::onReceiverLost()
         if (m_phase == Phase::Relaying || m_phase == Phase::AwaitingConfirmation)
             finish(QStringLiteral("receiver-closed"));
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -211,7 +211,8 @@ void RelaySession::onReceiverReadable()
     if (m_phase != Phase::AwaitingResponse && m_phase != Phase::AwaitingConfirmation)
         return;
     touch();
-    const qint64 n = m_receiver->read(m_receiverPacket + m_receiverFill, kPacketSize - m_receiverFill);
+    const qint64 n
+        = m_receiver->read(m_receiverPacket + m_receiverFill, kPacketSize - m_receiverFill);
     if (n > 0)
         m_receiverFill += int(n);
     if (m_receiverFill < kPacketSize)
@@ -250,7 +251,8 @@ void RelaySession::onSenderClosed()
     case Phase::AwaitingConfirmation:
         // The receiver's answer is still worth waiting for: it shows how the file ended.
         break;
-    default: finish(m_result.isEmpty() ? QStringLiteral("sender-closed") : m_result);
+    default:
+        finish(m_result.isEmpty() ? QStringLiteral("sender-closed") : m_result);
     }
 }
 
@@ -272,7 +274,7 @@ void RelaySession::pumpSender()
                 return;
             }
             if (m_receiver->bytesToWrite() >= kReceiverHighWater)
-                return;   // bytesWritten of the receiver resumes the pump
+                return; // bytesWritten of the receiver resumes the pump
         }
         if (!readSenderPacket())
             break;
@@ -298,7 +300,7 @@ bool RelaySession::readSenderPacket()
         touch();
     }
     if (cutting && m_senderBytes >= m_faults.cutAfterBytes) {
-        logFault(QStringLiteral("cut"), {{"bytes", QString::number(m_senderBytes)}});
+        logFault(QStringLiteral("cut"), { { "bytes", QString::number(m_senderBytes) } });
         finish(QStringLiteral("cut"), true);
         return false;
     }
@@ -315,14 +317,14 @@ void RelaySession::handleSenderPacket()
     int size = kPayloadSize;
     const bool atFileEnd = type == kTypeFileEnd;
     if (atFileEnd) {
-        size = readTailLength(packetFrom<_PACKET_FILE_END>(
-            QByteArray::fromRawData(m_senderPacket, kPacketSize)));
+        size = readTailLength(
+            packetFrom<_PACKET_FILE_END>(QByteArray::fromRawData(m_senderPacket, kPacketSize)));
         content = m_senderPacket + offsetof(_PACKET_FILE_END, tail);
     }
     if ((type != kTypeFileData && !atFileEnd) || size < 0) {
-        m_context.log.write("protocol-error", {{"id", QString::number(m_id)},
-                                               {"type", QString::number(type)},
-                                               {"offset", QString::number(m_contentBytes)}});
+        m_context.log.write("protocol-error",
+            { { "id", QString::number(m_id) }, { "type", QString::number(type) },
+                { "offset", QString::number(m_contentBytes) } });
         finish(QStringLiteral("protocol-error"), true);
         return;
     }
@@ -341,8 +343,8 @@ void RelaySession::handleSenderPacket()
     relayPacket(offset, size);
     if (!atFileEnd)
         return;
-    m_context.log.write("file-end", {{"id", QString::number(m_id)},
-                                     {"content", QString::number(m_contentBytes)}});
+    m_context.log.write("file-end",
+        { { "id", QString::number(m_id) }, { "content", QString::number(m_contentBytes) } });
     m_phase = Phase::AwaitingConfirmation;
     touch();
     onReceiverReadable();
@@ -356,7 +358,7 @@ void RelaySession::relayPacket(qint64 contentOffset, int contentSize)
         const qint64 at = flip - contentOffset
             + (atFileEnd ? offsetof(_PACKET_FILE_END, tail) : offsetof(_PACKET_FILE_DATA, data));
         m_senderPacket[at] = char(~m_senderPacket[at]);
-        logFault(QStringLiteral("flip"), {{"offset", QString::number(flip)}});
+        logFault(QStringLiteral("flip"), { { "offset", QString::number(flip) } });
     }
     m_receiver->write(m_senderPacket, kPacketSize);
     m_relayedBytes += contentSize;
@@ -370,16 +372,16 @@ void RelaySession::onFinding(ContentScanner::Finding finding, bool atFileEnd)
     if (finding != ContentScanner::Clean) {
         m_pendingVerdict = verdictType(finding);
         m_result = findingName(finding);
-        m_context.log.write("finding", {{"id", QString::number(m_id)},
-                                        {"kind", m_result},
-                                        {"offset", QString::number(m_contentBytes)}});
+        m_context.log.write("finding",
+            { { "id", QString::number(m_id) }, { "kind", m_result },
+                { "offset", QString::number(m_contentBytes) } });
         if (m_receiver) {
             SocketUtil::closeWhenFlushed(m_receiver, this, m_context.config.timeoutMs);
             m_receiver = nullptr;
         }
     }
-    const bool sendNow = m_context.config.policy.verdictTiming == VerdictTiming::DuringData
-        || atFileEnd;
+    const bool sendNow
+        = m_context.config.policy.verdictTiming == VerdictTiming::DuringData || atFileEnd;
     const quint64 verdict = m_pendingVerdict;
     if (!sendNow || verdict == 0) {
         m_phase = Phase::Discarding;
@@ -388,19 +390,20 @@ void RelaySession::onFinding(ContentScanner::Finding finding, bool atFileEnd)
         return;
     }
     m_pendingVerdict = 0;
-    answerSender(QStringLiteral("verdict"), packetBytes(buildReply(verdict)), [this, verdict, atFileEnd] {
-        logAnswer("verdict", verdict, m_result);
-        if (atFileEnd) {
-            finish(m_result);
-            return;
-        }
-        m_phase = Phase::Discarding;
-        pumpSender();
-    });
+    answerSender(
+        QStringLiteral("verdict"), packetBytes(buildReply(verdict)), [this, verdict, atFileEnd] {
+            logAnswer("verdict", verdict, m_result);
+            if (atFileEnd) {
+                finish(m_result);
+                return;
+            }
+            m_phase = Phase::Discarding;
+            pumpSender();
+        });
 }
 
-void RelaySession::answerSender(const QString &answer, const QByteArray &packet,
-                                const std::function<void()> &then)
+void RelaySession::answerSender(
+    const QString &answer, const QByteArray &packet, const std::function<void()> &then)
 {
     auto deliver = [this, packet, then] {
         if (m_phase == Phase::Done)
@@ -414,7 +417,7 @@ void RelaySession::answerSender(const QString &answer, const QByteArray &packet,
         deliver();
         return;
     }
-    logFault(QStringLiteral("delay"), {{"answer", answer}, {"ms", QString::number(delayMs)}});
+    logFault(QStringLiteral("delay"), { { "answer", answer }, { "ms", QString::number(delayMs) } });
     m_phase = Phase::Held;
     m_watchdog.stop();
     QTimer::singleShot(delayMs, this, deliver);
@@ -422,15 +425,16 @@ void RelaySession::answerSender(const QString &answer, const QByteArray &packet,
 
 void RelaySession::logAnswer(const QByteArray &event, quint64 type, const QString &reason)
 {
-    EventFields fields{{"id", QString::number(m_id)}, {"type", QString::number(type)}};
+    EventFields fields { { "id", QString::number(m_id) }, { "type", QString::number(type) } };
     if (!reason.isEmpty())
-        fields.append({"reason", reason});
+        fields.append({ "reason", reason });
     m_context.log.write(event, fields);
 }
 
 void RelaySession::logFault(const QString &kind, const EventFields &details)
 {
-    m_context.log.write("fault", EventFields{{"id", QString::number(m_id)}, {"kind", kind}} + details);
+    m_context.log.write(
+        "fault", EventFields { { "id", QString::number(m_id) }, { "kind", kind } } + details);
 }
 
 void RelaySession::finish(const QString &result, bool abortConnections)
@@ -440,11 +444,11 @@ void RelaySession::finish(const QString &result, bool abortConnections)
     m_phase = Phase::Done;
     m_watchdog.stop();
     m_connectTimer.stop();
-    m_context.log.write("relay-end", {{"id", QString::number(m_id)},
-                                      {"result", result},
-                                      {"received", QString::number(m_contentBytes)},
-                                      {"relayed", QString::number(m_relayedBytes)}});
-    for (QTcpSocket *socket : {m_sender, m_receiver}) {
+    m_context.log.write("relay-end",
+        { { "id", QString::number(m_id) }, { "result", result },
+            { "received", QString::number(m_contentBytes) },
+            { "relayed", QString::number(m_relayedBytes) } });
+    for (QTcpSocket *socket : { m_sender, m_receiver }) {
         if (!socket)
             continue;
         if (abortConnections)

@@ -2,13 +2,11 @@
 
 #include "ContentScanner.h"
 #include "GapContext.h"
-
 #include "protocol/PacketCommon.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
-
 #include <functional>
 
 class QTcpSocket;
@@ -23,8 +21,8 @@ class RelaySession : public QObject
     Q_OBJECT
 
 public:
-    RelaySession(QTcpSocket *sender, const QByteArray &descriptor, GapContext &context,
-                 QObject *parent);
+    RelaySession(
+        QTcpSocket *sender, const QByteArray &descriptor, GapContext &context, QObject *parent);
 
     void start();
 
@@ -55,8 +53,8 @@ private:
     void handleSenderPacket();
     void relayPacket(qint64 contentOffset, int contentSize);
     void onFinding(ContentScanner::Finding finding, bool atFileEnd);
-    void answerSender(const QString &answer, const QByteArray &packet,
-                      const std::function<void()> &then);
+    void answerSender(
+        const QString &answer, const QByteArray &packet, const std::function<void()> &then);
     void logFault(const QString &kind, const EventFields &details);
     void logAnswer(const QByteArray &event, quint64 type, const QString &reason = QString());
     void finish(const QString &result, bool abortConnections = false);
@@ -78,9 +76,9 @@ private:
     int m_senderFill = 0;
     char m_receiverPacket[kPacketSize];
     int m_receiverFill = 0;
-    qint64 m_senderBytes = 0;        // every byte read from the sender, descriptor included
-    qint64 m_contentBytes = 0;       // file content read from the sender
-    qint64 m_relayedBytes = 0;       // file content written to the receiver
+    qint64 m_senderBytes = 0; // every byte read from the sender, descriptor included
+    qint64 m_contentBytes = 0; // file content read from the sender
+    qint64 m_relayedBytes = 0; // file content written to the receiver
     QTimer m_watchdog;
     QTimer m_connectTimer;
 };

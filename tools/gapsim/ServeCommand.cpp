@@ -10,7 +10,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {
@@ -35,7 +34,8 @@ bool applyOverrides(const QCommandLineParser &parser, GapConfig *config, QString
         bool ok = false;
         const uint port = parser.value(QStringLiteral("port")).toUInt(&ok);
         if (!ok || port > 65535)
-            *error = QStringLiteral("--port %1 is not a port").arg(parser.value(QStringLiteral("port")));
+            *error = QStringLiteral("--port %1 is not a port")
+                         .arg(parser.value(QStringLiteral("port")));
         config->port = quint16(port);
     }
     if (parser.isSet(QStringLiteral("log")))
@@ -43,7 +43,8 @@ bool applyOverrides(const QCommandLineParser &parser, GapConfig *config, QString
     const QStringList faults = parser.values(QStringLiteral("fault"));
     for (int i = 0; i < faults.size() && error->isEmpty(); ++i) {
         FaultRule rule;
-        if (FaultRule::parseSpec(QStringLiteral("option-%1").arg(i + 1), faults.at(i), &rule, error))
+        if (FaultRule::parseOption(
+                QStringLiteral("option-%1").arg(i + 1), faults.at(i), &rule, error))
             config->faults << rule;
     }
     return error->isEmpty();
@@ -54,7 +55,7 @@ bool applyOverrides(const QCommandLineParser &parser, GapConfig *config, QString
 void ServeCommand::describe(QString *usage)
 {
     *usage += QStringLiteral(
-        "\n  gapsim --config FILE [--listen ADDR] [--port N] [--log FILE] [--fault SPEC]...\n"
+        "\n  gapsim --config FILE [--listen ADDR] [--port N] [--log FILE] [--fault FAULT]...\n"
         "    Runs the simulated gap. --listen and --port override the file (port 0 picks a free\n"
         "    port; the first event line names it). --log writes the events to FILE instead of\n"
         "    standard output. --fault adds a fault, e.g. cut,bytes=20000,file=*.bin or\n"
@@ -65,13 +66,12 @@ int ServeCommand::run(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated one-way gap for tests and demos."));
-    const QCommandLineOption help({"h", "help"}, "Shows this help.");
-    parser.addOptions({help,
-                       {"config", "Configuration file.", "FILE"},
-                       {"listen", "Listen address (overrides the file).", "ADDR"},
-                       {"port", "Listen port (overrides the file).", "N"},
-                       {"log", "Event log file (default: standard output).", "FILE"},
-                       {"fault", "Fault to inject.", "SPEC"}});
+    const QCommandLineOption help({ "h", "help" }, "Shows this help.");
+    parser.addOptions({ help, { "config", "Configuration file.", "FILE" },
+        { "listen", "Listen address (overrides the file).", "ADDR" },
+        { "port", "Listen port (overrides the file).", "N" },
+        { "log", "Event log file (default: standard output).", "FILE" },
+        { "fault", "Fault to inject.", "FAULT" } });
     if (!parser.parse(arguments))
         return fail(parser.errorText(), 2);
     if (parser.isSet(help)) {
@@ -84,7 +84,8 @@ int ServeCommand::run(const QStringList &arguments)
     if (!parser.isSet(QStringLiteral("config")))
         return fail(QStringLiteral("--config FILE is required (see --help)"), 2);
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), 2);
+        return fail(
+            QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), 2);
 
     GapConfig config;
     QString error;
@@ -95,13 +96,13 @@ int ServeCommand::run(const QStringList &arguments)
     if (!log.open(config.logFile, &error))
         return fail(error, 2);
     FaultPlan faults(config.faults);
-    GapContext context{config, log, faults, {}, 1};
+    GapContext context { config, log, faults, {}, 1 };
 
     SignalWatcher watcher;
     if (!watcher.install())
         return fail(QStringLiteral("cannot install the signal handlers"), 1);
     QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log](const QString &name) {
-        log.write("stopping", {{"signal", name}});
+        log.write("stopping", { { "signal", name } });
         QCoreApplication::quit();
     });
     int code = 0;

@@ -1,12 +1,11 @@
 #include "SignalWatcher.h"
 
 #include <QSocketNotifier>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
-int SignalWatcher::s_fds[2] = {-1, -1};
+int SignalWatcher::s_fds[2] = { -1, -1 };
 
 SignalWatcher::SignalWatcher(QObject *parent)
     : QObject(parent)
@@ -35,7 +34,8 @@ bool SignalWatcher::install()
     action.sa_handler = &SignalWatcher::handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0
+        && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
 void SignalWatcher::handle(int signalNumber)

@@ -30,12 +30,12 @@ void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs)
     });
 }
 
-bool bindToGapAddress(QTcpSocket *socket, const QHostAddress &listenAddress,
-                      const QHostAddress &target)
+bool bindToGapAddress(
+    QTcpSocket *socket, const QHostAddress &listenAddress, const QHostAddress &target)
 {
     const QHostAddress own = plainAddress(listenAddress);
-    const bool specific = own != QHostAddress::Any && own != QHostAddress::AnyIPv4
-        && own != QHostAddress::AnyIPv6;
+    const bool specific
+        = own != QHostAddress::Any && own != QHostAddress::AnyIPv4 && own != QHostAddress::AnyIPv6;
     if (!specific || own.protocol() != target.protocol())
         return true;
     return socket->bind(own, 0);

@@ -18,7 +18,7 @@ void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs);
 
 // Binds an outgoing socket to the simulator's own address when it listens on a specific address
 // of the target's family: clients recognise their gap by the peer address of its connections.
-bool bindToGapAddress(QTcpSocket *socket, const QHostAddress &listenAddress,
-                      const QHostAddress &target);
+bool bindToGapAddress(
+    QTcpSocket *socket, const QHostAddress &listenAddress, const QHostAddress &target);
 
 } // namespace SocketUtil
