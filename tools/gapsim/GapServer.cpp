@@ -72,6 +72,7 @@ void GapServer::acceptPending()
             = new IncomingConnection(socket, m_context.log, m_context.config.timeoutMs, this);
         connect(incoming, &IncomingConnection::firstPacket, this, &GapServer::onFirstPacket);
         track(incoming);
+        incoming->start();
     }
 }
 

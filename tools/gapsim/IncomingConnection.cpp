@@ -23,7 +23,11 @@ IncomingConnection::IncomingConnection(
     });
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] { drop(QStringLiteral("timeout")); });
-    m_timeout.start(timeoutMs);
+}
+
+void IncomingConnection::start()
+{
+    m_timeout.start(m_timeoutMs);
     readMore();
 }
 

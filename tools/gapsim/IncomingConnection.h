@@ -16,6 +16,9 @@ class IncomingConnection : public QObject
 public:
     IncomingConnection(QTcpSocket *socket, EventLog &log, int timeoutMs, QObject *parent);
 
+    // Called once firstPacket is connected: bytes may be waiting already.
+    void start();
+
 signals:
     // The socket is handed over with the first packet; this object deletes itself afterwards.
     void firstPacket(QTcpSocket *socket, const QByteArray &packet);
