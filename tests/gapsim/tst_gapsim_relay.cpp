@@ -77,6 +77,7 @@ private slots:
     void faults();
     void faultHitsOnlyMatchingFilesAndCount();
     void receiverDefaultsToItsLoginAddress();
+    void relayLeavesFromTheGapsAddress();
     void misbehavingPeers_data();
     void misbehavingPeers();
     void concurrentTransfersStayApart();
@@ -437,6 +438,21 @@ void TestGapsimRelay::receiverDefaultsToItsLoginAddress()
     QVERIFY(send(login, request));
     QCOMPARE(i32(readBytes(login, kPacket), 8), 101);
     QCOMPARE(typesOf(runTransfer("later.bin", content).senderGot), (QList<quint64> { 3, 9, 5 }));
+}
+
+// A client recognises its gap by the peer address, so the gap connects from its own address.
+void TestGapsimRelay::relayLeavesFromTheGapsAddress()
+{
+    const QHostAddress gapAddress(QStringLiteral("127.0.0.2"));
+    QVERIFY(m_gapsim->start(config(), { "--listen", gapAddress.toString() }));
+    QTcpSocket sender;
+    sender.connectToHost(gapAddress, m_gapsim->port());
+    QVERIFY(sender.waitForConnected(kWaitMs));
+    QVERIFY(send(sender, descriptor(10, "ALICE-TO-BOB", "a.bin")));
+    QScopedPointer<QTcpSocket> receiver(acceptReceiver());
+    QVERIFY(receiver);
+    QCOMPARE(receiver->peerAddress(), gapAddress);
+    QCOMPARE(readBytes(sender, kPacket), packet(3));
 }
 
 void TestGapsimRelay::misbehavingPeers_data()
