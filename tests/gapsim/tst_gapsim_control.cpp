@@ -350,7 +350,8 @@ void TestGapsimControl::refusedLoginsRecover()
     QCOMPARE(refused.error(), QAbstractSocket::ConnectionRefusedError);
     QTRY_COMPARE_WITH_TIMEOUT(
         i32(exchange(loginRequest("oikrg", "rln6yj||uj"), kPacket), 8), 101, 30000);
-    QCOMPARE(m_gapsim->events().filter(QRegularExpression("^listening ")).size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        m_gapsim->events().filter(QRegularExpression("^listening ")).size(), 2, 20000);
 }
 
 void TestGapsimControl::pushSendsEntries_data()
