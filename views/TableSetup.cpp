@@ -9,6 +9,8 @@ namespace TableSetup {
 
 namespace {
 
+constexpr int kMinimumTransferColumnWidth = 150;
+
 QVBoxLayout *pageLayout(QWidget *page)
 {
     auto *layout = new QVBoxLayout(page);
@@ -39,6 +41,9 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
     tree->setColumnCount(headers.size());
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
+    // Wide enough for a whole time stamp; a narrow window scrolls instead of cutting texts.
+    tree->header()->setMinimumSectionSize(kMinimumTransferColumnWidth);
+    tree->header()->setSectionResizeMode(QHeaderView::Stretch);
     pageLayout(page)->addWidget(tree);
     return tree;
 }
