@@ -15,13 +15,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QIcon>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtDebug>
-
 #include <cstring>
 
 namespace {
@@ -43,12 +42,12 @@ const char *const kWindowStyle = "#titlebar{border:0px solid #A0A0A0; background
                                  "#widgetMain{border:1px solid #A0A0A0; background:#CAD6E2;}";
 
 // The navigation bar's own look; the window's style sheet stays as above.
-const char *const kNavbarStyle =
-    "#navbar{background:#2F3447;}"
-    "#navbar QPushButton{color:#E8ECF8; background:transparent; border:0px; font-size:15px;"
-    " text-align:left; padding-left:18px;}"
-    "#navbar QPushButton:hover{background:#3D4460;}"
-    "#navbar QPushButton:checked{background:#5974FB; color:#FFFFFF;}";
+const char *const kNavbarStyle
+    = "#navbar{background:#2F3447;}"
+      "#navbar QPushButton{color:#E8ECF8; background:transparent; border:0px; font-size:15px;"
+      " text-align:left; padding-left:18px;}"
+      "#navbar QPushButton:hover{background:#3D4460;}"
+      "#navbar QPushButton:checked{background:#5974FB; color:#FFFFFF;}";
 
 const char *const kTitleButtonStyle = "QPushButton{border:0px;}"
                                       "QPushButton:hover{background:#7A90FC;}"
@@ -67,8 +66,8 @@ ExitIdentity firstGapIdentity()
     if (const _VKGAPIP_CONF *gap = g_GapInfoList.first()) {
         identity.host = gap->hostIPStr.toLatin1();
         identity.local = gap->localIP.toLatin1();
-        identity.user = QByteArray(gap->LoginUserName,
-                                   int(strnlen(gap->LoginUserName, kUserNameSize)));
+        identity.user
+            = QByteArray(gap->LoginUserName, int(strnlen(gap->LoginUserName, kUserNameSize)));
     }
     return identity;
 }
@@ -83,42 +82,26 @@ void recordExit(const ExitIdentity &identity)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : FramelessMainWindow(parent), m_ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent)
+    : FramelessMainWindow(parent)
+    , m_ui(new Ui::MainWindow)
 {
     m_ui->setupUi(this);
     initFrame();
     initThread();
 }
 
-MainWindow::~MainWindow()
-{
-    stopStatusThread();
-}
+MainWindow::~MainWindow() { stopStatusThread(); }
 
-IPAddrView *MainWindow::gapListView() const
-{
-    return m_ui->gapaddrview;
-}
+IPAddrView *MainWindow::gapListView() const { return m_ui->gapaddrview; }
 
-SendPathView *MainWindow::sendPathView() const
-{
-    return m_ui->sendpathview;
-}
+SendPathView *MainWindow::sendPathView() const { return m_ui->sendpathview; }
 
-SendStatusView *MainWindow::sendStatusView() const
-{
-    return m_ui->sendstatuview;
-}
+SendStatusView *MainWindow::sendStatusView() const { return m_ui->sendstatuview; }
 
-RecvPathView *MainWindow::recvPathView() const
-{
-    return m_ui->recvpathview;
-}
+RecvPathView *MainWindow::recvPathView() const { return m_ui->recvpathview; }
 
-RecvStatusView *MainWindow::recvStatusView() const
-{
-    return m_ui->recvstatusview;
-}
+RecvStatusView *MainWindow::recvStatusView() const { return m_ui->recvstatusview; }
 
 void MainWindow::initFrame()
 {
@@ -145,19 +128,19 @@ void MainWindow::setWidgetStyle()
 void MainWindow::setIcons()
 {
     const QList<QPair<QAbstractButton *, const char *>> icons = {
-        {m_ui->ipAddr, ":/res/navbar/gaplist.svg"},
-        {m_ui->start, kStartIcon},
-        {m_ui->sendPath, ":/res/navbar/senddir.svg"},
-        {m_ui->sendState, ":/res/navbar/sendstate.svg"},
-        {m_ui->recvPath, ":/res/navbar/recvdir.svg"},
-        {m_ui->recvState, ":/res/navbar/recvstate.svg"},
-        {m_ui->reCover, ":/res/navbar/restore.svg"},
-        {m_ui->saveConf, ":/res/navbar/save.svg"},
-        {m_ui->about, ":/res/navbar/about.svg"},
-        {m_ui->setbtn, ":/res/titlebar/settings.svg"},
-        {m_ui->minbtn, ":/res/titlebar/min.svg"},
-        {m_ui->maxbtn, ":/res/titlebar/max.svg"},
-        {m_ui->closebtn, ":/res/titlebar/close.svg"},
+        { m_ui->ipAddr, ":/res/navbar/gaplist.svg" },
+        { m_ui->start, kStartIcon },
+        { m_ui->sendPath, ":/res/navbar/senddir.svg" },
+        { m_ui->sendState, ":/res/navbar/sendstate.svg" },
+        { m_ui->recvPath, ":/res/navbar/recvdir.svg" },
+        { m_ui->recvState, ":/res/navbar/recvstate.svg" },
+        { m_ui->reCover, ":/res/navbar/restore.svg" },
+        { m_ui->saveConf, ":/res/navbar/save.svg" },
+        { m_ui->about, ":/res/navbar/about.svg" },
+        { m_ui->setbtn, ":/res/titlebar/settings.svg" },
+        { m_ui->minbtn, ":/res/titlebar/min.svg" },
+        { m_ui->maxbtn, ":/res/titlebar/max.svg" },
+        { m_ui->closebtn, ":/res/titlebar/close.svg" },
     };
     for (const auto &icon : icons)
         icon.first->setIcon(QIcon(QLatin1String(icon.second)));
@@ -167,9 +150,11 @@ void MainWindow::setConnect()
 {
     // The title bar's on_*_clicked slots are connected by name when the form is set up.
     const QList<QPair<QAbstractButton *, Page>> pages = {
-        {m_ui->ipAddr, GapListPage},       {m_ui->sendPath, SendPathPage},
-        {m_ui->sendState, SendStatusPage}, {m_ui->recvPath, RecvPathPage},
-        {m_ui->recvState, RecvStatusPage},
+        { m_ui->ipAddr, GapListPage },
+        { m_ui->sendPath, SendPathPage },
+        { m_ui->sendState, SendStatusPage },
+        { m_ui->recvPath, RecvPathPage },
+        { m_ui->recvState, RecvStatusPage },
     };
     for (const auto &page : pages) {
         const Page index = page.second;
@@ -192,11 +177,11 @@ void MainWindow::initThread()
     m_statusCheckout = new StatusCheckout;
     m_statusCheckout->moveToThread(&m_statusThread);
     connect(m_statusCheckout, &StatusCheckout::setSendPathItemValue, m_ui->sendpathview,
-            &SendPathView::setSendPathTableItem, Qt::QueuedConnection);
+        &SendPathView::setSendPathTableItem, Qt::QueuedConnection);
     connect(m_statusCheckout, &StatusCheckout::setRecvPathItemValue, m_ui->recvpathview,
-            &RecvPathView::setRecvPathTableItem, Qt::QueuedConnection);
+        &RecvPathView::setRecvPathTableItem, Qt::QueuedConnection);
     connect(m_statusCheckout, &StatusCheckout::updateGapState, m_ui->gapaddrview,
-            &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
+        &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
     connect(&m_statusThread, &QThread::finished, m_statusCheckout, &QObject::deleteLater);
     m_statusThread.start(QThread::InheritPriority);
 
@@ -208,10 +193,7 @@ void MainWindow::initThread()
     m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
 }
 
-void MainWindow::showPage(Page page)
-{
-    m_ui->stackedWidget->setCurrentIndex(page);
-}
+void MainWindow::showPage(Page page) { m_ui->stackedWidget->setCurrentIndex(page); }
 
 void MainWindow::onSendStart()
 {
@@ -271,9 +253,7 @@ bool MainWindow::startScanner()
     return false;
 }
 
-void MainWindow::stopScanner()
-{
-}
+void MainWindow::stopScanner() { }
 
 void MainWindow::onWindowClose()
 {
@@ -315,9 +295,9 @@ void MainWindow::stopStatusThread()
     m_statusThread.wait();
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.
-    for (QObject *view : {static_cast<QObject *>(m_ui->gapaddrview),
-                          static_cast<QObject *>(m_ui->sendpathview),
-                          static_cast<QObject *>(m_ui->recvpathview)})
+    for (QObject *view :
+        { static_cast<QObject *>(m_ui->gapaddrview), static_cast<QObject *>(m_ui->sendpathview),
+            static_cast<QObject *>(m_ui->recvpathview) })
         QCoreApplication::removePostedEvents(view, QEvent::MetaCall);
 }
 
@@ -329,15 +309,9 @@ void MainWindow::on_maxbtn_clicked()
         showMaximized();
 }
 
-void MainWindow::on_minbtn_clicked()
-{
-    showMinimized();
-}
+void MainWindow::on_minbtn_clicked() { showMinimized(); }
 
-void MainWindow::on_closebtn_clicked()
-{
-    onWindowClose();
-}
+void MainWindow::on_closebtn_clicked() { onWindowClose(); }
 
 void MainWindow::onAboutClicked()
 {
@@ -347,8 +321,8 @@ void MainWindow::onAboutClicked()
 
 void MainWindow::onReStoreConf()
 {
-    const QString fileName = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Open File"), QDir::currentPath() + QStringLiteral("/config"),
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Open File"),
+        QDir::currentPath() + QStringLiteral("/config"),
         QStringLiteral("配置文件(*.vkg);;所有文件(*.*)"));
     qDebug() << fileName;
     importConfiguration(fileName);

@@ -3,7 +3,6 @@
 #include "chrome/FramelessMainWindow.h"
 
 #include <QThread>
-
 #include <memory>
 
 namespace Ui {
@@ -81,12 +80,12 @@ private:
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     QThread m_statusThread;
-    StatusCheckout *m_statusCheckout = nullptr;   // deleted by the status thread's finish
+    StatusCheckout *m_statusCheckout = nullptr; // deleted by the status thread's finish
     int m_poolSize = 0;
     std::unique_ptr<RecvDataProc> m_fileListener;
     std::unique_ptr<RecvDataProc> m_confListener;
     SystemTray *m_tray = nullptr;
-    std::unique_ptr<SystemSetupView> m_setupView;   // a window of its own, without parent
+    std::unique_ptr<SystemSetupView> m_setupView; // a window of its own, without parent
     bool m_startupOptionsDone = false;
     bool m_exitConfirmed = false;
 };

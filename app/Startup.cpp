@@ -19,8 +19,8 @@ void registerCrossThreadTypes()
 void centreOnDesktop(QWidget *window)
 {
     const QWidget *desktop = QApplication::desktop();
-    window->move((desktop->width() - window->width()) / 2,
-                 (desktop->height() - window->height()) / 2);
+    window->move(
+        (desktop->width() - window->width()) / 2, (desktop->height() - window->height()) / 2);
 }
 
 } // namespace Startup

@@ -8,10 +8,7 @@ const QString kImportOption = QStringLiteral("--import");
 const QString kImportPrefix = QStringLiteral("--import=");
 const QString kSendOption = QStringLiteral("--send");
 
-bool isOption(const QString &argument)
-{
-    return argument.startsWith(QLatin1Char('-'));
-}
+bool isOption(const QString &argument) { return argument.startsWith(QLatin1Char('-')); }
 
 StartupOptions &currentOptions()
 {
@@ -51,15 +48,9 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
     return options;
 }
 
-const StartupOptions &StartupOptions::current()
-{
-    return currentOptions();
-}
+const StartupOptions &StartupOptions::current() { return currentOptions(); }
 
-void StartupOptions::setCurrent(const StartupOptions &options)
-{
-    currentOptions() = options;
-}
+void StartupOptions::setCurrent(const StartupOptions &options) { currentOptions() = options; }
 
 void StartupOptions::logProblems() const
 {

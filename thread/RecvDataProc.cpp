@@ -9,7 +9,8 @@
 #include <QtDebug>
 
 RecvDataProc::RecvDataProc(int port, MainWindow *owner, QObject *parent)
-    : QTcpServer(parent), m_owner(owner)
+    : QTcpServer(parent)
+    , m_owner(owner)
 {
     if (listen(QHostAddress::AnyIPv4, quint16(port))) {
         qDebug() << "port:" << serverPort() << "is listening";
@@ -30,10 +31,7 @@ void RecvDataProc::incomingConnection(qintptr socketDescriptor)
         startConfThread(socketDescriptor);
 }
 
-void RecvDataProc::work(qintptr socketDescriptor)
-{
-    insertItem(socketDescriptor);
-}
+void RecvDataProc::work(qintptr socketDescriptor) { insertItem(socketDescriptor); }
 
 void RecvDataProc::insertItem(qintptr socketDescriptor)
 {

@@ -25,12 +25,12 @@ StateLook stateLook(const _VKGAPIP_CONF &gap)
 {
     const int state = gap.connState;
     if (state == 1 && gap.confGetted)
-        return {QStringLiteral("连接正常"), kConnectedColour};
+        return { QStringLiteral("连接正常"), kConnectedColour };
     if (state == 0)
-        return {QStringLiteral("连接中断"), kInterruptedColour};
+        return { QStringLiteral("连接中断"), kInterruptedColour };
     if (state == -1)
-        return {QStringLiteral("正在连接..."), kConnectingColour};
-    return {QString(), kConnectingColour};
+        return { QStringLiteral("正在连接..."), kConnectingColour };
+    return { QString(), kConnectingColour };
 }
 
 QString countText(qint32 files, qint64 bytes)
@@ -41,11 +41,10 @@ QString countText(qint32 files, qint64 bytes)
 } // namespace
 
 IPAddrView::IPAddrView(QWidget *parent)
-    : QWidget(parent),
-      m_table(TableSetup::addFixedTable(
-          this, {QStringLiteral("隔离器地址"), QStringLiteral("用户"), QStringLiteral("发送文件"),
-                 QStringLiteral("接收文件"), QStringLiteral("连接持续时间"),
-                 QStringLiteral("状态")}))
+    : QWidget(parent)
+    , m_table(TableSetup::addFixedTable(this,
+          { QStringLiteral("隔离器地址"), QStringLiteral("用户"), QStringLiteral("发送文件"),
+              QStringLiteral("接收文件"), QStringLiteral("连接持续时间"), QStringLiteral("状态") }))
 {
     onUpdateGapState();
 }
@@ -62,12 +61,14 @@ void IPAddrView::onUpdateGapState()
         QTableWidgetItem *state = TableSetup::centredItem(look.text);
         state->setForeground(look.colour);
         m_table->setItem(row, Address, address);
-        m_table->setItem(row, User, TableSetup::centredItem(QString::fromLatin1(gap.LoginUserName)));
-        m_table->setItem(row, Sent, TableSetup::centredItem(countText(gap.sendFileNum, gap.sendBytes)));
-        m_table->setItem(row, Received,
-                         TableSetup::centredItem(countText(gap.recvFileNum, gap.recvBytes)));
-        m_table->setItem(row, Duration,
-                         TableSetup::centredItem(BaseFunction::formatDateTime(gap.connectTime)));
+        m_table->setItem(
+            row, User, TableSetup::centredItem(QString::fromLatin1(gap.LoginUserName)));
+        m_table->setItem(
+            row, Sent, TableSetup::centredItem(countText(gap.sendFileNum, gap.sendBytes)));
+        m_table->setItem(
+            row, Received, TableSetup::centredItem(countText(gap.recvFileNum, gap.recvBytes)));
+        m_table->setItem(
+            row, Duration, TableSetup::centredItem(BaseFunction::formatDateTime(gap.connectTime)));
         m_table->setItem(row, State, state);
     }
 }

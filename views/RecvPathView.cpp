@@ -6,10 +6,10 @@
 #include <QTableWidget>
 
 RecvPathView::RecvPathView(QWidget *parent)
-    : QWidget(parent),
-      m_table(TableSetup::addFixedTable(
-          this, {QStringLiteral("序号"), QStringLiteral("接收路径"), QStringLiteral("隔离器地址"),
-                 QStringLiteral("接收路径"), QStringLiteral("接收状态"), QStringLiteral("发送人")}))
+    : QWidget(parent)
+    , m_table(TableSetup::addFixedTable(this,
+          { QStringLiteral("序号"), QStringLiteral("接收路径"), QStringLiteral("隔离器地址"),
+              QStringLiteral("接收路径"), QStringLiteral("接收状态"), QStringLiteral("发送人") }))
 {
     onDisPlayList();
 }
@@ -25,9 +25,9 @@ void RecvPathView::onDisPlayList()
             QMutexLocker lock(&statusMutex);
             status = rule.statusText;
         }
-        const QStringList cells = {QString::number(row + 1),          rule.RecvPath,
-                                   QString::fromLatin1(rule.GapIP),   QString::fromLatin1(rule.RecvPathID),
-                                   status,                            QString::fromLatin1(rule.FromUser)};
+        const QStringList cells = { QString::number(row + 1), rule.RecvPath,
+            QString::fromLatin1(rule.GapIP), QString::fromLatin1(rule.RecvPathID), status,
+            QString::fromLatin1(rule.FromUser) };
         for (int column = 0; column < cells.size(); ++column)
             m_table->setItem(row, column, TableSetup::centredItem(cells.at(column)));
     }

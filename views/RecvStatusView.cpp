@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QTcpSocket>
 #include <QTreeWidget>
-
 #include <unistd.h>
 
 namespace {
@@ -28,15 +27,16 @@ void closeConnection(qintptr socketDescriptor)
 } // namespace
 
 RecvStatusView::RecvStatusView(QWidget *parent)
-    : QWidget(parent), m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
+    : QWidget(parent)
+    , m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
 {
 }
 
 void RecvStatusView::onInsertItem(qintptr socketDescriptor)
 {
     auto *item = new QTreeWidgetItem;
-    item->setText(StartTime,
-                  QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    item->setText(
+        StartTime, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     item->setText(Status, kNotAvailable);
     m_tree->insertTopLevelItem(0, item);
     closeConnection(socketDescriptor);

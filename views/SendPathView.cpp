@@ -6,10 +6,10 @@
 #include <QTableWidget>
 
 SendPathView::SendPathView(QWidget *parent)
-    : QWidget(parent),
-      m_table(TableSetup::addFixedTable(
-          this, {QStringLiteral("序号"), QStringLiteral("文件路径"), QStringLiteral("隔离器地址"),
-                 QStringLiteral("发送路径"), QStringLiteral("发送状态"), QStringLiteral("接收人")}))
+    : QWidget(parent)
+    , m_table(TableSetup::addFixedTable(this,
+          { QStringLiteral("序号"), QStringLiteral("文件路径"), QStringLiteral("隔离器地址"),
+              QStringLiteral("发送路径"), QStringLiteral("发送状态"), QStringLiteral("接收人") }))
 {
     onDisPlayList();
 }
@@ -25,9 +25,9 @@ void SendPathView::onDisPlayList()
             QMutexLocker lock(&statusMutex);
             status = rule.statusText;
         }
-        const QStringList cells = {QString::number(row + 1),          rule.SendPath,
-                                   QString::fromLatin1(rule.GapIP),   QString::fromLatin1(rule.SendPathID),
-                                   status,                            QString::fromLatin1(rule.ToUser)};
+        const QStringList cells
+            = { QString::number(row + 1), rule.SendPath, QString::fromLatin1(rule.GapIP),
+                  QString::fromLatin1(rule.SendPathID), status, QString::fromLatin1(rule.ToUser) };
         for (int column = 0; column < cells.size(); ++column)
             m_table->setItem(row, column, TableSetup::centredItem(cells.at(column)));
     }

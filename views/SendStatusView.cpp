@@ -14,7 +14,8 @@ enum Column { FileName = 0, Size = 3, TransferPath = 4 };
 } // namespace
 
 SendStatusView::SendStatusView(QWidget *parent)
-    : QWidget(parent), m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
+    : QWidget(parent)
+    , m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
 {
 }
 

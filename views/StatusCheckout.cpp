@@ -20,10 +20,7 @@ const QString kIdle = QStringLiteral("空闲");
 
 enum SendState { Sending = 0, SendFault = 1, Searching = 2 };
 
-const char *boolText(bool value)
-{
-    return value ? "true" : "false";
-}
+const char *boolText(bool value) { return value ? "true" : "false"; }
 
 // Whether the gap currently grants the rule's path ID. The path arrays belong to g_Mutex, which is
 // never nested, so this is looked up on its own.
@@ -46,7 +43,9 @@ QString fieldText(const char *field, int size)
 } // namespace
 
 StatusCheckout::StatusCheckout(QObject *parent)
-    : QObject(parent), m_stateTimer(new QTimer(this)), m_heartTimer(new QTimer(this))
+    : QObject(parent)
+    , m_stateTimer(new QTimer(this))
+    , m_heartTimer(new QTimer(this))
 {
     connect(m_stateTimer, &QTimer::timeout, this, &StatusCheckout::onGapStateCheck);
     connect(m_heartTimer, &QTimer::timeout, this, &StatusCheckout::onGapHeartCheck);
@@ -61,10 +60,7 @@ void StatusCheckout::onGapStateCheck()
     checkRecvRules();
 }
 
-void StatusCheckout::onGapHeartCheck()
-{
-    SocketTools().gapHeartBeat();
-}
+void StatusCheckout::onGapHeartCheck() { SocketTools().gapHeartBeat(); }
 
 void StatusCheckout::checkGaps()
 {
@@ -86,8 +82,8 @@ bool StatusCheckout::checkGap(_VKGAPIP_CONF *gap)
             gap->refusedSuffixes.clear();
             gap->flaggedDigests.clear();
         }
-        qDebug() << "restart:" << boolText(gap->restart) << "confgetted:"
-                 << boolText(gap->confGetted);
+        qDebug() << "restart:" << boolText(gap->restart)
+                 << "confgetted:" << boolText(gap->confGetted);
         qDebug() << "Reconnection....";
     }
     const int state = gap->connState;

@@ -57,9 +57,9 @@ QTableWidgetItem *centredItem(const QString &text)
 
 QStringList transferHeaders()
 {
-    return {QStringLiteral("文件名"),   QStringLiteral("速率"),     QStringLiteral("进度"),
-            QStringLiteral("大小"),     QStringLiteral("传输路径"), QStringLiteral("开始时间"),
-            QStringLiteral("结束时间"), QStringLiteral("状态")};
+    return { QStringLiteral("文件名"), QStringLiteral("速率"), QStringLiteral("进度"),
+        QStringLiteral("大小"), QStringLiteral("传输路径"), QStringLiteral("开始时间"),
+        QStringLiteral("结束时间"), QStringLiteral("状态") };
 }
 
 } // namespace TableSetup

@@ -36,7 +36,8 @@ inline void useFreeListenerPorts()
 class PromptRecorder
 {
 public:
-    explicit PromptRecorder(int answer = PromptRequest::Yes) : m_answer(answer)
+    explicit PromptRecorder(int answer = PromptRequest::Yes)
+        : m_answer(answer)
     {
         Prompt::setHandler([this](const PromptRequest &request) {
             QMutexLocker lock(&m_mutex);

@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-
 #include "app/MainWindow.h"
 #include "app/StartupOptions.h"
 #include "app/SystemTray.h"
@@ -20,8 +19,7 @@ namespace {
 
 const QString kStartText = QStringLiteral("启动发送");
 
-template <typename T>
-void clearRegistry(Registry<T> &registry)
+template <typename T> void clearRegistry(Registry<T> &registry)
 {
     const QList<T *> records = registry.snapshot();
     registry.clear();
@@ -90,7 +88,7 @@ private slots:
         MainWindow window;
         QTest::mouseClick(button(window, "start"), Qt::LeftButton);
 
-        QCOMPARE(prompts.texts(), QStringList{box});
+        QCOMPARE(prompts.texts(), QStringList { box });
         const PromptRequest shown = prompts.boxes().first();
         QCOMPARE(shown.icon, PromptRequest::Critical);
         QCOMPARE(shown.title, QStringLiteral("error"));
@@ -165,15 +163,15 @@ private slots:
     void unattendedStartRunsOnceShown()
     {
         StartupOptions::setCurrent(
-            StartupOptions::parse({"gapclient", "--import", "site.vkg", "--send"}));
+            StartupOptions::parse({ "gapclient", "--import", "site.vkg", "--send" }));
         AppTest::PromptRecorder prompts;
         MainWindow window;
         QCoreApplication::processEvents();
         QVERIFY(prompts.boxes().isEmpty());
 
         window.show();
-        const QStringList expected = {QStringLiteral("configuration import is not available yet"),
-                                      QStringLiteral("请先配置发送目录 ")};
+        const QStringList expected = { QStringLiteral("configuration import is not available yet"),
+            QStringLiteral("请先配置发送目录 ") };
         QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), expected, 10000);
         window.hide();
         window.show();

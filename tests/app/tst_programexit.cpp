@@ -1,7 +1,6 @@
 #include "AppTestSupport.h"
-#include "audit/AuditTestSupport.h"
-
 #include "app/MainWindow.h"
+#include "audit/AuditTestSupport.h"
 #include "gap/SocketTools.h"
 #include "model/GlobalData.h"
 
@@ -50,12 +49,12 @@ private slots:
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(kSimulatorConfig);
         config.close();
-        m_simulator.start(simulator, {"--config", config.fileName(), "--log", eventLogPath()});
+        m_simulator.start(simulator, { "--config", config.fileName(), "--log", eventLogPath() });
         QVERIFY(m_simulator.waitForStarted(10000));
         // The simulator picks its port and names it in its first event.
         const QRegularExpression listening(QStringLiteral("listening .*port=(\\d+)"));
-        QTRY_VERIFY_WITH_TIMEOUT(listening.match(QString::fromUtf8(readAll(eventLogPath()))).hasMatch(),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            listening.match(QString::fromUtf8(readAll(eventLogPath()))).hasMatch(), 20000);
         const QString port
             = listening.match(QString::fromUtf8(readAll(eventLogPath()))).captured(1);
         qputenv("VARKO_GAP_PORT", port.toLatin1());
@@ -91,19 +90,18 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.onWindowClose();
 
-        QCOMPARE(prompts.texts(), QStringList{QStringLiteral("确认关闭?")});
+        QCOMPARE(prompts.texts(), QStringList { QStringLiteral("确认关闭?") });
         QVERIFY(!window.isVisible());
-        const QRegularExpression logout(QStringLiteral("^logout .*user=alice"),
-                                        QRegularExpression::MultilineOption);
-        QTRY_VERIFY_WITH_TIMEOUT(logout.match(QString::fromUtf8(readAll(eventLogPath()))).hasMatch(),
-                                 20000);
+        const QRegularExpression logout(
+            QStringLiteral("^logout .*user=alice"), QRegularExpression::MultilineOption);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logout.match(QString::fromUtf8(readAll(eventLogPath()))).hasMatch(), 20000);
 
         AUDIT_QUERY(rows, m_workDir.filePath("audit.db"),
-                    "SELECT gap, category, user, operation, outcome, detail FROM events");
+            "SELECT gap, category, user, operation, outcome, detail FROM events");
         QCOMPARE(rows.size(), 1);
-        const AuditTestSupport::Row expected
-            = {"127.0.0.1", "CLIENT_LOGIN", "alice", "登出", "1",
-               "'" + localAddress + "','" + QByteArray("客户端退出") + "'"};
+        const AuditTestSupport::Row expected = { "127.0.0.1", "CLIENT_LOGIN", "alice", "登出", "1",
+            "'" + localAddress + "','" + QByteArray("客户端退出") + "'" };
         QCOMPARE(rows.first(), expected);
     }
 

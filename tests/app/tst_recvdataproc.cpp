@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-
 #include "app/MainWindow.h"
 #include "model/Ports.h"
 #include "thread/RecvDataProc.h"
@@ -36,13 +35,13 @@ private slots:
         QFETCH(QString, text);
 
         QTcpServer holder;
-        QVERIFY(holder.listen(QHostAddress::AnyIPv4,
-                              filePortHeld ? Ports::filePort() : Ports::confPort()));
+        QVERIFY(holder.listen(
+            QHostAddress::AnyIPv4, filePortHeld ? Ports::filePort() : Ports::confPort()));
         AppTest::PromptRecorder prompts;
         RecvDataProc fileListener(Ports::filePort(), nullptr);
         RecvDataProc confListener(Ports::confPort(), nullptr);
 
-        QCOMPARE(prompts.texts(), QStringList{text});
+        QCOMPARE(prompts.texts(), QStringList { text });
         const PromptRequest box = prompts.boxes().first();
         QCOMPARE(box.icon, PromptRequest::Critical);
         QVERIFY(!box.parent);

@@ -15,28 +15,28 @@ private slots:
         QTest::addColumn<bool>("send");
         QTest::addColumn<int>("problems");
 
-        QTest::newRow("nothing") << QStringList{} << 0 << QString() << false << 0;
-        QTest::newRow("level") << QStringList{"2"} << 2 << QString() << false << 0;
-        QTest::newRow("level not a number") << QStringList{"verbose"} << 0 << QString() << false
-                                            << 0;
+        QTest::newRow("nothing") << QStringList {} << 0 << QString() << false << 0;
+        QTest::newRow("level") << QStringList { "2" } << 2 << QString() << false << 0;
+        QTest::newRow("level not a number")
+            << QStringList { "verbose" } << 0 << QString() << false << 0;
         QTest::newRow("negative level is an unknown option")
-            << QStringList{"-1"} << 0 << QString() << false << 1;
+            << QStringList { "-1" } << 0 << QString() << false << 1;
         QTest::newRow("level then options")
-            << QStringList{"1", "--import", "a.vkg", "--send"} << 1 << "a.vkg" << true << 0;
+            << QStringList { "1", "--import", "a.vkg", "--send" } << 1 << "a.vkg" << true << 0;
         QTest::newRow("option first leaves level 0")
-            << QStringList{"--send", "3"} << 0 << QString() << true << 1;
+            << QStringList { "--send", "3" } << 0 << QString() << true << 1;
         QTest::newRow("options in any order")
-            << QStringList{"--send", "--import", "conf/b.vkg"} << 0 << "conf/b.vkg" << true << 0;
+            << QStringList { "--send", "--import", "conf/b.vkg" } << 0 << "conf/b.vkg" << true << 0;
         QTest::newRow("import with equals sign")
-            << QStringList{"--import=c.vkg"} << 0 << "c.vkg" << false << 0;
+            << QStringList { "--import=c.vkg" } << 0 << "c.vkg" << false << 0;
         QTest::newRow("import without file")
-            << QStringList{"--import"} << 0 << QString() << false << 1;
+            << QStringList { "--import" } << 0 << QString() << false << 1;
         QTest::newRow("import followed by an option")
-            << QStringList{"--import", "--send"} << 0 << QString() << true << 1;
-        QTest::newRow("import with empty equals") << QStringList{"--import="} << 0 << QString()
-                                                  << false << 1;
+            << QStringList { "--import", "--send" } << 0 << QString() << true << 1;
+        QTest::newRow("import with empty equals")
+            << QStringList { "--import=" } << 0 << QString() << false << 1;
         QTest::newRow("unknown options ignored")
-            << QStringList{"0", "--fast", "stray", "--send"} << 0 << QString() << true << 2;
+            << QStringList { "0", "--fast", "stray", "--send" } << 0 << QString() << true << 2;
     }
 
     void parse()
@@ -48,7 +48,7 @@ private slots:
         QFETCH(int, problems);
 
         const StartupOptions options
-            = StartupOptions::parse(QStringList{"/opt/app/gapclient"} + arguments);
+            = StartupOptions::parse(QStringList { "/opt/app/gapclient" } + arguments);
         QCOMPARE(options.logLevel(), logLevel);
         QCOMPARE(options.importFile(), importFile);
         QCOMPARE(options.send(), send);

@@ -57,8 +57,7 @@ _RECVPATH_LISTDATA *addRecvRule(const QByteArray &gapAddress, int useCount)
     return rule;
 }
 
-template <typename T>
-void clearRegistry(Registry<T> &registry)
+template <typename T> void clearRegistry(Registry<T> &registry)
 {
     const QList<T *> records = registry.snapshot();
     registry.clear();
@@ -112,26 +111,26 @@ private slots:
         QTest::addColumn<int>("busyCount");
 
         const QString unknown = QStringLiteral("未知发送路径 ");
-        QTest::newRow("not started") << false << 1 << 0 << true
-                                     << QStringList{QStringLiteral("发送未启动")} << 0;
+        QTest::newRow("not started")
+            << false << 1 << 0 << true << QStringList { QStringLiteral("发送未启动") } << 0;
         QTest::newRow("not started, path not granted")
-            << false << 1 << 0 << false << QStringList{QStringLiteral("发送未启动")} << 0;
+            << false << 1 << 0 << false << QStringList { QStringLiteral("发送未启动") } << 0;
         QTest::newRow("gap down") << true << 0 << 0 << true
-                                  << QStringList{QStringLiteral("隔离器无法连接")} << 0;
-        QTest::newRow("gap connecting") << true << -1 << 2 << true
-                                        << QStringList{QStringLiteral("隔离器无法连接")} << 0;
+                                  << QStringList { QStringLiteral("隔离器无法连接") } << 0;
+        QTest::newRow("gap connecting")
+            << true << -1 << 2 << true << QStringList { QStringLiteral("隔离器无法连接") } << 0;
         QTest::newRow("sending") << true << 1 << 0 << true
-                                 << QStringList{QStringLiteral("正在发送文件")} << 1;
-        QTest::newRow("send fault") << true << 1 << 1 << true
-                                    << QStringList{QStringLiteral("发送出现故障")} << 0;
-        QTest::newRow("searching") << true << 1 << 2 << true
-                                   << QStringList{QStringLiteral("搜索待发送文件")} << 0;
+                                 << QStringList { QStringLiteral("正在发送文件") } << 1;
+        QTest::newRow("send fault")
+            << true << 1 << 1 << true << QStringList { QStringLiteral("发送出现故障") } << 0;
+        QTest::newRow("searching")
+            << true << 1 << 2 << true << QStringList { QStringLiteral("搜索待发送文件") } << 0;
         QTest::newRow("state without text") << true << 1 << 3 << true << QStringList() << 0;
         QTest::newRow("sending, path no longer granted")
-            << true << 1 << 0 << false << QStringList{QStringLiteral("正在发送文件"), unknown}
+            << true << 1 << 0 << false << QStringList { QStringLiteral("正在发送文件"), unknown }
             << 1;
         QTest::newRow("gap down, path not granted")
-            << true << 0 << 0 << false << QStringList{QStringLiteral("隔离器无法连接"), unknown}
+            << true << 0 << 0 << false << QStringList { QStringLiteral("隔离器无法连接"), unknown }
             << 0;
     }
 
@@ -194,15 +193,15 @@ private slots:
         _VKGAPIP_CONF *gap = addGap("10.0.0.1", 1, true);
         _RECVPATH_LISTDATA *busy = addRecvRule("10.0.0.1", 2);
         _RECVPATH_LISTDATA *idle = addRecvRule("10.0.0.1", 0);
-        addRecvRule("10.9.9.9", 1);   // a gap no longer listed still shows the transfer
+        addRecvRule("10.9.9.9", 1); // a gap no longer listed still shows the transfer
 
         ManualChecker checker;
         QSignalSpy spy(&checker, &StatusCheckout::setRecvPathItemValue);
         checker.onGapStateCheck();
 
-        QCOMPARE(textsForRow(spy, 0), QStringList{QStringLiteral("正在接收文件")});
-        QCOMPARE(textsForRow(spy, 1), QStringList{QStringLiteral("空闲")});
-        QCOMPARE(textsForRow(spy, 2), QStringList{QStringLiteral("正在接收文件")});
+        QCOMPARE(textsForRow(spy, 0), QStringList { QStringLiteral("正在接收文件") });
+        QCOMPARE(textsForRow(spy, 1), QStringList { QStringLiteral("空闲") });
+        QCOMPARE(textsForRow(spy, 2), QStringList { QStringLiteral("正在接收文件") });
         QCOMPARE(busy->statusText, QStringLiteral("正在接收文件"));
         QCOMPARE(idle->statusText, QStringLiteral("空闲"));
         QCOMPARE(gap->busyCount.load(), 1);
@@ -253,8 +252,9 @@ private slots:
         QCOMPARE(gap->refusedSuffixes.isEmpty(), reconnecting);
         QCOMPARE(gap->flaggedDigests.isEmpty(), reconnecting);
         if (reconnecting) {
-            const QString flags = QStringLiteral("restart: %1 confgetted: %2")
-                                      .arg(restart ? "true" : "false", confGetted ? "true" : "false");
+            const QString flags
+                = QStringLiteral("restart: %1 confgetted: %2")
+                      .arg(restart ? "true" : "false", confGetted ? "true" : "false");
             QVERIFY2(capturedLog.contains(flags), qPrintable(capturedLog.join(QLatin1Char('|'))));
         }
     }
