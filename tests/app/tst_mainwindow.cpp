@@ -4,12 +4,16 @@
 #include "app/SystemTray.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
+#include "views/IPAddrView.h"
+#include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
+#include "views/SendPathView.h"
 #include "views/SendStatusView.h"
 
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -61,6 +65,7 @@ private slots:
     {
         StartupOptions::setCurrent(StartupOptions());
         clearRegistry(g_SendPathList);
+        clearRegistry(g_RecvPathList);
         clearRegistry(g_GapInfoList);
     }
 
@@ -95,6 +100,34 @@ private slots:
         QVERIFY(!shown.parent);
         QCOMPARE(window.sendStatusView()->isSending, isSending);
         QCOMPARE(button(window, "start")->text(), kStartText);
+    }
+
+    // The status checker runs in its own thread; its reports must reach the three pages.
+    void statusReachesThePages()
+    {
+        _VKGAPIP_CONF *gap = addConnectedGap();
+        gap->connState = 0;
+        auto *sendRule = new _SENDPATH_LISTDATA;
+        copyToField(sendRule->GapIP, kHostIPSize, "127.0.0.1");
+        sendRule->statusText.clear();
+        g_SendPathList.append(sendRule);
+        auto *recvRule = new _RECVPATH_LISTDATA;
+        copyToField(recvRule->GapIP, kHostIPSize, "127.0.0.1");
+        recvRule->useCount = 1;
+        g_RecvPathList.append(recvRule);
+
+        MainWindow window;
+        gap->connState = 1;
+        const auto cellText = [](QTableWidget *table, int column) {
+            const QTableWidgetItem *item = table->item(0, column);
+            return item ? item->text() : QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            cellText(window.sendPathView()->table(), 4), QStringLiteral("发送未启动"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            cellText(window.recvPathView()->table(), 4), QStringLiteral("正在接收文件"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            cellText(window.gapListView()->table(), 5), QStringLiteral("连接正常"), 10000);
     }
 
     void closeAnsweredNoLeavesEverythingRunning_data()
