@@ -21,13 +21,21 @@ inline QByteArray packet(quint64 type)
     return p;
 }
 
+// Written through replace() so that the bounds are checked at run time (and the optimiser does
+// not guess at them).
+template <typename T>
+inline void putLittleEndian(QByteArray &p, int offset, T v)
+{
+    const T le = qToLittleEndian(v);
+    p.replace(offset, int(sizeof le), reinterpret_cast<const char *>(&le), int(sizeof le));
+}
 inline void putU64(QByteArray &p, int offset, quint64 v)
 {
-    qToLittleEndian<quint64>(v, p.data() + offset);
+    putLittleEndian(p, offset, v);
 }
 inline void putI32(QByteArray &p, int offset, qint32 v)
 {
-    qToLittleEndian<qint32>(v, p.data() + offset);
+    putLittleEndian(p, offset, v);
 }
 inline void putText(QByteArray &p, int offset, const QByteArray &text)
 {

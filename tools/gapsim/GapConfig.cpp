@@ -213,7 +213,7 @@ void readPolicy(QSettings &settings, GapPolicy *policy, QString *error)
         r.fail(QStringLiteral("verdict_at"), QStringLiteral("'%1' is not data or end").arg(timing));
     policy->keyFlag = r.flag(QStringLiteral("key_flag"));
     policy->keyLength = int(r.number(QStringLiteral("key_length"), 0, 0, kMaxKeyLength));
-    policy->keyFileName = r.text(QStringLiteral("key_file"), QStringLiteral("gapkey"));
+    policy->keyFileName = r.text(QStringLiteral("key_file"), policy->keyFileName);
     if (policy->keyFileName.toUtf8().size() > kMaxKeyFileNameBytes)
         r.fail(QStringLiteral("key_file"),
             QStringLiteral("longer than %1 bytes").arg(kMaxKeyFileNameBytes));

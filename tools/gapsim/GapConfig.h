@@ -37,7 +37,7 @@ struct GapPolicy {
     VerdictTiming verdictTiming = VerdictTiming::DuringData;
     bool keyFlag = false;
     int keyLength = 0;
-    QString keyFileName;
+    QString keyFileName = QStringLiteral("gapkey"); // the same default with or without [policy]
 };
 
 // The whole simulated gap, as read from one INI file (README.md documents every key).
