@@ -5,6 +5,7 @@
 #include "gap/LoginView.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/login/128x128.png")));
     Startup::registerCrossThreadTypes();
 
     const StartupOptions options = StartupOptions::parse(QApplication::arguments());
