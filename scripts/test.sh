@@ -33,5 +33,19 @@ ninja -C build/test-tsan -j "$jobs" $threaded
 build build/test-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
 (cd build/test-asan && ctest --output-on-failure -j "$jobs")
 
+# The parsers that read bytes from the gap, fuzzed for a bounded time each (clang's libFuzzer);
+# a crash or a broken invariant fails the run and leaves its input in build/fuzz-artifacts.
+fuzzers="fuzz_confdata fuzz_keyinfo fuzz_databuff"
+CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
+ninja -C build/fuzz -j "$jobs" $fuzzers
+mkdir -p build/fuzz-artifacts
+for fuzzer in $fuzzers; do
+  mkdir -p "build/fuzz-corpus/$fuzzer"
+  build/fuzz/bin/$fuzzer -max_total_time=20 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz-artifacts/ "build/fuzz-corpus/$fuzzer" "fuzz/corpus/$fuzzer" \
+    > "build/fuzz/$fuzzer.log" 2>&1 || { tail -n 60 "build/fuzz/$fuzzer.log"; exit 1; }
+  echo "$fuzzer: $(grep -E '^#[0-9]+[[:space:]]+DONE' "build/fuzz/$fuzzer.log")"
+done
+
 build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cd build/test && ctest --output-on-failure -j "$jobs"
