@@ -1,9 +1,9 @@
-#include "AppTestSupport.h"
 #include "app/MainWindow.h"
 #include "app/StartupOptions.h"
 #include "app/SystemTray.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
+#include "support/TestSupport.h"
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
@@ -56,9 +56,8 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_workDir.isValid());
-        QVERIFY(QDir::setCurrent(m_workDir.path()));
-        AppTest::useFreeListenerPorts();
+        QVERIFY(TestSupport::enterDir(m_workDir));
+        TestSupport::useFreeListenerPorts();
     }
 
     void cleanup()
@@ -89,7 +88,7 @@ private slots:
 
         if (withRule)
             g_SendPathList.append(new _SENDPATH_LISTDATA);
-        AppTest::PromptRecorder prompts;
+        TestSupport::PromptRecorder prompts;
         MainWindow window;
         QTest::mouseClick(button(window, "start"), Qt::LeftButton);
 
@@ -143,7 +142,7 @@ private slots:
         QFETCH(QString, how);
 
         _VKGAPIP_CONF *gap = addConnectedGap();
-        AppTest::PromptRecorder prompts(PromptRequest::No);
+        TestSupport::PromptRecorder prompts(PromptRequest::No);
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -197,7 +196,7 @@ private slots:
     {
         StartupOptions::setCurrent(
             StartupOptions::parse({ "gapclient", "--import", "site.vkg", "--send" }));
-        AppTest::PromptRecorder prompts;
+        TestSupport::PromptRecorder prompts;
         MainWindow window;
         QCoreApplication::processEvents();
         QVERIFY(prompts.boxes().isEmpty());

@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
 #include "app/MainWindow.h"
 #include "audit/AuditTestSupport.h"
 #include "gap/SocketTools.h"
 #include "model/GlobalData.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QProcess>
@@ -38,9 +38,8 @@ class TestProgramExit : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_workDir.isValid());
-        QVERIFY(QDir::setCurrent(m_workDir.path()));
-        AppTest::useFreeListenerPorts();
+        QVERIFY(TestSupport::enterDir(m_workDir));
+        TestSupport::useFreeListenerPorts();
 
         const QString simulator = AuditTestSupport::builtFile("gapsim");
         if (!QFile::exists(simulator) || !QFile::exists(AuditTestSupport::builtFile("libdlog.so")))
@@ -84,7 +83,7 @@ private slots:
         const QByteArray localAddress = gap->localIP.toLatin1();
         QVERIFY(!localAddress.isEmpty());
 
-        AppTest::PromptRecorder prompts(PromptRequest::Yes);
+        TestSupport::PromptRecorder prompts(PromptRequest::Yes);
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -1,4 +1,5 @@
 #include "app/QT_LOG.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,11 +65,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestQtLog::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-}
+void TestQtLog::initTestCase() { QVERIFY(TestSupport::enterDir(m_dir)); }
 
 void TestQtLog::defaultNameIsTheStartTime()
 {

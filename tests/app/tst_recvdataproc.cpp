@@ -1,6 +1,6 @@
-#include "AppTestSupport.h"
 #include "app/MainWindow.h"
 #include "model/Ports.h"
+#include "support/TestSupport.h"
 #include "thread/RecvDataProc.h"
 #include "views/RecvStatusView.h"
 
@@ -16,9 +16,8 @@ class TestRecvDataProc : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_workDir.isValid());
-        QVERIFY(QDir::setCurrent(m_workDir.path()));
-        AppTest::useFreeListenerPorts();
+        QVERIFY(TestSupport::enterDir(m_workDir));
+        TestSupport::useFreeListenerPorts();
     }
 
     void portAlreadyHeld_data()
@@ -37,7 +36,7 @@ private slots:
         QTcpServer holder;
         QVERIFY(holder.listen(
             QHostAddress::AnyIPv4, filePortHeld ? Ports::filePort() : Ports::confPort()));
-        AppTest::PromptRecorder prompts;
+        TestSupport::PromptRecorder prompts;
         RecvDataProc fileListener(Ports::filePort(), nullptr);
         RecvDataProc confListener(Ports::confPort(), nullptr);
 
@@ -56,7 +55,7 @@ private slots:
     // row; every file connection adds one, and nothing keeps its descriptor open.
     void connectionsGoWhereTheirPortSays()
     {
-        AppTest::PromptRecorder prompts;
+        TestSupport::PromptRecorder prompts;
         MainWindow window;
         QTreeWidget *rows = window.recvStatusView()->tree();
 

@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
+#include "support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -27,12 +28,6 @@ const QString kSimUser = QStringLiteral("alice");
 const QString kSimPassword = QStringLiteral("alice-pass");
 constexpr int kStartTimeoutMs = 20000;
 constexpr int kLoginTimeoutMs = 30000;
-
-quint16 freePort(const QHostAddress &address)
-{
-    QTcpServer server;
-    return server.listen(address, 0) ? server.serverPort() : 0;
-}
 
 bool portsFree(quint16 a, quint16 b)
 {
@@ -127,15 +122,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_workDir;
     std::unique_ptr<LoginView> m_view;
-    QList<PromptRequest> m_boxes;
-
-    QStringList boxTexts() const
-    {
-        QStringList texts;
-        for (const PromptRequest &box : m_boxes)
-            texts << box.text;
-        return texts;
-    }
+    std::unique_ptr<TestSupport::PromptRecorder> m_prompts;
 
     template <typename T> T *child(const char *name) const
     {
@@ -215,7 +202,7 @@ private slots:
         // Ports are read once per process: every port is chosen before the first use. The
         // scripted gap and the simulator share the gap port on two loopback addresses.
         for (int attempt = 0; attempt < 20 && !m_scripted; ++attempt) {
-            const quint16 gapPort = freePort(QHostAddress(kSimulatedGap));
+            const quint16 gapPort = TestSupport::pickFreePort(QHostAddress(kSimulatedGap));
             auto scripted = std::make_unique<ScriptedGap>(QHostAddress(kScriptedGap), gapPort);
             if (gapPort && scripted->startListening()) {
                 m_scripted = std::move(scripted);
@@ -223,9 +210,9 @@ private slots:
             }
         }
         QVERIFY(m_scripted);
-        m_filePort = freePort(QHostAddress::AnyIPv4);
+        m_filePort = TestSupport::pickFreePort(QHostAddress::AnyIPv4);
         do
-            m_confPort = freePort(QHostAddress::AnyIPv4);
+            m_confPort = TestSupport::pickFreePort(QHostAddress::AnyIPv4);
         while (m_confPort == m_filePort);
         qputenv("VARKO_FILE_PORT", QByteArray::number(m_filePort));
         qputenv("VARKO_CONF_PORT", QByteArray::number(m_confPort));
@@ -237,15 +224,12 @@ private slots:
         m_audit = std::make_unique<AuditReader>(db);
 
         QVERIFY2(startSimulator(), "gapsim did not start");
-        Prompt::setHandler([this](const PromptRequest &request) {
-            m_boxes << request;
-            return int(PromptRequest::Yes);
-        });
+        m_prompts = std::make_unique<TestSupport::PromptRecorder>();
     }
 
     void cleanupTestCase()
     {
-        Prompt::setHandler({});
+        m_prompts.reset();
         m_gapsim.terminate();
         m_gapsim.waitForFinished();
         m_scripted.reset();
@@ -256,7 +240,7 @@ private slots:
         m_workDir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_workDir->isValid());
         QVERIFY(QDir::setCurrent(m_workDir->path()));
-        m_boxes.clear();
+        m_prompts->clear();
         m_auditMark = m_audit->lastId();
     }
 
@@ -329,8 +313,8 @@ private slots:
         fill(ip, QStringLiteral("tester"), QStringLiteral("secret"));
         clickLogin();
 
-        QCOMPARE(boxTexts(), boxes);
-        for (const PromptRequest &box : qAsConst(m_boxes)) {
+        QCOMPARE(m_prompts->texts(), boxes);
+        for (const PromptRequest &box : m_prompts->boxes()) {
             QCOMPARE(box.icon, PromptRequest::Critical);
             QCOMPARE(box.parent, nullptr);
             QCOMPARE(box.title, QStringLiteral("error"));
@@ -391,7 +375,7 @@ private slots:
         openView();
         fill(ip, user, password);
         clickLogin();
-        QCOMPARE(boxTexts(), QStringList { box });
+        QCOMPARE(m_prompts->texts(), QStringList { box });
         QCOMPARE(m_scripted->connections(), connectionsBefore);
         QCOMPARE(newAuditEvents().size(), 0);
         // The port check let go of both ports again.
@@ -414,7 +398,7 @@ private slots:
         openView();
         fill(kScriptedGap, QStringLiteral("tester"), QStringLiteral("secret"));
         clickLogin();
-        QCOMPARE(boxTexts(), QStringList { QStringLiteral("接收端口监听失败") });
+        QCOMPARE(m_prompts->texts(), QStringList { QStringLiteral("接收端口监听失败") });
         QCOMPARE(m_scripted->connections(), connectionsBefore);
         QCOMPARE(newAuditEvents().size(), 0);
     }
@@ -424,9 +408,9 @@ private slots:
         openView();
         QLineEdit *ip = child<QLineEdit>("ipEdit");
         QTest::keyClick(ip, Qt::Key_Enter, Qt::KeypadModifier);
-        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(m_prompts->boxes().isEmpty());
         QTest::keyClick(ip, Qt::Key_Return);
-        QCOMPARE(boxTexts(), QStringList { QStringLiteral("无效的ip地址") });
+        QCOMPARE(m_prompts->texts(), QStringList { QStringLiteral("无效的ip地址") });
     }
 
     void successfulLogin_data()
@@ -444,7 +428,7 @@ private slots:
         QFETCH(bool, autoLogin);
         loginToSimulator(remember, autoLogin);
 
-        QVERIFY2(m_boxes.isEmpty(), qPrintable(boxTexts().join('|')));
+        QVERIFY2(m_prompts->boxes().isEmpty(), qPrintable(m_prompts->texts().join('|')));
         QCOMPARE(g_GapInfoList.size(), 1);
         QCOMPARE(QByteArray(g_GapInfoList.first()->HostIP), kSimulatedGap.toLatin1());
         QCOMPARE(QByteArray(g_GapInfoList.first()->LoginPswd), kSimPassword.toLatin1());
@@ -489,7 +473,7 @@ private slots:
         QVERIFY(child<QCheckBox>("autologin")->isChecked());
         QVERIFY(!m_view->mainWindow());
         QTRY_VERIFY_WITH_TIMEOUT(m_view->mainWindow(), kLoginTimeoutMs);
-        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(m_prompts->boxes().isEmpty());
         QCOMPARE(newAuditEvents().size(), 1);
     }
 
@@ -505,9 +489,9 @@ private slots:
         openView();
         QVERIFY(child<QCheckBox>("autologin")->isChecked());
         clickLogin(); // no password remembered: refused before any connection
-        QCOMPARE(boxTexts(), QStringList { QStringLiteral("请输入密码") });
+        QCOMPARE(m_prompts->texts(), QStringList { QStringLiteral("请输入密码") });
         m_view->onAutoLoginClicked(); // what the timer does when it fires
-        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_prompts->boxes().size(), 1);
     }
 
     void uncheckingRememberDeletesTheFile()

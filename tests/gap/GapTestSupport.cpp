@@ -2,8 +2,6 @@
 
 #include "gap/RecvConfThread.h"
 
-#include <QHostAddress>
-
 namespace {
 
 QMutex logMutex;
@@ -13,13 +11,6 @@ QtMessageHandler previousHandler = nullptr;
 } // namespace
 
 namespace GapTest {
-
-quint16 pickFreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 std::unique_ptr<_VKGAPIP_CONF> makeGap(
     const QByteArray &host, const QByteArray &user, const QByteArray &password)
@@ -129,31 +120,6 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, cons
     }
     if (previousHandler)
         previousHandler(type, context, msg);
-}
-
-PromptRecorder::PromptRecorder()
-{
-    Prompt::setHandler([this](const PromptRequest &request) {
-        QMutexLocker lock(&m_mutex);
-        m_boxes.append(request);
-        return int(PromptRequest::Yes);
-    });
-}
-
-PromptRecorder::~PromptRecorder() { Prompt::setHandler({}); }
-
-QStringList PromptRecorder::texts() const
-{
-    QMutexLocker lock(&m_mutex);
-    QStringList texts;
-    for (const PromptRequest &box : m_boxes) {
-        // Every box of these exchanges is the client's plain error box.
-        texts.append(box.title == QLatin1String("error") && box.parent == nullptr
-                    && box.buttons == PromptRequest::Yes && box.icon == PromptRequest::Critical
-                ? box.text
-                : QStringLiteral("unexpected box: ") + box.text);
-    }
-    return texts;
 }
 
 PushListener::~PushListener()

@@ -1,11 +1,11 @@
 #pragma once
 
-// Shared pieces of the gap-connection tests: records, canned gap answers, and recorders for the
-// log and the message boxes.
+// Shared pieces of the gap-connection tests: records, canned gap answers, and a recorder for the
+// log.
 
 #include "model/GlobalData.h"
-#include "model/Prompt.h"
 #include "protocol/ControlPackets.h"
+#include "support/TestSupport.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,8 +16,7 @@
 
 namespace GapTest {
 
-// A free loopback port, chosen once; the caller exports it before anything reads the ports.
-quint16 pickFreePort();
+using TestSupport::pickFreePort;
 
 std::unique_ptr<_VKGAPIP_CONF> makeGap(const QByteArray &host = "127.0.0.1",
     const QByteArray &user = "alice", const QByteArray &password = "secret");
@@ -50,18 +49,7 @@ private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 };
 
-// Records every message box and answers Yes.
-class PromptRecorder
-{
-public:
-    PromptRecorder();
-    ~PromptRecorder();
-    QStringList texts() const;
-
-private:
-    mutable QMutex m_mutex;
-    QList<PromptRequest> m_boxes;
-};
+using TestSupport::PromptRecorder;
 
 class RecvConfThread;
 

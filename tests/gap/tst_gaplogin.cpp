@@ -179,7 +179,7 @@ void TestGapLogin::connectToGapHost()
 
     QCOMPARE(stateOf(*gap), state);
     QCOMPARE(peer.requestTypes(), requests);
-    QCOMPARE(prompts.texts(), boxes);
+    QCOMPARE(prompts.errorTexts(), boxes);
     QVERIFY(!gap->hasSendPath);
     if (result == 0) {
         QCOMPARE(gap->localIP, QStringLiteral("127.0.0.1"));
@@ -210,13 +210,13 @@ void TestGapLogin::noRulesBoxShownOnce()
         QVERIFY(peer.startListening());
         QCOMPARE(SocketTools().connectToGapHost(gap.get()), 3);
     }
-    QCOMPARE(prompts.texts(), QStringList { kNoRulesBox });
+    QCOMPARE(prompts.errorTexts(), QStringList { kNoRulesBox });
     // The same record again: it is logged in, so only the rules are asked for, and the user is
     // not told a second time.
     ScriptedGapPeer peer(m_port, { PeerReply::send(confAnswer({}, {})) });
     QVERIFY(peer.startListening());
     QCOMPARE(SocketTools().connectToGapHost(gap.get()), 3);
-    QCOMPARE(prompts.texts(), QStringList { kNoRulesBox });
+    QCOMPARE(prompts.errorTexts(), QStringList { kNoRulesBox });
     QCOMPARE(peer.requestTypes(), types({ 7 }));
     QCOMPARE(stateOf(*gap), QStringLiteral("conn=0 login=1 conf=0 restart=1 paths=0/0"));
 }

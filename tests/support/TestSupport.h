@@ -1,0 +1,48 @@
+#pragma once
+
+// Pieces every test folder needs: free ports, a fresh working directory, and a recorder for the
+// message boxes that answers for the user.
+
+#include "model/Prompt.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+class QTemporaryDir;
+
+namespace TestSupport {
+
+// A port that is free on the address right now, or 0 when none could be had.
+quint16 pickFreePort(const QHostAddress &address = QHostAddress(QHostAddress::AnyIPv4));
+
+// Moves the client's two listeners to free ports; call before anything reads the ports.
+void useFreeListenerPorts();
+
+// Makes the directory the current one; false when it could not be created or entered.
+bool enterDir(const QTemporaryDir &dir);
+
+// Records every box while it exists and answers each with the answer set last.
+class PromptRecorder
+{
+public:
+    explicit PromptRecorder(int answer = PromptRequest::Yes);
+    ~PromptRecorder();
+    PromptRecorder(const PromptRecorder &) = delete;
+    PromptRecorder &operator=(const PromptRecorder &) = delete;
+
+    void setAnswer(int answer);
+    QList<PromptRequest> boxes() const;
+    QStringList texts() const;
+    // The texts, each marked unless its box is the client's plain error box.
+    QStringList errorTexts() const;
+    void clear();
+
+private:
+    mutable QMutex m_mutex;
+    QList<PromptRequest> m_boxes;
+    int m_answer;
+};
+
+} // namespace TestSupport
