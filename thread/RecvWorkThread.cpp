@@ -1,0 +1,567 @@
+#include "thread/RecvWorkThread.h"
+
+#include "model/AuditLog.h"
+#include "model/BaseFunction.h"
+#include "model/GlobalData.h"
+#include "thread/RecvPathResolver.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QtDebug>
+
+#include <cstddef>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kContinue = 0; // a packet handler's "go on with the loop"
+constexpr int kStreamCapacity = kBurstCapacity; // as large as the socket's receive buffer
+constexpr int kWaitMs = 30000;
+constexpr int kMaxRelativePathBytes = 255; // a relative path must be shorter
+constexpr int kAuditDetailSize = 1024;
+constexpr const char *kAuditCategory = "CLIENT_RECV";
+constexpr const char *kAuditAction = "接收文件";
+
+enum DescriptorResult { Opened = 0, PathTooLong = 1, NoRecvPath = 2, OpenFailed = -1 };
+enum Column { FileName, Rate, Progress, Size, TransferPath, StartTime, EndTime, Status };
+
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString kRateStart = QStringLiteral("0/Kbps");
+const QString kRateStopped = QStringLiteral("0 Mbps");
+const QString kWriteError = QStringLiteral("写入文件时发生错误，检查内存是否充足");
+const char *const kResourceShortage = "系统资源不足";
+
+QString openErrorText(QFileDevice::FileError error)
+{
+    switch (error) {
+    case QFileDevice::FatalError:
+        return QStringLiteral("发生了致命错误");
+    case QFileDevice::ResourceError:
+        return QStringLiteral("系统资源不足");
+    case QFileDevice::OpenError:
+        return QStringLiteral("打开文件失败/关闭连接");
+    default:
+        return QStringLiteral("文件打开失败/错误代码%1").arg(int(error));
+    }
+}
+
+QString now() { return QDateTime::currentDateTime().toString(kTimeFormat); }
+
+QString progressText(qint64 received, qint64 size)
+{
+    // An empty file is whole once its end arrived; 0 / 0 would show "nan".
+    const double fraction = size > 0 ? double(received) / double(size) : 1.0;
+    return QStringLiteral("%1").arg(fraction);
+}
+
+// The text of an address; an IPv4 address in IPv6 form reads as plain IPv4, as gaps are listed.
+QByteArray addressText(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return (isIPv4 ? QHostAddress(ipv4) : address).toString().toLatin1();
+}
+
+// Writes a whole packet and waits until it has left; false when it could not.
+bool writeAll(QTcpSocket *socket, const QByteArray &bytes)
+{
+    if (socket->write(bytes) != bytes.size())
+        return false;
+    while (socket->bytesToWrite() > 0) {
+        if (!socket->waitForBytesWritten(kWaitMs))
+            return false;
+    }
+    return true;
+}
+
+bool sendReply(QTcpSocket *socket, quint64 type)
+{
+    return writeAll(socket, packetBytes(buildReply(type)));
+}
+
+} // namespace
+
+RecvWorkThread::RecvWorkThread(qintptr socketDescriptor)
+    : m_socketDescriptor(socketDescriptor)
+{
+}
+
+RecvWorkThread::~RecvWorkThread() = default;
+
+void RecvWorkThread::run()
+{
+    qDebug() << "接收 线程 Current thread ID:" << QThread::currentThreadId();
+    m_readBuffer.assign(kStreamCapacity, 0);
+    m_payloadStore.assign(kStreamCapacity, 0);
+    m_streamStore.assign(kStreamCapacity, 0);
+
+    QTcpSocket socket;
+    if (socket.setSocketDescriptor(
+            m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kStreamCapacity);
+        qDebug() << "socket句柄:" << m_socketDescriptor << "线程id: " << QThread::currentThreadId();
+        recvData(&socket);
+    } else {
+        qDebug() << "recv socket initialize error";
+        // Nobody else owns the descriptor: closing it lets the gap see the end.
+        ::close(int(m_socketDescriptor));
+    }
+
+    std::vector<char>().swap(m_readBuffer);
+    std::vector<char>().swap(m_payloadStore);
+    std::vector<char>().swap(m_streamStore);
+}
+
+int RecvWorkThread::recvData(QTcpSocket *socket)
+{
+    qDebug() << "start to recv filedata!";
+    resetTransfer(socket);
+    m_gap = BaseFunction::findVkgapinfo(QString::fromLatin1(m_gapAddress));
+    if (!m_gap) {
+        socket->close();
+        return Unlisted;
+    }
+
+    char packet[kPacketSize];
+    for (;;) {
+        if (!readIntoStream(socket))
+            return lostConnection(socket);
+        while (m_streamBuff.isEnoughPacket()) {
+            m_streamBuff.getData(packet, kPacketSize, m_streamStore.data());
+            const int end = dispatch(socket, packet);
+            if (end != kContinue)
+                return end;
+        }
+    }
+}
+
+void RecvWorkThread::resetTransfer(QTcpSocket *socket)
+{
+    m_streamBuff = DataBuff();
+    m_streamBuff.initital(kStreamCapacity);
+    m_payloadBuff = DataBuff();
+    m_payloadBuff.initital(kStagingCapacity);
+    m_progress = TransferStateInfo();
+    m_fileSize = 0;
+    m_recvBytes = 0;
+    m_inProgress = false;
+    m_dataPackets = 0;
+    m_sampleSecs = QDateTime::currentSecsSinceEpoch();
+    m_sampleBytes = 0;
+    m_gapAddress = addressText(socket->peerAddress());
+    m_localAddress = addressText(socket->localAddress());
+}
+
+// False when the connection is lost: the peer closed it, or 30 s passed without a byte.
+bool RecvWorkThread::readIntoStream(QTcpSocket *socket)
+{
+    // Bytes already buffered by the socket raise no further readyRead: take them first.
+    if (socket->bytesAvailable() == 0)
+        socket->waitForReadyRead(kWaitMs);
+    const qint64 got = socket->read(m_readBuffer.data(), m_streamBuff.freeSpace());
+    if (got <= 0)
+        return false;
+    return m_streamBuff.insertData(m_readBuffer.data(), int(got), m_streamStore.data()) >= 0;
+}
+
+int RecvWorkThread::dispatch(QTcpSocket *socket, const char *packet)
+{
+    // Every type the receiver accepts fits the first byte.
+    const int type = static_cast<unsigned char>(packet[0]);
+    // A connection carries one descriptor, then its content: anything out of that order is not a
+    // file this side can vouch for.
+    switch (type) {
+    case kTypeFileDescriptor:
+        return m_inProgress ? garbled(socket, type) : handleDescriptor(socket, packet);
+    case kTypeFileData:
+        return m_inProgress ? handleData(socket, packet) : garbled(socket, type);
+    case kTypeFileEnd:
+        return m_inProgress ? handleFileEnd(socket, packet) : garbled(socket, type);
+    default:
+        return garbled(socket, type);
+    }
+}
+
+int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
+{
+    _PACKET_FILE_DISCRIBE descriptor;
+    std::memcpy(static_cast<void *>(&descriptor), packet, sizeof descriptor);
+    const QByteArray relativePath
+        = fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath));
+    m_ruleKey = QString::fromLatin1(
+        fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID)));
+    m_md5 = QByteArray(descriptor.md5, kMd5TextSize);
+    m_progress.setText(TransferPath, m_ruleKey);
+    m_fileName = relativePath.mid(relativePath.lastIndexOf('/') + 1);
+    m_toUser = fieldBytes(descriptor.toUser, int(sizeof descriptor.toUser));
+    m_fromUser = fieldBytes(descriptor.fromUser, int(sizeof descriptor.fromUser));
+    qDebug() << "localip:" << m_localAddress << "host" << m_gapAddress << "touser" << m_toUser
+             << "fromuser" << m_fromUser << "filenam" << QString::fromUtf8(m_fileName);
+
+    switch (recvFileDiscribe(descriptor, relativePath)) {
+    case Opened:
+        if (!sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeMetaAccepted))) {
+            // The sender will try again; an empty file under the name would pass for the file.
+            discardFile();
+            releaseRule();
+            socket->close();
+            return Refused;
+        }
+        m_inProgress = true;
+        return kContinue;
+    case PathTooLong:
+        sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeNameTooLong));
+        releaseRule();
+        socket->close();
+        audit("文件所需路径超出范围", 0);
+        return Refused;
+    case NoRecvPath:
+        sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeNoRecvPath));
+        socket->close();
+        audit("未配置接收路径", 0);
+        return Refused;
+    default:
+        qDebug() << __FILE__ << __LINE__ << "初始化错误";
+        releaseRule();
+        discardFile();
+        socket->close();
+        audit("文件初始化错误", 0);
+        return Refused;
+    }
+}
+
+int RecvWorkThread::recvFileDiscribe(
+    const _PACKET_FILE_DISCRIBE &descriptor, const QByteArray &relativePath)
+{
+    qDebug() << "网闸ip" << m_gapAddress;
+    m_rule = RecvPathResolver::findRecvPath(m_ruleKey, &m_recvDir, m_gapAddress);
+    // A rule without an absolute directory would put files wherever the process happens to be.
+    if (!m_rule || !QDir::isAbsolutePath(m_recvDir)) {
+        releaseRule();
+        reportRefusal(descriptor, QStringLiteral("未知接收路径|关闭连接"));
+        return NoRecvPath;
+    }
+    // A path that would leave the receive directory is refused like one too long to place.
+    if (relativePath.size() >= kMaxRelativePathBytes
+        || !RecvPathResolver::isSafeRelativePath(relativePath)) {
+        reportRefusal(descriptor, QStringLiteral("文件所需路径超出范围|关闭连接"));
+        return PathTooLong;
+    }
+
+    m_filePath = RecvPathResolver::freePath(
+        m_recvDir, QString::fromUtf8(relativePath), QDateTime::currentDateTime());
+    RecvPathResolver::createMutiDir(m_filePath.left(m_filePath.lastIndexOf(QLatin1Char('/'))));
+    m_fileSize = descriptor.fileSize;
+    const QFileDevice::FileError error = openPartFile();
+    if (error != QFileDevice::NoError) {
+        qDebug() << __FILE__ << __LINE__ << m_filePath << "file open error!" << "文件错误码:"
+                 << error;
+        reportRefusal(descriptor, openErrorText(error));
+        return OpenFailed;
+    }
+    m_recvBytes = 0;
+    m_progress.setText(FileName, m_filePath.mid(m_filePath.lastIndexOf(QLatin1Char('/')) + 1));
+    m_progress.setText(Rate, kRateStart);
+    m_progress.setText(Size, BaseFunction::calcSize(m_fileSize));
+    m_progress.setText(StartTime, now());
+    m_progress.setText(Status, QStringLiteral("接收文件描述信息"));
+    report();
+    return Opened;
+}
+
+// Opens a new hidden file beside the final name; a name another transfer holds is passed over.
+QFileDevice::FileError RecvWorkThread::openPartFile()
+{
+    QFileDevice::FileError error = QFileDevice::OpenError;
+    for (int attempt = 1; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
+        const QString part = RecvPathResolver::partPath(m_filePath, attempt);
+        m_file.setFileName(part);
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return QFileDevice::NoError;
+        error = m_file.error();
+        if (!QFileInfo::exists(part))
+            break;
+    }
+    // The name may belong to another file: nothing may discard it as ours.
+    m_file.setFileName(QString());
+    return error;
+}
+
+void RecvWorkThread::reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, const QString &status)
+{
+    m_fileSize = descriptor.fileSize;
+    m_progress.setText(FileName,
+        QString::fromUtf8(fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath))));
+    m_progress.setText(Size, BaseFunction::calcSize(m_fileSize));
+    m_progress.setText(StartTime, now());
+    m_progress.setText(EndTime, now());
+    m_progress.setText(Status, status);
+    report();
+}
+
+bool RecvWorkThread::sendMetaResponse(QTcpSocket *socket, const _PACKET_META_RESPONSE &response)
+{
+    const bool sent = writeAll(socket, packetBytes(response));
+    if (response.type != kTypeMetaAccepted)
+        return sent;
+    if (!sent) {
+        qDebug() << __FILE__ << __LINE__ << "type 9 响应发送失败";
+        m_progress.setText(Status, QStringLiteral("文件描述符响应发送失败"));
+        m_progress.setText(EndTime, now());
+        report();
+        return false;
+    }
+    m_progress.setText(Status, QStringLiteral("接收文件描述符响应"));
+    report();
+    return true;
+}
+
+int RecvWorkThread::handleData(QTcpSocket *socket, const char *packet)
+{
+    // The descriptor announced the size: content beyond it is not that file.
+    if ((qint64(m_dataPackets) + 1) * kPayloadSize > m_fileSize)
+        return garbled(socket, kTypeFileData);
+    if (m_payloadBuff.dataLength() >= kStagingCapacity && writeThisBuffer() != 0) {
+        qDebug() << __FILE__ << __LINE__ << " file write to datatype error";
+        releaseRule();
+        socket->close();
+        return DataWriteFailed;
+    }
+    sampleRate();
+    if (m_dataPackets % kBurstPackets == 0)
+        report();
+    m_payloadBuff.insertData(
+        packet + offsetof(_PACKET_FILE_DATA, data), kPayloadSize, m_payloadStore.data());
+    ++m_dataPackets;
+    return kContinue;
+}
+
+// Received bytes grow a block at a time, so the rate moves in steps of one block.
+void RecvWorkThread::sampleRate()
+{
+    const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
+    const qint64 elapsed = nowSecs - m_sampleSecs;
+    if (elapsed <= 0)
+        return;
+    const quint64 rate = quint64((m_recvBytes - m_sampleBytes) / elapsed);
+    m_progress.setText(Rate, BaseFunction::readableRate(rate));
+    m_sampleSecs = nowSecs;
+    m_sampleBytes = m_recvBytes;
+}
+
+int RecvWorkThread::writeThisBuffer()
+{
+    const int length = m_payloadBuff.dataLength();
+    QByteArray block(length, Qt::Uninitialized);
+    m_payloadBuff.getData(block.data(), length, m_payloadStore.data());
+    // A short write loses content just as a failed one does.
+    if (m_file.write(block) != length) {
+        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件写入失败";
+        qDebug() << "文件错误值" << m_file.error();
+        setFileError(kWriteError);
+        m_progress.setText(Rate, kRateStopped);
+        m_progress.setText(EndTime, now());
+        report();
+        discardFile();
+        return -1;
+    }
+    m_recvBytes += length;
+    m_progress.setText(Status, QStringLiteral("正在接收中"));
+    m_progress.setText(Progress, progressText(m_recvBytes, m_fileSize));
+    report();
+    return 0;
+}
+
+void RecvWorkThread::setFileError(const QString &writeErrorText)
+{
+    const QFileDevice::FileError error = m_file.error();
+    QString text;
+    switch (error) {
+    case QFileDevice::WriteError:
+        text = writeErrorText;
+        break;
+    case QFileDevice::FatalError:
+        text = QStringLiteral("发生意外错误");
+        break;
+    case QFileDevice::ResourceError:
+        text = QString::fromUtf8(kResourceShortage);
+        break;
+    default:
+        text = QStringLiteral("错误代码 %1").arg(int(error));
+    }
+    m_progress.setText(Status, text);
+}
+
+int RecvWorkThread::handleFileEnd(QTcpSocket *socket, const char *packet)
+{
+    _PACKET_FILE_END end;
+    std::memcpy(static_cast<void *>(&end), packet, sizeof end);
+    if (readTailLength(end) < 0)
+        return garbled(socket, kTypeFileEnd);
+
+    if (writeThisBuffer() != 0) {
+        qDebug() << __FILE__ << __LINE__ << " write to datatype 2 error";
+        releaseRule();
+        socket->close();
+        audit(kResourceShortage, 0);
+        return FileEnded;
+    }
+    if (recvFileEnd(end) != 1) {
+        releaseRule();
+        socket->close();
+        audit(kResourceShortage, 0);
+        return FileEnded;
+    }
+    verifyAndConfirm(socket);
+    return FileEnded;
+}
+
+int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
+{
+    const int length = readTailLength(end);
+    if (m_file.write(end.tail, length) != length) {
+        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件尾包最后写入失败 ";
+        m_file.close();
+        setFileError(kWriteError + QLatin1Char(' '));
+        m_progress.setText(EndTime, now());
+        report();
+        discardFile();
+        return -1;
+    }
+    m_recvBytes += length;
+    m_progress.setText(Rate, kRateStopped);
+    m_progress.setText(Status, QStringLiteral("文件接收完毕"));
+    m_progress.setText(Progress, progressText(m_recvBytes, m_fileSize));
+    m_progress.setText(EndTime, now());
+    report();
+    return 1;
+}
+
+void RecvWorkThread::verifyAndConfirm(QTcpSocket *socket)
+{
+    m_file.close();
+    m_progress.setText(Status, QStringLiteral("正在校验文件"));
+    report();
+    const QByteArray digest = BaseFunction::getFileMd5(m_file.fileName());
+    if (digest.size() == kMd5TextSize && digest == m_md5)
+        confirmReceived(socket);
+    else
+        confirmMismatch(socket);
+}
+
+// Gives the verified content its final name, never one that another file took meanwhile.
+bool RecvWorkThread::commitFile()
+{
+    const QString relativePath = m_filePath.mid(m_recvDir.size() + 1);
+    const QDateTime stampTime = QDateTime::currentDateTime();
+    for (int attempt = 0; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
+        const QString candidate = attempt == 0
+            ? m_filePath
+            : RecvPathResolver::candidatePath(m_recvDir, relativePath, stampTime, attempt);
+        if (m_file.rename(candidate)) {
+            m_filePath = candidate;
+            m_progress.setText(FileName, candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
+            // The content now lives under its final name: nothing may discard it any more.
+            m_file.setFileName(QString());
+            return true;
+        }
+        if (!QFileInfo::exists(candidate))
+            return false;
+    }
+    return false;
+}
+
+void RecvWorkThread::confirmReceived(QTcpSocket *socket)
+{
+    if (!commitFile()) {
+        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "->" << m_filePath
+                 << "rename failed" << m_file.error();
+        setFileError(kWriteError);
+        m_progress.setText(EndTime, now());
+        report();
+        discardFile();
+        releaseRule();
+        socket->close();
+        audit(kResourceShortage, 0);
+        return;
+    }
+    releaseRule();
+    if (!sendReply(socket, kTypeConfirmOk)) {
+        qDebug() << "send to recv file success type 5 error";
+        socket->close();
+    }
+    m_progress.setText(Status, QStringLiteral("接收完毕"));
+    report();
+    {
+        QMutexLocker lock(&recvWorkMutex);
+        m_gap->recvBytes += m_recvBytes;
+        ++m_gap->recvFileNum;
+    }
+    qDebug() << "file recv over!";
+    audit("接收完毕", 1);
+}
+
+void RecvWorkThread::confirmMismatch(QTcpSocket *socket)
+{
+    m_progress.setText(Status, QStringLiteral("文件校验错误|稍后重传"));
+    report();
+    discardFile();
+    releaseRule();
+    if (!sendReply(socket, kTypeConfirmMismatch))
+        socket->close();
+    audit("文件校验错误", 0);
+}
+
+int RecvWorkThread::lostConnection(QTcpSocket *socket)
+{
+    releaseRule();
+    socket->close();
+    if (m_inProgress) {
+        m_progress.setText(Rate, kRateStopped);
+        m_progress.setText(Status, QStringLiteral("Socket断连"));
+        m_progress.setText(EndTime, now());
+        report();
+    }
+    discardFile();
+    return LostConnection;
+}
+
+int RecvWorkThread::garbled(QTcpSocket *socket, int type)
+{
+    releaseRule();
+    socket->close();
+    // Whatever arrived so far is not a file anyone announced in full.
+    discardFile();
+    qDebug("invalid packt error recv data type=%d\n", type);
+    return Garbled;
+}
+
+void RecvWorkThread::discardFile()
+{
+    m_file.close();
+    if (!m_file.fileName().isEmpty())
+        BaseFunction::DeleteFileOrFolder(m_file.fileName());
+    m_file.setFileName(QString());
+}
+
+void RecvWorkThread::releaseRule()
+{
+    if (!m_rule)
+        return;
+    RecvPathResolver::releaseRecvPath(m_rule);
+    m_rule = nullptr;
+}
+
+void RecvWorkThread::report() { emit updataRequset(m_progress); }
+
+void RecvWorkThread::audit(const char *message, int result)
+{
+    QByteArray detail = "'" + m_localAddress + "', '" + m_fileName + "', '" + m_fromUser + "', '"
+        + QByteArray(message) + "'";
+    detail.truncate(kAuditDetailSize - 1);
+    QMutexLocker lock(&recvWorkMutex);
+    AuditLog::record(m_gapAddress, kAuditCategory, m_toUser, kAuditAction, result, detail);
+}
