@@ -1,0 +1,772 @@
+#include "thread/SendWorkThread.h"
+
+#include "model/AuditLog.h"
+#include "model/BaseFunction.h"
+#include "model/Ports.h"
+#include "protocol/DataBuff.h"
+#include "protocol/TransferPackets.h"
+#include "thread/SendChannel.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtDebug>
+
+#include <cstring>
+
+namespace {
+
+enum Column {
+    kColName = 0,
+    kColRate = 1,
+    kColProgress = 2,
+    kColSize = 3,
+    kColPath = 4,
+    kColStart = 5,
+    kColEnd = 6,
+    kColStatus = 7,
+};
+
+constexpr int kIoTimeoutMs = 30000;
+constexpr int kFirstRetryDelayMs = 1000;
+constexpr int kRetryDelayStepMs = 1000;
+constexpr int kLastRetryDelayMs = 5000;      // reaching it means five attempts have failed
+constexpr int kUnreachablePauseMs = 5000;
+constexpr int kOfflinePauseMs = 1000;
+constexpr int kStopPollMs = 50;
+constexpr int kConfirmMissLimit = 7;
+constexpr int kPolledBursts = 3;             // bursts followed by a verdict poll without the key flag
+constexpr int kPublishEveryBursts = 100;
+constexpr int kAuditDetailMax = 1023;
+
+// Security label: "hello" and a level word, both scrambled, at the very end of the file.
+constexpr int kLabelSize = 9;
+constexpr int kLabelMarkSize = 5;
+constexpr int kLabelWordSize = 4;
+constexpr int kNoLabelLevel = 3;
+
+const char *const kAuditCategory = "CLIENT_SEND";
+const char *const kAuditOperation = "发送";
+
+const QString kZeroRate = QStringLiteral("0 Mbps");
+const QString kChecking = QStringLiteral("文件正在校验中,请稍候 ");
+const QString kUserStop = QStringLiteral("用户停止发送");
+const QString kUserStopRow = QStringLiteral("用户停止发送 ");
+const QString kPaused = QStringLiteral("发送线程已被暂停 ");
+const QString kGaveUp = QStringLiteral("文件多次发送失败/暂停发送");
+const QString kDescriptorSent = QStringLiteral("发送文件描述符");
+const QString kTypeRefused = QStringLiteral("不允许发送的文件类型");
+const QString kSizeRefused = QStringLiteral("文件大小超出文件落地范围");
+const QString kOffline = QStringLiteral("设备掉线请检查网络 ");
+const QString kTypeUnjudged = QStringLiteral("文件类型判断出错");
+const QString kNameTooLongRow = QStringLiteral("文件名太长 ");
+const QString kNameTooLong = QStringLiteral("文件名太长");
+const QString kNoRecvPath = QStringLiteral("接收方未配置接收路径");
+const QString kKeyword = QStringLiteral("文件存在过滤关键字");
+const QString kVirus = QStringLiteral("文件存在病毒");
+const QString kSending = QStringLiteral("正在发送中");
+const QString kWaitingConfirm = QStringLiteral("文件已发送/等待确认");
+const QString kSentOk = QStringLiteral("文件发送成功 ");
+const QString kMismatch = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
+const QString kTransferDone = QStringLiteral("传输完毕");
+
+QString now() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
+
+template <int N>
+QByteArray fieldText(const char (&field)[N])
+{
+    return fieldBytes(field, N);
+}
+
+void setSendState(_SENDPATH_LISTDATA *rule, int state)
+{
+    QMutexLocker lock(&sendTaskMutex);
+    rule->sendState = state;
+}
+
+// Sleeps, waking early when the rule is stopped: the caller tests the flag next anyway.
+void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!stopFlag && !clock.hasExpired(ms))
+        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, ms - clock.elapsed())));
+}
+
+QString progressText(const _SENDSTATUS_INFO &status)
+{
+    return QString::number(double(status.bytesSent) / double(status.fileSize), 'g', 6);
+}
+
+QString verdictText(quint64 type)
+{
+    switch (type) {
+    case kTypeTypeRefused:
+        return kTypeRefused;
+    case kTypeKeywordFound:
+        return kKeyword;
+    case kTypeVirusFound:
+        return kVirus;
+    default:
+        return QString();
+    }
+}
+
+// The next part of a security label, restored from its scrambled form.
+QByteArray restoreLabelPart(QFile *file, int size)
+{
+    char buffer[kLabelMarkSize + 1] = {};
+    file->read(buffer, size);
+    BaseFunction::deCrypPasswd(buffer);
+    return QByteArray(buffer);
+}
+
+int levelOfWord(const QByteArray &word)
+{
+    if (word == "high")
+        return 0;
+    if (word == "midd")
+        return 1;
+    if (word == "loww")
+        return 2;
+    return kNoLabelLevel;
+}
+
+} // namespace
+
+// What one attempt works with: the open file, the connection, the row, the audit record and the
+// two packet buffers with their storage, allocated once per attempt.
+struct SendWorkThread::Attempt {
+    Attempt(const QString &path, QTcpSocket *socket, const std::atomic<bool> &stopFlag,
+            TransferStateInfo &row)
+        : file(path)
+        , channel(socket, stopFlag)
+        , info(row)
+    {
+        std::memset(&log, 0, sizeof log);
+    }
+
+    QFile file;
+    SendChannel channel;
+    TransferStateInfo &info;
+    _VKGAPIP_CONF *gap = nullptr;
+    _SEND_LOG log;
+    _SENDSTATUS_INFO status;
+    DataBuff staging;
+    DataBuff burst;
+    QByteArray readStore;
+    QByteArray stagingStore;
+    QByteArray burstStore;
+    qint64 bytesRead = 0;
+};
+
+SendWorkThread::SendWorkThread(_SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo,
+                               QObject *parent)
+    : m_sendPath(sendPath)
+    , m_file(fileInfo ? *fileInfo : _FINDFILEINFO())
+    , m_hasFile(fileInfo != nullptr)
+{
+    Q_UNUSED(parent)
+    setAutoDelete(true);
+}
+
+SendWorkThread::~SendWorkThread() { qDebug() << "发送线程结束 "; }
+
+void SendWorkThread::run()
+{
+    qDebug() << "send 线程 Current thread ID:" << QThread::currentThreadId();
+    m_socket = std::make_unique<QTcpSocket>();
+    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+    sendFileProc(m_sendPath);
+    m_socket.reset();
+}
+
+int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
+{
+    setSendState(rule, 0);
+    if (rule->stopFlag) {
+        qDebug() << kPaused << "线程id" << QThread::currentThreadId();
+        return Stopped;
+    }
+    if (!m_hasFile)
+        return Stopped;
+    qDebug() << "now info" << m_file.filePath;
+    int delayMs = kFirstRetryDelayMs;
+    for (;;) {
+        const int result = sendThisFile(m_file, rule, m_info);
+        switch (result) {
+        case Done:
+            // sendThisFile has already moved the file from pendingFiles to sentFiles.
+            setSendState(rule, 0);
+            return result;
+        case Refused:
+            qWarning().noquote() << "文件名:" << m_file.filePath << "文件拒绝传输";
+            BaseFunction::DeleteFileOrFolder(m_file.filePath);
+            return result;
+        case Stopped:
+            return result;
+        case GapUnreachable:
+            // The row would otherwise keep "checking" although nothing is sent any more.
+            finishRow(m_info, kOffline);
+            setSendState(rule, 3);
+            pauseUnlessStopped(kUnreachablePauseMs, rule->stopFlag);
+            return result;
+        case Retry:
+            break;
+        default:
+            qDebug() << "未知返回值：" << result;
+            setSendState(rule, 0);
+            return result;
+        }
+        qDebug() << "运行故障,重传";
+        if (rule->stopFlag) {
+            finishRow(m_info, kUserStop);
+            return Stopped;
+        }
+        m_md5Ready = true;
+        setSendState(rule, 1);
+        if (delayMs >= kLastRetryDelayMs) {
+            qWarning().noquote() << "文件名: " << m_file.filePath << "放弃发送 ";
+            finishRow(m_info, kGaveUp);
+            return result;
+        }
+        pauseUnlessStopped(delayMs, rule->stopFlag);
+        delayMs += kRetryDelayStepMs;
+    }
+}
+
+int SendWorkThread::sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule,
+                                 TransferStateInfo &info)
+{
+    bool keepSent = false;
+    bool forceVisit = false;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        keepSent = g_sysbaseconf.ifDelSendFile;
+        forceVisit = g_sysbaseconf.isForceVisit;
+    }
+    if (!m_socket)
+        m_socket = std::make_unique<QTcpSocket>();
+    // Whatever way the attempt ends, its connection ends with it.
+    struct SocketCloser {
+        QTcpSocket *socket;
+        ~SocketCloser() { socket->abort(); }
+    } closer { m_socket.get() };
+
+    Attempt attempt(file.filePath, m_socket.get(), rule->stopFlag, info);
+    attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(fieldText(rule->GapIP)));
+    if (!attempt.file.open(QIODevice::ReadOnly)) {
+        setSendState(rule, 1);
+        qDebug() << "File:" << file.filePath << "file open failed!";
+        return Retry;
+    }
+    const qint64 size = attempt.file.size();
+    if (size == 0) {
+        markSent(rule);
+        return Done;
+    }
+    attempt.status.fileSize = size;
+    attempt.readStore = QByteArray(kStagingCapacity, '\0');
+    attempt.stagingStore = QByteArray(kStagingCapacity, '\0');
+    attempt.burstStore = QByteArray(kBurstCapacity, '\0');
+    attempt.staging.initital(kStagingCapacity);
+    attempt.burst.initital(kBurstCapacity);
+
+    const QString fileName = file.filePath.mid(file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
+    info.setText(kColName, fileName);
+    info.setText(kColPath, QString::fromLatin1(fieldText(rule->SendPathID)));
+    info.setText(kColRate, kZeroRate);
+    info.setText(kColStatus, kChecking);
+    info.setText(kColSize, BaseFunction::calcSize(size));
+    info.setText(kColStart, now());
+    publish(info);
+
+    ensureDigest(size);
+    if (m_fileMd5.size() != kMd5TextSize) {
+        // Unreadable while hashing: no digest, nothing that could be verified on the far side.
+        setSendState(rule, 1);
+        qDebug() << "File:" << file.filePath << "digest failed";
+        return Retry;
+    }
+    attempt.status.md5 = QString::fromLatin1(m_fileMd5);
+
+    if (rule->stopFlag) {
+        qDebug() << kUserStopRow;
+        finishRow(info, kUserStop);
+        return Stopped;
+    }
+    if (!attempt.gap) {
+        // The gap has been removed from the list: there is nobody to send to.
+        qDebug() << "send servers connect failed " << "gap not listed";
+        setSendState(rule, 3);
+        return GapUnreachable;
+    }
+    if (forceVisit && fileSecurityFilter(&attempt.file, rule, attempt.gap, info) != 0)
+        return Refused;
+
+    m_socket->abort();
+    m_socket->connectToHost(QString::fromLatin1(fieldText(rule->GapIP)), Ports::gapPort(),
+                            QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    if (!m_socket->waitForConnected(kIoTimeoutMs)) {
+        qDebug() << "send servers connect failed ";
+        setSendState(rule, 3);
+        return GapUnreachable;
+    }
+    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+
+    putField(attempt.log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
+    putField(attempt.log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
+    putField(attempt.log.filename, int(sizeof attempt.log.filename), fileName.toUtf8());
+    putField(attempt.log.fromuser, kUserNameSize, fieldText(rule->FromUser));
+    putField(attempt.log.touser, kUserNameSize, fieldText(rule->ToUser));
+
+    int result = sendFileDiscription(attempt, rule);
+    if (result != Done)
+        return result;
+    result = checkFileType(attempt, rule);
+    if (result != 0)
+        return result;
+    _PACKET_META_RESPONSE response;
+    zeroPacket(response);
+    result = recvDescriptorResponse(attempt, rule, &response);
+    if (result != Done)
+        return result;
+    result = checkMetaResponse(attempt, &response, rule);
+    if (result != 0)
+        return result;
+    if (rule->stopFlag)
+        return endAsUserStop(attempt, "发送线程已被暂停 ");
+
+    result = sendFileData(attempt, rule);
+    if (result != Done)
+        return result;
+    if (rule->stopFlag)
+        return endAsUserStop(attempt, "用户停止发送 ");
+    result = sendFileEnd(attempt, rule);
+    if (result != Done) {
+        qDebug() << "type 2 send failed!";
+        return result;
+    }
+    attempt.file.close();
+
+    result = recvConfirType(attempt, rule);
+    if (result != Done) {
+        qDebug() << "接收失败的文件：" << file.filePath;
+        return result;
+    }
+    writeAudit(attempt.log, kTransferDone, 1);
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        if (rule->gapConf) {
+            const int count = ++rule->gapConf->sendFileNum;
+            rule->gapConf->sendBytes += size;
+            qDebug() << "发送数量" << count;
+        }
+    }
+    if (!keepSent)
+        BaseFunction::DeleteFileOrFolder(file.filePath);
+    markSent(rule);
+    return Done;
+}
+
+int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    const std::optional<_PACKET_FILE_DISCRIBE> descriptor = buildDescriptor(
+        attempt.status.fileSize, m_socket->localAddress().toString(), fieldText(rule->SendPathID),
+        relativeSendPath(m_file.filePath, rule->SendPath), fieldText(rule->FromUser),
+        fieldText(rule->ToUser), m_fileMd5);
+    if (!descriptor) {
+        // A path that does not fit the descriptor would arrive cut, under another name.
+        qDebug() << "type 0 build failed!" << m_file.filePath;
+        finishRow(attempt.info, kNameTooLongRow);
+        return Retry;
+    }
+    const int written = attempt.channel.write(reinterpret_cast<const char *>(&*descriptor),
+                                              kPacketSize, kIoTimeoutMs);
+    if (written != kPacketSize) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        qDebug() << "type 0 send failed!";
+        setSendState(rule, 1);
+        finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 0"));
+        writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 0"), 0);
+        return Retry;
+    }
+    attempt.info.setText(kColStatus, kDescriptorSent);
+    publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        writeAudit(attempt.log, kUserStop, 0);
+        return Stopped;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (answer.isEmpty())
+        return 0;   // a gap that does not judge the type lets the file go on
+    if (answer.size() != kPacketSize) {
+        qDebug() << "接收后缀类型type3失败";
+        return 0;
+    }
+    switch (packetType(answer.constData())) {
+    case kTypeTypeAccepted:
+        return 0;
+    case kTypeTypeRefused: {
+        QMutexLocker lock(&sendTaskMutex);
+        if (!attempt.gap->refusedSuffixes.contains(m_file.suffix))
+            attempt.gap->refusedSuffixes.append(m_file.suffix);
+    }
+        finishRow(attempt.info, kTypeRefused);
+        writeAudit(attempt.log, kTypeRefused, 0);
+        return Refused;
+    case kTypeSizeOutOfRange:
+        finishRow(attempt.info, kSizeRefused);
+        writeAudit(attempt.log, kSizeRefused, 0);
+        return Refused;
+    case kTypePeerOffline:
+        attempt.info.setText(kColStatus, kOffline);
+        attempt.info.setText(kColEnd, now());
+        pauseUnlessStopped(kOfflinePauseMs, rule->stopFlag);
+        return Retry;
+    default:
+        finishRow(attempt.info, kTypeUnjudged);
+        writeAudit(attempt.log, kTypeUnjudged, 0);
+        return Retry;
+    }
+}
+
+int SendWorkThread::recvDescriptorResponse(Attempt &attempt, _SENDPATH_LISTDATA *rule,
+                                           _PACKET_META_RESPONSE *response)
+{
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        writeAudit(attempt.log, kUserStop, 0);
+        return Stopped;
+    }
+    const QString retryLater = QStringLiteral("文件描述符响应接收失败/稍后重发");
+    if (!attempt.channel.canRead()) {
+        finishRow(attempt.info, retryLater);
+        qDebug() << retryLater;
+        return Retry;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        return Stopped;
+    }
+    if (answer.size() != kPacketSize) {
+        finishRow(attempt.info, QStringLiteral("文件描述符响应接收失败/检查网络"));
+        qDebug() << retryLater;
+        return Retry;
+    }
+    *response = packetFrom<_PACKET_META_RESPONSE>(answer);
+    const quint64 type = response->type;
+    switch (type) {
+    case kTypeMetaAccepted:
+        return Done;
+    case kTypeNameTooLong:
+        finishRow(attempt.info, kNameTooLongRow);
+        writeAudit(attempt.log, kNameTooLong, 0);
+        return Refused;
+    case kTypeNoRecvPath:
+        finishRow(attempt.info, kNoRecvPath);
+        writeAudit(attempt.log, kNoRecvPath, 0);
+        return Refused;
+    case kTypePeerOffline:
+        attempt.info.setText(kColStatus, kOffline);
+        attempt.info.setText(kColEnd, now());
+        return Retry;
+    default:
+        setSendState(rule, 1);
+        finishRow(attempt.info, QStringLiteral("未知的接收文件描述符/稍后重传"));
+        qDebug() << "未知的接收文件描述符?" << "recv type=" << type;
+        return Retry;
+    }
+}
+
+int SendWorkThread::checkMetaResponse(Attempt &attempt, const _PACKET_META_RESPONSE *response,
+                                      _SENDPATH_LISTDATA *rule)
+{
+    if (fieldText(response->sendPathID) == fieldText(rule->SendPathID))
+        return 0;
+    setSendState(rule, 1);
+    finishRow(attempt.info, QStringLiteral("校验文件元数据：发送路径不一致"));
+    qDebug() << "校验文件元数据：发送路径不一致！";
+    writeAudit(attempt.log, QStringLiteral("校验发送路径不一致"), 0);
+    return Retry;
+}
+
+int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    qint64 notedSecs = QDateTime::currentSecsSinceEpoch();
+    qint64 notedBytes = 0;
+    char payload[kPayloadSize];
+    while (attempt.bytesRead < attempt.status.fileSize) {
+        if (rule->stopFlag)
+            return endAsUserStop(attempt, "用户停止发送 ");
+        // Never more than the staging buffer can take, and never past the size announced in the
+        // descriptor: a file that grew meanwhile is sent as it was described.
+        const qint64 wanted = qMin<qint64>(attempt.staging.freeSpace(),
+                                           attempt.status.fileSize - attempt.bytesRead);
+        const qint64 got = attempt.file.read(attempt.readStore.data(), wanted);
+        if (got <= 0) {
+            // The file shrank or failed while being sent; the next attempt takes it as it is now.
+            qDebug() << "File:" << m_file.filePath << "read failed at" << attempt.bytesRead;
+            setSendState(rule, 1);
+            return Retry;
+        }
+        attempt.staging.insertData(attempt.readStore.constData(), int(got),
+                                   attempt.stagingStore.data());
+        attempt.bytesRead += got;
+        while (attempt.staging.isDataEnoughToSend()) {
+            if (rule->stopFlag) {
+                attempt.info.setText(kColRate, kZeroRate);
+                return endAsUserStop(attempt, "用户停止发送 ");
+            }
+            attempt.staging.getData(payload, kPayloadSize, attempt.stagingStore.data());
+            const _PACKET_FILE_DATA packet = buildDataPacket(payload);
+            attempt.burst.insertData(reinterpret_cast<const char *>(&packet), kPacketSize,
+                                     attempt.burstStore.data());
+        }
+        const int result = sendThisBuffer(attempt, rule);
+        if (result != Done) {
+            qDebug() << "发送数据type1错误";
+            return result;
+        }
+        const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
+        if (nowSecs > notedSecs) {
+            const qint64 rate = (attempt.status.bytesSent - notedBytes) / (nowSecs - notedSecs);
+            attempt.info.setText(kColRate, BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
+            publish(attempt.info);
+            notedSecs = nowSecs;
+            notedBytes = attempt.status.bytesSent;
+        }
+    }
+    return Done;
+}
+
+int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    if (attempt.burst.isEmpty())
+        return Done;
+    const int length = attempt.burst.dataLength();
+    const int written = attempt.channel.write(attempt.burstStore.constData(), length, kIoTimeoutMs);
+    if (written <= 0) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 1）"));
+        writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 1"), 0);
+        return Retry;
+    }
+    attempt.burst.initialBuffer();
+    attempt.burst.restoreFreeSpace();
+    if (g_sysbaseconf.keyFlag || attempt.status.burstsSent < kPolledBursts) {
+        if (recvSerRes(attempt, rule) == Refused)
+            return Refused;
+    }
+    attempt.status.bytesSent += qint64(length / kPacketSize) * kPayloadSize;
+    attempt.info.setText(kColStatus, kSending);
+    attempt.info.setText(kColProgress, progressText(attempt.status));
+    const bool publishNow = attempt.status.burstsSent % kPublishEveryBursts == 0;
+    ++attempt.status.burstsSent;
+    if (publishNow)
+        publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    for (int look = 0; look < 2; ++look) {
+        if (rule->stopFlag) {
+            finishRow(attempt.info, kUserStop);
+            qDebug() << kUserStop;
+            return Stopped;
+        }
+        if (!attempt.channel.canRead())
+            return 0;
+        if (attempt.channel.hasBytesNow())
+            break;
+        if (look == 1)
+            return 0;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (answer.size() != kPacketSize) {
+        qDebug() << "no data" << answer.size();
+        return 0;
+    }
+    const QString verdict = verdictText(packetType(answer.constData()));
+    if (verdict.isEmpty())
+        return 0;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        if (!attempt.gap->flaggedDigests.contains(attempt.status.md5))
+            attempt.gap->flaggedDigests.append(attempt.status.md5);
+    }
+    qDebug() << "错误类型" << packetType(answer.constData());
+    attempt.info.setText(kColRate, kZeroRate);
+    finishRow(attempt.info, verdict);
+    writeAudit(attempt.log, verdict, 0);
+    return Refused;
+}
+
+int SendWorkThread::sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    char tail[kPayloadSize];
+    const int length = attempt.staging.dataLength();
+    attempt.staging.getData(tail, length, attempt.stagingStore.data());
+    const _PACKET_FILE_END end = buildFileEnd(tail, length);
+    const int written
+        = attempt.channel.write(reinterpret_cast<const char *>(&end), kPacketSize, kIoTimeoutMs);
+    if (written != kPacketSize) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        setSendState(rule, 1);
+        qDebug() << "type2 send falied" << written;
+        finishRow(attempt.info, QStringLiteral("尾包链路故障/稍后重发(错误代码:002)"));
+        return Retry;
+    }
+    attempt.status.bytesSent += length;
+    attempt.info.setText(kColRate, kZeroRate);
+    attempt.info.setText(kColStatus, kWaitingConfirm);
+    attempt.info.setText(kColProgress, progressText(attempt.status));
+    publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    int misses = 0;
+    for (;;) {
+        if (rule->stopFlag) {
+            finishRow(attempt.info, kUserStop);
+            writeAudit(attempt.log, kUserStop, 0);
+            return Stopped;
+        }
+        // A connection that ended with nothing left to read can bring no confirmation: waiting
+        // on it would spin until the user stops.
+        const bool closed = !attempt.channel.canRead();
+        const QByteArray answer = closed ? QByteArray() : attempt.channel.readPacket(kIoTimeoutMs);
+        if (answer.size() != kPacketSize) {
+            if (rule->stopFlag)
+                continue;
+            if (!closed && ++misses < kConfirmMissLimit)
+                continue;
+            setSendState(rule, 1);
+            finishRow(attempt.info, QStringLiteral("确认报文接收失败/稍后重发(错误代码:05)"));
+            writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 5"), 0);
+            return Retry;
+        }
+        const quint64 type = packetType(answer.constData());
+        if (type == kTypeConfirmOk) {
+            attempt.info.setText(kColRate, kZeroRate);
+            attempt.info.setText(kColProgress, QStringLiteral("1"));
+            finishRow(attempt.info, kSentOk);
+            return Done;
+        }
+        if (type == kTypeConfirmMismatch) {
+            attempt.info.setText(kColRate, kZeroRate);
+            finishRow(attempt.info, kMismatch);
+            return Retry;
+        }
+        const QString verdict = verdictText(type);
+        if (!verdict.isEmpty()) {
+            attempt.info.setText(kColRate, kZeroRate);
+            finishRow(attempt.info, verdict);
+            writeAudit(attempt.log, verdict, 0);
+            return Refused;
+        }
+    }
+}
+
+int SendWorkThread::endAsUserStop(Attempt &attempt, const char *logText)
+{
+    qDebug() << logText;
+    attempt.file.close();
+    m_socket->abort();
+    finishRow(attempt.info, kUserStopRow);
+    writeAudit(attempt.log, kUserStop, 0);
+    return Stopped;
+}
+
+int SendWorkThread::getSecurityByFileName(QFile *file)
+{
+    const qint64 size = file->size();
+    if (size <= kLabelSize) {
+        file->seek(0);
+        return kNoLabelLevel;
+    }
+    if (!file->seek(size - kLabelSize))
+        qDebug() << "seek fail!";
+    int level = kNoLabelLevel;
+    if (restoreLabelPart(file, kLabelMarkSize) == "hello")
+        level = levelOfWord(restoreLabelPart(file, kLabelWordSize));
+    file->seek(0);
+    return level;
+}
+
+int SendWorkThread::fileSecurityFilter(QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap,
+                                       TransferStateInfo &info)
+{
+    const int level = getSecurityByFileName(file);
+    if (level == kNoLabelLevel)
+        return 0;
+    const int senderLevel = gap->rightLevel;
+    const int receiverLevel = rule->RecviverLevel;
+    qDebug() << "发送者等级:" << senderLevel << "接收者等级:" << receiverLevel;
+    QString refusal;
+    if (level < senderLevel)
+        refusal = QStringLiteral("传输失败,发送方没有权限发送该文件");
+    else if (level < receiverLevel)
+        refusal = QStringLiteral("接收方没有权限接收该文件");
+    else
+        return 0;
+    info.setText(kColStatus, refusal);
+    info.setText(kColStart, now());
+    info.setText(kColEnd, now());
+    publish(info);
+    return 1;
+}
+
+void SendWorkThread::ensureDigest(qint64 size)
+{
+    // Reused by retries only while the file keeps the size it was hashed at.
+    if (m_md5Ready && m_md5FileSize == size && m_fileMd5.size() == kMd5TextSize)
+        return;
+    m_fileMd5 = BaseFunction::getFileMd5(m_file.filePath);
+    m_md5FileSize = size;
+}
+
+void SendWorkThread::markSent(_SENDPATH_LISTDATA *rule)
+{
+    const QString key = m_file.fileKey();
+    QMutexLocker lock(&sendTaskMutex);
+    _FINDFILEINFO *record = rule->pendingFiles.take(key);
+    if (!record)
+        record = new _FINDFILEINFO(m_file);
+    rule->sentFiles.insert(key, record);
+}
+
+void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)
+{
+    QByteArray detail = "'" + fieldText(log.localip) + "', '" + fieldText(log.filename) + "', '"
+        + fieldText(log.touser) + "', '" + message.toUtf8() + "'";
+    detail.truncate(kAuditDetailMax);
+    QMutexLocker lock(&sendTaskMutex);
+    AuditLog::record(fieldText(log.host), kAuditCategory, fieldText(log.fromuser), kAuditOperation,
+                     result, detail);
+}
+
+void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset(info); }
+
+void SendWorkThread::finishRow(TransferStateInfo &info, const QString &status)
+{
+    info.setText(kColStatus, status);
+    info.setText(kColEnd, now());
+    publish(info);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "model/GlobalData.h"
+#include "model/TransferStateInfo.h"
+#include "thread/SendLog.h"
+#include "thread/SendStatusInfo.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QRunnable>
+
+#include <memory>
+
+class DataBuff;
+class QFile;
+class QTcpSocket;
+class SendChannel;
+struct _PACKET_FILE_END;
+struct _PACKET_META_RESPONSE;
+
+// Sends one file found by the scanner through the gap of its send rule, retrying failed attempts,
+// and reports the row of its transfer item through updataRequset. Runs once on the global thread
+// pool, which deletes it afterwards.
+//
+// Ownership of the file record: the _FINDFILEINFO belongs to the rule's bookkeeping
+// (pendingFiles, later sentFiles), never to the worker. The worker copies the record in its
+// constructor (GUI thread, where the record was made) and never dereferences the pointer again,
+// so a record that a stop discards or a purge frees while the worker runs is never touched. When
+// the file is sent (or found empty) the worker moves the record, found by its fileKey under
+// sendTaskMutex, from pendingFiles to sentFiles; if a stop emptied pendingFiles meanwhile, it
+// records a copy of its own in sentFiles instead. It frees nothing.
+class SendWorkThread : public QObject, public QRunnable
+{
+    Q_OBJECT
+
+public:
+    // Results of one attempt.
+    enum Result { Done = 2, Retry = 1, Refused = 3, Stopped = -1, GapUnreachable = -3 };
+
+    // The parent is ignored: the pool owns and deletes the worker.
+    SendWorkThread(_SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo,
+                   QObject *parent = nullptr);
+    ~SendWorkThread() override;
+
+    void run() override;
+    // The retry loop; returns the result of the last attempt.
+    int sendFileProc(_SENDPATH_LISTDATA *rule);
+    // One attempt: open, digest, filter, connect, exchange; returns a Result.
+    int sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule, TransferStateInfo &info);
+
+    // The level of a file's security label, 0 (strictest) to 3 (no label); the file is left at
+    // its start.
+    int getSecurityByFileName(QFile *file);
+    // 0 when the sending and the receiving user may both handle the file, 1 (row published) when
+    // not.
+    int fileSecurityFilter(QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap,
+                           TransferStateInfo &info);
+
+signals:
+    void updataRequset(TransferStateInfo info);
+
+private:
+    struct Attempt;
+
+    int sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int recvDescriptorResponse(Attempt &attempt, _SENDPATH_LISTDATA *rule,
+                               _PACKET_META_RESPONSE *response);
+    int checkMetaResponse(Attempt &attempt, const _PACKET_META_RESPONSE *response,
+                          _SENDPATH_LISTDATA *rule);
+    int sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    int endAsUserStop(Attempt &attempt, const char *logText);
+
+    void ensureDigest(qint64 size);
+    void markSent(_SENDPATH_LISTDATA *rule);
+    void writeAudit(const _SEND_LOG &log, const QString &message, int result);
+    void publish(const TransferStateInfo &info);
+    void finishRow(TransferStateInfo &info, const QString &status);
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    _SENDPATH_LISTDATA *m_sendPath;
+    _FINDFILEINFO m_file;      // the worker's own copy of the scanner's record
+    bool m_hasFile;
+    QByteArray m_fileMd5;      // 32 upper-case hexadecimal characters once computed
+    qint64 m_md5FileSize = -1; // the size the digest was computed at
+    bool m_md5Ready = false;
+    TransferStateInfo m_info;
+};
