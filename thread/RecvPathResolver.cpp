@@ -13,7 +13,10 @@ namespace {
 const QString kStampFormat = QStringLiteral("yyyyMMdd_hhmm_");
 const QString kPartName = QStringLiteral(".gaprecv-%1.part");
 
-QString lastElement(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+QString lastElement(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
 } // namespace
 

@@ -31,7 +31,8 @@ public:
     static QString candidatePath(
         const QString &recvDir, const QString &relativePath, const QDateTime &now, int attempt);
     // The first candidate that no file holds yet.
-    static QString freePath(const QString &recvDir, const QString &relativePath, const QDateTime &now);
+    static QString freePath(
+        const QString &recvDir, const QString &relativePath, const QDateTime &now);
 
     // The attempt-th hidden name beside a final path under which its content is written.
     static QString partPath(const QString &finalPath, int attempt);

@@ -11,7 +11,6 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QtDebug>
-
 #include <cstddef>
 #include <unistd.h>
 
@@ -191,8 +190,8 @@ int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
     std::memcpy(static_cast<void *>(&descriptor), packet, sizeof descriptor);
     const QByteArray relativePath
         = fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath));
-    m_ruleKey = QString::fromLatin1(
-        fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID)));
+    m_ruleKey
+        = QString::fromLatin1(fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID)));
     m_md5 = QByteArray(descriptor.md5, kMd5TextSize);
     m_progress.setText(TransferPath, m_ruleKey);
     m_fileName = relativePath.mid(relativePath.lastIndexOf('/') + 1);
@@ -251,14 +250,15 @@ int RecvWorkThread::recvFileDiscribe(
         return PathTooLong;
     }
 
-    m_filePath = RecvPathResolver::freePath(
-        m_recvDir, QString::fromUtf8(relativePath), QDateTime::currentDateTime());
+    m_relativePath = QString::fromUtf8(relativePath);
+    m_filePath
+        = RecvPathResolver::freePath(m_recvDir, m_relativePath, QDateTime::currentDateTime());
     RecvPathResolver::createMutiDir(m_filePath.left(m_filePath.lastIndexOf(QLatin1Char('/'))));
     m_fileSize = descriptor.fileSize;
     const QFileDevice::FileError error = openPartFile();
     if (error != QFileDevice::NoError) {
-        qDebug() << __FILE__ << __LINE__ << m_filePath << "file open error!" << "文件错误码:"
-                 << error;
+        qDebug() << __FILE__ << __LINE__ << m_filePath << "file open error!"
+                 << "文件错误码:" << error;
         reportRefusal(descriptor, openErrorText(error));
         return OpenFailed;
     }
@@ -294,7 +294,8 @@ void RecvWorkThread::reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, cons
 {
     m_fileSize = descriptor.fileSize;
     m_progress.setText(FileName,
-        QString::fromUtf8(fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath))));
+        QString::fromUtf8(
+            fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath))));
     m_progress.setText(Size, BaseFunction::calcSize(m_fileSize));
     m_progress.setText(StartTime, now());
     m_progress.setText(EndTime, now());
@@ -455,15 +456,15 @@ void RecvWorkThread::verifyAndConfirm(QTcpSocket *socket)
 // Gives the verified content its final name, never one that another file took meanwhile.
 bool RecvWorkThread::commitFile()
 {
-    const QString relativePath = m_filePath.mid(m_recvDir.size() + 1);
     const QDateTime stampTime = QDateTime::currentDateTime();
     for (int attempt = 0; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
         const QString candidate = attempt == 0
             ? m_filePath
-            : RecvPathResolver::candidatePath(m_recvDir, relativePath, stampTime, attempt);
+            : RecvPathResolver::candidatePath(m_recvDir, m_relativePath, stampTime, attempt);
         if (m_file.rename(candidate)) {
             m_filePath = candidate;
-            m_progress.setText(FileName, candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
+            m_progress.setText(
+                FileName, candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
             // The content now lives under its final name: nothing may discard it any more.
             m_file.setFileName(QString());
             return true;

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QString>
 #include <QThread>
-
 #include <vector>
 
 class QTcpSocket;
@@ -86,6 +85,7 @@ private:
     DataBuff m_payloadBuff;
 
     QFile m_file; // the part file while content arrives
+    QString m_relativePath; // as the descriptor gave it
     QString m_filePath; // the final name
     QString m_recvDir;
     QString m_ruleKey;

@@ -1,0 +1,494 @@
+// The receiving worker against a scripted gap: raw packets at literal offsets over loopback, the
+// written files checked byte for byte, and the rule, the gap's counters and the audit store
+// checked after each connection.
+
+#include "audit/AuditTestSupport.h"
+#include "gapsim/GapWire.h"
+#include "model/BaseFunction.h"
+#include "model/GlobalData.h"
+#include "receiver/ReceiverFixture.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace GapWire;
+
+namespace {
+
+constexpr int kBlock = 100 * kPayload;
+const QString kDone = QStringLiteral("接收完毕");
+const QString kCut = QStringLiteral("Socket断连");
+
+QByteArray md5Of(const QByteArray &content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
+}
+
+QByteArray contentOfSize(int size, int seed = 0)
+{
+    QByteArray content(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        content[i] = char((i * 131 + seed * 7 + 17) % 251);
+    return content;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file below a directory, hidden ones included, relative to it.
+QStringList filesUnder(const QString &dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(dir).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+// Writes in pieces of chunk bytes (0: at once), so that packets straddle the receiver's reads.
+bool sendInChunks(QTcpSocket &socket, const QByteArray &bytes, int chunk)
+{
+    if (chunk <= 0)
+        return send(socket, bytes);
+    for (int at = 0; at < bytes.size(); at += chunk) {
+        if (!send(socket, bytes.mid(at, chunk)))
+            return false;
+    }
+    return true;
+}
+
+bool allZero(const QByteArray &bytes) { return bytes.count('\0') == bytes.size(); }
+
+} // namespace
+
+class TestRecvWorkThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void receivesFile_data();
+    void receivesFile();
+    void refusesDescriptor_data();
+    void refusesDescriptor();
+    void stampsTakenNames();
+    void digestMismatchRemovesFile_data();
+    void digestMismatchRemovesFile();
+    void lostConnectionRemovesFile_data();
+    void lostConnectionRemovesFile();
+    void garbledStreamEndsConnection_data();
+    void garbledStreamEndsConnection();
+    void concurrentTransfersShareRule();
+    void unlistedPeerIsDropped();
+
+private:
+    QString recvDir() const { return m_workDir.path() + QStringLiteral("/recv"); }
+    // The last audit event: category, user, operation, outcome, detail, gap.
+    QByteArrayList lastAudit();
+
+    QTemporaryDir m_workDir;
+};
+
+void TestRecvWorkThread::initTestCase() { QVERIFY(TestSupport::enterDir(m_workDir)); }
+
+void TestRecvWorkThread::init() { QVERIFY(QDir().mkpath(recvDir())); }
+
+void TestRecvWorkThread::cleanup() { QVERIFY(QDir(recvDir()).removeRecursively()); }
+
+QByteArrayList TestRecvWorkThread::lastAudit()
+{
+    QString error;
+    const auto rows = AuditTestSupport::query(m_workDir.filePath("audit.db"),
+        "SELECT category, user, operation, outcome, detail, gap FROM events "
+        "ORDER BY id DESC LIMIT 1",
+        &error);
+    if (!error.isEmpty() || rows.isEmpty())
+        return { error.toUtf8() };
+    return QByteArrayList(rows.first().begin(), rows.first().end());
+}
+
+void TestRecvWorkThread::receivesFile_data()
+{
+    QTest::addColumn<QByteArray>("relativePath");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<int>("blockWrites"); // the final write included
+
+    QTest::newRow("empty") << QByteArray("empty.bin") << 0 << 0 << 1;
+    QTest::newRow("one byte") << QByteArray("one.bin") << 1 << 0 << 1;
+    QTest::newRow("one payload, empty tail") << QByteArray("p.bin") << kPayload << 0 << 1;
+    QTest::newRow("one payload and a byte") << QByteArray("p1.bin") << kPayload + 1 << 0 << 1;
+    // The 100th payload fills the buffer; it is written at the file end, not earlier.
+    QTest::newRow("one block") << QByteArray("block.bin") << kBlock << 0 << 1;
+    QTest::newRow("block and a byte") << QByteArray("block1.bin") << kBlock + 1 << 0 << 1;
+    // The 101st and 201st data packets write a block before buffering their own payload.
+    QTest::newRow("three blocks, split at odd offsets")
+        << QByteArray("bursts.bin") << 3 * kBlock + 777 << 997 << 3;
+    QTest::newRow("missing sub-directories") << QByteArray("x/y/z.txt") << 3000 << 0 << 1;
+    QTest::newRow("UTF-8 name") << QByteArray("目录/文件 1.txt") << 10 << 0 << 1;
+    QTest::newRow("relative path of 254 bytes")
+        << QByteArray("d/" + QByteArray(252, 'n')) << 5 << 0 << 1;
+}
+
+void TestRecvWorkThread::receivesFile()
+{
+    QFETCH(QByteArray, relativePath);
+    QFETCH(int, size);
+    QFETCH(int, chunk);
+    QFETCH(int, blockWrites);
+
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(size);
+    const QByteArray md5 = md5Of(content);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap, descriptor(size, ReceiverFixture::kRuleKey, relativePath, md5)));
+
+    const QByteArray response = readBytes(gap, kPacket);
+    QCOMPARE(response.size(), kPacket);
+    QCOMPARE(u64(response, 0), quint64(9));
+    QCOMPARE(text(response, 8, 46), QByteArray("127.0.0.1"));
+    QCOMPARE(text(response, 54, 46), QByteArray("127.0.0.1"));
+    QCOMPARE(text(response, 100, 40), QByteArray(ReceiverFixture::kRuleKey));
+    QCOMPARE(text(response, 140, 1024), relativePath);
+    QCOMPARE(response.mid(1164, 32), md5);
+    QVERIFY(allZero(response.mid(1196)));
+
+    QVERIFY(sendInChunks(gap, contentPackets(content), chunk));
+    const QByteArray confirmation = readBytes(gap, kPacket);
+    QCOMPARE(confirmation.size(), kPacket);
+    QCOMPARE(u64(confirmation, 0), quint64(5));
+    QVERIFY(allZero(confirmation.mid(8)));
+    QVERIFY(waitForClose(gap));
+    QVERIFY(fixture.waitForWorkers());
+
+    const QString fileName = QString::fromUtf8(relativePath.mid(relativePath.lastIndexOf('/') + 1));
+    QCOMPARE(filesUnder(recvDir()), QStringList { QString::fromUtf8(relativePath) });
+    QCOMPARE(readFile(recvDir() + '/' + QString::fromUtf8(relativePath)), content);
+
+    const QStringList statuses = fixture.statuses();
+    QCOMPARE(statuses.mid(0, 2),
+        (QStringList { QStringLiteral("接收文件描述信息"), QStringLiteral("接收文件描述符响应") }));
+    QCOMPARE(statuses.mid(statuses.size() - 3),
+        (QStringList { QStringLiteral("文件接收完毕"), QStringLiteral("正在校验文件"), kDone }));
+    // Each block write moves the progress on; reports in between repeat it.
+    QSet<QString> progressSteps;
+    for (const TransferStateInfo &info : fixture.reports()) {
+        if (info.at(7) == QStringLiteral("正在接收中"))
+            progressSteps.insert(info.at(2));
+    }
+    QCOMPARE(progressSteps.size(), blockWrites);
+    const TransferStateInfo last = fixture.lastReport();
+    QCOMPARE(last.at(0), fileName);
+    QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
+    QCOMPARE(last.at(2), QStringLiteral("1"));
+    QCOMPARE(last.at(3), BaseFunction::calcSize(size));
+    QCOMPARE(last.at(4), QString::fromLatin1(ReceiverFixture::kRuleKey));
+    QVERIFY(!last.at(5).isEmpty() && !last.at(6).isEmpty());
+
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 1);
+    QCOMPARE(fixture.gap()->recvBytes.load(), qint64(size));
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(lastAudit(),
+        (QByteArrayList { "CLIENT_RECV", "bob", "接收文件", "1",
+            "'127.0.0.1', '" + fileName.toUtf8() + "', 'alice', '接收完毕'", "127.0.0.1" }));
+}
+
+void TestRecvWorkThread::refusesDescriptor_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("relativePath");
+    QTest::addColumn<quint64>("type");
+
+    const QString noPath = QStringLiteral("未知接收路径|关闭连接");
+    const QByteArray escape = m_workDir.filePath("evil.txt").toUtf8();
+    QTest::newRow("unknown key") << QByteArray("NOPE") << QByteArray("a.txt") << quint64(14);
+    QTest::newRow("key differs in case")
+        << QByteArray("key-1") << QByteArray("a.txt") << quint64(14);
+    QTest::newRow("key of a rule for another gap")
+        << QByteArray("OTHER") << QByteArray("a.txt") << quint64(14);
+    QTest::newRow("path of 255 bytes") << QByteArray(ReceiverFixture::kRuleKey)
+                                       << QByteArray("d/" + QByteArray(253, 'n')) << quint64(13);
+    const QList<QByteArray> hostile { "../evil.txt", "sub/../../evil.txt", escape, "..\\evil.txt",
+        "a//evil.txt", "./evil.txt", "dir/", "..", "sub/.." };
+    for (const QByteArray &path : hostile)
+        QTest::newRow(path.constData())
+            << QByteArray(ReceiverFixture::kRuleKey) << path << quint64(13);
+}
+
+// A refused descriptor is answered with its type alone; nothing is written anywhere, and the
+// rule is not left in use.
+void TestRecvWorkThread::refusesDescriptor()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, relativePath);
+    QFETCH(quint64, type);
+
+    ReceiverFixture fixture(recvDir());
+    _RECVPATH_LISTDATA *other = fixture.addRule("OTHER", "10.0.0.9", recvDir());
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap, descriptor(100, key, relativePath, md5Of(contentOfSize(100)))));
+
+    const QByteArray response = readBytes(gap, kPacket);
+    QCOMPARE(response.size(), kPacket);
+    QCOMPARE(u64(response, 0), type);
+    QVERIFY(allZero(response.mid(8)));
+    QVERIFY(waitForClose(gap));
+    QVERIFY(fixture.waitForWorkers());
+
+    const bool tooLong = type == 13;
+    const QString status = tooLong ? QStringLiteral("文件所需路径超出范围|关闭连接")
+                                   : QStringLiteral("未知接收路径|关闭连接");
+    QCOMPARE(fixture.statuses(), QStringList { status });
+    QCOMPARE(fixture.lastReport().at(0), QString::fromUtf8(relativePath));
+    QVERIFY(!fixture.lastReport().at(6).isEmpty());
+    const QRegularExpression notAudit(QStringLiteral("^(?!audit\\.db)"));
+    QCOMPARE(filesUnder(m_workDir.path()).filter(notAudit), QStringList());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(other->useCount.load(), 0);
+    const QByteArray message = tooLong ? "文件所需路径超出范围" : "未配置接收路径";
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QVERIFY(lastAudit().value(4).endsWith("'" + message + "'"));
+}
+
+// A taken name gives way to a name stamped to the minute directly in the receive directory; a
+// second file of that name within the minute overwrites neither.
+void TestRecvWorkThread::stampsTakenNames()
+{
+    QVERIFY(QDir(recvDir()).mkpath("sub"));
+    QFile old(recvDir() + "/sub/a.txt");
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+
+    ReceiverFixture fixture(recvDir());
+    const QString before = QDateTime::currentDateTime().toString("yyyyMMdd_hhmm_");
+    QList<QByteArray> contents;
+    for (int seed = 1; seed <= 2; ++seed) {
+        const QByteArray content = contentOfSize(2000 + seed, seed);
+        contents.append(content);
+        QTcpSocket gap;
+        QVERIFY(fixture.connectGap(gap));
+        QVERIFY(send(gap,
+            descriptor(content.size(), ReceiverFixture::kRuleKey, "sub/a.txt", md5Of(content))
+                + contentPackets(content)));
+        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
+        QVERIFY(fixture.waitForWorkers());
+    }
+    const QString after = QDateTime::currentDateTime().toString("yyyyMMdd_hhmm_");
+
+    QCOMPARE(readFile(recvDir() + "/sub/a.txt"), QByteArray("old"));
+    const QStringList stamped
+        = QDir(recvDir()).entryList(QDir::Files | QDir::Hidden, QDir::Time | QDir::Reversed);
+    QCOMPARE(stamped.size(), 2);
+    QCOMPARE(filesUnder(recvDir()).size(), 3);
+    const QRegularExpression form(QStringLiteral("^(\\d{8}_\\d{4}_)(\\d+_)?a\\.txt$"));
+    QList<QByteArray> received;
+    for (const QString &name : stamped) {
+        const QRegularExpressionMatch match = form.match(name);
+        QVERIFY2(match.hasMatch(), qPrintable(name));
+        QVERIFY(match.captured(1) == before || match.captured(1) == after);
+        received.append(readFile(recvDir() + '/' + name));
+    }
+    QVERIFY(received.contains(contents.at(0)) && received.contains(contents.at(1)));
+    QVERIFY(stamped.contains(fixture.lastReport().at(0)));
+}
+
+void TestRecvWorkThread::digestMismatchRemovesFile_data()
+{
+    QTest::addColumn<bool>("lowerCase");
+    QTest::newRow("other digest") << false;
+    QTest::newRow("right digest in lower case") << true;
+}
+
+void TestRecvWorkThread::digestMismatchRemovesFile()
+{
+    QFETCH(bool, lowerCase);
+
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(kBlock + 5);
+    const QByteArray announced = lowerCase ? md5Of(content).toLower() : md5Of(contentOfSize(7));
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap, descriptor(content.size(), ReceiverFixture::kRuleKey, "m.bin", announced)));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    QVERIFY(send(gap, contentPackets(content)));
+
+    const QByteArray confirmation = readBytes(gap, kPacket);
+    QCOMPARE(u64(confirmation, 0), quint64(15));
+    QVERIFY(allZero(confirmation.mid(8)));
+    QVERIFY(waitForClose(gap));
+    QVERIFY(fixture.waitForWorkers());
+
+    QCOMPARE(filesUnder(recvDir()), QStringList());
+    QCOMPARE(fixture.statuses().last(), QStringLiteral("文件校验错误|稍后重传"));
+    QVERIFY(!fixture.statuses().contains(kDone));
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 0);
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QVERIFY(lastAudit().value(4).endsWith("'文件校验错误'"));
+}
+
+void TestRecvWorkThread::lostConnectionRemovesFile_data()
+{
+    QTest::addColumn<int>("cutAfter"); // bytes of the stream sent before the gap goes away
+    QTest::addColumn<bool>("abort"); // reset instead of an orderly close
+
+    QTest::newRow("inside the descriptor") << 700 << false;
+    QTest::newRow("after the descriptor") << kPacket << false;
+    QTest::newRow("inside a data packet") << kPacket * 50 + 333 << true;
+    QTest::newRow("after a block was written") << kPacket * 150 << false;
+}
+
+// A gap that goes away leaves no file behind, and the row says so once a file was under way.
+void TestRecvWorkThread::lostConnectionRemovesFile()
+{
+    QFETCH(int, cutAfter);
+    QFETCH(bool, abort);
+
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(3 * kBlock);
+    const QByteArray stream
+        = descriptor(content.size(), ReceiverFixture::kRuleKey, "cut/c.bin", md5Of(content))
+        + contentPackets(content);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap, stream.left(cutAfter)));
+    const bool described = cutAfter >= kPacket;
+    if (described)
+        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    // Once the block is on disk the worker has reported it: the cut then comes mid-file.
+    if (cutAfter > kPacket * 101)
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.statuses().contains(QStringLiteral("正在接收中")), 20000);
+    abort ? gap.abort() : gap.disconnectFromHost();
+    QVERIFY(fixture.waitForWorkers());
+
+    QCOMPARE(filesUnder(recvDir()).filter(QStringLiteral(".bin")), QStringList());
+    QCOMPARE(filesUnder(recvDir()).filter(QStringLiteral("part")), QStringList());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    if (!described) {
+        QVERIFY(fixture.reports().isEmpty());
+        return;
+    }
+    const TransferStateInfo last = fixture.lastReport();
+    QCOMPARE(last.at(7), kCut);
+    QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
+    QVERIFY(!last.at(6).isEmpty());
+}
+
+void TestRecvWorkThread::garbledStreamEndsConnection_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+
+    const QByteArray content = contentOfSize(2 * kPayload + 10);
+    const QByteArray described
+        = descriptor(content.size(), ReceiverFixture::kRuleKey, "g.bin", md5Of(content));
+    QByteArray badTail = packet(2);
+    putU64(badTail, 8, kPayload);
+    QByteArray negativeTail = packet(2);
+    putU64(negativeTail, 8, quint64(-1));
+
+    QTest::newRow("unknown type after the descriptor") << described + packet(3);
+    QTest::newRow("data before any descriptor") << packet(1) + described;
+    QTest::newRow("file end before any descriptor") << packet(2);
+    QTest::newRow("second descriptor") << described + described;
+    QTest::newRow("more content than announced")
+        << descriptor(kPayload, ReceiverFixture::kRuleKey, "g.bin", md5Of(content))
+            + contentPackets(content);
+    QTest::newRow("tail as long as a payload") << described + badTail;
+    QTest::newRow("negative tail length") << described + negativeTail;
+    QTest::newRow("no packet at all") << QByteArray(300000, '\xff');
+}
+
+// A stream that is not one announced file ends the connection; nothing is kept or confirmed.
+void TestRecvWorkThread::garbledStreamEndsConnection()
+{
+    QFETCH(QByteArray, stream);
+
+    ReceiverFixture fixture(recvDir());
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    send(gap, stream); // the worker may close before it has all of it
+    QByteArray answers;
+    QElapsedTimer clock;
+    clock.start();
+    while (gap.state() != QAbstractSocket::UnconnectedState && clock.elapsed() < kWaitMs) {
+        gap.waitForReadyRead(50);
+        answers += gap.readAll();
+    }
+    QCOMPARE(gap.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(fixture.waitForWorkers());
+
+    for (int at = 0; at + kPacket <= answers.size(); at += kPacket)
+        QVERIFY(u64(answers, at) == 9);
+    QCOMPARE(filesUnder(recvDir()), QStringList());
+    QVERIFY(!fixture.statuses().contains(kDone));
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 0);
+}
+
+// Two files of one name on one rule at once: the rule counts both, and the file that finishes
+// second takes a stamped name instead of replacing the first.
+void TestRecvWorkThread::concurrentTransfersShareRule()
+{
+    ReceiverFixture fixture(recvDir());
+    const QByteArray first = contentOfSize(kBlock + 3, 1);
+    const QByteArray second = contentOfSize(kBlock + 4, 2);
+    QTcpSocket gapA;
+    QTcpSocket gapB;
+    QVERIFY(fixture.connectGap(gapA));
+    QVERIFY(fixture.connectGap(gapB));
+    QVERIFY(
+        send(gapA, descriptor(first.size(), ReceiverFixture::kRuleKey, "same.bin", md5Of(first))));
+    QVERIFY(send(
+        gapB, descriptor(second.size(), ReceiverFixture::kRuleKey, "same.bin", md5Of(second))));
+    QCOMPARE(u64(readBytes(gapA, kPacket), 0), quint64(9));
+    QCOMPARE(u64(readBytes(gapB, kPacket), 0), quint64(9));
+    QCOMPARE(fixture.rule()->useCount.load(), 2);
+
+    QVERIFY(send(gapA, contentPackets(first)));
+    QCOMPARE(u64(readBytes(gapA, kPacket), 0), quint64(5));
+    QVERIFY(send(gapB, contentPackets(second)));
+    QCOMPARE(u64(readBytes(gapB, kPacket), 0), quint64(5));
+    QVERIFY(fixture.waitForWorkers());
+
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 2);
+    QCOMPARE(readFile(recvDir() + "/same.bin"), first);
+    const QStringList files = filesUnder(recvDir());
+    QCOMPARE(files.size(), 2);
+    const QString stamped = files.at(0) == QLatin1String("same.bin") ? files.at(1) : files.at(0);
+    QVERIFY2(stamped.endsWith(QLatin1String("_same.bin")), qPrintable(stamped));
+    QCOMPARE(readFile(recvDir() + '/' + stamped), second);
+}
+
+// A connection from a host that is no listed gap is closed unanswered and leaves no trace.
+void TestRecvWorkThread::unlistedPeerIsDropped()
+{
+    ReceiverFixture fixture(recvDir(), false);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    send(gap, descriptor(1, ReceiverFixture::kRuleKey, "u.bin", md5Of("x")));
+    QVERIFY(waitForClose(gap));
+    QVERIFY(fixture.waitForWorkers());
+    QVERIFY(fixture.reports().isEmpty());
+    QCOMPARE(filesUnder(recvDir()), QStringList());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+}
+
+QTEST_MAIN(TestRecvWorkThread)
+#include "tst_recvworkthread.moc"
