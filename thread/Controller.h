@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+
+class DirectoryTraversal;
+class QThread;
+struct _FINDFILEINFO;
+struct _SENDPATH_LISTDATA;
+
+// The send-directory scanner while sending is on: a DirectoryTraversal in a thread of its own,
+// whose hand-overs this object relays to the GUI thread as insertItem.
+//
+// Who owns a found file (_FINDFILEINFO):
+// - The scanner creates the record and puts it into its rule's pendingFiles before it hands it
+//   over. From then on the record belongs to the rule's bookkeeping; the transfer item and the
+//   sending worker only borrow it and never free it.
+// - A worker that has finished a file puts the record into sentFiles first and only then takes
+//   it out of pendingFiles, both under sendTaskMutex, so that the scanner always finds the key
+//   in one of the two and never hands the file over twice.
+// - The scanner's purge frees a sentFiles record whose file is gone, unless its key is still in
+//   pendingFiles (its worker is still finishing it) or the rule is stopped.
+// - Stopping a rule (stopRule) empties pendingFiles but frees nothing: a worker of that run may
+//   still hold a record, and may still move it into sentFiles. The records are kept aside until
+//   the thread pool has run dry; releaseRetiredFiles() then frees those that did not end up in
+//   their rule's sentFiles.
+class Controller : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Controller(QObject *parent = nullptr);
+    // Ends the scan and waits for the thread a short while; a thread stuck in the file system is
+    // left to delete itself when it returns, so that the window never hangs on it.
+    ~Controller() override;
+
+    void start();
+    // Relays no further hand-over and ends the scan at its next entry. Queued hand-overs of this
+    // run are dropped: their records went aside with the rule's pendingFiles.
+    void stop();
+
+    // Under sendTaskMutex: sets the rule's stopFlag, clears scanStarted, and moves its
+    // pendingFiles aside (see above).
+    static void stopRule(_SENDPATH_LISTDATA *rule);
+    // Frees the records the stops moved aside. Only once no sending worker runs.
+    static void releaseRetiredFiles();
+
+public slots:
+    void insertItemRequst(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+
+signals:
+    void startFileTraversal();
+    void insertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+
+private:
+    QThread *m_scanThread;
+    DirectoryTraversal *m_traversal;
+    bool m_stopped = false;
+};
