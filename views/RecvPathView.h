@@ -1,27 +1,23 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
+#include "views/RuleListView.h"
 
-class QTableWidget;
-
-// The page that lists the receive rules with their current state. Adding, changing and deleting
-// rules from this page come later.
-class RecvPathView : public QWidget
+// The page of the receive rules: each rule's directory, gap, path key, state and sending user.
+// A rule with a transfer running cannot be deleted.
+class RecvPathView : public RuleListView
 {
     Q_OBJECT
 
 public:
-    static constexpr int kStatusColumn = 4;
-
     explicit RecvPathView(QWidget *parent = nullptr);
 
-    QTableWidget *table() const { return m_table; }
-
 public slots:
-    void onDisPlayList();
     void setRecvPathTableItem(int row, QString text);
 
-private:
-    QTableWidget *m_table;
+protected:
+    int ruleCount() const override;
+    QList<QStringList> ruleCells() const override;
+    bool isBusy(int row) const override;
+    void removeRule(int row) override;
+    RuleDialog *createDialog() override;
 };

@@ -1,27 +1,23 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
+#include "views/RuleListView.h"
 
-class QTableWidget;
-
-// The page that lists the send rules with their current state. Adding, changing and deleting
-// rules from this page come later.
-class SendPathView : public QWidget
+// The page of the send rules: each rule's directory, gap, path key, state and receiving user.
+// A rule the scanner serves can be neither changed nor deleted.
+class SendPathView : public RuleListView
 {
     Q_OBJECT
 
 public:
-    static constexpr int kStatusColumn = 4;
-
     explicit SendPathView(QWidget *parent = nullptr);
 
-    QTableWidget *table() const { return m_table; }
-
 public slots:
-    void onDisPlayList();
     void setSendPathTableItem(int row, QString text);
 
-private:
-    QTableWidget *m_table;
+protected:
+    int ruleCount() const override;
+    QList<QStringList> ruleCells() const override;
+    bool isBusy(int row) const override;
+    void removeRule(int row) override;
+    RuleDialog *createDialog() override;
 };

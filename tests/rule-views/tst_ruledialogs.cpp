@@ -1,0 +1,340 @@
+#include "RuleFixture.h"
+#include "support/TestSupport.h"
+#include "views/RecvPathDialog.h"
+#include "views/SendPathDialog.h"
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace RuleFixture;
+
+namespace {
+
+const QString kGapA = QStringLiteral("10.0.0.1");
+const QString kGapB = QStringLiteral("10.0.0.2");
+const QString kGapDown = QStringLiteral("10.0.0.3");
+
+QStringList itemTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+RuleDialog *newDialog(const QString &kind)
+{
+    if (kind == QLatin1String("send"))
+        return new SendPathDialog;
+    return new RecvPathDialog;
+}
+
+int ruleCount(const QString &kind)
+{
+    return kind == QLatin1String("send") ? g_SendPathList.size() : g_RecvPathList.size();
+}
+
+} // namespace
+
+class TestRuleDialogs : public QObject
+{
+    Q_OBJECT
+
+private:
+    Records m_records;
+    _VKGAPIP_CONF *m_gapA = nullptr;
+    _VKGAPIP_CONF *m_gapB = nullptr;
+
+private slots:
+    // Gap A offers two send and two receive paths, gap B one of each with A's keys, and a gap
+    // that is down offers paths it cannot serve. One rule of each kind exists already.
+    void init()
+    {
+        m_gapA = addGap(kGapA.toLatin1(), 1, "alice");
+        offerSend(m_gapA, QStringLiteral("K1"), QStringLiteral("bob"), 2);
+        offerSend(m_gapA, QStringLiteral("K2"), QStringLiteral("carol"), 1);
+        offerRecv(m_gapA, QStringLiteral("R1"), QStringLiteral("dave"));
+        offerRecv(m_gapA, QStringLiteral("R2"), QStringLiteral("erin"));
+        m_gapB = addGap(kGapB.toLatin1(), 1, "");
+        offerSend(m_gapB, QStringLiteral("K1"), QStringLiteral("bob"), 0);
+        offerRecv(m_gapB, QStringLiteral("R1"), QStringLiteral("dave"));
+        _VKGAPIP_CONF *down = addGap(kGapDown.toLatin1(), 0);
+        offerSend(down, QStringLiteral("K9"), QStringLiteral("zed"), 0);
+        addSendRule("10.0.0.1", "K1", QStringLiteral("/s1"));
+        addRecvRule("10.0.0.2", "R1", QStringLiteral("/r1"));
+    }
+
+    void cleanup()
+    {
+        RuleDialog::setDirectoryChooser({});
+        m_records.freeAll();
+    }
+
+    void gapComboListsOnlyGapsWithPathsOfItsKind()
+    {
+        auto *gap = addGap("10.0.0.4", 1);
+        offerSend(gap, QStringLiteral("K5"), QStringLiteral("bob"), 0);
+        addGap("10.0.0.1", 1); // a second record of a listed address adds no item
+
+        QScopedPointer<RuleDialog> send(new SendPathDialog);
+        QCOMPARE(itemTexts(send->gapCombo()),
+            QStringList({ kGapA, kGapB, kGapDown, QStringLiteral("10.0.0.4") }));
+        QCOMPARE(send->gapCombo()->currentIndex(), -1);
+        QScopedPointer<RuleDialog> recv(new RecvPathDialog);
+        QCOMPARE(itemTexts(recv->gapCombo()), QStringList({ kGapA, kGapB }));
+    }
+
+    void choosingAGapOffersItsPathsAndUsers()
+    {
+        QScopedPointer<RuleDialog> recv(new RecvPathDialog);
+        choose(recv->gapCombo(), kGapA);
+        QCOMPARE(itemTexts(recv->pathCombo()), QStringList({ "R1", "R2" }));
+        QCOMPARE(itemTexts(recv->userCombo()), QStringList({ "dave", "erin" }));
+        QCOMPARE(recv->pathCombo()->currentIndex(), -1);
+        QCOMPARE(recv->userCombo()->currentIndex(), -1);
+
+        QScopedPointer<RuleDialog> send(new SendPathDialog);
+        choose(send->gapCombo(), kGapDown);
+        QCOMPARE(send->pathCombo()->count(), 0);
+        QCOMPARE(send->userCombo()->count(), 0);
+    }
+
+    void aKeyOfferedTwiceIsShownOnce()
+    {
+        offerSend(m_gapA, QStringLiteral("K1"), QStringLiteral("frank"), 1);
+        QScopedPointer<RuleDialog> send(new SendPathDialog);
+        choose(send->gapCombo(), kGapA);
+        QCOMPARE(itemTexts(send->pathCombo()), QStringList({ "K1", "K2" }));
+        QCOMPARE(itemTexts(send->userCombo()), QStringList({ "bob", "carol", "frank" }));
+    }
+
+    void checks_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("gap");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<int>("modifiedRow");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text"); // empty: the rule is stored
+
+        const QString e = QStringLiteral("error");
+        const QString h = QStringLiteral("提示");
+        const QString dirInUse = QStringLiteral("文件目录已被使用,请重新选择！");
+        QTest::newRow("send no gap") << "send"
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << "/n" << -1 << e << "隔离器地址不能为空";
+        QTest::newRow("send no user") << "send" << kGapA << "K2"
+                                      << ""
+                                      << "/n" << -1 << e << "接收者不能为空";
+        QTest::newRow("send no path") << "send" << kGapA << ""
+                                      << "bob"
+                                      << "/n" << -1 << e << "发送路径不能为空";
+        QTest::newRow("send no dir") << "send" << kGapA << "K2"
+                                     << "bob"
+                                     << "" << -1 << e << "文件目录不能为空";
+        QTest::newRow("send key on same gap") << "send" << kGapA << "K1"
+                                              << "bob"
+                                              << "/n" << -1 << h << "发送路径已被使用";
+        QTest::newRow("send key on other gap") << "send" << kGapB << "K1"
+                                               << "bob"
+                                               << "/n" << -1 << ""
+                                               << "";
+        QTest::newRow("send key kept by a change") << "send" << kGapA << "K1"
+                                                   << "bob"
+                                                   << "/n" << 0 << ""
+                                                   << "";
+        QTest::newRow("send dir of a send rule") << "send" << kGapA << "K2"
+                                                 << "bob"
+                                                 << "/s1" << -1 << h << dirInUse;
+        QTest::newRow("send change keeping its dir") << "send" << kGapA << "K1"
+                                                     << "bob"
+                                                     << "/s1" << 0 << h << dirInUse;
+        QTest::newRow("send dir with trailing slash") << "send" << kGapA << "K2"
+                                                      << "bob"
+                                                      << "/s1/" << -1 << ""
+                                                      << "";
+        QTest::newRow("send dir of a receive rule")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "/r1" << -1 << h << "发送目录路径不能和接收目录路径相同,请重新选择目录路径！";
+        QTest::newRow("recv no gap") << "recv"
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << "/n" << -1 << e << "隔离器地址不能为空";
+        QTest::newRow("recv no user") << "recv" << kGapA << "R2"
+                                      << ""
+                                      << "/n" << -1 << e << "发送者不能为空";
+        QTest::newRow("recv no path") << "recv" << kGapA << ""
+                                      << "dave"
+                                      << "/n" << -1 << e << "接收路径不能为空";
+        QTest::newRow("recv no dir") << "recv" << kGapA << "R2"
+                                     << "dave"
+                                     << "" << -1 << e << "文件目录不能为空";
+        QTest::newRow("recv key on other gap") << "recv" << kGapA << "R1"
+                                               << "dave"
+                                               << "/n" << -1 << h << "该接收路径已被使用";
+        QTest::newRow("recv key kept by a change") << "recv" << kGapB << "R1"
+                                                   << "dave"
+                                                   << "/n" << 0 << ""
+                                                   << "";
+        QTest::newRow("recv dir of a receive rule") << "recv" << kGapA << "R2"
+                                                    << "dave"
+                                                    << "/r1" << -1 << h << dirInUse;
+        QTest::newRow("recv dir of a send rule")
+            << "recv" << kGapA << "R2"
+            << "dave"
+            << "/s1" << -1 << h << "接收目录路径不能和发送目录路径相同,请重新选择目录路径！";
+    }
+
+    // Each check refuses with its own box and leaves the dialog open and the lists as they were;
+    // passing all of them stores the rule, tells the opener and closes the dialog.
+    void checks()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, gap);
+        QFETCH(QString, path);
+        QFETCH(QString, user);
+        QFETCH(QString, dir);
+        QFETCH(int, modifiedRow);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+
+        TestSupport::PromptRecorder prompts;
+        QPointer<RuleDialog> dialog = newDialog(kind);
+        dialog->setModify(modifiedRow >= 0);
+        dialog->setIndex(modifiedRow);
+        dialog->show();
+        QSignalSpy stored(dialog.data(), &RuleDialog::ruleStored);
+        const int before = ruleCount(kind);
+        fillAndConfirm(dialog, gap, path, user, dir);
+
+        if (text.isEmpty()) {
+            QCOMPARE(prompts.boxes().size(), 0);
+            QCOMPARE(stored.count(), 1);
+            QTRY_VERIFY(dialog.isNull()); // closed and deleted
+            QCOMPARE(ruleCount(kind), modifiedRow >= 0 ? before : before + 1);
+            return;
+        }
+        QCOMPARE(prompts.boxes().size(), 1);
+        const PromptRequest box = prompts.boxes().first();
+        QCOMPARE(box.icon, PromptRequest::Critical);
+        QCOMPARE(box.parent, nullptr);
+        QCOMPARE(box.buttons, int(PromptRequest::Yes));
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.text, text);
+        QCOMPARE(stored.count(), 0);
+        QCOMPARE(ruleCount(kind), before);
+        QVERIFY(dialog && dialog->isVisible());
+        delete dialog;
+    }
+
+    void aSendRuleTakesItsLevelAndSenderFromTheGap()
+    {
+        QPointer<RuleDialog> dialog = new SendPathDialog;
+        QSignalSpy added(dialog.data(), SIGNAL(addSendPath()));
+        fillAndConfirm(dialog, kGapA, "K2", "carol", QStringLiteral("/home/用户/发送 目录"));
+        QCOMPARE(added.count(), 1);
+        const _SENDPATH_LISTDATA *rule = g_SendPathList.value(1);
+        QVERIFY(rule);
+        QCOMPARE(QByteArray(rule->SendPathID), QByteArray("K2"));
+        QCOMPARE(QByteArray(rule->GapIP), QByteArray("10.0.0.1"));
+        QCOMPARE(QByteArray(rule->ToUser), QByteArray("carol"));
+        QCOMPARE(QByteArray(rule->FromUser), QByteArray("alice"));
+        QCOMPARE(rule->RecviverLevel.load(), 1);
+        QCOMPARE(rule->sendState.load(), 3);
+        QVERIFY(!rule->stopFlag && !rule->scanStarted);
+        QCOMPARE(rule->SendPath, QStringLiteral("/home/用户/发送 目录"));
+        QCOMPARE(rule->statusText, QStringLiteral("发送未启动"));
+        QCOMPARE(rule->gapConf, m_gapA);
+    }
+
+    // Gap B's record has no login user; no other record of its address has one either.
+    void aSendRuleOfAGapWithoutLoginUserHasNoSender()
+    {
+        QPointer<RuleDialog> dialog = new SendPathDialog;
+        fillAndConfirm(dialog, kGapB, "K1", "bob", "/n");
+        const _SENDPATH_LISTDATA *rule = g_SendPathList.value(1);
+        QVERIFY(rule);
+        QCOMPARE(QByteArray(rule->FromUser), QByteArray());
+        QCOMPARE(rule->gapConf, m_gapB);
+    }
+
+    // A key outside ASCII must reach the gap as the bytes the gap sent.
+    void aKeyOutsideAsciiIsStoredAsTheGapsBytes()
+    {
+        const QString key = QStringLiteral("路径甲");
+        offerRecv(m_gapA, key, QStringLiteral("dave"));
+        QPointer<RuleDialog> dialog = new RecvPathDialog;
+        fillAndConfirm(dialog, kGapA, key, "dave", "/n");
+        const _RECVPATH_LISTDATA *rule = g_RecvPathList.value(1);
+        QVERIFY(rule);
+        QCOMPARE(QByteArray(rule->RecvPathID), key.toUtf8());
+    }
+
+    // A change swaps in a fresh record: a transfer still holding the old one keeps its
+    // directory and releases its own count.
+    void aChangedReceiveRuleIsAFreshRecord()
+    {
+        _RECVPATH_LISTDATA *old = g_RecvPathList.value(0);
+        old->useCount = 1;
+        m_records.keep();
+        QPointer<RuleDialog> dialog = new RecvPathDialog;
+        dialog->setModify(true);
+        dialog->setIndex(0);
+        QSignalSpy added(dialog.data(), SIGNAL(addRecvPath()));
+        fillAndConfirm(dialog, kGapA, "R2", "erin", QStringLiteral("/接收"));
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(g_RecvPathList.size(), 1);
+        const _RECVPATH_LISTDATA *rule = g_RecvPathList.value(0);
+        QVERIFY(rule != old);
+        QCOMPARE(rule->RecvPath, QStringLiteral("/接收"));
+        QCOMPARE(QByteArray(rule->RecvPathID), QByteArray("R2"));
+        QCOMPARE(QByteArray(rule->GapIP), QByteArray("10.0.0.1"));
+        QCOMPARE(QByteArray(rule->FromUser), QByteArray("erin"));
+        QCOMPARE(rule->useCount.load(), 0);
+        QCOMPARE(rule->statusText, QStringLiteral("空闲中"));
+        QCOMPARE(old->RecvPath, QStringLiteral("/r1"));
+        QCOMPARE(old->useCount.load(), 1);
+    }
+
+    void browseTakesTheChosenDirectoryAndCancelEmptiesIt()
+    {
+        const QString chosen = QStringLiteral("/home/测试/接收目录");
+        QString answer = chosen;
+        RuleDialog::setDirectoryChooser([&answer](QWidget *) { return answer; });
+        TestSupport::PromptRecorder prompts;
+        QPointer<RuleDialog> dialog = new SendPathDialog;
+        dialog->browseButton()->click();
+        QCOMPARE(dialog->dirEdit()->text(), chosen);
+
+        answer.clear();
+        dialog->browseButton()->click();
+        QCOMPARE(dialog->dirEdit()->text(), QString());
+        choose(dialog->gapCombo(), kGapA);
+        choose(dialog->pathCombo(), "K2");
+        choose(dialog->userCombo(), "bob");
+        dialog->okButton()->click();
+        QCOMPARE(prompts.errorTexts(), QStringList({ "文件目录不能为空" }));
+        delete dialog;
+    }
+
+    void cancelClosesWithoutStoring()
+    {
+        QPointer<RuleDialog> dialog = new RecvPathDialog;
+        dialog->show();
+        choose(dialog->gapCombo(), kGapA);
+        choose(dialog->pathCombo(), "R2");
+        dialog->cancelButton()->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(g_RecvPathList.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestRuleDialogs)
+#include "tst_ruledialogs.moc"

@@ -1,0 +1,121 @@
+#include "views/SendPathDialog.h"
+
+#include "model/BaseFunction.h"
+#include "model/GlobalData.h"
+#include "views/RuleFields.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QtDebug>
+
+namespace {
+
+// The state a new or changed rule starts in until the status checker knows better.
+constexpr qint32 kGapUnreachableState = 3;
+
+// The login user of the first gap at this address that has one; empty when none has.
+QByteArray loginUserOf(const QByteArray &gapAddress)
+{
+    const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
+    for (const _VKGAPIP_CONF *gap : gaps) {
+        qDebug() << "t_gapconf" << fieldBytes(gap->HostIP, kHostIPSize)
+                 << fieldBytes(gap->LoginUserName, kUserNameSize);
+    }
+    for (const _VKGAPIP_CONF *gap : gaps) {
+        const QByteArray user = fieldBytes(gap->LoginUserName, kUserNameSize);
+        if (fieldBytes(gap->HostIP, kHostIPSize) == gapAddress && !user.isEmpty())
+            return user;
+    }
+    return QByteArray();
+}
+
+// The level of the first send path of the gap that goes to toUser; fallback when none does.
+qint32 levelOf(const _VKGAPIP_CONF *gap, const QString &toUser, qint32 fallback)
+{
+    if (!gap)
+        return fallback;
+    QMutexLocker lock(&g_Mutex);
+    for (const _GAP_SEND_PATH &path : gap->sendPaths) {
+        if (path.toUser.isEmpty())
+            break;
+        if (path.toUser == toUser)
+            return path.level;
+    }
+    return fallback;
+}
+
+} // namespace
+
+SendPathDialog::SendPathDialog(QWidget *parent)
+    : RuleDialog(
+        { QStringLiteral("发送路径"), QStringLiteral("接收者"), QStringLiteral("接收者不能为空"),
+            QStringLiteral("发送路径不能为空"), QStringLiteral("发送路径已被使用"),
+            QStringLiteral("发送目录路径不能和接收目录路径相同,请重新选择目录路径！") },
+        parent)
+{
+    sendPathDisplayList();
+    connect(this, &RuleDialog::ruleStored, this, &SendPathDialog::addSendPath);
+}
+
+void SendPathDialog::sendPathDisplayList() { fillGapCombo(); }
+
+int SendPathDialog::offerCount(const _VKGAPIP_CONF &gap) const { return gap.sendPathCount; }
+
+QList<RuleDialog::Offer> SendPathDialog::offers(const _VKGAPIP_CONF &gap, int count) const
+{
+    QList<Offer> offered;
+    for (int i = 0; i < count; ++i)
+        offered.append({ gap.sendPaths[i].pathID, gap.sendPaths[i].toUser });
+    return offered;
+}
+
+bool SendPathDialog::pathInUse() const
+{
+    const QByteArray key
+        = RuleFields::storedBytes(RuleFields::utf8Bytes(pathCombo()->currentText()), kPathIDSize);
+    const QByteArray gapAddress
+        = RuleFields::storedBytes(RuleFields::latin1Bytes(gapCombo()->currentText()), kHostIPSize);
+    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+    for (const _SENDPATH_LISTDATA *rule : rules) {
+        if (fieldBytes(rule->SendPathID, kPathIDSize) == key
+            && fieldBytes(rule->GapIP, kHostIPSize) == gapAddress)
+            return true;
+    }
+    return false;
+}
+
+bool SendPathDialog::dirUsedBySameKind(const QString &dir) const { return sendRuleUsesDir(dir); }
+
+bool SendPathDialog::dirUsedByOtherKind(const QString &dir) const { return recvRuleUsesDir(dir); }
+
+void SendPathDialog::storeRule()
+{
+    // A change fills a fresh record and swaps it in: other threads may be reading the old one
+    // right now, and it stays allocated for them.
+    const _SENDPATH_LISTDATA *previous = index() >= 0 ? g_SendPathList.value(index()) : nullptr;
+    auto *rule = new _SENDPATH_LISTDATA;
+    const QString gapText = gapCombo()->currentText();
+    const QString toUser = userCombo()->currentText();
+    copyToField(rule->SendPathID, kPathIDSize, RuleFields::utf8Bytes(pathCombo()->currentText()));
+    copyToField(rule->GapIP, kHostIPSize, RuleFields::latin1Bytes(gapText));
+    copyToField(rule->ToUser, kUserNameSize, RuleFields::latin1Bytes(toUser));
+    rule->gapConf = BaseFunction::findVkgapinfo(gapText);
+    rule->RecviverLevel
+        = levelOf(rule->gapConf, toUser, previous ? previous->RecviverLevel.load() : 0);
+    qDebug() << "接收者" << fieldBytes(rule->ToUser, kUserNameSize);
+    qDebug() << "用户等级" << rule->RecviverLevel.load();
+    const QByteArray fromUser = loginUserOf(fieldBytes(rule->GapIP, kHostIPSize));
+    if (fromUser.isEmpty())
+        qDebug() << "登录用户名获取为空";
+    copyToField(rule->FromUser, kUserNameSize, fromUser);
+    rule->sendState = kGapUnreachableState;
+    rule->stopFlag = false;
+    rule->scanStarted = false;
+    rule->SendPath = dirEdit()->text();
+    rule->statusText = QStringLiteral("发送未启动");
+
+    if (previous)
+        g_SendPathList.replace(index(), rule);
+    else
+        g_SendPathList.append(rule);
+}
