@@ -1,0 +1,120 @@
+#include "ScriptedTransferPeer.h"
+
+#include "gapsim/GapWire.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+constexpr int kPollMs = 20;
+constexpr int kPeerWaitMs = 20000;
+
+} // namespace
+
+PeerScript PeerScript::gap()
+{
+    PeerScript script;
+    script.afterDescriptor = { ScriptedTransferPeer::reply(3), QByteArray() };
+    return script;
+}
+
+ScriptedTransferPeer::ScriptedTransferPeer(const PeerScript &script, quint16 port)
+    : m_script(script)
+    , m_port(port)
+{
+}
+
+ScriptedTransferPeer::~ScriptedTransferPeer() { stop(); }
+
+bool ScriptedTransferPeer::startListening()
+{
+    start();
+    return m_started.tryAcquire(1, kPeerWaitMs) && m_listening;
+}
+
+void ScriptedTransferPeer::stop()
+{
+    m_stop = true;
+    wait(kPeerWaitMs * 2);
+}
+
+QList<PeerTransfer> ScriptedTransferPeer::transfers() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_transfers;
+}
+
+QByteArray ScriptedTransferPeer::reply(quint64 type) { return GapWire::packet(type); }
+
+void ScriptedTransferPeer::run()
+{
+    QTcpServer server;
+    m_listening = server.listen(QHostAddress::LocalHost, m_port);
+    m_port = server.serverPort();
+    m_started.release();
+    QElapsedTimer clock;
+    clock.start();
+    while (m_listening && !m_stop) {
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(kPollMs))
+            continue;
+        QTcpSocket *socket = server.nextPendingConnection();
+        serve(*socket, clock.elapsed());
+        delete socket;
+    }
+}
+
+QByteArray ScriptedTransferPeer::acceptance(const QByteArray &descriptor) const
+{
+    QByteArray answer = GapWire::packet(9);
+    GapWire::putText(answer, 8, descriptor.mid(16, 46));
+    GapWire::putText(answer, 54, descriptor.mid(16, 46));
+    GapWire::putText(answer, 100, descriptor.mid(62, 40));
+    GapWire::putText(answer, 140, descriptor.mid(102, 1024));
+    GapWire::putText(answer, 1164, descriptor.mid(1166, 32));
+    return answer;
+}
+
+void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
+{
+    PeerTransfer transfer;
+    transfer.connectedAtMs = connectedAtMs;
+    transfer.descriptor = GapWire::readBytes(socket, GapWire::kPacket);
+    if (transfer.descriptor.size() == GapWire::kPacket)
+        ++m_descriptors;
+    for (const QByteArray &answer : m_script.afterDescriptor)
+        GapWire::send(socket, answer.isEmpty() ? acceptance(transfer.descriptor) : answer);
+    while (m_script.stall && !m_stop)
+        msleep(kPollMs);
+
+    QByteArray stream;
+    while (!m_stop) {
+        const QByteArray packet = GapWire::readBytes(socket, GapWire::kPacket);
+        if (packet.size() < GapWire::kPacket)
+            break;
+        stream += packet;
+        if (GapWire::u64(packet, 0) == 2) {
+            transfer.ended = true;
+            break;
+        }
+    }
+    transfer.content = GapWire::contentOf(stream);
+    const QByteArray digest
+        = QCryptographicHash::hash(transfer.content, QCryptographicHash::Md5).toHex().toUpper();
+    transfer.digestMatches = transfer.ended && digest == transfer.descriptor.mid(1166, 32);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_transfers.append(transfer);
+    }
+    if (transfer.ended && !m_script.closeAfterEnd) {
+        const QList<QByteArray> answers = m_script.afterEnd.isEmpty()
+            ? QList<QByteArray> { reply(transfer.digestMatches ? 5 : 15) }
+            : m_script.afterEnd;
+        for (const QByteArray &answer : answers)
+            GapWire::send(socket, answer);
+        GapWire::waitForClose(socket, 2000);
+    }
+}

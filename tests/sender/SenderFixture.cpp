@@ -1,0 +1,91 @@
+#include "SenderFixture.h"
+
+#include "thread/SendWorkThread.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+SenderFixture::SenderFixture(const QString &root)
+    : m_dir(QDir(root).filePath(QStringLiteral("send")))
+{
+    QDir().mkpath(m_dir);
+    copyToField(gap.HostIP, kHostIPSize, "127.0.0.1");
+    copyToField(gap.LoginUserName, kUserNameSize, "alice");
+    gap.hostIPStr = QStringLiteral("127.0.0.1");
+    copyToField(rule.SendPathID, kPathIDSize, "docs");
+    copyToField(rule.GapIP, kHostIPSize, "127.0.0.1");
+    copyToField(rule.FromUser, kUserNameSize, "alice");
+    copyToField(rule.ToUser, kUserNameSize, "bob");
+    rule.SendPath = m_dir;
+    rule.gapConf = &gap;
+    g_GapInfoList.append(&gap);
+    g_SendPathList.append(&rule);
+}
+
+SenderFixture::~SenderFixture()
+{
+    g_SendPathList.removeOne(&rule);
+    g_GapInfoList.removeOne(&gap);
+    // The records moved between the two maps; each is freed once.
+    QList<_FINDFILEINFO *> records = rule.pendingFiles.values() + rule.sentFiles.values();
+    for (_FINDFILEINFO *file : qAsConst(m_files)) {
+        if (!records.contains(file))
+            records.append(file);
+    }
+    std::sort(records.begin(), records.end());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
+    qDeleteAll(records);
+}
+
+QString SenderFixture::pathOf(const QString &name) const { return m_dir + '/' + name; }
+
+_FINDFILEINFO *SenderFixture::addFile(const QString &name, const QByteArray &content)
+{
+    const QString path = pathOf(name);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return nullptr;
+    file.close();
+    auto *record = new _FINDFILEINFO;
+    record->filePath = path;
+    record->suffix = QFileInfo(path).suffix();
+    record->createdTime
+        = QFileInfo(path).birthTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    record->size = content.size();
+    m_files.append(record);
+    QMutexLocker lock(&sendTaskMutex);
+    rule.pendingFiles.insert(record->fileKey(), record);
+    return record;
+}
+
+void SenderFixture::watch(SendWorkThread *worker)
+{
+    QObject::connect(worker, &SendWorkThread::updataRequset, &m_context,
+                     [this](const TransferStateInfo &info) { rows.append(info); });
+}
+
+bool SenderFixture::isPending(const _FINDFILEINFO *file) const
+{
+    QMutexLocker lock(&sendTaskMutex);
+    return rule.pendingFiles.contains(file->fileKey());
+}
+
+bool SenderFixture::isSent(const _FINDFILEINFO *file) const
+{
+    QMutexLocker lock(&sendTaskMutex);
+    return rule.sentFiles.contains(file->fileKey());
+}
+
+QByteArray patternedContent(qint64 size, int seed)
+{
+    QByteArray content(int(size), '\0');
+    quint32 state = quint32(seed) * 2654435761u + 1;
+    for (int i = 0; i < content.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        content[i] = char(state >> 16);
+    }
+    return content;
+}

@@ -1,0 +1,191 @@
+// One attempt against a scripted gap: answers a real gap seldom gives, and the security filter
+// in front of the connection.
+
+#include "ScriptedTransferPeer.h"
+#include "SenderFixture.h"
+#include "SenderTestSupport.h"
+
+#include "gapsim/GapWire.h"
+#include "model/BaseFunction.h"
+#include "model/Ports.h"
+#include "thread/SendWorkThread.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using SenderTestSupport::auditDetail;
+using SenderTestSupport::auditEvents;
+
+Q_DECLARE_METATYPE(PeerScript)
+
+namespace {
+
+QByteArray acceptanceFor(const QByteArray &pathKey, quint64 type = 9)
+{
+    QByteArray answer = GapWire::packet(type);
+    GapWire::putText(answer, 100, pathKey);
+    return answer;
+}
+
+} // namespace
+
+class tst_SenderScripted : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void oddAnswers_data();
+    void oddAnswers();
+    void securityFilterGatesSending_data();
+    void securityFilterGatesSending();
+
+private:
+    QTemporaryDir m_auditDir;
+};
+
+void tst_SenderScripted::initTestCase()
+{
+    QVERIFY(SenderTestSupport::claimGapPort() != 0);
+    SenderTestSupport::useAuditDatabase(m_auditDir.path());
+}
+
+void tst_SenderScripted::init()
+{
+    g_sysbaseconf.ifDelSendFile = false;
+    g_sysbaseconf.isForceVisit = false;
+    g_sysbaseconf.keyFlag = false;
+}
+
+void tst_SenderScripted::oddAnswers_data()
+{
+    QTest::addColumn<PeerScript>("script");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("audit"); // empty: no audit event
+    QTest::addColumn<int>("sendState");
+
+    const QByteArray typeOk = ScriptedTransferPeer::reply(3);
+    PeerScript script = PeerScript::gap();
+
+    script.afterDescriptor = { ScriptedTransferPeer::reply(7), QByteArray() };
+    QTest::newRow("type check answered 7") << script << 1 << "文件类型判断出错"
+                                           << "文件类型判断出错" << 0;
+
+    QByteArray wideNine = acceptanceFor("docs");
+    wideNine[3] = 1;
+    script.afterDescriptor = { typeOk, wideNine };
+    QTest::newRow("9 with upper bytes set") << script << 1 << "未知的接收文件描述符/稍后重传"
+                                            << QString() << 1;
+
+    script.afterDescriptor = { typeOk, ScriptedTransferPeer::reply(404) };
+    QTest::newRow("descriptor response 404") << script << 1 << "设备掉线请检查网络 " << QString()
+                                             << 0;
+
+    script.afterDescriptor = { typeOk, acceptanceFor("other") };
+    QTest::newRow("acceptance for another rule") << script << 1 << "校验文件元数据：发送路径不一致"
+                                                 << "校验发送路径不一致" << 1;
+
+    script = PeerScript::gap();
+    script.closeAfterEnd = true;
+    QTest::newRow("closed instead of confirming")
+        << script << 1 << "确认报文接收失败/稍后重发(错误代码:05)" << "链路故障稍错误代码:type 5"
+        << 1;
+
+    script = PeerScript::gap();
+    script.afterEnd = { typeOk, acceptanceFor("docs"), ScriptedTransferPeer::reply(5) };
+    QTest::newRow("unlisted answers before 5") << script << 2 << "文件发送成功 " << "传输完毕" << 0;
+
+    script.afterEnd = { ScriptedTransferPeer::reply(11) };
+    QTest::newRow("virus verdict as confirmation") << script << 3 << "文件存在病毒" << "文件存在病毒"
+                                                   << 0;
+}
+
+void tst_SenderScripted::oddAnswers()
+{
+    QFETCH(PeerScript, script);
+    QFETCH(int, code);
+    QFETCH(QString, status);
+    QFETCH(QString, audit);
+    QFETCH(int, sendState);
+
+    ScriptedTransferPeer gap(script, Ports::gapPort());
+    QVERIFY(gap.startListening());
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    const QString name = QStringLiteral("odd-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-');
+    const QByteArray content = patternedContent(3000);
+    _FINDFILEINFO *record = fixture.addFile(name, content);
+    QVERIFY(record);
+    SendWorkThread worker(&fixture.rule, record);
+    worker.setAutoDelete(false);
+    TransferStateInfo info;
+
+    QCOMPARE(worker.sendThisFile(*record, &fixture.rule, info), code);
+    QCOMPARE(info.at(7), status);
+    QCOMPARE(int(fixture.rule.sendState), sendState);
+    // Only a confirmed send removes the file within the attempt; refusals are the loop's to delete.
+    QCOMPARE(QFile::exists(record->filePath), code != 2);
+    QCOMPARE(fixture.isSent(record), code == 2);
+
+    const QList<QPair<int, QString>> events = auditEvents(name);
+    if (audit.isEmpty()) {
+        QVERIFY(events.isEmpty());
+    } else {
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.first().first, code == 2 ? 1 : 0);
+        QCOMPARE(events.first().second, auditDetail(name, audit));
+    }
+    gap.stop();
+    QCOMPARE(gap.transfers().size(), 1);
+}
+
+void tst_SenderScripted::securityFilterGatesSending_data()
+{
+    QTest::addColumn<bool>("forceVisit");
+    QTest::newRow("mandatory access control on") << true;
+    QTest::newRow("mandatory access control off") << false;
+}
+
+// A label stricter than the sending user: refused before connecting when the filter is on,
+// sent like any other file when it is off.
+void tst_SenderScripted::securityFilterGatesSending()
+{
+    QFETCH(bool, forceVisit);
+    g_sysbaseconf.isForceVisit = forceVisit;
+
+    ScriptedTransferPeer gap(PeerScript::gap(), Ports::gapPort());
+    QVERIFY(gap.startListening());
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    fixture.gap.rightLevel = 2;
+    char mark[BaseFunction::kCodecBufferSize] = "hello";
+    char word[BaseFunction::kCodecBufferSize] = "high";
+    const QByteArray content = patternedContent(5000) + QByteArray(BaseFunction::crypPasswd(mark))
+        + QByteArray(BaseFunction::crypPasswd(word));
+    _FINDFILEINFO *record = fixture.addFile(QStringLiteral("labelled.doc"), content);
+    QVERIFY(record);
+    SendWorkThread worker(&fixture.rule, record);
+    worker.setAutoDelete(false);
+    fixture.watch(&worker);
+
+    worker.sendFileProc(&fixture.rule);
+    gap.stop();
+    QVERIFY(!fixture.rows.isEmpty());
+    if (forceVisit) {
+        QCOMPARE(fixture.rows.last().at(7), QStringLiteral("传输失败,发送方没有权限发送该文件"));
+        QCOMPARE(gap.descriptorsSeen(), 0);
+        QVERIFY(!QFile::exists(record->filePath));
+        QVERIFY(fixture.isPending(record));
+    } else {
+        QCOMPARE(fixture.rows.last().at(7), QStringLiteral("文件发送成功 "));
+        QCOMPARE(gap.transfers().size(), 1);
+        QCOMPARE(gap.transfers().first().content, content);
+        QVERIFY(fixture.isSent(record));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_SenderScripted)
+#include "tst_sender_scripted.moc"
