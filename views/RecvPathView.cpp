@@ -10,9 +10,9 @@ RecvPathView::RecvPathView(QWidget *parent)
     : RuleListView(
         { { QStringLiteral("序号"), QStringLiteral("接收路径"), QStringLiteral("隔离器地址"),
               QStringLiteral("接收路径"), QStringLiteral("接收状态"), QStringLiteral("发送人") },
-            { 80, 260, 230, 200, 180, 150 }, QStringLiteral("rgb(188,205,212)"),
-            QStringLiteral("接收目录-添加"), QStringLiteral("接收目录--修改"),
-            QStringLiteral("当前没有接收目录"), QStringLiteral("请先选择一行再进行操作"), false },
+            { 80, 260, 230, 200, 180, 150 }, QColor(188, 205, 212), QStringLiteral("接收目录-添加"),
+            QStringLiteral("接收目录--修改"), QStringLiteral("当前没有接收目录"),
+            QStringLiteral("请先选择一行再进行操作"), false },
         parent)
 {
     onDisPlayList();

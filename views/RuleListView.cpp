@@ -5,7 +5,6 @@
 #include "views/TableSetup.h"
 
 #include <QBoxLayout>
-#include <QColor>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -28,13 +27,13 @@ constexpr int kHeaderHeight = 55;
 constexpr int kAlternateLighterPercent = 108;
 const char kSelectedBackground[] = "rgb(49,52,71)";
 
-QString tableStyle(const QString &baseColour)
+QString tableStyle(const QColor &baseColour)
 {
-    const QString alternate = QColor(baseColour).lighter(kAlternateLighterPercent).name();
+    const QString alternate = baseColour.lighter(kAlternateLighterPercent).name();
     return QStringLiteral("QTableWidget{border:none; background-color:%1;"
                           " alternate-background-color:%2;"
                           " selection-background-color:%3; selection-color:white;}")
-        .arg(baseColour, alternate, QLatin1String(kSelectedBackground));
+        .arg(baseColour.name(), alternate, QLatin1String(kSelectedBackground));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "model/Prompt.h"
 #include "views/RuleDialog.h"
 
+#include <QColor>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -42,7 +43,7 @@ protected:
     struct Look {
         QStringList headers;
         QList<int> columnWidths;
-        QString baseColour;
+        QColor baseColour;
         QString addTitle;
         QString modifyTitle;
         QString noRulesText;

@@ -10,7 +10,7 @@ SendPathView::SendPathView(QWidget *parent)
     : RuleListView(
         { { QStringLiteral("序号"), QStringLiteral("文件路径"), QStringLiteral("隔离器地址"),
               QStringLiteral("发送路径"), QStringLiteral("发送状态"), QStringLiteral("接收人") },
-            { 80, 300, 200, 200, 200, 120 }, QStringLiteral("rgb(155,167,189)"),
+            { 80, 300, 200, 200, 200, 120 }, QColor(155, 167, 189),
             QStringLiteral("发送目录--添加"), QStringLiteral("发送目录--修改"),
             QStringLiteral("当前没有发送目录"), QStringLiteral("请先选中目录再进行操作"), true },
         parent)
