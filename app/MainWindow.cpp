@@ -9,8 +9,10 @@
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
+#include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
 #include "ui_MainWindow.h"
+#include "views/SendStatusView.h"
 #include "views/StatusCheckout.h"
 
 #include <QAction>
@@ -30,7 +32,6 @@ const QString kStopText = QStringLiteral("停止发送");
 const char *const kStartIcon = ":/res/navbar/start.svg";
 const char *const kStopIcon = ":/res/navbar/stop.svg";
 const QString kNoSendPath = QStringLiteral("请先配置发送目录 ");
-const QString kSendingUnavailable = QStringLiteral("sending is not available yet");
 const QString kImportUnavailable = QStringLiteral("configuration import is not available yet");
 const QString kExportUnavailable = QStringLiteral("configuration export is not available yet");
 
@@ -91,7 +92,11 @@ MainWindow::MainWindow(QWidget *parent)
     initThread();
 }
 
-MainWindow::~MainWindow() { stopStatusThread(); }
+MainWindow::~MainWindow()
+{
+    m_controller.reset();
+    stopStatusThread();
+}
 
 IPAddrView *MainWindow::gapListView() const { return m_ui->gapaddrview; }
 
@@ -208,23 +213,24 @@ void MainWindow::startSending()
     // Workers of an earlier run finish first, so that no file is sent twice.
     QThreadPool::globalInstance()->waitForDone();
     QThreadPool::globalInstance()->clear();
+    // No worker holds a file of the earlier run any more.
+    Controller::releaseRetiredFiles();
     sendStatusView()->isSending = true;
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     if (rules.isEmpty()) {
         Prompt::error(kNoSendPath);
         return;
     }
-    if (!startScanner()) {
-        sendStatusView()->isSending = false;
-        return;
-    }
-    showPage(SendStatusPage);
-    m_ui->sendState->setChecked(true);
+    // The flags are cleared before the scanner starts: a scanner that still saw the last stop's
+    // flags would end at once and leave sending switched on with nothing scanned.
     for (_SENDPATH_LISTDATA *rule : rules) {
         rule->stopFlag = false;
         qDebug() << "当前发送目录数量:" << rules.size();
         qDebug() << "文件路径:" << rule->SendPath;
     }
+    startScanner();
+    showPage(SendStatusPage);
+    m_ui->sendState->setChecked(true);
     m_ui->start->setText(kStopText);
     m_ui->start->setIcon(QIcon(QLatin1String(kStopIcon)));
 }
@@ -236,24 +242,28 @@ void MainWindow::stopSending()
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     for (_SENDPATH_LISTDATA *rule : rules) {
         QMutexLocker lock(&g_MainMutex);
-        rule->stopFlag = true;
-        rule->scanStarted = false;
-        QMutexLocker sendLock(&sendTaskMutex);
-        rule->pendingFiles = {};
+        Controller::stopRule(rule);
     }
     m_ui->start->setText(kStartText);
     m_ui->start->setIcon(QIcon(QLatin1String(kStartIcon)));
     stopScanner();
 }
 
-bool MainWindow::startScanner()
+void MainWindow::startScanner()
 {
-    qWarning().noquote() << kSendingUnavailable;
-    Prompt::error(kSendingUnavailable);
-    return false;
+    m_controller.reset(new Controller);
+    connect(m_controller.get(), &Controller::insertItem, sendStatusView(),
+        &SendStatusView::onInsertItem);
+    m_controller->start();
 }
 
-void MainWindow::stopScanner() { }
+void MainWindow::stopScanner()
+{
+    if (!m_controller)
+        return;
+    m_controller->stop();
+    m_controller.release()->deleteLater();
+}
 
 void MainWindow::onWindowClose()
 {

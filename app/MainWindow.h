@@ -9,6 +9,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class Controller;
 class IPAddrView;
 class RecvDataProc;
 class RecvPathView;
@@ -71,9 +72,8 @@ private:
     void showPage(Page page);
     void startSending();
     void stopSending();
-    // The scanner that feeds the send status view while sending is on. Not built yet: starting
-    // reports so and returns false, and the window stays in the stopped state.
-    bool startScanner();
+    // The scanner that feeds the send status view while sending is on.
+    void startScanner();
     void stopScanner();
     void stopStatusThread();
     void runStartupOptions();
@@ -86,6 +86,7 @@ private:
     std::unique_ptr<RecvDataProc> m_confListener;
     SystemTray *m_tray = nullptr;
     std::unique_ptr<SystemSetupView> m_setupView; // a window of its own, without parent
+    std::unique_ptr<Controller> m_controller; // while sending is on
     bool m_startupOptionsDone = false;
     bool m_exitConfirmed = false;
 };

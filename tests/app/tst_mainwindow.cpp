@@ -4,6 +4,7 @@
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "support/TestSupport.h"
+#include "thread/Controller.h"
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
@@ -13,9 +14,11 @@
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -47,6 +50,12 @@ QPushButton *button(const MainWindow &window, const char *name)
     return window.findChild<QPushButton *>(QLatin1String(name));
 }
 
+bool sameIcon(const QIcon &icon, const char *resource)
+{
+    const QSize size(32, 32);
+    return icon.pixmap(size).toImage() == QIcon(QLatin1String(resource)).pixmap(size).toImage();
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -62,6 +71,9 @@ private slots:
 
     void cleanup()
     {
+        // Sending workers of a test end before its rules go; then the files they were given.
+        QThreadPool::globalInstance()->waitForDone();
+        Controller::releaseRetiredFiles();
         StartupOptions::setCurrent(StartupOptions());
         clearRegistry(g_SendPathList);
         clearRegistry(g_RecvPathList);
@@ -75,9 +87,6 @@ private slots:
         QTest::addColumn<bool>("isSending");
 
         QTest::newRow("no send rule") << false << QStringLiteral("请先配置发送目录 ") << true;
-        // The scanner is not part of the client yet: starting must not pretend it runs.
-        QTest::newRow("send rule, no scanner")
-            << true << QStringLiteral("sending is not available yet") << false;
     }
 
     void startSending()
@@ -99,6 +108,48 @@ private slots:
         QVERIFY(!shown.parent);
         QCOMPARE(window.sendStatusView()->isSending, isSending);
         QCOMPARE(button(window, "start")->text(), kStartText);
+    }
+
+    // Each start runs a fresh scanner that hands the rule's files to the send status page; each
+    // stop ends it and forgets the files not sent, so that the next start offers them again.
+    void startAndStopSending()
+    {
+        QTemporaryDir sendDir;
+        QFile file(sendDir.filePath(QStringLiteral("out.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("payload") == 7);
+        file.close();
+        auto *rule = new _SENDPATH_LISTDATA;
+        rule->SendPath = sendDir.path();
+        rule->stopFlag = true; // as an earlier stop leaves it
+        g_SendPathList.append(rule);
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QPushButton *start = button(window, "start");
+        QTreeWidget *rows = window.sendStatusView()->tree();
+
+        for (int run = 1; run <= 2; ++run) {
+            QTest::mouseClick(start, Qt::LeftButton);
+            QCOMPARE(start->text(), QStringLiteral("停止发送"));
+            QVERIFY(sameIcon(start->icon(), ":/res/navbar/stop.svg"));
+            QVERIFY(window.sendStatusView()->isSending);
+            QCOMPARE(
+                window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(),
+                2);
+            QVERIFY(button(window, "sendState")->isChecked());
+            QVERIFY(!rule->stopFlag);
+            QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), run, 30000);
+            QVERIFY(rule->scanStarted);
+
+            QTest::mouseClick(start, Qt::LeftButton);
+            QCOMPARE(start->text(), kStartText);
+            QVERIFY(sameIcon(start->icon(), ":/res/navbar/start.svg"));
+            QVERIFY(!window.sendStatusView()->isSending);
+            QVERIFY(rule->stopFlag);
+            QVERIFY(!rule->scanStarted);
+            QVERIFY(rule->pendingFiles.isEmpty());
+        }
+        QVERIFY(prompts.boxes().isEmpty());
+        QCOMPARE(rows->topLevelItemCount(), 2);
     }
 
     // The status checker runs in its own thread; its reports must reach the three pages.
