@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QtDebug>
 #include <algorithm>
@@ -119,6 +120,8 @@ void RuleDialog::dialogInit()
 
 void RuleDialog::fillGapCombo()
 {
+    // Filling is not choosing: no gap is chosen until the user picks one.
+    const QSignalBlocker quiet(m_gapCombo);
     const QIcon icon(kGapIcon);
     const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
     for (const _VKGAPIP_CONF *gap : gaps) {
