@@ -10,8 +10,21 @@ class TransferStateInfo
 {
 public:
     static constexpr int kColumns = 8;
+    enum Column : int {
+        FileName = 0,
+        Rate = 1,
+        Progress = 2,
+        Size = 3,
+        TransferPath = 4,
+        StartTime = 5,
+        EndTime = 6,
+        Status = 7,
+    };
 
-    TransferStateInfo() : m_texts(kColumns) {}
+    TransferStateInfo()
+        : m_texts(kColumns)
+    {
+    }
 
     void setText(int column, const QString &text) { m_texts[column] = text; }
     const QString &operator[](int column) const { return m_texts.at(column); }

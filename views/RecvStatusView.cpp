@@ -1,43 +1,26 @@
 #include "views/RecvStatusView.h"
 
-#include "views/TableSetup.h"
-
-#include <QDateTime>
-#include <QTcpSocket>
-#include <QTreeWidget>
-#include <unistd.h>
-
-namespace {
-
-enum Column { StartTime = 5, Status = 7 };
-
-const QString kNotAvailable = QStringLiteral("receiving is not available yet");
-
-// Takes ownership of an accepted connection only to close it, so that no descriptor leaks and the
-// gap sees the connection end.
-void closeConnection(qintptr socketDescriptor)
-{
-    QTcpSocket socket;
-    if (socket.setSocketDescriptor(socketDescriptor))
-        socket.abort();
-    else
-        ::close(int(socketDescriptor));
-}
-
-} // namespace
+#include "model/GlobalData.h"
+#include "views/TransferItem.h"
 
 RecvStatusView::RecvStatusView(QWidget *parent)
-    : QWidget(parent)
-    , m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
+    : TransferStatusView(parent)
 {
 }
 
 void RecvStatusView::onInsertItem(qintptr socketDescriptor)
 {
-    auto *item = new QTreeWidgetItem;
-    item->setText(
-        StartTime, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    item->setText(Status, kNotAvailable);
-    m_tree->insertTopLevelItem(0, item);
-    closeConnection(socketDescriptor);
+    auto *item = new TransferItem(socketDescriptor);
+    addRow(item);
+    item->recvStart();
+}
+
+QString RecvStatusView::clearRefusal() const
+{
+    const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
+    for (const _RECVPATH_LISTDATA *rule : rules) {
+        if (rule->useCount > 0)
+            return QStringLiteral("正在接收文件中");
+    }
+    return QString();
 }

@@ -1,23 +1,19 @@
 #pragma once
 
-#include <QWidget>
+#include "views/TransferStatusView.h"
 
-class QTreeWidget;
-
-// The page that lists the files being received, newest first. The receiving worker behind each
-// row comes later: for now a row records the connection and closes it.
-class RecvStatusView : public QWidget
+// The page that lists the files being received, newest first.
+class RecvStatusView : public TransferStatusView
 {
     Q_OBJECT
 
 public:
     explicit RecvStatusView(QWidget *parent = nullptr);
 
-    QTreeWidget *tree() const { return m_tree; }
-
 public slots:
+    // A connection the file listener accepted: adds its row and starts receiving on it.
     void onInsertItem(qintptr socketDescriptor);
 
-private:
-    QTreeWidget *m_tree;
+protected:
+    QString clearRefusal() const override;
 };

@@ -1,29 +1,20 @@
 #include "views/SendStatusView.h"
 
-#include "model/BaseFunction.h"
-#include "model/GlobalData.h"
-#include "views/TableSetup.h"
-
-#include <QFileInfo>
-#include <QTreeWidget>
-
-namespace {
-
-enum Column { FileName = 0, Size = 3, TransferPath = 4 };
-
-} // namespace
+#include "views/TransferItem.h"
 
 SendStatusView::SendStatusView(QWidget *parent)
-    : QWidget(parent)
-    , m_tree(TableSetup::addTransferTree(this, TableSetup::transferHeaders()))
+    : TransferStatusView(parent)
 {
 }
 
 void SendStatusView::onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
 {
-    auto *item = new QTreeWidgetItem;
-    item->setText(FileName, QFileInfo(file->filePath).fileName());
-    item->setText(Size, BaseFunction::calcSize(file->size));
-    item->setText(TransferPath, QString::fromLatin1(rule->SendPathID));
-    m_tree->insertTopLevelItem(0, item);
+    auto *item = new TransferItem(file, rule);
+    addRow(item);
+    item->sendStart();
+}
+
+QString SendStatusView::clearRefusal() const
+{
+    return isSending ? QStringLiteral("请先停止发送") : QString();
 }

@@ -1,28 +1,26 @@
 #pragma once
 
-#include <QWidget>
+#include "views/TransferStatusView.h"
 
-class QTreeWidget;
 struct _FINDFILEINFO;
 struct _SENDPATH_LISTDATA;
 
-// The page that lists the files being sent, newest first. The sending worker behind each row
-// comes later: for now a row only names the file and its rule.
-class SendStatusView : public QWidget
+// The page that lists the files being sent, newest first.
+class SendStatusView : public TransferStatusView
 {
     Q_OBJECT
 
 public:
     explicit SendStatusView(QWidget *parent = nullptr);
 
-    QTreeWidget *tree() const { return m_tree; }
-
-    // True while sending is switched on; the main window sets and clears it.
+    // True while sending is switched on; the main window sets and clears it. The list cannot be
+    // cleared meanwhile.
     bool isSending = false;
 
 public slots:
+    // A file the scanner handed over: adds its row and starts sending it.
     void onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
 
-private:
-    QTreeWidget *m_tree;
+protected:
+    QString clearRefusal() const override;
 };

@@ -1,0 +1,125 @@
+#include "app/Startup.h"
+#include "model/TransferStateInfo.h"
+#include "views/RecvStatusView.h"
+#include "views/TransferItem.h"
+
+#include <QThread>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+TransferStateInfo reportWith(const QString &progress, const QString &status)
+{
+    TransferStateInfo info;
+    for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+        info.setText(column, QStringLiteral("c%1").arg(column));
+    info.setText(TransferStateInfo::Progress, progress);
+    info.setText(TransferStateInfo::Status, status);
+    return info;
+}
+
+} // namespace
+
+// Stands in for a transfer worker: reports from its own thread with the workers' signal.
+class ReportingWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Emits one report per progress text, back to back, in the calling (worker) thread.
+    Q_INVOKABLE void report(const QStringList &progressTexts)
+    {
+        for (const QString &progress : progressTexts)
+            emit updataRequset(reportWith(progress, QStringLiteral("running")));
+    }
+
+signals:
+    void updataRequset(TransferStateInfo info);
+};
+
+class TestTransferRelay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Startup::registerCrossThreadTypes(); }
+
+    void init()
+    {
+        m_worker = new ReportingWorker;
+        m_worker->moveToThread(&m_thread);
+        connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+        m_thread.start();
+    }
+
+    void cleanup()
+    {
+        m_thread.quit();
+        QVERIFY(m_thread.wait(30000));
+    }
+
+    // Reports emitted in quick succession are all applied, in the order they were emitted, and the
+    // row ends showing the last one.
+    void reportsApplyInEmissionOrder()
+    {
+        QTreeWidget tree;
+        auto *item = new TransferItem(qintptr(-1));
+        tree.addTopLevelItem(item);
+        item->relayFrom(m_worker);
+
+        QStringList shown;
+        connect(
+            tree.model(), &QAbstractItemModel::dataChanged, &tree, [&](const QModelIndex &topLeft) {
+                if (topLeft.column() == TransferStateInfo::Progress)
+                    shown << topLeft.data().toString();
+            });
+        QStringList emitted;
+        for (int step = 1; step <= 50; ++step)
+            emitted << QString::number(step / 50.0);
+        // Returns once the worker has emitted them all: every report is queued by now.
+        QVERIFY(QMetaObject::invokeMethod(
+            m_worker, "report", Qt::BlockingQueuedConnection, Q_ARG(QStringList, emitted)));
+
+        QTRY_COMPARE_WITH_TIMEOUT(shown.size(), emitted.size(), 10000);
+        QCOMPARE(shown, emitted);
+        QCOMPARE(item->text(TransferStateInfo::Progress), QStringLiteral("1"));
+        for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+            QVERIFY(!item->text(column).isEmpty());
+    }
+
+    // Deleting a row does not stop its worker: what it reported before, still queued, and what it
+    // reports afterwards are both dropped, and the other rows are left alone.
+    void reportsForDeletedRowAreDropped()
+    {
+        RecvStatusView view;
+        auto *kept = new TransferItem(qintptr(-1));
+        auto *deleted = new TransferItem(qintptr(-1));
+        view.addRow(kept);
+        view.addRow(deleted);
+        kept->setText(TransferStateInfo::Status, QStringLiteral("kept"));
+        deleted->relayFrom(m_worker);
+
+        const QStringList report { QStringLiteral("0.5") };
+        QVERIFY(QMetaObject::invokeMethod(
+            m_worker, "report", Qt::BlockingQueuedConnection, Q_ARG(QStringList, report)));
+        view.tree()->setCurrentItem(deleted);
+        QTest::ignoreMessage(QtDebugMsg, "控件删除");
+        view.onMenuDelete();
+        QVERIFY(QMetaObject::invokeMethod(
+            m_worker, "report", Qt::BlockingQueuedConnection, Q_ARG(QStringList, report)));
+        QCoreApplication::processEvents();
+
+        QCOMPARE(view.tree()->topLevelItemCount(), 1);
+        QCOMPARE(view.tree()->topLevelItem(0), kept);
+        QCOMPARE(kept->text(TransferStateInfo::Status), QStringLiteral("kept"));
+        QVERIFY(kept->text(TransferStateInfo::Progress).isEmpty());
+    }
+
+private:
+    QThread m_thread;
+    ReportingWorker *m_worker = nullptr;
+};
+
+QTEST_MAIN(TestTransferRelay)
+#include "tst_transferrelay.moc"
