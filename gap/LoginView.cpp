@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "gap/GapInput.h"
 #include "gap/SocketTools.h"
 #include "model/AuditLog.h"
 #include "model/BaseFunction.h"
@@ -197,11 +198,8 @@ bool LoginView::checkPortisListening()
 
 void LoginView::gapIPConfInit(_VKGAPIP_CONF *gap)
 {
-    gap->resetState();
-    copyToField(gap->HostIP, kHostIPSize, m_ui->ipEdit->text().toLatin1());
-    copyToField(gap->LoginUserName, kUserNameSize, m_ui->userEdit->text().toLatin1());
-    copyToField(gap->LoginPswd, kUserNameSize, m_ui->pswdEdit->text().toLatin1());
-    gap->hostIPStr = m_ui->ipEdit->text();
+    GapInput::fillGapRecord(
+        gap, m_ui->ipEdit->text(), m_ui->userEdit->text(), m_ui->pswdEdit->text());
 }
 
 bool LoginView::inputRefused()
@@ -210,11 +208,7 @@ bool LoginView::inputRefused()
         Prompt::error(QStringLiteral("接收端口监听失败"));
         return true;
     }
-    QHostAddress address;
-    const bool parsed = address.setAddress(m_ui->ipEdit->text());
-    if (!parsed
-        || (address.protocol() != QAbstractSocket::IPv4Protocol
-            && address.protocol() != QAbstractSocket::IPv6Protocol)) {
+    if (!GapInput::isGapAddress(m_ui->ipEdit->text())) {
         Prompt::error(QStringLiteral("无效的ip地址"));
         return true;
     }

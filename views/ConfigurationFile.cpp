@@ -1,0 +1,400 @@
+#include "views/ConfigurationFile.h"
+
+#include "gap/GapInput.h"
+#include "model/BaseFunction.h"
+#include "model/GlobalData.h"
+#include "model/Prompt.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+#include <QtDebug>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const char *const kGapGroup = "VKGAPINFO";
+const char *const kGapCount = "GapIPCount";
+const char *const kGapIP = "GapIP_";
+const char *const kGapUser = "LoginUserName_";
+const char *const kGapPassword = "LoginPswd_";
+const char *const kGapHost = "HostIP_";
+
+const char *const kSendGroup = "SENDINFO";
+const char *const kSendCount = "SendInfoNum";
+const char *const kSendPath = "SendPath_";
+const char *const kSendPathID = "SendPathID_";
+const char *const kSendGapIP = "SendPathGapIP_";
+const char *const kSendToUser = "ToUser_";
+const char *const kSendLevel = "RecviverLevel_";
+const char *const kSendFromUser = "FromUser_";
+
+const char *const kRecvGroup = "RECVINO";
+const char *const kRecvCount = "RecvInfoNum";
+const char *const kRecvPath = "RecvPath_";
+const char *const kRecvPathID = "RecvPathID_";
+const char *const kRecvGapIP = "RecvPathGapIP_";
+const char *const kRecvFromUser = "FromUser_";
+
+// A rule made outside the rule dialog starts as one made in it: gap not yet reached.
+constexpr int kNewRuleSendState = 3;
+
+const char *const kUnreadable = "配置文件无法读取-恢复失败";
+const char *const kDamaged = "配置文件已损坏-恢复失败";
+const char *const kGapInvalid = "隔离器-配置无效-恢复失败";
+const char *const kSendNoGap = "发送目录-隔离器地址未连接-恢复失败";
+const char *const kSendNoDir = "发送目录-文件路径已不存在-恢复失败";
+const char *const kSendInvalid = "发送目录-配置无效-恢复失败";
+const char *const kRecvNoGap = "接收目录-隔离器地址未连接-恢复失败";
+const char *const kRecvNoDir = "接收目录-文件路径已不存在-恢复失败";
+const char *const kRecvInvalid = "接收目录-配置无效-恢复失败";
+
+// One group of the file: its count key and the keys every entry has.
+struct Section {
+    const char *group;
+    const char *count;
+    QStringList entryKeys;
+};
+
+const Section kSections[] = {
+    { kGapGroup, kGapCount, { kGapIP, kGapUser, kGapPassword, kGapHost } },
+    { kSendGroup, kSendCount,
+        { kSendPath, kSendPathID, kSendGapIP, kSendToUser, kSendLevel, kSendFromUser } },
+    { kRecvGroup, kRecvCount, { kRecvPath, kRecvPathID, kRecvGapIP, kRecvFromUser } },
+};
+
+QString entryKey(const char *name, int index)
+{
+    return QLatin1String(name) + QString::number(index);
+}
+
+QString fieldText(const char *field, int size)
+{
+    return QString::fromLatin1(field, int(strnlen(field, size_t(size))));
+}
+
+// Fills a fixed Latin-1 field; false when the text does not fit or is not Latin-1.
+bool fillField(char *field, int size, const QString &text)
+{
+    const QByteArray bytes = text.toLatin1();
+    return QString::fromLatin1(bytes) == text && copyToField(field, size, bytes);
+}
+
+bool isDirectory(const QString &path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+
+// The entry count of a group, or -1 when it is missing or not a count.
+int entryCount(QSettings &settings, const Section &section)
+{
+    settings.beginGroup(QLatin1String(section.group));
+    bool ok = false;
+    const int count = settings.value(QLatin1String(section.count)).toInt(&ok);
+    settings.endGroup();
+    return ok && count >= 0 ? count : -1;
+}
+
+// A file the export wrote has every count, and every counted entry has keys. Checking this
+// first keeps a truncated or foreign file from being half imported, and a forged count from
+// driving a loop of billions of missing entries.
+bool isComplete(QSettings &settings)
+{
+    for (const Section &section : kSections) {
+        const int count = entryCount(settings, section);
+        if (count < 0)
+            return false;
+        settings.beginGroup(QLatin1String(section.group));
+        const QStringList keys = settings.childKeys();
+        settings.endGroup();
+        for (int index = 0; index < count; ++index) {
+            bool present = false;
+            for (const QString &key : section.entryKeys)
+                present = present || keys.contains(key + QString::number(index));
+            if (!present)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Reads the entries of one group in order; each entry is read with the group open.
+class GroupReader
+{
+public:
+    GroupReader(QSettings &settings, const char *group, const char *countKey)
+        : m_settings(settings)
+    {
+        m_settings.beginGroup(QLatin1String(group));
+        m_count = m_settings.value(QLatin1String(countKey)).toInt();
+    }
+    ~GroupReader() { m_settings.endGroup(); }
+    GroupReader(const GroupReader &) = delete;
+    GroupReader &operator=(const GroupReader &) = delete;
+
+    int count() const { return m_count; }
+    QString text(const char *name, int index) const
+    {
+        return m_settings.value(entryKey(name, index)).toString();
+    }
+    int number(const char *name, int index) const
+    {
+        return m_settings.value(entryKey(name, index)).toInt();
+    }
+
+private:
+    QSettings &m_settings;
+    int m_count = 0;
+};
+
+// ---- export
+
+void writeGaps(QSettings &settings)
+{
+    const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
+    settings.beginGroup(QLatin1String(kGapGroup));
+    settings.setValue(QLatin1String(kGapCount), gaps.size());
+    for (int i = 0; i < gaps.size(); ++i) {
+        const _VKGAPIP_CONF &gap = *gaps.at(i);
+        // Scrambled on a copy: the record keeps its password in clear for the next login.
+        char password[BaseFunction::kCodecBufferSize];
+        copyToField(password, sizeof password,
+            QByteArray(gap.LoginPswd, int(strnlen(gap.LoginPswd, kUserNameSize))));
+        BaseFunction::crypPasswd(password);
+        settings.setValue(entryKey(kGapIP, i), fieldText(gap.HostIP, kHostIPSize));
+        settings.setValue(entryKey(kGapUser, i), fieldText(gap.LoginUserName, kUserNameSize));
+        settings.setValue(entryKey(kGapPassword, i), QString::fromLatin1(password));
+        settings.setValue(entryKey(kGapHost, i), gap.hostIPStr);
+    }
+    settings.endGroup();
+}
+
+void writeSendRules(QSettings &settings)
+{
+    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+    settings.beginGroup(QLatin1String(kSendGroup));
+    settings.setValue(QLatin1String(kSendCount), rules.size());
+    for (int i = 0; i < rules.size(); ++i) {
+        const _SENDPATH_LISTDATA &rule = *rules.at(i);
+        settings.setValue(entryKey(kSendPath, i), rule.SendPath);
+        settings.setValue(entryKey(kSendPathID, i), fieldText(rule.SendPathID, kPathIDSize));
+        settings.setValue(entryKey(kSendGapIP, i), fieldText(rule.GapIP, kHostIPSize));
+        settings.setValue(entryKey(kSendToUser, i), fieldText(rule.ToUser, kUserNameSize));
+        settings.setValue(entryKey(kSendLevel, i), rule.RecviverLevel.load());
+        settings.setValue(entryKey(kSendFromUser, i), fieldText(rule.FromUser, kUserNameSize));
+    }
+    settings.endGroup();
+}
+
+void writeRecvRules(QSettings &settings)
+{
+    const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
+    settings.beginGroup(QLatin1String(kRecvGroup));
+    settings.setValue(QLatin1String(kRecvCount), rules.size());
+    for (int i = 0; i < rules.size(); ++i) {
+        const _RECVPATH_LISTDATA &rule = *rules.at(i);
+        settings.setValue(entryKey(kRecvPath, i), rule.RecvPath);
+        settings.setValue(entryKey(kRecvPathID, i), fieldText(rule.RecvPathID, kPathIDSize));
+        settings.setValue(entryKey(kRecvGapIP, i), fieldText(rule.GapIP, kHostIPSize));
+        settings.setValue(entryKey(kRecvFromUser, i), fieldText(rule.FromUser, kUserNameSize));
+    }
+    settings.endGroup();
+}
+
+bool protect(const QString &fileName)
+{
+    return QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+// ---- import
+
+// Outcome of one entry: added, skipped as already listed, or refused with a message.
+struct Verdict {
+    bool refused = false;
+    const char *message = nullptr;
+
+    static Verdict added() { return {}; }
+    static Verdict duplicate() { return {}; }
+    static Verdict refuse(const char *message) { return { true, message }; }
+};
+
+// Imports one entry after the other and tells the user of each refusal once the entry's lock is
+// released: a box runs an event loop, and g_MainMutex is not recursive.
+class Importer
+{
+public:
+    explicit Importer(QSettings &settings)
+        : m_settings(settings)
+    {
+    }
+
+    bool run()
+    {
+        importGaps();
+        importSendRules();
+        importRecvRules();
+        return m_refusals == 0;
+    }
+
+private:
+    void report(const Verdict &verdict)
+    {
+        if (!verdict.refused)
+            return;
+        ++m_refusals;
+        Prompt::error(QString::fromUtf8(verdict.message));
+    }
+
+    void importGaps()
+    {
+        const GroupReader group(m_settings, kGapGroup, kGapCount);
+        for (int i = 0; i < group.count(); ++i)
+            report(importGap(group, i));
+    }
+
+    static Verdict importGap(const GroupReader &group, int i)
+    {
+        auto gap = std::make_unique<_VKGAPIP_CONF>();
+        const QString address = group.text(kGapIP, i);
+        const QString host = group.text(kGapHost, i);
+        const QString user = group.text(kGapUser, i);
+        char password[BaseFunction::kCodecBufferSize];
+        if (!GapInput::isGapAddress(address) || !GapInput::isGapAddress(host) || user.isEmpty()
+            || !fillField(gap->HostIP, kHostIPSize, address)
+            || !fillField(gap->LoginUserName, kUserNameSize, user)
+            || !fillField(password, sizeof password, group.text(kGapPassword, i)))
+            return Verdict::refuse(kGapInvalid);
+        copyToField(gap->LoginPswd, kUserNameSize, BaseFunction::deCrypPasswd(password));
+        gap->hostIPStr = host;
+
+        QMutexLocker lock(&g_MainMutex);
+        const QList<_VKGAPIP_CONF *> listed = g_GapInfoList.snapshot();
+        for (const _VKGAPIP_CONF *other : listed) {
+            if (std::strncmp(other->HostIP, gap->HostIP, kHostIPSize) == 0
+                && std::strncmp(other->LoginUserName, gap->LoginUserName, kUserNameSize) == 0)
+                return Verdict::duplicate();
+        }
+        // Not logged in here: the heartbeat logs it in.
+        g_GapInfoList.append(gap.release());
+        return Verdict::added();
+    }
+
+    void importSendRules()
+    {
+        const GroupReader group(m_settings, kSendGroup, kSendCount);
+        for (int i = 0; i < group.count(); ++i)
+            report(importSendRule(group, i));
+    }
+
+    static Verdict importSendRule(const GroupReader &group, int i)
+    {
+        auto rule = std::make_unique<_SENDPATH_LISTDATA>();
+        rule->SendPath = group.text(kSendPath, i);
+        const QString pathID = group.text(kSendPathID, i);
+        const bool fits = fillField(rule->SendPathID, kPathIDSize, pathID)
+            && fillField(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i))
+            && fillField(rule->ToUser, kUserNameSize, group.text(kSendToUser, i))
+            && fillField(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i));
+        rule->RecviverLevel = group.number(kSendLevel, i);
+        rule->sendState = kNewRuleSendState;
+
+        QMutexLocker lock(&g_MainMutex);
+        rule->gapConf = BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize));
+        if (!rule->gapConf)
+            return Verdict::refuse(kSendNoGap);
+        if (!isDirectory(rule->SendPath))
+            return Verdict::refuse(kSendNoDir);
+        if (!fits || pathID.isEmpty())
+            return Verdict::refuse(kSendInvalid);
+        const QList<_SENDPATH_LISTDATA *> listed = g_SendPathList.snapshot();
+        for (const _SENDPATH_LISTDATA *other : listed) {
+            if (std::strncmp(other->GapIP, rule->GapIP, kHostIPSize) == 0
+                && std::strncmp(other->SendPathID, rule->SendPathID, kPathIDSize) == 0)
+                return Verdict::duplicate();
+        }
+        g_SendPathList.append(rule.release());
+        return Verdict::added();
+    }
+
+    void importRecvRules()
+    {
+        const GroupReader group(m_settings, kRecvGroup, kRecvCount);
+        for (int i = 0; i < group.count(); ++i)
+            report(importRecvRule(group, i));
+    }
+
+    static Verdict importRecvRule(const GroupReader &group, int i)
+    {
+        auto rule = std::make_unique<_RECVPATH_LISTDATA>();
+        rule->RecvPath = group.text(kRecvPath, i);
+        const QString pathID = group.text(kRecvPathID, i);
+        const bool fits = fillField(rule->RecvPathID, kPathIDSize, pathID)
+            && fillField(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i))
+            && fillField(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i));
+
+        QMutexLocker lock(&g_MainMutex);
+        if (!BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize)))
+            return Verdict::refuse(kRecvNoGap);
+        if (!isDirectory(rule->RecvPath))
+            return Verdict::refuse(kRecvNoDir);
+        if (!fits || pathID.isEmpty())
+            return Verdict::refuse(kRecvInvalid);
+        const QList<_RECVPATH_LISTDATA *> listed = g_RecvPathList.snapshot();
+        for (const _RECVPATH_LISTDATA *other : listed) {
+            if (std::strncmp(other->GapIP, rule->GapIP, kHostIPSize) == 0
+                && std::strncmp(other->RecvPathID, rule->RecvPathID, kPathIDSize) == 0)
+                return Verdict::duplicate();
+        }
+        g_RecvPathList.append(rule.release());
+        return Verdict::added();
+    }
+
+    QSettings &m_settings;
+    int m_refusals = 0;
+};
+
+} // namespace
+
+bool ConfigurationFile::saveConf(const QString &fileName)
+{
+    // Created (or emptied) owner-only before anything is written into it.
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !protect(fileName)) {
+        qWarning().noquote() << "cannot write the configuration" << fileName;
+        return false;
+    }
+    file.close();
+    QSettings::Status status;
+    {
+        QSettings settings(fileName, QSettings::IniFormat);
+        writeGaps(settings);
+        writeSendRules(settings);
+        writeRecvRules(settings);
+        settings.sync();
+        status = settings.status();
+    }
+    // The settings object may have replaced the file with a new one.
+    const bool written = status == QSettings::NoError && protect(fileName);
+    if (!written)
+        qWarning().noquote() << "cannot write the configuration" << fileName;
+    return written;
+}
+
+bool ConfigurationFile::reStoreConf(const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return false;
+    const QFileInfo info(fileName);
+    if (!info.isFile() || !info.isReadable()) {
+        qWarning().noquote() << "cannot read the configuration" << fileName;
+        Prompt::error(QString::fromUtf8(kUnreadable));
+        return false;
+    }
+    QSettings settings(fileName, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError || !isComplete(settings)) {
+        qWarning().noquote() << "damaged configuration" << fileName;
+        Prompt::error(QString::fromUtf8(
+            settings.status() == QSettings::AccessError ? kUnreadable : kDamaged));
+        return false;
+    }
+    return Importer(settings).run();
+}

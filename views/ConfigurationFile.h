@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// The exportable configuration: the gaps with their accounts, the send rules and the receive
+// rules, in one INI file ("*.vkg"). Export writes the three registries; import adds to them what
+// is new and usable, and tells the user about every entry it refuses.
+class ConfigurationFile
+{
+public:
+    // Writes the registries into fileName, replacing it; the file is readable by its owner only,
+    // as it holds the scrambled passwords. False when it could not be written.
+    static bool saveConf(const QString &fileName);
+
+    // Adds the file's gaps, then its send rules, then its receive rules. An empty name (a
+    // cancelled file dialog) imports nothing and says nothing. A file that cannot be read or is
+    // damaged imports nothing, with a box saying so. True when the file was read and no entry
+    // was refused; duplicates of listed entries are skipped without counting as refusals.
+    static bool reStoreConf(const QString &fileName);
+};
