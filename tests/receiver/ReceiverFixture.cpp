@@ -51,8 +51,14 @@ _RECVPATH_LISTDATA *ReceiverFixture::addRule(
 bool ReceiverFixture::connectGap(QTcpSocket &socket)
 {
     socket.connectToHost(QHostAddress::LocalHost, m_server.serverPort());
-    if (!socket.waitForConnected(kConnectWaitMs) || !m_server.waitForNewConnection(kConnectWaitMs)
-        || m_server.pending.isEmpty())
+    return socket.waitForConnected(kConnectWaitMs) && acceptGap(kConnectWaitMs);
+}
+
+bool ReceiverFixture::acceptGap(int timeoutMs)
+{
+    if (m_server.pending.isEmpty())
+        m_server.waitForNewConnection(timeoutMs);
+    if (m_server.pending.isEmpty())
         return false;
     auto *worker = new RecvWorkThread(m_server.pending.takeFirst());
     QObject::connect(

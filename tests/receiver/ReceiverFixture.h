@@ -44,6 +44,9 @@ public:
 
     // Connects as the gap and starts a worker on the accepted connection.
     bool connectGap(QTcpSocket &socket);
+    // Starts a worker on the next connection made to port(), waiting for one within the time.
+    bool acceptGap(int timeoutMs);
+    quint16 port() const { return m_server.serverPort(); }
     // Whether every worker finished within the wait.
     bool waitForWorkers(int timeoutMs = 60000);
 
