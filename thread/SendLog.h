@@ -9,9 +9,9 @@
 struct _SEND_LOG {
     char touser[kUserNameSize];
     char fromuser[kUserNameSize];
-    char host[kHostIPSize];      // the gap's address as seen from the connection
-    char localip[kHostIPSize];   // the local address of the connection
-    char filename[268];          // the file name without directory
+    char host[kHostIPSize]; // the gap's address as seen from the connection
+    char localip[kHostIPSize]; // the local address of the connection
+    char filename[268]; // the file name without directory
 };
 
 static_assert(sizeof(_SEND_LOG) == 400, "audit record size");

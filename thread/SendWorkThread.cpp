@@ -14,7 +14,6 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QtDebug>
-
 #include <cstring>
 
 namespace {
@@ -33,12 +32,12 @@ enum Column {
 constexpr int kIoTimeoutMs = 30000;
 constexpr int kFirstRetryDelayMs = 1000;
 constexpr int kRetryDelayStepMs = 1000;
-constexpr int kLastRetryDelayMs = 5000;      // reaching it means five attempts have failed
+constexpr int kLastRetryDelayMs = 5000; // reaching it means five attempts have failed
 constexpr int kUnreachablePauseMs = 5000;
 constexpr int kOfflinePauseMs = 1000;
 constexpr int kStopPollMs = 50;
 constexpr int kConfirmMissLimit = 7;
-constexpr int kPolledBursts = 3;             // bursts followed by a verdict poll without the key flag
+constexpr int kPolledBursts = 3; // bursts followed by a verdict poll without the key flag
 constexpr int kPublishEveryBursts = 100;
 constexpr int kAuditDetailMax = 1023;
 
@@ -73,13 +72,12 @@ const QString kSentOk = QStringLiteral("文件发送成功 ");
 const QString kMismatch = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
 const QString kTransferDone = QStringLiteral("传输完毕");
 
-QString now() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
-
-template <int N>
-QByteArray fieldText(const char (&field)[N])
+QString now()
 {
-    return fieldBytes(field, N);
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
+
+template <int N> QByteArray fieldText(const char (&field)[N]) { return fieldBytes(field, N); }
 
 void setSendState(_SENDPATH_LISTDATA *rule, int state)
 {
@@ -141,7 +139,7 @@ int levelOfWord(const QByteArray &word)
 // two packet buffers with their storage, allocated once per attempt.
 struct SendWorkThread::Attempt {
     Attempt(const QString &path, QTcpSocket *socket, const std::atomic<bool> &stopFlag,
-            TransferStateInfo &row)
+        TransferStateInfo &row)
         : file(path)
         , channel(socket, stopFlag)
         , info(row)
@@ -163,8 +161,8 @@ struct SendWorkThread::Attempt {
     qint64 bytesRead = 0;
 };
 
-SendWorkThread::SendWorkThread(_SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo,
-                               QObject *parent)
+SendWorkThread::SendWorkThread(
+    _SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo, QObject *parent)
     : m_sendPath(sendPath)
     , m_file(fileInfo ? *fileInfo : _FINDFILEINFO())
     , m_hasFile(fileInfo != nullptr)
@@ -238,8 +236,8 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
     }
 }
 
-int SendWorkThread::sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule,
-                                 TransferStateInfo &info)
+int SendWorkThread::sendThisFile(
+    const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule, TransferStateInfo &info)
 {
     bool keepSent = false;
     bool forceVisit = false;
@@ -300,7 +298,8 @@ int SendWorkThread::sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *
     }
     if (!attempt.gap) {
         // The gap has been removed from the list: there is nobody to send to.
-        qDebug() << "send servers connect failed " << "gap not listed";
+        qDebug() << "send servers connect failed "
+                 << "gap not listed";
         setSendState(rule, 3);
         return GapUnreachable;
     }
@@ -309,7 +308,7 @@ int SendWorkThread::sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *
 
     m_socket->abort();
     m_socket->connectToHost(QString::fromLatin1(fieldText(rule->GapIP)), Ports::gapPort(),
-                            QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     if (!m_socket->waitForConnected(kIoTimeoutMs)) {
         qDebug() << "send servers connect failed ";
         setSendState(rule, 3);
@@ -374,18 +373,18 @@ int SendWorkThread::sendThisFile(const _FINDFILEINFO &file, _SENDPATH_LISTDATA *
 
 int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
-    const std::optional<_PACKET_FILE_DISCRIBE> descriptor = buildDescriptor(
-        attempt.status.fileSize, m_socket->localAddress().toString(), fieldText(rule->SendPathID),
-        relativeSendPath(m_file.filePath, rule->SendPath), fieldText(rule->FromUser),
-        fieldText(rule->ToUser), m_fileMd5);
+    const std::optional<_PACKET_FILE_DISCRIBE> descriptor
+        = buildDescriptor(attempt.status.fileSize, m_socket->localAddress().toString(),
+            fieldText(rule->SendPathID), relativeSendPath(m_file.filePath, rule->SendPath),
+            fieldText(rule->FromUser), fieldText(rule->ToUser), m_fileMd5);
     if (!descriptor) {
         // A path that does not fit the descriptor would arrive cut, under another name.
         qDebug() << "type 0 build failed!" << m_file.filePath;
         finishRow(attempt.info, kNameTooLongRow);
         return Retry;
     }
-    const int written = attempt.channel.write(reinterpret_cast<const char *>(&*descriptor),
-                                              kPacketSize, kIoTimeoutMs);
+    const int written = attempt.channel.write(
+        reinterpret_cast<const char *>(&*descriptor), kPacketSize, kIoTimeoutMs);
     if (written != kPacketSize) {
         if (attempt.channel.stopped())
             return endAsUserStop(attempt, "用户停止发送 ");
@@ -409,7 +408,7 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     }
     const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
     if (answer.isEmpty())
-        return 0;   // a gap that does not judge the type lets the file go on
+        return 0; // a gap that does not judge the type lets the file go on
     if (answer.size() != kPacketSize) {
         qDebug() << "接收后缀类型type3失败";
         return 0;
@@ -441,8 +440,8 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     }
 }
 
-int SendWorkThread::recvDescriptorResponse(Attempt &attempt, _SENDPATH_LISTDATA *rule,
-                                           _PACKET_META_RESPONSE *response)
+int SendWorkThread::recvDescriptorResponse(
+    Attempt &attempt, _SENDPATH_LISTDATA *rule, _PACKET_META_RESPONSE *response)
 {
     if (rule->stopFlag) {
         finishRow(attempt.info, kUserStopRow);
@@ -485,13 +484,14 @@ int SendWorkThread::recvDescriptorResponse(Attempt &attempt, _SENDPATH_LISTDATA 
     default:
         setSendState(rule, 1);
         finishRow(attempt.info, QStringLiteral("未知的接收文件描述符/稍后重传"));
-        qDebug() << "未知的接收文件描述符?" << "recv type=" << type;
+        qDebug() << "未知的接收文件描述符?"
+                 << "recv type=" << type;
         return Retry;
     }
 }
 
-int SendWorkThread::checkMetaResponse(Attempt &attempt, const _PACKET_META_RESPONSE *response,
-                                      _SENDPATH_LISTDATA *rule)
+int SendWorkThread::checkMetaResponse(
+    Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule)
 {
     if (fieldText(response->sendPathID) == fieldText(rule->SendPathID))
         return 0;
@@ -512,8 +512,8 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             return endAsUserStop(attempt, "用户停止发送 ");
         // Never more than the staging buffer can take, and never past the size announced in the
         // descriptor: a file that grew meanwhile is sent as it was described.
-        const qint64 wanted = qMin<qint64>(attempt.staging.freeSpace(),
-                                           attempt.status.fileSize - attempt.bytesRead);
+        const qint64 wanted = qMin<qint64>(
+            attempt.staging.freeSpace(), attempt.status.fileSize - attempt.bytesRead);
         const qint64 got = attempt.file.read(attempt.readStore.data(), wanted);
         if (got <= 0) {
             // The file shrank or failed while being sent; the next attempt takes it as it is now.
@@ -521,8 +521,8 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             setSendState(rule, 1);
             return Retry;
         }
-        attempt.staging.insertData(attempt.readStore.constData(), int(got),
-                                   attempt.stagingStore.data());
+        attempt.staging.insertData(
+            attempt.readStore.constData(), int(got), attempt.stagingStore.data());
         attempt.bytesRead += got;
         while (attempt.staging.isDataEnoughToSend()) {
             if (rule->stopFlag) {
@@ -531,8 +531,8 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             }
             attempt.staging.getData(payload, kPayloadSize, attempt.stagingStore.data());
             const _PACKET_FILE_DATA packet = buildDataPacket(payload);
-            attempt.burst.insertData(reinterpret_cast<const char *>(&packet), kPacketSize,
-                                     attempt.burstStore.data());
+            attempt.burst.insertData(
+                reinterpret_cast<const char *>(&packet), kPacketSize, attempt.burstStore.data());
         }
         const int result = sendThisBuffer(attempt, rule);
         if (result != Done) {
@@ -542,7 +542,8 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
         if (nowSecs > notedSecs) {
             const qint64 rate = (attempt.status.bytesSent - notedBytes) / (nowSecs - notedSecs);
-            attempt.info.setText(kColRate, BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
+            attempt.info.setText(
+                kColRate, BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
             publish(attempt.info);
             notedSecs = nowSecs;
             notedBytes = attempt.status.bytesSent;
@@ -710,8 +711,8 @@ int SendWorkThread::getSecurityByFileName(QFile *file)
     return level;
 }
 
-int SendWorkThread::fileSecurityFilter(QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap,
-                                       TransferStateInfo &info)
+int SendWorkThread::fileSecurityFilter(
+    QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap, TransferStateInfo &info)
 {
     const int level = getSecurityByFileName(file);
     if (level == kNoLabelLevel)
@@ -759,7 +760,7 @@ void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, in
     detail.truncate(kAuditDetailMax);
     QMutexLocker lock(&sendTaskMutex);
     AuditLog::record(fieldText(log.host), kAuditCategory, fieldText(log.fromuser), kAuditOperation,
-                     result, detail);
+        result, detail);
 }
 
 void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset(info); }

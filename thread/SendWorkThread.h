@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QRunnable>
-
 #include <memory>
 
 class DataBuff;
@@ -38,8 +37,8 @@ public:
     enum Result { Done = 2, Retry = 1, Refused = 3, Stopped = -1, GapUnreachable = -3 };
 
     // The parent is ignored: the pool owns and deletes the worker.
-    SendWorkThread(_SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo,
-                   QObject *parent = nullptr);
+    SendWorkThread(
+        _SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo, QObject *parent = nullptr);
     ~SendWorkThread() override;
 
     void run() override;
@@ -53,8 +52,8 @@ public:
     int getSecurityByFileName(QFile *file);
     // 0 when the sending and the receiving user may both handle the file, 1 (row published) when
     // not.
-    int fileSecurityFilter(QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap,
-                           TransferStateInfo &info);
+    int fileSecurityFilter(
+        QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap, TransferStateInfo &info);
 
 signals:
     void updataRequset(TransferStateInfo info);
@@ -64,10 +63,10 @@ private:
 
     int sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule);
-    int recvDescriptorResponse(Attempt &attempt, _SENDPATH_LISTDATA *rule,
-                               _PACKET_META_RESPONSE *response);
-    int checkMetaResponse(Attempt &attempt, const _PACKET_META_RESPONSE *response,
-                          _SENDPATH_LISTDATA *rule);
+    int recvDescriptorResponse(
+        Attempt &attempt, _SENDPATH_LISTDATA *rule, _PACKET_META_RESPONSE *response);
+    int checkMetaResponse(
+        Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule);
     int sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule);
@@ -83,9 +82,9 @@ private:
 
     std::unique_ptr<QTcpSocket> m_socket;
     _SENDPATH_LISTDATA *m_sendPath;
-    _FINDFILEINFO m_file;      // the worker's own copy of the scanner's record
+    _FINDFILEINFO m_file; // the worker's own copy of the scanner's record
     bool m_hasFile;
-    QByteArray m_fileMd5;      // 32 upper-case hexadecimal characters once computed
+    QByteArray m_fileMd5; // 32 upper-case hexadecimal characters once computed
     qint64 m_md5FileSize = -1; // the size the digest was computed at
     bool m_md5Ready = false;
     TransferStateInfo m_info;

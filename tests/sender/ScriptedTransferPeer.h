@@ -10,7 +10,6 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
-
 #include <atomic>
 
 struct PeerScript {
@@ -32,9 +31,9 @@ struct PeerScript {
 struct PeerTransfer {
     QByteArray descriptor;
     QByteArray content;
-    bool ended = false;            // the file end arrived
+    bool ended = false; // the file end arrived
     bool digestMatches = false;
-    qint64 connectedAtMs = 0;      // on the peer's monotonic clock
+    qint64 connectedAtMs = 0; // on the peer's monotonic clock
 };
 
 class ScriptedTransferPeer : public QThread
@@ -43,7 +42,7 @@ public:
     ScriptedTransferPeer(const PeerScript &script, quint16 port = 0);
     ~ScriptedTransferPeer() override;
 
-    bool startListening();    // false when the port could not be bound
+    bool startListening(); // false when the port could not be bound
     quint16 port() const { return m_port; }
     void stop();
 

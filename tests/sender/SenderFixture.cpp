@@ -64,7 +64,7 @@ _FINDFILEINFO *SenderFixture::addFile(const QString &name, const QByteArray &con
 void SenderFixture::watch(SendWorkThread *worker)
 {
     QObject::connect(worker, &SendWorkThread::updataRequset, &m_context,
-                     [this](const TransferStateInfo &info) { rows.append(info); });
+        [this](const TransferStateInfo &info) { rows.append(info); });
 }
 
 bool SenderFixture::isPending(const _FINDFILEINFO *file) const

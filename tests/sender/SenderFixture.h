@@ -36,7 +36,7 @@ public:
 
 private:
     QString m_dir;
-    QObject m_context;   // receives the rows in the test thread
+    QObject m_context; // receives the rows in the test thread
     QList<_FINDFILEINFO *> m_files;
 };
 

@@ -2,7 +2,6 @@
 // the receiving user's levels.
 
 #include "SenderFixture.h"
-
 #include "model/BaseFunction.h"
 #include "thread/SendWorkThread.h"
 
@@ -48,8 +47,8 @@ void tst_SecurityFilter::filter_data()
     QTest::newRow("9 bytes are never inspected") << label("high") << 2 << 2 << 3 << QString();
     QTest::newRow("10 bytes carry a label") << "x" + label("high") << 0 << 0 << 0 << QString();
     QTest::newRow("no label") << body << 0 << 0 << 3 << QString();
-    QTest::newRow("mark not hello") << body + scrambled("hellx") + scrambled("high") << 2 << 2
-                                    << 3 << QString();
+    QTest::newRow("mark not hello")
+        << body + scrambled("hellx") + scrambled("high") << 2 << 2 << 3 << QString();
     QTest::newRow("unknown level word") << body + label("tops") << 2 << 2 << 3 << QString();
     QTest::newRow("midd, sender 1, receiver 0") << body + label("midd") << 1 << 0 << 1 << QString();
     QTest::newRow("high, sender 1, receiver 0")
@@ -87,7 +86,7 @@ void tst_SecurityFilter::filter()
 
     TransferStateInfo info;
     QCOMPARE(worker->fileSecurityFilter(&file, &fixture.rule, &fixture.gap, info),
-             refusal.isEmpty() ? 0 : 1);
+        refusal.isEmpty() ? 0 : 1);
     // Reading for the transfer starts at the first byte either way.
     QCOMPARE(file.pos(), qint64(0));
     QCOMPARE(file.read(content.size() + 1), content);

@@ -4,7 +4,6 @@
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
-
 #include "gapsim/GapWire.h"
 #include "model/BaseFunction.h"
 #include "model/Ports.h"
@@ -66,41 +65,49 @@ void tst_SenderScripted::oddAnswers_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("audit"); // empty: no audit event
     QTest::addColumn<int>("sendState");
+    QTest::addColumn<bool>("flagged"); // the digest is recorded in the gap's flaggedDigests
 
     const QByteArray typeOk = ScriptedTransferPeer::reply(3);
     PeerScript script = PeerScript::gap();
 
     script.afterDescriptor = { ScriptedTransferPeer::reply(7), QByteArray() };
     QTest::newRow("type check answered 7") << script << 1 << "文件类型判断出错"
-                                           << "文件类型判断出错" << 0;
+                                           << "文件类型判断出错" << 0 << false;
 
     QByteArray wideNine = acceptanceFor("docs");
     wideNine[3] = 1;
     script.afterDescriptor = { typeOk, wideNine };
-    QTest::newRow("9 with upper bytes set") << script << 1 << "未知的接收文件描述符/稍后重传"
-                                            << QString() << 1;
+    QTest::newRow("9 with upper bytes set")
+        << script << 1 << "未知的接收文件描述符/稍后重传" << QString() << 1 << false;
 
     script.afterDescriptor = { typeOk, ScriptedTransferPeer::reply(404) };
-    QTest::newRow("descriptor response 404") << script << 1 << "设备掉线请检查网络 " << QString()
-                                             << 0;
+    QTest::newRow("descriptor response 404")
+        << script << 1 << "设备掉线请检查网络 " << QString() << 0 << false;
 
     script.afterDescriptor = { typeOk, acceptanceFor("other") };
     QTest::newRow("acceptance for another rule") << script << 1 << "校验文件元数据：发送路径不一致"
-                                                 << "校验发送路径不一致" << 1;
+                                                 << "校验发送路径不一致" << 1 << false;
 
     script = PeerScript::gap();
     script.closeAfterEnd = true;
     QTest::newRow("closed instead of confirming")
-        << script << 1 << "确认报文接收失败/稍后重发(错误代码:05)" << "链路故障稍错误代码:type 5"
-        << 1;
+        << script << 1 << "确认报文接收失败/稍后重发(错误代码:05)"
+        << "链路故障稍错误代码:type 5" << 1 << false;
 
     script = PeerScript::gap();
     script.afterEnd = { typeOk, acceptanceFor("docs"), ScriptedTransferPeer::reply(5) };
-    QTest::newRow("unlisted answers before 5") << script << 2 << "文件发送成功 " << "传输完毕" << 0;
+    QTest::newRow("unlisted answers before 5") << script << 2 << "文件发送成功 "
+                                               << "传输完毕" << 0 << false;
 
+    script = PeerScript::gap();
+    script.afterDescriptor << ScriptedTransferPeer::reply(11);
+    QTest::newRow("virus verdict during the data") << script << 3 << "文件存在病毒"
+                                                   << "文件存在病毒" << 0 << true;
+
+    script = PeerScript::gap();
     script.afterEnd = { ScriptedTransferPeer::reply(11) };
-    QTest::newRow("virus verdict as confirmation") << script << 3 << "文件存在病毒" << "文件存在病毒"
-                                                   << 0;
+    QTest::newRow("virus verdict as confirmation") << script << 3 << "文件存在病毒"
+                                                   << "文件存在病毒" << 0 << false;
 }
 
 void tst_SenderScripted::oddAnswers()
@@ -110,12 +117,14 @@ void tst_SenderScripted::oddAnswers()
     QFETCH(QString, status);
     QFETCH(QString, audit);
     QFETCH(int, sendState);
+    QFETCH(bool, flagged);
 
     ScriptedTransferPeer gap(script, Ports::gapPort());
     QVERIFY(gap.startListening());
     QTemporaryDir dir;
     SenderFixture fixture(dir.path());
-    const QString name = QStringLiteral("odd-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-');
+    const QString name
+        = QStringLiteral("odd-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-');
     const QByteArray content = patternedContent(3000);
     _FINDFILEINFO *record = fixture.addFile(name, content);
     QVERIFY(record);
@@ -129,6 +138,7 @@ void tst_SenderScripted::oddAnswers()
     // Only a confirmed send removes the file within the attempt; refusals are the loop's to delete.
     QCOMPARE(QFile::exists(record->filePath), code != 2);
     QCOMPARE(fixture.isSent(record), code == 2);
+    QCOMPARE(fixture.gap.flaggedDigests.size(), flagged ? 1 : 0);
 
     const QList<QPair<int, QString>> events = auditEvents(name);
     if (audit.isEmpty()) {
