@@ -131,6 +131,9 @@ void IPAddrView::setupTable()
     table->setFocusPolicy(Qt::NoFocus);
     table->horizontalHeader()->setFixedHeight(kHeaderHeight);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // A full IPv6 address is wider than an equal share of the page: it gets its width, the other
+    // columns share the rest.
+    table->horizontalHeader()->setSectionResizeMode(Address, QHeaderView::ResizeToContents);
     table->verticalHeader()->setDefaultSectionSize(kRowHeight);
     table->verticalHeader()->setVisible(false);
     table->setAlternatingRowColors(true);
