@@ -63,6 +63,7 @@ private slots:
         offerSend(down, QStringLiteral("K9"), QStringLiteral("zed"), 0);
         addSendRule("10.0.0.1", "K1", QStringLiteral("/s1"));
         addRecvRule("10.0.0.2", "R1", QStringLiteral("/r1"));
+        m_records.keep();
     }
 
     void cleanup()
@@ -283,7 +284,6 @@ private slots:
     {
         _RECVPATH_LISTDATA *old = g_RecvPathList.value(0);
         old->useCount = 1;
-        m_records.keep();
         QPointer<RuleDialog> dialog = new RecvPathDialog;
         dialog->setModify(true);
         dialog->setIndex(0);
