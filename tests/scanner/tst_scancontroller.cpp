@@ -143,7 +143,8 @@ private slots:
         QCOMPARE(scan.rule.sentFiles.value(sent->fileKey()), sent);
         scan.rule.stopFlag = false;
         traversal.findFile(scan.rule.SendPath, &scan.rule);
-        QCOMPARE(scan.handedPaths().mid(2), QStringList { scan.path(QStringLiteral("unsent")) });
+        QCOMPARE(scan.handed.size(), 3);
+        QCOMPARE(scan.handed.last()->filePath, scan.path(QStringLiteral("unsent")));
     }
 
     void busyPoolHoldsFilesBack()
