@@ -302,9 +302,13 @@ private slots:
         QCOMPARE(ruleCount(kind), 3);
         QCOMPARE(cell(*view, 1, 1), QStringLiteral("/d1"));
 
+        // A transfer may still hold the rule it found: the record must outlive its listing.
+        const _SENDPATH_LISTDATA *heldSend = g_SendPathList.value(1);
+        const _RECVPATH_LISTDATA *heldRecv = g_RecvPathList.value(1);
         prompts.setAnswer(PromptRequest::Yes);
         view->deleteButton()->click();
         QCOMPARE(ruleCount(kind), 2);
+        QCOMPARE(heldSend ? heldSend->SendPath : heldRecv->RecvPath, QStringLiteral("/d1"));
         QCOMPARE(rowTexts(*view, 1).mid(0, 2), QStringList({ "2", "/d2" }));
         QCOMPARE(rowTexts(*view, 2), QStringList({ "", "", "", "", "", "" }));
     }
