@@ -1,9 +1,14 @@
 #include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "gapsim/GapWire.h"
+#include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "support/TestSupport.h"
 #include "thread/RecvDataProc.h"
 #include "views/RecvStatusView.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -18,6 +23,7 @@ private slots:
     {
         QVERIFY(TestSupport::enterDir(m_workDir));
         TestSupport::useFreeListenerPorts();
+        Startup::registerCrossThreadTypes();
     }
 
     void portAlreadyHeld_data()
@@ -73,6 +79,49 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), expected, 10000);
             QTRY_COMPARE_WITH_TIMEOUT(file.state(), QAbstractSocket::UnconnectedState, 10000);
         }
+        QVERIFY(prompts.boxes().isEmpty());
+    }
+
+    // With the peer listed as a gap and a rule for it, each file connection fills its own row,
+    // the newer one on top, with what its worker reports.
+    void fileConnectionsReceiveIntoTheirRows()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QTreeWidget *rows = window.recvStatusView()->tree();
+        const QString recvDir = m_workDir.filePath("recv");
+        QVERIFY(QDir().mkpath(recvDir));
+        _VKGAPIP_CONF gap;
+        copyToField(gap.HostIP, kHostIPSize, "127.0.0.1");
+        _RECVPATH_LISTDATA rule;
+        rule.RecvPath = recvDir;
+        copyToField(rule.RecvPathID, kPathIDSize, "KEY");
+        copyToField(rule.GapIP, kHostIPSize, "127.0.0.1");
+        g_GapInfoList.append(&gap);
+        g_RecvPathList.append(&rule);
+
+        const QList<QByteArray> names { "first.txt", "second.txt" };
+        for (int i = 0; i < names.size(); ++i) {
+            const QByteArray content = names.at(i).repeated(1000);
+            const QByteArray md5
+                = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
+            QTcpSocket file;
+            file.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+            QVERIFY(file.waitForConnected(10000));
+            QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), i + 1, 10000);
+            QVERIFY(GapWire::send(file,
+                GapWire::descriptor(content.size(), "KEY", names.at(i), md5)
+                    + GapWire::contentPackets(content)));
+            const QByteArray answers = GapWire::readBytes(file, 2 * GapWire::kPacket);
+            QCOMPARE(GapWire::u64(answers, GapWire::kPacket), quint64(5));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                rows->topLevelItem(0)->text(7), QStringLiteral("接收完毕"), 10000);
+            QCOMPARE(rows->topLevelItem(0)->text(0), QString::fromLatin1(names.at(i)));
+        }
+        QCOMPARE(rows->topLevelItem(1)->text(0), QStringLiteral("first.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(rule.useCount.load(), 0, 10000);
+        g_RecvPathList.removeOne(&rule);
+        g_GapInfoList.removeOne(&gap);
         QVERIFY(prompts.boxes().isEmpty());
     }
 
