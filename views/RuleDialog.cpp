@@ -141,10 +141,9 @@ void RuleDialog::onSeletedGapCombo()
     QList<Offer> offered;
     {
         QMutexLocker lock(&g_Mutex);
-        const int count = qBound(0, offerCount(*gap), kMaxPathsPerGap);
-        qDebug() << "path count:" << count;
-        offered = offers(*gap, count);
+        offered = offers(*gap, qBound(0, offerCount(*gap), kMaxPathsPerGap));
     }
+    qDebug() << "path count:" << offered.size();
     const QIcon pathIcon(kPathIcon);
     const QIcon userIcon(kUserIcon);
     for (const Offer &offer : offered) {
