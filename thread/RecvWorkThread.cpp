@@ -25,7 +25,6 @@ constexpr const char *kAuditCategory = "CLIENT_RECV";
 constexpr const char *kAuditAction = "接收文件";
 
 enum DescriptorResult { Opened = 0, PathTooLong = 1, NoRecvPath = 2, OpenFailed = -1 };
-enum Column { FileName, Rate, Progress, Size, TransferPath, StartTime, EndTime, Status };
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString kRateStart = QStringLiteral("0/Kbps");
@@ -193,7 +192,7 @@ int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
     m_ruleKey
         = QString::fromLatin1(fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID)));
     m_md5 = QByteArray(descriptor.md5, kMd5TextSize);
-    m_progress.setText(TransferPath, m_ruleKey);
+    m_progress.setText(TransferStateInfo::TransferPath, m_ruleKey);
     m_fileName = relativePath.mid(relativePath.lastIndexOf('/') + 1);
     m_toUser = fieldBytes(descriptor.toUser, int(sizeof descriptor.toUser));
     m_fromUser = fieldBytes(descriptor.fromUser, int(sizeof descriptor.fromUser));
@@ -263,11 +262,12 @@ int RecvWorkThread::recvFileDiscribe(
         return OpenFailed;
     }
     m_recvBytes = 0;
-    m_progress.setText(FileName, m_filePath.mid(m_filePath.lastIndexOf(QLatin1Char('/')) + 1));
-    m_progress.setText(Rate, kRateStart);
-    m_progress.setText(Size, BaseFunction::calcSize(m_fileSize));
-    m_progress.setText(StartTime, now());
-    m_progress.setText(Status, QStringLiteral("接收文件描述信息"));
+    m_progress.setText(
+        TransferStateInfo::FileName, m_filePath.mid(m_filePath.lastIndexOf(QLatin1Char('/')) + 1));
+    m_progress.setText(TransferStateInfo::Rate, kRateStart);
+    m_progress.setText(TransferStateInfo::Size, BaseFunction::calcSize(m_fileSize));
+    m_progress.setText(TransferStateInfo::StartTime, now());
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("接收文件描述信息"));
     report();
     return Opened;
 }
@@ -293,13 +293,13 @@ QFileDevice::FileError RecvWorkThread::openPartFile()
 void RecvWorkThread::reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, const QString &status)
 {
     m_fileSize = descriptor.fileSize;
-    m_progress.setText(FileName,
+    m_progress.setText(TransferStateInfo::FileName,
         QString::fromUtf8(
             fieldBytes(descriptor.relativePath, int(sizeof descriptor.relativePath))));
-    m_progress.setText(Size, BaseFunction::calcSize(m_fileSize));
-    m_progress.setText(StartTime, now());
-    m_progress.setText(EndTime, now());
-    m_progress.setText(Status, status);
+    m_progress.setText(TransferStateInfo::Size, BaseFunction::calcSize(m_fileSize));
+    m_progress.setText(TransferStateInfo::StartTime, now());
+    m_progress.setText(TransferStateInfo::EndTime, now());
+    m_progress.setText(TransferStateInfo::Status, status);
     report();
 }
 
@@ -310,12 +310,12 @@ bool RecvWorkThread::sendMetaResponse(QTcpSocket *socket, const _PACKET_META_RES
         return sent;
     if (!sent) {
         qDebug() << __FILE__ << __LINE__ << "type 9 响应发送失败";
-        m_progress.setText(Status, QStringLiteral("文件描述符响应发送失败"));
-        m_progress.setText(EndTime, now());
+        m_progress.setText(TransferStateInfo::Status, QStringLiteral("文件描述符响应发送失败"));
+        m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         return false;
     }
-    m_progress.setText(Status, QStringLiteral("接收文件描述符响应"));
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("接收文件描述符响应"));
     report();
     return true;
 }
@@ -348,7 +348,7 @@ void RecvWorkThread::sampleRate()
     if (elapsed <= 0)
         return;
     const quint64 rate = quint64((m_recvBytes - m_sampleBytes) / elapsed);
-    m_progress.setText(Rate, BaseFunction::readableRate(rate));
+    m_progress.setText(TransferStateInfo::Rate, BaseFunction::readableRate(rate));
     m_sampleSecs = nowSecs;
     m_sampleBytes = m_recvBytes;
 }
@@ -363,15 +363,15 @@ int RecvWorkThread::writeThisBuffer()
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件写入失败";
         qDebug() << "文件错误值" << m_file.error();
         setFileError(kWriteError);
-        m_progress.setText(Rate, kRateStopped);
-        m_progress.setText(EndTime, now());
+        m_progress.setText(TransferStateInfo::Rate, kRateStopped);
+        m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         discardFile();
         return -1;
     }
     m_recvBytes += length;
-    m_progress.setText(Status, QStringLiteral("正在接收中"));
-    m_progress.setText(Progress, progressText(m_recvBytes, m_fileSize));
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在接收中"));
+    m_progress.setText(TransferStateInfo::Progress, progressText(m_recvBytes, m_fileSize));
     report();
     return 0;
 }
@@ -393,7 +393,7 @@ void RecvWorkThread::setFileError(const QString &writeErrorText)
     default:
         text = QStringLiteral("错误代码 %1").arg(int(error));
     }
-    m_progress.setText(Status, text);
+    m_progress.setText(TransferStateInfo::Status, text);
 }
 
 int RecvWorkThread::handleFileEnd(QTcpSocket *socket, const char *packet)
@@ -427,16 +427,16 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件尾包最后写入失败 ";
         m_file.close();
         setFileError(kWriteError + QLatin1Char(' '));
-        m_progress.setText(EndTime, now());
+        m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         discardFile();
         return -1;
     }
     m_recvBytes += length;
-    m_progress.setText(Rate, kRateStopped);
-    m_progress.setText(Status, QStringLiteral("文件接收完毕"));
-    m_progress.setText(Progress, progressText(m_recvBytes, m_fileSize));
-    m_progress.setText(EndTime, now());
+    m_progress.setText(TransferStateInfo::Rate, kRateStopped);
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("文件接收完毕"));
+    m_progress.setText(TransferStateInfo::Progress, progressText(m_recvBytes, m_fileSize));
+    m_progress.setText(TransferStateInfo::EndTime, now());
     report();
     return 1;
 }
@@ -444,7 +444,7 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
 void RecvWorkThread::verifyAndConfirm(QTcpSocket *socket)
 {
     m_file.close();
-    m_progress.setText(Status, QStringLiteral("正在校验文件"));
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在校验文件"));
     report();
     const QByteArray digest = BaseFunction::getFileMd5(m_file.fileName());
     if (digest.size() == kMd5TextSize && digest == m_md5)
@@ -463,8 +463,8 @@ bool RecvWorkThread::commitFile()
             : RecvPathResolver::candidatePath(m_recvDir, m_relativePath, stampTime, attempt);
         if (m_file.rename(candidate)) {
             m_filePath = candidate;
-            m_progress.setText(
-                FileName, candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
+            m_progress.setText(TransferStateInfo::FileName,
+                candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
             // The content now lives under its final name: nothing may discard it any more.
             m_file.setFileName(QString());
             return true;
@@ -481,7 +481,7 @@ void RecvWorkThread::confirmReceived(QTcpSocket *socket)
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "->" << m_filePath
                  << "rename failed" << m_file.error();
         setFileError(kWriteError);
-        m_progress.setText(EndTime, now());
+        m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         discardFile();
         releaseRule();
@@ -494,7 +494,7 @@ void RecvWorkThread::confirmReceived(QTcpSocket *socket)
         qDebug() << "send to recv file success type 5 error";
         socket->close();
     }
-    m_progress.setText(Status, QStringLiteral("接收完毕"));
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("接收完毕"));
     report();
     {
         QMutexLocker lock(&recvWorkMutex);
@@ -507,7 +507,7 @@ void RecvWorkThread::confirmReceived(QTcpSocket *socket)
 
 void RecvWorkThread::confirmMismatch(QTcpSocket *socket)
 {
-    m_progress.setText(Status, QStringLiteral("文件校验错误|稍后重传"));
+    m_progress.setText(TransferStateInfo::Status, QStringLiteral("文件校验错误|稍后重传"));
     report();
     discardFile();
     releaseRule();
@@ -521,9 +521,9 @@ int RecvWorkThread::lostConnection(QTcpSocket *socket)
     releaseRule();
     socket->close();
     if (m_inProgress) {
-        m_progress.setText(Rate, kRateStopped);
-        m_progress.setText(Status, QStringLiteral("Socket断连"));
-        m_progress.setText(EndTime, now());
+        m_progress.setText(TransferStateInfo::Rate, kRateStopped);
+        m_progress.setText(TransferStateInfo::Status, QStringLiteral("Socket断连"));
+        m_progress.setText(TransferStateInfo::EndTime, now());
         report();
     }
     discardFile();
