@@ -10,7 +10,9 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QtDebug>
+#include <cerrno>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +39,15 @@ bool poolIsFull()
 {
     const QThreadPool *pool = QThreadPool::globalInstance();
     return pool->activeThreadCount() >= pool->maxThreadCount();
+}
+
+// Only a file the system says is not there is gone: one that cannot be looked at now (a
+// directory without permission) would be sent again once it can, if it were forgotten.
+bool isGone(const QString &filePath)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(filePath).constData(), &status) != 0
+        && (errno == ENOENT || errno == ENOTDIR);
 }
 
 std::unique_ptr<_FINDFILEINFO> makeRecord(const QFileInfo &entry)
@@ -209,7 +220,7 @@ void DirectoryTraversal::purgeSentFiles(_SENDPATH_LISTDATA *rule) const
     }
     QStringList gone;
     for (const auto &file : sent) {
-        if (!QFileInfo::exists(file.second))
+        if (isGone(file.second))
             gone.append(file.first);
     }
     if (gone.isEmpty())
