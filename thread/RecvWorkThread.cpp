@@ -38,12 +38,26 @@ QString openErrorText(QFileDevice::FileError error)
     case QFileDevice::FatalError:
         return QStringLiteral("发生了致命错误");
     case QFileDevice::ResourceError:
-        return QStringLiteral("系统资源不足");
+        return QString::fromUtf8(kResourceShortage);
     case QFileDevice::OpenError:
         return QStringLiteral("打开文件失败/关闭连接");
     default:
         return QStringLiteral("文件打开失败/错误代码%1").arg(int(error));
     }
+}
+
+// Writes all bytes or fails with the file's error set. A file that takes only part of a write
+// reports no error for it; asking again for the rest brings the cause (a full disk, a size limit).
+bool writeFully(QFile &file, const char *data, qint64 length)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const qint64 written = file.write(data + done, length - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
 }
 
 QString now() { return QDateTime::currentDateTime().toString(kTimeFormat); }
@@ -358,8 +372,7 @@ int RecvWorkThread::writeThisBuffer()
     const int length = m_payloadBuff.dataLength();
     QByteArray block(length, Qt::Uninitialized);
     m_payloadBuff.getData(block.data(), length, m_payloadStore.data());
-    // A short write loses content just as a failed one does.
-    if (m_file.write(block) != length) {
+    if (!writeFully(m_file, block.constData(), length)) {
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件写入失败";
         qDebug() << "文件错误值" << m_file.error();
         setFileError(kWriteError);
@@ -423,7 +436,7 @@ int RecvWorkThread::handleFileEnd(QTcpSocket *socket, const char *packet)
 int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
 {
     const int length = readTailLength(end);
-    if (m_file.write(end.tail, length) != length) {
+    if (!writeFully(m_file, end.tail, length)) {
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件尾包最后写入失败 ";
         m_file.close();
         setFileError(kWriteError + QLatin1Char(' '));

@@ -16,6 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace GapWire;
 
@@ -69,6 +71,41 @@ bool sendInChunks(QTcpSocket &socket, const QByteArray &bytes, int chunk)
 
 bool allZero(const QByteArray &bytes) { return bytes.count('\0') == bytes.size(); }
 
+// Caps the size a file of this process may grow to, as a full disk would, while it exists.
+class FileSizeCap
+{
+public:
+    explicit FileSizeCap(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit cap = m_saved;
+        cap.rlim_cur = bytes;
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the cap fails instead of ending the process
+        m_active = setrlimit(RLIMIT_FSIZE, &cap) == 0;
+    }
+    ~FileSizeCap() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeCap(const FileSizeCap &) = delete;
+    FileSizeCap &operator=(const FileSizeCap &) = delete;
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_saved {};
+    bool m_active = false;
+};
+
+// Reads every answer until the peer closes the connection.
+QByteArray answersUntilClose(QTcpSocket &socket)
+{
+    QByteArray answers;
+    QElapsedTimer clock;
+    clock.start();
+    while (socket.state() != QAbstractSocket::UnconnectedState && clock.elapsed() < kWaitMs) {
+        socket.waitForReadyRead(50);
+        answers += socket.readAll();
+    }
+    return answers + socket.readAll();
+}
+
 } // namespace
 
 class TestRecvWorkThread : public QObject
@@ -80,6 +117,9 @@ private slots:
     void init();
     void cleanup();
 
+    // First, while the audit store is still small enough to grow below the cap.
+    void failedWriteRemovesFile_data();
+    void failedWriteRemovesFile();
     void receivesFile_data();
     void receivesFile();
     void refusesDescriptor_data();
@@ -118,6 +158,57 @@ QByteArrayList TestRecvWorkThread::lastAudit()
     if (!error.isEmpty() || rows.isEmpty())
         return { error.toUtf8() };
     return QByteArrayList(rows.first().begin(), rows.first().end());
+}
+
+void TestRecvWorkThread::failedWriteRemovesFile_data()
+{
+    QTest::addColumn<int>("cap");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("audited");
+    // The second block is written when the 201st data packet arrives.
+    QTest::newRow("during the data") << 2 * kBlock - 1000 << 3 * kBlock << false;
+    QTest::newRow("at the file end") << kBlock - 1000 << kBlock + 5 << true;
+}
+
+// A write the disk refuses ends the transfer unconfirmed, with the file's error in the row and
+// nothing left on disk.
+void TestRecvWorkThread::failedWriteRemovesFile()
+{
+    QFETCH(int, cap);
+    QFETCH(int, size);
+    QFETCH(bool, audited);
+
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(size);
+    const QByteArrayList auditBefore = lastAudit();
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QByteArray answers;
+    {
+        FileSizeCap fileSizeCap { rlim_t(cap) };
+        QVERIFY(fileSizeCap.active());
+        send(gap,
+            descriptor(size, ReceiverFixture::kRuleKey, "full.bin", md5Of(content))
+                + contentPackets(content));
+        answers = answersUntilClose(gap);
+        QVERIFY(fixture.waitForWorkers());
+    }
+
+    QCOMPARE(answers.size(), kPacket);
+    QCOMPARE(u64(answers, 0), quint64(9));
+    QCOMPARE(filesUnder(recvDir()), QStringList());
+    const TransferStateInfo last = fixture.lastReport();
+    QCOMPARE(last.at(7), QStringLiteral("写入文件时发生错误，检查内存是否充足"));
+    QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
+    QVERIFY(!last.at(6).isEmpty());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 0);
+    if (!audited) {
+        QCOMPARE(lastAudit(), auditBefore);
+        return;
+    }
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QVERIFY(lastAudit().value(4).endsWith("'系统资源不足'"));
 }
 
 void TestRecvWorkThread::receivesFile_data()
@@ -423,13 +514,7 @@ void TestRecvWorkThread::garbledStreamEndsConnection()
     QTcpSocket gap;
     QVERIFY(fixture.connectGap(gap));
     send(gap, stream); // the worker may close before it has all of it
-    QByteArray answers;
-    QElapsedTimer clock;
-    clock.start();
-    while (gap.state() != QAbstractSocket::UnconnectedState && clock.elapsed() < kWaitMs) {
-        gap.waitForReadyRead(50);
-        answers += gap.readAll();
-    }
+    const QByteArray answers = answersUntilClose(gap);
     QCOMPARE(gap.state(), QAbstractSocket::UnconnectedState);
     QVERIFY(fixture.waitForWorkers());
 
