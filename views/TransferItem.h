@@ -35,6 +35,9 @@ public:
     // thread, so each report is queued and applied in the GUI thread in emission order.
     template <typename Worker> void relayFrom(Worker *worker)
     {
+        // A queued report needs its type registered by name. Start-up registers it too, but a row
+        // must not depend on how the process was started.
+        qRegisterMetaType<TransferStateInfo>("TransferStateInfo");
         QObject::connect(
             worker, &Worker::updataRequset, m_connector.get(), &SignalConnector::onUpdateRequest);
     }

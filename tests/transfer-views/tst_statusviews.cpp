@@ -37,6 +37,21 @@ void fillRows(QTreeWidget *tree, int count)
     tree->addTopLevelItems(rows);
 }
 
+// A row that says when it is deleted.
+class WatchedItem : public QTreeWidgetItem
+{
+public:
+    WatchedItem(const QString &name, bool *deleted)
+        : QTreeWidgetItem(QStringList { name })
+        , m_deleted(deleted)
+    {
+    }
+    ~WatchedItem() override { *m_deleted = true; }
+
+private:
+    bool *m_deleted;
+};
+
 QStringList rowNames(const QTreeWidget *tree)
 {
     QStringList names;
@@ -123,19 +138,18 @@ private slots:
         QTreeWidget *tree = view.tree();
         fillRows(tree, before);
         const QStringList old = rowNames(tree);
+        bool oldestDeleted = false;
         if (before > TransferStatusView::kOldestRowKept) {
-            // The dropped row is a transfer row: it must really be deleted, not only unlisted.
+            // The dropped row must really be deleted, not only unlisted.
             delete tree->takeTopLevelItem(TransferStatusView::kOldestRowKept);
-            auto *oldest = new TransferItem(qintptr(-1));
-            oldest->setText(0, old.last());
-            tree->addTopLevelItem(oldest);
-            QTest::ignoreMessage(QtDebugMsg, "控件删除");
+            tree->addTopLevelItem(new WatchedItem(old.last(), &oldestDeleted));
         }
 
         auto *item = new TransferItem(qintptr(-1));
         item->setText(0, QStringLiteral("new"));
         view.addRow(item);
 
+        QCOMPARE(oldestDeleted, before > TransferStatusView::kOldestRowKept);
         const QStringList expected = QStringList { QStringLiteral("new") }
             + old.mid(0, TransferStatusView::kOldestRowKept);
         QCOMPARE(tree->topLevelItemCount(), expected.size());
