@@ -1,5 +1,4 @@
 #include "app/MainWindow.h"
-#include "app/Startup.h"
 #include "gapsim/GapWire.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
@@ -23,7 +22,6 @@ private slots:
     {
         QVERIFY(TestSupport::enterDir(m_workDir));
         TestSupport::useFreeListenerPorts();
-        Startup::registerCrossThreadTypes();
     }
 
     void portAlreadyHeld_data()
