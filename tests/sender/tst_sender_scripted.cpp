@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using SenderTestSupport::auditDetail;
@@ -40,6 +41,7 @@ private slots:
     void oddAnswers();
     void securityFilterGatesSending_data();
     void securityFilterGatesSending();
+    void stopEndsRetryPause();
 
 private:
     QTemporaryDir m_auditDir;
@@ -195,6 +197,35 @@ void tst_SenderScripted::securityFilterGatesSending()
         QCOMPARE(gap.transfers().first().content, content);
         QVERIFY(fixture.isSent(record));
     }
+}
+
+// A stop during the pause before the next attempt ends the worker without another attempt.
+void tst_SenderScripted::stopEndsRetryPause()
+{
+    qRegisterMetaType<TransferStateInfo>();
+    PeerScript script = PeerScript::gap();
+    script.afterDescriptor = { ScriptedTransferPeer::reply(7) };
+    ScriptedTransferPeer gap(script, Ports::gapPort());
+    QVERIFY(gap.startListening());
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    _FINDFILEINFO *record = fixture.addFile(QStringLiteral("paused.bin"), patternedContent(2000));
+    QVERIFY(record);
+    auto *worker = new SendWorkThread(&fixture.rule, record);
+    fixture.watch(worker);
+    QThreadPool pool;
+    pool.start(worker);
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !fixture.rows.isEmpty() && fixture.rows.last().at(7) == QStringLiteral("文件类型判断出错"),
+        60000);
+    fixture.rule.stopFlag = true;
+    QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), 60000);
+    QTRY_COMPARE(fixture.rows.last().at(7), QStringLiteral("用户停止发送"));
+    gap.stop();
+    QCOMPARE(gap.descriptorsSeen(), 1);
+    QVERIFY(QFile::exists(record->filePath));
+    QVERIFY(fixture.isPending(record));
 }
 
 QTEST_GUILESS_MAIN(tst_SenderScripted)
