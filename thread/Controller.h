@@ -14,9 +14,10 @@ struct _SENDPATH_LISTDATA;
 // - The scanner creates the record and puts it into its rule's pendingFiles before it hands it
 //   over. From then on the record belongs to the rule's bookkeeping; the transfer item and the
 //   sending worker only borrow it and never free it.
-// - A worker that has finished a file puts the record into sentFiles first and only then takes
-//   it out of pendingFiles, both under sendTaskMutex, so that the scanner always finds the key
-//   in one of the two and never hands the file over twice.
+// - A worker that has finished a file moves the record from pendingFiles into sentFiles under
+//   one hold of sendTaskMutex (or puts it into sentFiles before it takes it out of pendingFiles),
+//   so that the scanner always finds the key in one of the two and never hands the file over
+//   twice.
 // - The scanner's purge frees a sentFiles record whose file is gone, unless its key is still in
 //   pendingFiles (its worker is still finishing it) or the rule is stopped.
 // - Stopping a rule (stopRule) empties pendingFiles but frees nothing: a worker of that run may
