@@ -172,6 +172,11 @@ void TestGapViews::dialogForm()
         QStringLiteral("添加"));
     QCOMPARE(dialog->findChild<QLineEdit *>(QStringLiteral("pswdEdit"))->echoMode(),
         QLineEdit::Password);
+    // No longer than the record's fields: nothing typed is cut silently on the way to the gap.
+    QList<int> limits;
+    for (const char *name : { "ipEdit", "userEdit", "pswdEdit" })
+        limits << dialog->findChild<QLineEdit *>(QLatin1String(name))->maxLength();
+    QCOMPARE(limits, QList<int>({ kHostIPSize - 1, kUserNameSize - 1, kUserNameSize - 1 }));
     dialog->close();
     QTRY_VERIFY(dialog.isNull());
 }
