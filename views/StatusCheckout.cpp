@@ -35,9 +35,10 @@ bool gapListsSendPath(_VKGAPIP_CONF *gap, const QString &pathID)
     return false;
 }
 
+// Rule fields hold the gap's bytes; the gap's path IDs are decoded as UTF-8, so these are too.
 QString fieldText(const char *field, int size)
 {
-    return QString::fromLatin1(field, int(strnlen(field, size_t(size))));
+    return QString::fromUtf8(field, int(strnlen(field, size_t(size))));
 }
 
 } // namespace

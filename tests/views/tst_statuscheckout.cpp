@@ -158,6 +158,21 @@ private slots:
             QCOMPARE(rule->statusText, QStringLiteral("未知发送路径 "));
     }
 
+    // Rules keep the gap's bytes; a granted key outside ASCII must still be found.
+    void nonAsciiKeyGrantedIsKnown()
+    {
+        const QString key = QStringLiteral("机密-发送");
+        _VKGAPIP_CONF *gap = addGap("10.0.0.1", 1, true);
+        grantSendPath(gap, key);
+        _SENDPATH_LISTDATA *rule = addSendRule("10.0.0.1", true, 0);
+        copyToField(rule->SendPathID, kPathIDSize, key.toUtf8());
+
+        ManualChecker checker;
+        QSignalSpy spy(&checker, &StatusCheckout::setSendPathItemValue);
+        checker.onGapStateCheck();
+        QCOMPARE(textsForRow(spy, 0), QStringList { QStringLiteral("正在发送文件") });
+    }
+
     void busyCountDescribesTheLastSecondOnly()
     {
         _VKGAPIP_CONF *gap = addGap("10.0.0.1", 1, true);
