@@ -44,12 +44,25 @@ constexpr int kNewRuleSendState = 3;
 const char *const kUnreadable = "配置文件无法读取-恢复失败";
 const char *const kDamaged = "配置文件已损坏-恢复失败";
 const char *const kGapInvalid = "隔离器-配置无效-恢复失败";
-const char *const kSendNoGap = "发送目录-隔离器地址未连接-恢复失败";
-const char *const kSendNoDir = "发送目录-文件路径已不存在-恢复失败";
-const char *const kSendInvalid = "发送目录-配置无效-恢复失败";
-const char *const kRecvNoGap = "接收目录-隔离器地址未连接-恢复失败";
-const char *const kRecvNoDir = "接收目录-文件路径已不存在-恢复失败";
-const char *const kRecvInvalid = "接收目录-配置无效-恢复失败";
+
+// What the user is told when a rule is refused.
+struct Refusals {
+    const char *noGap;
+    const char *noDirectory;
+    const char *invalid;
+};
+const Refusals kSendRefusals { "发送目录-隔离器地址未连接-恢复失败",
+    "发送目录-文件路径已不存在-恢复失败", "发送目录-配置无效-恢复失败" };
+const Refusals kRecvRefusals { "接收目录-隔离器地址未连接-恢复失败",
+    "接收目录-文件路径已不存在-恢复失败", "接收目录-配置无效-恢复失败" };
+
+// The parts of the two kinds of rule that the import compares and fills alike.
+const QString &localPath(const _SENDPATH_LISTDATA &rule) { return rule.SendPath; }
+const QString &localPath(const _RECVPATH_LISTDATA &rule) { return rule.RecvPath; }
+const char *ruleKey(const _SENDPATH_LISTDATA &rule) { return rule.SendPathID; }
+const char *ruleKey(const _RECVPATH_LISTDATA &rule) { return rule.RecvPathID; }
+void attachGap(_SENDPATH_LISTDATA &rule, _VKGAPIP_CONF *gap) { rule.gapConf = gap; }
+void attachGap(_RECVPATH_LISTDATA &, _VKGAPIP_CONF *) { }
 
 // One group of the file: its count key and the keys every entry has.
 struct Section {
@@ -290,29 +303,13 @@ private:
         auto rule = std::make_unique<_SENDPATH_LISTDATA>();
         rule->SendPath = group.text(kSendPath, i);
         const QString pathID = group.text(kSendPathID, i);
-        const bool fits = fillField(rule->SendPathID, kPathIDSize, pathID)
+        const bool fits = !pathID.isEmpty() && fillField(rule->SendPathID, kPathIDSize, pathID)
             && fillField(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i))
             && fillField(rule->ToUser, kUserNameSize, group.text(kSendToUser, i))
             && fillField(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i));
         rule->RecviverLevel = group.number(kSendLevel, i);
         rule->sendState = kNewRuleSendState;
-
-        QMutexLocker lock(&g_MainMutex);
-        rule->gapConf = BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize));
-        if (!rule->gapConf)
-            return Verdict::refuse(kSendNoGap);
-        if (!isDirectory(rule->SendPath))
-            return Verdict::refuse(kSendNoDir);
-        if (!fits || pathID.isEmpty())
-            return Verdict::refuse(kSendInvalid);
-        const QList<_SENDPATH_LISTDATA *> listed = g_SendPathList.snapshot();
-        for (const _SENDPATH_LISTDATA *other : listed) {
-            if (std::strncmp(other->GapIP, rule->GapIP, kHostIPSize) == 0
-                && std::strncmp(other->SendPathID, rule->SendPathID, kPathIDSize) == 0)
-                return Verdict::duplicate();
-        }
-        g_SendPathList.append(rule.release());
-        return Verdict::added();
+        return admitRule(g_SendPathList, std::move(rule), fits, kSendRefusals);
     }
 
     void importRecvRules()
@@ -327,24 +324,34 @@ private:
         auto rule = std::make_unique<_RECVPATH_LISTDATA>();
         rule->RecvPath = group.text(kRecvPath, i);
         const QString pathID = group.text(kRecvPathID, i);
-        const bool fits = fillField(rule->RecvPathID, kPathIDSize, pathID)
+        const bool fits = !pathID.isEmpty() && fillField(rule->RecvPathID, kPathIDSize, pathID)
             && fillField(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i))
             && fillField(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i));
+        return admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+    }
 
+    // Lists a rule unless its gap is not listed, its directory is gone, a field did not fit, or
+    // a rule of the same gap and key is listed already (skipped without a word).
+    template <typename Rule>
+    static Verdict admitRule(
+        Registry<Rule> &registry, std::unique_ptr<Rule> rule, bool fits, const Refusals &refusals)
+    {
         QMutexLocker lock(&g_MainMutex);
-        if (!BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize)))
-            return Verdict::refuse(kRecvNoGap);
-        if (!isDirectory(rule->RecvPath))
-            return Verdict::refuse(kRecvNoDir);
-        if (!fits || pathID.isEmpty())
-            return Verdict::refuse(kRecvInvalid);
-        const QList<_RECVPATH_LISTDATA *> listed = g_RecvPathList.snapshot();
-        for (const _RECVPATH_LISTDATA *other : listed) {
+        _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize));
+        if (!gap)
+            return Verdict::refuse(refusals.noGap);
+        if (!isDirectory(localPath(*rule)))
+            return Verdict::refuse(refusals.noDirectory);
+        if (!fits)
+            return Verdict::refuse(refusals.invalid);
+        const QList<Rule *> listed = registry.snapshot();
+        for (const Rule *other : listed) {
             if (std::strncmp(other->GapIP, rule->GapIP, kHostIPSize) == 0
-                && std::strncmp(other->RecvPathID, rule->RecvPathID, kPathIDSize) == 0)
+                && std::strncmp(ruleKey(*other), ruleKey(*rule), kPathIDSize) == 0)
                 return Verdict::duplicate();
         }
-        g_RecvPathList.append(rule.release());
+        attachGap(*rule, gap);
+        registry.append(rule.release());
         return Verdict::added();
     }
 
