@@ -10,7 +10,9 @@
 #include <QSettings>
 #include <QStringList>
 #include <QtDebug>
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -93,6 +95,13 @@ bool fillField(char *field, int size, const QString &text)
 {
     const QByteArray bytes = text.toLatin1();
     return QString::fromLatin1(bytes) == text && copyToField(field, size, bytes);
+}
+
+// Every check of the list is made (a braced list evaluates all its elements): each one also
+// fills a field that later checks read.
+bool allOf(std::initializer_list<bool> checks)
+{
+    return std::all_of(checks.begin(), checks.end(), [](bool check) { return check; });
 }
 
 bool isDirectory(const QString &path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
@@ -303,10 +312,11 @@ private:
         auto rule = std::make_unique<_SENDPATH_LISTDATA>();
         rule->SendPath = group.text(kSendPath, i);
         const QString pathID = group.text(kSendPathID, i);
-        const bool fits = !pathID.isEmpty() && fillField(rule->SendPathID, kPathIDSize, pathID)
-            && fillField(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i))
-            && fillField(rule->ToUser, kUserNameSize, group.text(kSendToUser, i))
-            && fillField(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i));
+        const bool fits
+            = allOf({ !pathID.isEmpty(), fillField(rule->SendPathID, kPathIDSize, pathID),
+                fillField(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i)),
+                fillField(rule->ToUser, kUserNameSize, group.text(kSendToUser, i)),
+                fillField(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i)) });
         rule->RecviverLevel = group.number(kSendLevel, i);
         rule->sendState = kNewRuleSendState;
         return admitRule(g_SendPathList, std::move(rule), fits, kSendRefusals);
@@ -324,9 +334,10 @@ private:
         auto rule = std::make_unique<_RECVPATH_LISTDATA>();
         rule->RecvPath = group.text(kRecvPath, i);
         const QString pathID = group.text(kRecvPathID, i);
-        const bool fits = !pathID.isEmpty() && fillField(rule->RecvPathID, kPathIDSize, pathID)
-            && fillField(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i))
-            && fillField(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i));
+        const bool fits
+            = allOf({ !pathID.isEmpty(), fillField(rule->RecvPathID, kPathIDSize, pathID),
+                fillField(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
+                fillField(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
         return admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
     }
 

@@ -125,6 +125,8 @@ private slots:
     void refusedRulesAreToldOneByOne();
     void badGapEntriesAreRefused_data();
     void badGapEntriesAreRefused();
+    void badRuleEntriesAreRefused_data();
+    void badRuleEntriesAreRefused();
     void damagedFileImportsNothing_data();
     void damagedFileImportsNothing();
     void cancelledDialogSaysNothing();
@@ -416,6 +418,47 @@ void TestConfigurationFile::badGapEntriesAreRefused()
     QCOMPARE(importFile(file, &ok), QStringList { "隔离器-配置无效-恢复失败" });
     QVERIFY(!ok);
     QCOMPARE(registryLines(), QStringList { "gap|" + kGapB + "|bob|pw|" + kGapB });
+}
+
+void TestConfigurationFile::badRuleEntriesAreRefused_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message");
+    const QString send = QStringLiteral("发送目录-配置无效-恢复失败");
+    const QString recv = QStringLiteral("接收目录-配置无效-恢复失败");
+    QTest::newRow("no send key") << "SENDINFO/SendPathID_0"
+                                 << "" << send;
+    QTest::newRow("send key too long") << "SENDINFO/SendPathID_0" << QString(40, 'k') << send;
+    QTest::newRow("receiver too long") << "SENDINFO/ToUser_0" << QString(20, 't') << send;
+    QTest::newRow("sender beyond Latin-1")
+        << "SENDINFO/FromUser_0" << QStringLiteral("张三") << send;
+    QTest::newRow("no receive key") << "RECVINO/RecvPathID_0"
+                                    << "" << recv;
+    QTest::newRow("receive sender too long") << "RECVINO/FromUser_0" << QString(20, 'f') << recv;
+}
+
+void TestConfigurationFile::badRuleEntriesAreRefused()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    addGap({ kGapA, "alice", "pw" });
+    addSend({ QStringLiteral("s"), "K", kGapA, "bob", 1, "alice" });
+    addRecv({ QStringLiteral("r"), "K", kGapA, "bob" });
+    const QString file = path(QStringLiteral("badrule.vkg"));
+    QVERIFY(ConfigurationFile::saveConf(file));
+    {
+        QSettings edit(file, QSettings::IniFormat);
+        edit.setValue(key, value);
+    }
+    const QStringList before = registryLines();
+    freeRegistries();
+    addGap({ kGapA, "alice", "pw" });
+    bool ok = true;
+    QCOMPARE(importFile(file, &ok), QStringList { message });
+    QVERIFY(!ok);
+    QCOMPARE(registryLines().size(), before.size() - 1); // only the damaged rule is left out
 }
 
 void TestConfigurationFile::damagedFileImportsNothing_data()
