@@ -6,6 +6,7 @@
 #include "gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
 #include "support/TestSupport.h"
+#include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
 #include "views/StatusCheckout.h"
 
@@ -94,6 +95,7 @@ private slots:
     void deleteNoKeepsTheGap();
     void contextMenu();
     void connectLogsInAgain();
+    void exportedGapLogsInAfterImport();
     void moreThanSixteenGaps();
     void deleteWhileTheCheckerWalks();
     void screenshots();
@@ -505,6 +507,31 @@ void TestGapViews::connectLogsInAgain()
     QCOMPARE(gap->connState.load(), 1);
     QVERIFY(!m_sim4->waitForEvent(QStringLiteral("^rules .*user=alice")).isEmpty());
     QVERIFY(m_sim4->events().join('\n').mid(before.size()).indexOf("\nlogin ") < 0);
+}
+
+void TestGapViews::exportedGapLogsInAfterImport()
+{
+    // The password goes through the file scrambled and must still open the gap afterwards.
+    listGap("10.9.9.9");
+    PromptRecorder recorder;
+    QPointer<IPAddrConfigDialog> dialog = new IPAddrConfigDialog;
+    fill(dialog, kSim6, QStringLiteral("bob"), QStringLiteral("bob-pass"));
+    dialog->on_pushButton_clicked();
+    QCOMPARE(g_GapInfoList.size(), 2);
+    const QString file = m_dir.filePath(QStringLiteral("gaps.vkg"));
+    QVERIFY(ConfigurationFile::saveConf(file));
+    cleanup();
+
+    listGap("10.9.9.9");
+    QVERIFY(ConfigurationFile::reStoreConf(file));
+    QCOMPARE(g_GapInfoList.size(), 2);
+    _VKGAPIP_CONF *imported = g_GapInfoList.value(1);
+    QCOMPARE(imported->connState.load(), 0);
+    IPAddrView view;
+    view.table()->selectRow(1);
+    view.onConnectGap();
+    QCOMPARE(recorder.texts(), QStringList());
+    QCOMPARE(imported->connState.load(), 1);
 }
 
 void TestGapViews::moreThanSixteenGaps()
