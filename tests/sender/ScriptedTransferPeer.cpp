@@ -90,20 +90,23 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
     while (m_script.stall && !m_stop)
         msleep(kPollMs);
 
-    QByteArray stream;
+    // The content is hashed as it arrives, so that a sink for large files keeps nothing.
+    QCryptographicHash hash(QCryptographicHash::Md5);
     while (!m_stop) {
-        const QByteArray packet = GapWire::readBytes(socket, GapWire::kPacket);
-        if (packet.size() < GapWire::kPacket)
+        const QByteArray stream = GapWire::readBytes(socket, GapWire::kPacket);
+        if (stream.size() < GapWire::kPacket)
             break;
-        stream += packet;
-        if (GapWire::u64(packet, 0) == 2) {
+        const QByteArray piece = GapWire::contentOf(stream);
+        hash.addData(piece);
+        transfer.size += piece.size();
+        if (m_script.keepContent)
+            transfer.content += piece;
+        if (GapWire::u64(stream, 0) == 2) {
             transfer.ended = true;
             break;
         }
     }
-    transfer.content = GapWire::contentOf(stream);
-    const QByteArray digest
-        = QCryptographicHash::hash(transfer.content, QCryptographicHash::Md5).toHex().toUpper();
+    const QByteArray digest = hash.result().toHex().toUpper();
     transfer.digestMatches = transfer.ended && digest == transfer.descriptor.mid(1166, 32);
     {
         QMutexLocker lock(&m_mutex);

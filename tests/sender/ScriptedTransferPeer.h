@@ -22,6 +22,8 @@ struct PeerScript {
     QList<QByteArray> afterEnd;
     // Close instead of confirming.
     bool closeAfterEnd = false;
+    // Keep the content of each transfer (off for a sink that only checks the digest).
+    bool keepContent = true;
 
     static PeerScript receiver() { return {}; }
     // A gap that accepts the type and relays an acceptance.
@@ -31,6 +33,7 @@ struct PeerScript {
 struct PeerTransfer {
     QByteArray descriptor;
     QByteArray content;
+    qint64 size = 0; // content bytes received
     bool ended = false; // the file end arrived
     bool digestMatches = false;
     qint64 connectedAtMs = 0; // on the peer's monotonic clock

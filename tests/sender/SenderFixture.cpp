@@ -49,12 +49,18 @@ _FINDFILEINFO *SenderFixture::addFile(const QString &name, const QByteArray &con
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         return nullptr;
     file.close();
+    return handOver(name);
+}
+
+_FINDFILEINFO *SenderFixture::handOver(const QString &name)
+{
+    const QString path = pathOf(name);
     auto *record = new _FINDFILEINFO;
     record->filePath = path;
     record->suffix = QFileInfo(path).suffix();
     record->createdTime
         = QFileInfo(path).birthTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    record->size = content.size();
+    record->size = QFileInfo(path).size();
     m_files.append(record);
     QMutexLocker lock(&sendTaskMutex);
     rule.pendingFiles.insert(record->fileKey(), record);

@@ -23,6 +23,8 @@ public:
 
     // Writes the file and records it in pendingFiles, as the scanner hands a file over.
     _FINDFILEINFO *addFile(const QString &name, const QByteArray &content);
+    // Records a file already in the send directory.
+    _FINDFILEINFO *handOver(const QString &name);
     QString pathOf(const QString &name) const;
     // Collects what the worker publishes (queued when it runs in another thread).
     void watch(SendWorkThread *worker);
