@@ -18,17 +18,6 @@
 
 namespace {
 
-enum Column {
-    kColName = 0,
-    kColRate = 1,
-    kColProgress = 2,
-    kColSize = 3,
-    kColPath = 4,
-    kColStart = 5,
-    kColEnd = 6,
-    kColStatus = 7,
-};
-
 constexpr int kIoTimeoutMs = 30000;
 constexpr int kFirstRetryDelayMs = 1000;
 constexpr int kRetryDelayStepMs = 1000;
@@ -274,12 +263,12 @@ int SendWorkThread::sendThisFile(
     attempt.burst.initital(kBurstCapacity);
 
     const QString fileName = file.filePath.mid(file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
-    info.setText(kColName, fileName);
-    info.setText(kColPath, QString::fromLatin1(fieldText(rule->SendPathID)));
-    info.setText(kColRate, kZeroRate);
-    info.setText(kColStatus, kChecking);
-    info.setText(kColSize, BaseFunction::calcSize(size));
-    info.setText(kColStart, now());
+    info.setText(TransferStateInfo::FileName, fileName);
+    info.setText(TransferStateInfo::TransferPath, QString::fromLatin1(fieldText(rule->SendPathID)));
+    info.setText(TransferStateInfo::Rate, kZeroRate);
+    info.setText(TransferStateInfo::Status, kChecking);
+    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
+    info.setText(TransferStateInfo::StartTime, now());
     publish(info);
 
     ensureDigest(size);
@@ -394,7 +383,7 @@ int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *ru
         writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 0"), 0);
         return Retry;
     }
-    attempt.info.setText(kColStatus, kDescriptorSent);
+    attempt.info.setText(TransferStateInfo::Status, kDescriptorSent);
     publish(attempt.info);
     return Done;
 }
@@ -429,8 +418,8 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         writeAudit(attempt.log, kSizeRefused, 0);
         return Refused;
     case kTypePeerOffline:
-        attempt.info.setText(kColStatus, kOffline);
-        attempt.info.setText(kColEnd, now());
+        attempt.info.setText(TransferStateInfo::Status, kOffline);
+        attempt.info.setText(TransferStateInfo::EndTime, now());
         pauseUnlessStopped(kOfflinePauseMs, rule->stopFlag);
         return Retry;
     default:
@@ -478,8 +467,8 @@ int SendWorkThread::recvDescriptorResponse(
         writeAudit(attempt.log, kNoRecvPath, 0);
         return Refused;
     case kTypePeerOffline:
-        attempt.info.setText(kColStatus, kOffline);
-        attempt.info.setText(kColEnd, now());
+        attempt.info.setText(TransferStateInfo::Status, kOffline);
+        attempt.info.setText(TransferStateInfo::EndTime, now());
         return Retry;
     default:
         setSendState(rule, 1);
@@ -526,7 +515,7 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         attempt.bytesRead += got;
         while (attempt.staging.isDataEnoughToSend()) {
             if (rule->stopFlag) {
-                attempt.info.setText(kColRate, kZeroRate);
+                attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
                 return endAsUserStop(attempt, "用户停止发送 ");
             }
             attempt.staging.getData(payload, kPayloadSize, attempt.stagingStore.data());
@@ -542,8 +531,8 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
         if (nowSecs > notedSecs) {
             const qint64 rate = (attempt.status.bytesSent - notedBytes) / (nowSecs - notedSecs);
-            attempt.info.setText(
-                kColRate, BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
+            attempt.info.setText(TransferStateInfo::Rate,
+                BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
             publish(attempt.info);
             notedSecs = nowSecs;
             notedBytes = attempt.status.bytesSent;
@@ -572,8 +561,8 @@ int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             return Refused;
     }
     attempt.status.bytesSent += qint64(length / kPacketSize) * kPayloadSize;
-    attempt.info.setText(kColStatus, kSending);
-    attempt.info.setText(kColProgress, progressText(attempt.status));
+    attempt.info.setText(TransferStateInfo::Status, kSending);
+    attempt.info.setText(TransferStateInfo::Progress, progressText(attempt.status));
     const bool publishNow = attempt.status.burstsSent % kPublishEveryBursts == 0;
     ++attempt.status.burstsSent;
     if (publishNow)
@@ -610,7 +599,7 @@ int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             attempt.gap->flaggedDigests.append(attempt.status.md5);
     }
     qDebug() << "错误类型" << packetType(answer.constData());
-    attempt.info.setText(kColRate, kZeroRate);
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
     finishRow(attempt.info, verdict);
     writeAudit(attempt.log, verdict, 0);
     return Refused;
@@ -633,9 +622,9 @@ int SendWorkThread::sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         return Retry;
     }
     attempt.status.bytesSent += length;
-    attempt.info.setText(kColRate, kZeroRate);
-    attempt.info.setText(kColStatus, kWaitingConfirm);
-    attempt.info.setText(kColProgress, progressText(attempt.status));
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+    attempt.info.setText(TransferStateInfo::Status, kWaitingConfirm);
+    attempt.info.setText(TransferStateInfo::Progress, progressText(attempt.status));
     publish(attempt.info);
     return Done;
 }
@@ -665,19 +654,19 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         }
         const quint64 type = packetType(answer.constData());
         if (type == kTypeConfirmOk) {
-            attempt.info.setText(kColRate, kZeroRate);
-            attempt.info.setText(kColProgress, QStringLiteral("1"));
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+            attempt.info.setText(TransferStateInfo::Progress, QStringLiteral("1"));
             finishRow(attempt.info, kSentOk);
             return Done;
         }
         if (type == kTypeConfirmMismatch) {
-            attempt.info.setText(kColRate, kZeroRate);
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
             finishRow(attempt.info, kMismatch);
             return Retry;
         }
         const QString verdict = verdictText(type);
         if (!verdict.isEmpty()) {
-            attempt.info.setText(kColRate, kZeroRate);
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
             finishRow(attempt.info, verdict);
             writeAudit(attempt.log, verdict, 0);
             return Refused;
@@ -727,9 +716,9 @@ int SendWorkThread::fileSecurityFilter(
         refusal = QStringLiteral("接收方没有权限接收该文件");
     else
         return 0;
-    info.setText(kColStatus, refusal);
-    info.setText(kColStart, now());
-    info.setText(kColEnd, now());
+    info.setText(TransferStateInfo::Status, refusal);
+    info.setText(TransferStateInfo::StartTime, now());
+    info.setText(TransferStateInfo::EndTime, now());
     publish(info);
     return 1;
 }
@@ -767,7 +756,7 @@ void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset
 
 void SendWorkThread::finishRow(TransferStateInfo &info, const QString &status)
 {
-    info.setText(kColStatus, status);
-    info.setText(kColEnd, now());
+    info.setText(TransferStateInfo::Status, status);
+    info.setText(TransferStateInfo::EndTime, now());
     publish(info);
 }
