@@ -113,6 +113,9 @@ private slots:
         QCOMPARE(headers,
             QStringList(
                 { "文件名", "速率", "进度", "大小", "传输路径", "开始时间", "结束时间", "状态" }));
+        QCOMPARE(tree->header()->styleSheet(),
+            QStringLiteral("QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid "
+                           "black;height:30px;font-size:15px;}"));
         QCOMPARE(tree->contextMenuPolicy(), Qt::CustomContextMenu);
         QVERIFY(qobject_cast<TransferDelegate *>(tree->itemDelegate()));
         QPushButton *button = clearButton(*view);
