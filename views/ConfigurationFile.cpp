@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
+#include "views/RuleFields.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -85,16 +86,23 @@ QString entryKey(const char *name, int index)
     return QLatin1String(name) + QString::number(index);
 }
 
-QString fieldText(const char *field, int size)
+// Fields are written as text in the encoding the rest of the client reads them in (see
+// RuleFields): path keys and the sending users of receive paths hold the gap's UTF-8, the
+// addresses and the other user names Latin-1. Either way the bytes come back unchanged.
+QString latin1Text(const char *field, int size) { return RuleFields::latin1Text(field, size); }
+QString utf8Text(const char *field, int size) { return RuleFields::utf8Text(field, size); }
+
+// Fills a fixed field; false when the text does not fit (with its terminator) or, for a Latin-1
+// field, holds a character beyond Latin-1.
+bool fillLatin1(char *field, int size, const QString &text)
 {
-    return QString::fromLatin1(field, int(strnlen(field, size_t(size))));
+    const QByteArray bytes = RuleFields::latin1Bytes(text);
+    return QString::fromLatin1(bytes) == text && copyToField(field, size, bytes);
 }
 
-// Fills a fixed Latin-1 field; false when the text does not fit or is not Latin-1.
-bool fillField(char *field, int size, const QString &text)
+bool fillUtf8(char *field, int size, const QString &text)
 {
-    const QByteArray bytes = text.toLatin1();
-    return QString::fromLatin1(bytes) == text && copyToField(field, size, bytes);
+    return copyToField(field, size, RuleFields::utf8Bytes(text));
 }
 
 // Every check of the list is made (a braced list evaluates all its elements): each one also
@@ -182,8 +190,8 @@ void writeGaps(QSettings &settings)
         copyToField(password, sizeof password,
             QByteArray(gap.LoginPswd, int(strnlen(gap.LoginPswd, kUserNameSize))));
         BaseFunction::crypPasswd(password);
-        settings.setValue(entryKey(kGapIP, i), fieldText(gap.HostIP, kHostIPSize));
-        settings.setValue(entryKey(kGapUser, i), fieldText(gap.LoginUserName, kUserNameSize));
+        settings.setValue(entryKey(kGapIP, i), latin1Text(gap.HostIP, kHostIPSize));
+        settings.setValue(entryKey(kGapUser, i), latin1Text(gap.LoginUserName, kUserNameSize));
         settings.setValue(entryKey(kGapPassword, i), QString::fromLatin1(password));
         settings.setValue(entryKey(kGapHost, i), gap.hostIPStr);
     }
@@ -198,11 +206,11 @@ void writeSendRules(QSettings &settings)
     for (int i = 0; i < rules.size(); ++i) {
         const _SENDPATH_LISTDATA &rule = *rules.at(i);
         settings.setValue(entryKey(kSendPath, i), rule.SendPath);
-        settings.setValue(entryKey(kSendPathID, i), fieldText(rule.SendPathID, kPathIDSize));
-        settings.setValue(entryKey(kSendGapIP, i), fieldText(rule.GapIP, kHostIPSize));
-        settings.setValue(entryKey(kSendToUser, i), fieldText(rule.ToUser, kUserNameSize));
+        settings.setValue(entryKey(kSendPathID, i), utf8Text(rule.SendPathID, kPathIDSize));
+        settings.setValue(entryKey(kSendGapIP, i), latin1Text(rule.GapIP, kHostIPSize));
+        settings.setValue(entryKey(kSendToUser, i), latin1Text(rule.ToUser, kUserNameSize));
         settings.setValue(entryKey(kSendLevel, i), rule.RecviverLevel.load());
-        settings.setValue(entryKey(kSendFromUser, i), fieldText(rule.FromUser, kUserNameSize));
+        settings.setValue(entryKey(kSendFromUser, i), latin1Text(rule.FromUser, kUserNameSize));
     }
     settings.endGroup();
 }
@@ -215,9 +223,9 @@ void writeRecvRules(QSettings &settings)
     for (int i = 0; i < rules.size(); ++i) {
         const _RECVPATH_LISTDATA &rule = *rules.at(i);
         settings.setValue(entryKey(kRecvPath, i), rule.RecvPath);
-        settings.setValue(entryKey(kRecvPathID, i), fieldText(rule.RecvPathID, kPathIDSize));
-        settings.setValue(entryKey(kRecvGapIP, i), fieldText(rule.GapIP, kHostIPSize));
-        settings.setValue(entryKey(kRecvFromUser, i), fieldText(rule.FromUser, kUserNameSize));
+        settings.setValue(entryKey(kRecvPathID, i), utf8Text(rule.RecvPathID, kPathIDSize));
+        settings.setValue(entryKey(kRecvGapIP, i), latin1Text(rule.GapIP, kHostIPSize));
+        settings.setValue(entryKey(kRecvFromUser, i), utf8Text(rule.FromUser, kUserNameSize));
     }
     settings.endGroup();
 }
@@ -281,9 +289,9 @@ private:
         const QString user = group.text(kGapUser, i);
         char password[BaseFunction::kCodecBufferSize];
         if (!GapInput::isGapAddress(address) || !GapInput::isGapAddress(host) || user.isEmpty()
-            || !fillField(gap->HostIP, kHostIPSize, address)
-            || !fillField(gap->LoginUserName, kUserNameSize, user)
-            || !fillField(password, sizeof password, group.text(kGapPassword, i)))
+            || !fillLatin1(gap->HostIP, kHostIPSize, address)
+            || !fillLatin1(gap->LoginUserName, kUserNameSize, user)
+            || !fillLatin1(password, sizeof password, group.text(kGapPassword, i)))
             return Verdict::refuse(kGapInvalid);
         copyToField(gap->LoginPswd, kUserNameSize, BaseFunction::deCrypPasswd(password));
         gap->hostIPStr = host;
@@ -313,10 +321,10 @@ private:
         rule->SendPath = group.text(kSendPath, i);
         const QString pathID = group.text(kSendPathID, i);
         const bool fits
-            = allOf({ !pathID.isEmpty(), fillField(rule->SendPathID, kPathIDSize, pathID),
-                fillField(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i)),
-                fillField(rule->ToUser, kUserNameSize, group.text(kSendToUser, i)),
-                fillField(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i)) });
+            = allOf({ !pathID.isEmpty(), fillUtf8(rule->SendPathID, kPathIDSize, pathID),
+                fillLatin1(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i)),
+                fillLatin1(rule->ToUser, kUserNameSize, group.text(kSendToUser, i)),
+                fillLatin1(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i)) });
         rule->RecviverLevel = group.number(kSendLevel, i);
         rule->sendState = kNewRuleSendState;
         return admitRule(g_SendPathList, std::move(rule), fits, kSendRefusals);
@@ -335,9 +343,9 @@ private:
         rule->RecvPath = group.text(kRecvPath, i);
         const QString pathID = group.text(kRecvPathID, i);
         const bool fits
-            = allOf({ !pathID.isEmpty(), fillField(rule->RecvPathID, kPathIDSize, pathID),
-                fillField(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
-                fillField(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
+            = allOf({ !pathID.isEmpty(), fillUtf8(rule->RecvPathID, kPathIDSize, pathID),
+                fillLatin1(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
+                fillUtf8(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
         return admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
     }
 
@@ -348,7 +356,7 @@ private:
         Registry<Rule> &registry, std::unique_ptr<Rule> rule, bool fits, const Refusals &refusals)
     {
         QMutexLocker lock(&g_MainMutex);
-        _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize));
+        _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(latin1Text(rule->GapIP, kHostIPSize));
         if (!gap)
             return Verdict::refuse(refusals.noGap);
         if (!isDirectory(localPath(*rule)))

@@ -53,6 +53,12 @@ QString text(const char *field, int size)
     return QString::fromLatin1(field, int(strnlen(field, size_t(size))));
 }
 
+// Path keys and the sending users of receive paths hold the gap's UTF-8.
+QString utf8(const char *field, int size)
+{
+    return QString::fromUtf8(field, int(strnlen(field, size_t(size))));
+}
+
 // Everything the file carries of the three registries, one line per record.
 QStringList registryLines()
 {
@@ -63,14 +69,14 @@ QStringList registryLines()
                          text(g->LoginPswd, kUserNameSize), g->hostIPStr);
     for (const _SENDPATH_LISTDATA *r : g_SendPathList.snapshot())
         lines << QStringLiteral("send|%1|%2|%3|%4|%5|%6")
-                     .arg(r->SendPath, text(r->SendPathID, kPathIDSize),
+                     .arg(r->SendPath, utf8(r->SendPathID, kPathIDSize),
                          text(r->GapIP, kHostIPSize), text(r->ToUser, kUserNameSize))
                      .arg(r->RecviverLevel.load())
                      .arg(text(r->FromUser, kUserNameSize));
     for (const _RECVPATH_LISTDATA *r : g_RecvPathList.snapshot())
         lines << QStringLiteral("recv|%1|%2|%3|%4")
-                     .arg(r->RecvPath, text(r->RecvPathID, kPathIDSize),
-                         text(r->GapIP, kHostIPSize), text(r->FromUser, kUserNameSize));
+                     .arg(r->RecvPath, utf8(r->RecvPathID, kPathIDSize),
+                         text(r->GapIP, kHostIPSize), utf8(r->FromUser, kUserNameSize));
     return lines;
 }
 
@@ -195,6 +201,7 @@ void TestConfigurationFile::exportWritesTheKeysAndValues()
 {
     addGap({ kGapA, "alice", "pw" });
     addSend({ QStringLiteral("out"), "ALICE-TO-BOB", kGapA, "bob", 2, "alice" });
+    addRecv({ QStringLiteral("in"), QStringLiteral("机密").toUtf8(), kGapA, "bob" });
     const QString file = path(QStringLiteral("keys.vkg"));
     QVERIFY(ConfigurationFile::saveConf(file));
 
@@ -207,7 +214,8 @@ void TestConfigurationFile::exportWritesTheKeysAndValues()
         "HostIP_0=10.0.0.1", "LoginUserName_0=alice", "LoginPswd_0=" + scrambledPw, "[SENDINFO]",
         "SendInfoNum=1", "SendPath_0=" + path(QStringLiteral("out")), "SendPathID_0=ALICE-TO-BOB",
         "SendPathGapIP_0=10.0.0.1", "ToUser_0=bob", "RecviverLevel_0=2", "FromUser_0=alice",
-        "[RECVINO]", "RecvInfoNum=0" };
+        "[RECVINO]", "RecvInfoNum=1", "RecvPath_0=" + path(QStringLiteral("in")),
+        "RecvPathID_0=\\x673a\\x5bc6", "RecvPathGapIP_0=10.0.0.1", "FromUser_0=bob" };
     for (const QString &line : expected)
         QVERIFY2(lines.contains(line), qPrintable(line));
     // The record keeps its password in clear for the next login.
@@ -222,7 +230,7 @@ void TestConfigurationFile::importReadsAFileWrittenByHand()
     const QByteArray root = QFile::encodeName(m_dir.path());
     writeFile(QStringLiteral("hand.vkg"),
         "[RECVINO]\nRecvInfoNum=1\nRecvPath_0=\"" + root
-            + "/a=b;c, d\"\nRecvPathID_0=IN\\xe9\nRecvPathGapIP_0=10.0.0.1\nFromUser_0=bob\n"
+            + "/a=b;c, d\"\nRecvPathID_0=IN\\x4e2d\nRecvPathGapIP_0=10.0.0.1\nFromUser_0=bob\n"
               "[SENDINFO]\nSendInfoNum=1\nSendPath_0="
             + root
             + "/\\x4e2d\\x6587\nSendPathID_0=OUT\nSendPathGapIP_0=10.0.0.1\nToUser_0=bob\n"
@@ -236,7 +244,7 @@ void TestConfigurationFile::importReadsAFileWrittenByHand()
     QCOMPARE(registryLines(),
         QStringList({ "gap|10.0.0.1|alice|pw|10.0.0.1",
             "send|" + path(QStringLiteral("中文")) + "|OUT|10.0.0.1|bob|1|alice",
-            "recv|" + path(QStringLiteral("a=b;c, d")) + "|INé|10.0.0.1|bob" }));
+            "recv|" + path(QStringLiteral("a=b;c, d")) + "|IN中|10.0.0.1|bob" }));
 }
 
 void TestConfigurationFile::roundTripKeepsEveryField_data()
