@@ -166,7 +166,6 @@ void SendWorkThread::run()
 {
     qDebug() << "send 线程 Current thread ID:" << QThread::currentThreadId();
     m_socket = std::make_unique<QTcpSocket>();
-    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
     sendFileProc(m_sendPath);
     m_socket.reset();
 }
@@ -262,14 +261,7 @@ int SendWorkThread::sendThisFile(
     attempt.staging.initital(kStagingCapacity);
     attempt.burst.initital(kBurstCapacity);
 
-    const QString fileName = file.filePath.mid(file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
-    info.setText(TransferStateInfo::FileName, fileName);
-    info.setText(TransferStateInfo::TransferPath, QString::fromLatin1(fieldText(rule->SendPathID)));
-    info.setText(TransferStateInfo::Rate, kZeroRate);
-    info.setText(TransferStateInfo::Status, kChecking);
-    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
-    info.setText(TransferStateInfo::StartTime, now());
-    publish(info);
+    showChecking(info, rule, size);
 
     ensureDigest(size);
     if (m_fileMd5.size() != kMd5TextSize) {
@@ -294,23 +286,60 @@ int SendWorkThread::sendThisFile(
     }
     if (forceVisit && fileSecurityFilter(&attempt.file, rule, attempt.gap, info) != 0)
         return Refused;
-
-    m_socket->abort();
-    m_socket->connectToHost(QString::fromLatin1(fieldText(rule->GapIP)), Ports::gapPort(),
-        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!m_socket->waitForConnected(kIoTimeoutMs)) {
+    if (!connectToGap(rule)) {
         qDebug() << "send servers connect failed ";
         setSendState(rule, 3);
         return GapUnreachable;
     }
+    fillAuditRecord(attempt, rule);
+
+    const int result = exchange(attempt, rule);
+    if (result != Done)
+        return result;
+    recordDelivery(attempt, rule, keepSent);
+    return Done;
+}
+
+void SendWorkThread::showChecking(TransferStateInfo &info, _SENDPATH_LISTDATA *rule, qint64 size)
+{
+    info.setText(TransferStateInfo::FileName, fileName());
+    info.setText(TransferStateInfo::TransferPath, QString::fromLatin1(fieldText(rule->SendPathID)));
+    info.setText(TransferStateInfo::Rate, kZeroRate);
+    info.setText(TransferStateInfo::Status, kChecking);
+    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
+    info.setText(TransferStateInfo::StartTime, now());
+    publish(info);
+}
+
+QString SendWorkThread::fileName() const
+{
+    return m_file.filePath.mid(m_file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+bool SendWorkThread::connectToGap(_SENDPATH_LISTDATA *rule)
+{
+    m_socket->abort();
+    m_socket->connectToHost(QString::fromLatin1(fieldText(rule->GapIP)), Ports::gapPort(),
+        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    if (!m_socket->waitForConnected(kIoTimeoutMs))
+        return false;
+    // Set once connected: an unconnected socket has no descriptor to take the option.
     m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+    return true;
+}
 
-    putField(attempt.log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
-    putField(attempt.log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
-    putField(attempt.log.filename, int(sizeof attempt.log.filename), fileName.toUtf8());
-    putField(attempt.log.fromuser, kUserNameSize, fieldText(rule->FromUser));
-    putField(attempt.log.touser, kUserNameSize, fieldText(rule->ToUser));
+void SendWorkThread::fillAuditRecord(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    _SEND_LOG &log = attempt.log;
+    putField(log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
+    putField(log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
+    putField(log.filename, int(sizeof log.filename), fileName().toUtf8());
+    putField(log.fromuser, kUserNameSize, fieldText(rule->FromUser));
+    putField(log.touser, kUserNameSize, fieldText(rule->ToUser));
+}
 
+int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
     int result = sendFileDiscription(attempt, rule);
     if (result != Done)
         return result;
@@ -341,23 +370,25 @@ int SendWorkThread::sendThisFile(
     attempt.file.close();
 
     result = recvConfirType(attempt, rule);
-    if (result != Done) {
-        qDebug() << "接收失败的文件：" << file.filePath;
-        return result;
-    }
+    if (result != Done)
+        qDebug() << "接收失败的文件：" << m_file.filePath;
+    return result;
+}
+
+void SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule, bool keepSent)
+{
     writeAudit(attempt.log, kTransferDone, 1);
     {
         QMutexLocker lock(&sendTaskMutex);
         if (rule->gapConf) {
             const int count = ++rule->gapConf->sendFileNum;
-            rule->gapConf->sendBytes += size;
+            rule->gapConf->sendBytes += attempt.status.fileSize;
             qDebug() << "发送数量" << count;
         }
     }
     if (!keepSent)
-        BaseFunction::DeleteFileOrFolder(file.filePath);
+        BaseFunction::DeleteFileOrFolder(m_file.filePath);
     markSent(rule);
-    return Done;
 }
 
 int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)

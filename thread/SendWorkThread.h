@@ -61,6 +61,14 @@ signals:
 private:
     struct Attempt;
 
+    void showChecking(TransferStateInfo &info, _SENDPATH_LISTDATA *rule, qint64 size);
+    QString fileName() const;
+    bool connectToGap(_SENDPATH_LISTDATA *rule);
+    void fillAuditRecord(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    // The stages from the descriptor to the confirmation; Done once the far side confirmed.
+    int exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    // A confirmed file: audit, the gap's counters, removal unless kept, sentFiles.
+    void recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule, bool keepSent);
     int sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int recvDescriptorResponse(
