@@ -93,6 +93,15 @@ void TestEndToEnd::cleanup()
 {
     QThreadPool::globalInstance()->waitForDone();
     Controller::releaseRetiredFiles();
+    // The rules' bookkeeping outlives its records in the client; the test frees both.
+    for (_SENDPATH_LISTDATA *rule : g_SendPathList.snapshot()) {
+        QSet<_FINDFILEINFO *> files;
+        for (_FINDFILEINFO *file : qAsConst(rule->sentFiles))
+            files.insert(file);
+        for (_FINDFILEINFO *file : qAsConst(rule->pendingFiles))
+            files.insert(file);
+        qDeleteAll(files);
+    }
     clearRegistry(g_SendPathList);
     clearRegistry(g_RecvPathList);
     clearRegistry(g_GapInfoList);
