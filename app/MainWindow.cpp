@@ -12,6 +12,8 @@
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
 #include "ui_MainWindow.h"
+#include "views/ConfigurationFile.h"
+#include "views/IPAddrView.h"
 #include "views/SendStatusView.h"
 #include "views/StatusCheckout.h"
 
@@ -32,8 +34,6 @@ const QString kStopText = QStringLiteral("停止发送");
 const char *const kStartIcon = ":/res/navbar/start.svg";
 const char *const kStopIcon = ":/res/navbar/stop.svg";
 const QString kNoSendPath = QStringLiteral("请先配置发送目录 ");
-const QString kImportUnavailable = QStringLiteral("configuration import is not available yet");
-const QString kExportUnavailable = QStringLiteral("configuration export is not available yet");
 
 constexpr int kFullScreenDelayMs = 500;
 constexpr int kExitDetailSize = 128;
@@ -340,16 +340,27 @@ void MainWindow::onReStoreConf()
 
 bool MainWindow::importConfiguration(const QString &fileName)
 {
-    qWarning().noquote() << kImportUnavailable << fileName;
-    Prompt::error(kImportUnavailable);
-    return false;
+    const bool imported = ConfigurationFile::reStoreConf(fileName);
+    emit disPlayList();
+    // Imported gaps show at once rather than at the checker's next pass.
+    m_ui->gapaddrview->displayList();
+    return imported;
 }
 
 void MainWindow::onSaveConf()
 {
-    qWarning().noquote() << kExportUnavailable;
-    Prompt::error(kExportUnavailable);
+    qDebug() << "save config";
+    const QString dir = QDir::currentPath() + QStringLiteral("/config");
+    QDir().mkpath(dir);
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Save File"),
+        dir + QStringLiteral("/gapconfig.vkg"), QStringLiteral("文本文件(*.vkg);"));
+    if (fileName.isEmpty())
+        return;
+    qDebug() << fileName;
+    saveConf(fileName);
 }
+
+bool MainWindow::saveConf(const QString &fileName) { return ConfigurationFile::saveConf(fileName); }
 
 void MainWindow::showEvent(QShowEvent *event)
 {

@@ -41,9 +41,11 @@ public:
     RecvPathView *recvPathView() const;
     RecvStatusView *recvStatusView() const;
 
-    // Imports a configuration file into the registries. The import itself is not built yet: this
-    // reports so, and returns false.
+    // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
+    // true when nothing in it was refused.
     bool importConfiguration(const QString &fileName);
+    // Writes the gaps and rules into a configuration file; false when it could not be written.
+    bool saveConf(const QString &fileName);
 
 signals:
     void disPlayList();

@@ -5,6 +5,7 @@
 #include "model/Ports.h"
 #include "support/TestSupport.h"
 #include "thread/Controller.h"
+#include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
@@ -243,8 +244,24 @@ private slots:
         g_sysbaseconf.ifFullScreen = false;
     }
 
+    // The import and the start of sending wait for the window to be shown, and run once only: a
+    // rule whose directory is gone is refused with a box each time the file is imported.
     void unattendedStartRunsOnceShown()
     {
+        QTemporaryDir sendDir;
+        QTemporaryDir goneDir;
+        copyToField(addConnectedGap()->LoginUserName, kUserNameSize, "alice");
+        for (const QString &path : { sendDir.path(), goneDir.path() }) {
+            auto *rule = new _SENDPATH_LISTDATA;
+            copyToField(rule->GapIP, kHostIPSize, "127.0.0.1");
+            copyToField(rule->SendPathID, kPathIDSize, path.toUtf8().right(20));
+            rule->SendPath = path;
+            g_SendPathList.append(rule);
+        }
+        QVERIFY(ConfigurationFile::saveConf(QStringLiteral("site.vkg")));
+        clearRegistry(g_SendPathList);
+        QVERIFY(goneDir.remove());
+
         StartupOptions::setCurrent(
             StartupOptions::parse({ "gapclient", "--import", "site.vkg", "--send" }));
         TestSupport::PromptRecorder prompts;
@@ -253,13 +270,16 @@ private slots:
         QVERIFY(prompts.boxes().isEmpty());
 
         window.show();
-        const QStringList expected = { QStringLiteral("configuration import is not available yet"),
-            QStringLiteral("请先配置发送目录 ") };
-        QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), expected, 10000);
+        const QStringList expected = { QStringLiteral("发送目录-文件路径已不存在-恢复失败") };
+        QTRY_VERIFY_WITH_TIMEOUT(window.sendStatusView()->isSending, 10000);
+        QVERIFY2(prompts.texts() == expected, qPrintable(prompts.texts().join(QLatin1Char('|'))));
+        QCOMPARE(g_SendPathList.size(), 1);
+        QCOMPARE(g_SendPathList.value(0)->SendPath, sendDir.path());
         window.hide();
         window.show();
         QCoreApplication::processEvents();
         QCOMPARE(prompts.texts(), expected);
+        QCOMPARE(button(window, "start")->text(), QStringLiteral("停止发送"));
     }
 
 private:
