@@ -50,9 +50,12 @@ stop_simulator() {
 trap stop_simulator EXIT
 trap 'exit 130' INT TERM
 
-# The example configuration, with every user's client reached on this client's ports.
-sed "/^\[user\./a file_port = $file_port\nconf_port = $conf_port" tools/gapsim/example.ini \
-  > run/gapsim/gap.ini
+# The example configuration, with every user's client reached on this client's ports, and one
+# more path from alice to herself, so that one client alone shows a file leaving and arriving.
+{
+  sed "/^\[user\./a file_port = $file_port\nconf_port = $conf_port" tools/gapsim/example.ini
+  printf '\n[path.ALICE-NOTES]\nfrom = alice\nto = alice\n'
+} > run/gapsim/gap.ini
 (cd run/gapsim && exec "$root/build/run/bin/gapsim" --config gap.ini --listen 127.0.0.1 \
    --port "$gap_port" --log "$events") &
 sim_pid=$!
@@ -68,6 +71,8 @@ cat <<MSG
 gap simulator: 127.0.0.1 port $gap_port (events: run/gapsim/events.log)
 client:        run/client (file port $file_port, configuration port $conf_port)
 log in with:   gap 127.0.0.1, user alice, password alice-pass
+try sending:   add a send rule and a receive rule on path ALICE-NOTES, start sending, and drop
+               a file into the send directory: it arrives in the receive directory
 MSG
 
 cd run/client
