@@ -36,6 +36,8 @@ while [ "$conf_port" = "$file_port" ]; do conf_port=$(free_port); done
 wait_for() {
   for _ in $(seq 200); do "$@" > /dev/null 2>&1 && return 0; sleep 0.1; done
   echo "timed out waiting for: $*" >&2
+  [ -n "${DISPLAY:-}" ] && import -window root "$root/build/screenshot-timeout.png" \
+    && echo "the screen at that moment: build/screenshot-timeout.png" >&2
   return 1
 }
 
@@ -59,15 +61,48 @@ shoot() {   # shoot TITLE FILE
 }
 
 mkdir -p "$work/gapsim" "$work/client" "$out"
-sed "/^\[user\./a file_port = $file_port\nconf_port = $conf_port" tools/gapsim/example.ini \
-  > "$work/gapsim/gap.ini"
+{
+  sed "/^\[user\./a file_port = $file_port\nconf_port = $conf_port" tools/gapsim/example.ini
+  printf '\n[path.ALICE-NOTES]\nfrom = alice\nto = alice\n'
+} > "$work/gapsim/gap.ini"
+
+# Rules for the path from alice to herself, imported at start (--import ... --send), and a few
+# files waiting to be sent: two pass, one has a refused suffix, one holds a filtered keyword.
+# (The rule directories are ASCII: Qt writes other characters of an INI value as escapes.)
+send_dir=$work/outbox
+recv_dir=$work/inbox
+mkdir -p "$send_dir/月报" "$recv_dir"
+head -c 3000000 /dev/urandom > "$send_dir/月报/设备巡检记录.pdf"
+head -c 180000 /dev/urandom > "$send_dir/layout-v2.png"
+printf 'not a program\n' > "$send_dir/setup.exe"
+printf 'draft marked TOPSECRET\n' > "$send_dir/会议纪要.txt"
+cat > "$work/client/rules.vkg" <<VKG
+[VKGAPINFO]
+GapIPCount=0
+
+[SENDINFO]
+SendInfoNum=1
+SendPath_0=$send_dir
+SendPathID_0=ALICE-NOTES
+SendPathGapIP_0=127.0.0.1
+ToUser_0=alice
+RecviverLevel_0=1
+FromUser_0=alice
+
+[RECVINO]
+RecvInfoNum=1
+RecvPath_0=$recv_dir
+RecvPathID_0=ALICE-NOTES
+RecvPathGapIP_0=127.0.0.1
+FromUser_0=alice
+VKG
 (cd "$work/gapsim" && exec "$bin/gapsim" --config gap.ini --listen 127.0.0.1 \
    --port "$gap_port" --log events.log) &
 pids+=($!)
 wait_for grep -q '^listening' "$work/gapsim/events.log"
 
 (cd "$work/client" && VARKO_GAP_PORT=$gap_port VARKO_FILE_PORT=$file_port \
-   VARKO_CONF_PORT=$conf_port exec "$bin/gapclient") &
+   VARKO_CONF_PORT=$conf_port exec "$bin/gapclient" --import rules.vkg --send) &
 pids+=($!)
 
 login=登录
@@ -87,6 +122,13 @@ xdotool key Return
 
 wait_for window_id "$main"
 main_id=$(window_id "$main")
+# Sending starts by itself; the two files that pass arrive, the other two are refused.
+wait_for test -f "$recv_dir/月报/设备巡检记录.pdf"
+wait_for test -f "$recv_dir/layout-v2.png"
+sleep 2
+# Back to the first page (sending showed its own).
+eval "$(xdotool getwindowgeometry --shell "$main_id")"
+xdotool mousemove --sync $((X + 80)) $((Y + 40 + 10 + 22)) click 1
 shoot "$main" page-gaplist.png
 
 # The navigation bar: buttons 44 px high under the 40 px title bar, one column 160 px wide.

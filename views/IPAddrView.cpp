@@ -20,6 +20,7 @@ namespace {
 enum Column { Address, User, Sent, Received, Duration, State, ColumnCount };
 
 constexpr int kHeaderHeight = 55;
+constexpr int kMinimumColumnWidth = 120; // an IPv4 address and the header text in full
 constexpr int kRowHeight = 60;
 // Where a row keeps the record it was written from, so that an action hits the gap it shows.
 constexpr int kGapRole = Qt::UserRole;
@@ -134,6 +135,7 @@ void IPAddrView::setupTable()
     // A full IPv6 address is wider than an equal share of the page: it gets its width, the other
     // columns share the rest.
     table->horizontalHeader()->setSectionResizeMode(Address, QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setMinimumSectionSize(kMinimumColumnWidth);
     table->verticalHeader()->setDefaultSectionSize(kRowHeight);
     table->verticalHeader()->setVisible(false);
     table->setAlternatingRowColors(true);

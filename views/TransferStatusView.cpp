@@ -16,6 +16,13 @@
 namespace {
 
 const QString kPromptTitle = QStringLiteral("提示");
+// Short columns get what their texts need, so that the status stays in view at the window's
+// usual width.
+constexpr int kNarrowColumnMinimum = 60;
+constexpr int kRateWidth = 90;
+constexpr int kProgressWidth = 120;
+constexpr int kSizeWidth = 90;
+constexpr int kPathWidth = 140;
 const QString kClearQuestion = QStringLiteral("确认清除？");
 const QString kHeaderStyleSheet = QStringLiteral(
     "QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid black;height:30px;"
@@ -51,6 +58,11 @@ void TransferStatusView::tableStyleInit()
     header->setStyleSheet(kHeaderStyleSheet);
     // The name and the status take what width is left; the time stamps are never cut.
     header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setMinimumSectionSize(kNarrowColumnMinimum);
+    header->resizeSection(TransferStateInfo::Rate, kRateWidth);
+    header->resizeSection(TransferStateInfo::Progress, kProgressWidth);
+    header->resizeSection(TransferStateInfo::Size, kSizeWidth);
+    header->resizeSection(TransferStateInfo::TransferPath, kPathWidth);
     header->setSectionResizeMode(TransferStateInfo::FileName, QHeaderView::Stretch);
     header->setSectionResizeMode(TransferStateInfo::Status, QHeaderView::Stretch);
     header->setSectionResizeMode(TransferStateInfo::StartTime, QHeaderView::ResizeToContents);
