@@ -125,6 +125,17 @@ private:
 
 const QString kUserPrefix = QStringLiteral("user.");
 const QString kPathPrefix = QStringLiteral("path.");
+
+// Qt reads the bytes of a section name as Latin-1 whatever the file's codec, so a name typed in
+// UTF-8 arrives as one character per byte; only an escaped name (%U...) has wider characters.
+QByteArray sectionNameBytes(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() > 0xff)
+            return name.toUtf8();
+    }
+    return name.toLatin1();
+}
 const QString kFaultPrefix = QStringLiteral("fault.");
 
 void readGap(QSettings &settings, GapConfig *config, QString *error)
@@ -172,7 +183,7 @@ void readPath(QSettings &settings, const QString &section, GapConfig *config, QS
 {
     SectionReader r(settings, section, { "from", "to", "level" }, error);
     GapPath path;
-    path.key = section.mid(kPathPrefix.size()).toUtf8();
+    path.key = sectionNameBytes(section.mid(kPathPrefix.size()));
     if (path.key.isEmpty() || path.key.size() > kMaxPathKeyBytes)
         r.fail(QStringLiteral("key"),
             QStringLiteral("a path key has 1 to %1 bytes").arg(kMaxPathKeyBytes));
