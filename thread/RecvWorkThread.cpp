@@ -206,7 +206,9 @@ int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
     m_ruleKey
         = QString::fromLatin1(fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID)));
     m_md5 = QByteArray(descriptor.md5, kMd5TextSize);
-    m_progress.setText(TransferStateInfo::TransferPath, m_ruleKey);
+    // Matched byte for byte (Latin-1 above), shown as the UTF-8 the gap sends.
+    m_progress.setText(TransferStateInfo::TransferPath,
+        QString::fromUtf8(fieldBytes(descriptor.sendPathID, int(sizeof descriptor.sendPathID))));
     m_fileName = relativePath.mid(relativePath.lastIndexOf('/') + 1);
     m_toUser = fieldBytes(descriptor.toUser, int(sizeof descriptor.toUser));
     m_fromUser = fieldBytes(descriptor.fromUser, int(sizeof descriptor.fromUser));

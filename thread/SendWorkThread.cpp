@@ -303,7 +303,8 @@ int SendWorkThread::sendThisFile(
 void SendWorkThread::showChecking(TransferStateInfo &info, _SENDPATH_LISTDATA *rule, qint64 size)
 {
     info.setText(TransferStateInfo::FileName, fileName());
-    info.setText(TransferStateInfo::TransferPath, QString::fromLatin1(fieldText(rule->SendPathID)));
+    // Path keys are the gap's bytes, UTF-8 when not ASCII.
+    info.setText(TransferStateInfo::TransferPath, QString::fromUtf8(fieldText(rule->SendPathID)));
     info.setText(TransferStateInfo::Rate, kZeroRate);
     info.setText(TransferStateInfo::Status, kChecking);
     info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
