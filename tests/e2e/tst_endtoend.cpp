@@ -8,23 +8,28 @@
 #include "gap/SocketTools.h"
 #include "gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
+#include "model/TransferStateInfo.h"
 #include "support/TestSupport.h"
 #include "thread/Controller.h"
+#include "views/RecvStatusView.h"
 #include "views/SendStatusView.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThreadPool>
+#include <QTreeWidget>
 #include <QtTest>
 
 namespace {
 
-const QByteArray kPathKey = "ALICE-TO-BOB";
+// A key outside ASCII travels as the gap's UTF-8 bytes and must match and show as such.
+const QString kPathKey = QStringLiteral("报表-ALICE-TO-BOB");
 constexpr int kPayload = 1444;
-constexpr int kDeliveryWaitMs = 120000;
+constexpr int kDeliveryWaitMs = 60000;
 
 QByteArray contentOfSize(int size, int seed)
 {
@@ -136,9 +141,14 @@ void TestEndToEnd::filesArriveExactlyOnce()
     QVERIFY(gapsim.start(QStringLiteral("[user.alice]\npassword = alice-pass\nlevel = 1\n"
                                         "[user.bob]\npassword = bob-pass\nlevel = 1\n"
                                         "address = 127.0.0.1\nfile_port = %1\n"
-                                        "[path.ALICE-TO-BOB]\nfrom = alice\nto = bob\n")
-                             .arg(QString::fromLatin1(qgetenv("VARKO_FILE_PORT"))),
+                                        "[path.%2]\nfrom = alice\nto = bob\n")
+                             .arg(QString::fromLatin1(qgetenv("VARKO_FILE_PORT")), kPathKey),
         arguments + faults));
+    // What the gap saw explains a failure better than the files that did not arrive.
+    const auto dumpEvents = qScopeGuard([&gapsim] {
+        if (QTest::currentTestFailed())
+            qWarning().noquote() << gapsim.events().join(QLatin1Char('\n'));
+    });
 
     // Logged in as alice; the same client also receives what the gap delivers for bob.
     _VKGAPIP_CONF *gap = GapTest::makeGap("127.0.0.1", "alice", "alice-pass").release();
@@ -146,7 +156,7 @@ void TestEndToEnd::filesArriveExactlyOnce()
     QCOMPARE(SocketTools().connectToGapHost(gap), 0);
 
     auto *sendRule = new _SENDPATH_LISTDATA;
-    copyToField(sendRule->SendPathID, kPathIDSize, kPathKey);
+    copyToField(sendRule->SendPathID, kPathIDSize, kPathKey.toUtf8());
     copyToField(sendRule->GapIP, kHostIPSize, "127.0.0.1");
     copyToField(sendRule->ToUser, kUserNameSize, "bob");
     copyToField(sendRule->FromUser, kUserNameSize, "alice");
@@ -156,7 +166,7 @@ void TestEndToEnd::filesArriveExactlyOnce()
     g_SendPathList.append(sendRule);
 
     auto *recvRule = new _RECVPATH_LISTDATA;
-    copyToField(recvRule->RecvPathID, kPathIDSize, kPathKey);
+    copyToField(recvRule->RecvPathID, kPathIDSize, kPathKey.toUtf8());
     copyToField(recvRule->GapIP, kHostIPSize, "127.0.0.1");
     copyToField(recvRule->FromUser, kUserNameSize, "alice");
     recvRule->RecvPath = recvDir;
@@ -183,6 +193,11 @@ void TestEndToEnd::filesArriveExactlyOnce()
     // The gap delivered each file exactly once.
     QTRY_COMPARE(gapsim.events().filter(QStringLiteral("result=delivered")).size(), sent.size());
     QVERIFY2(prompts.texts().isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('|'))));
+    for (QTreeWidget *tree : { window.sendStatusView()->tree(), window.recvStatusView()->tree() }) {
+        QVERIFY(tree->topLevelItemCount() >= sent.size());
+        for (int row = 0; row < tree->topLevelItemCount(); ++row)
+            QCOMPARE(tree->topLevelItem(row)->text(TransferStateInfo::TransferPath), kPathKey);
+    }
 
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("start")), Qt::LeftButton);
     QVERIFY(!window.sendStatusView()->isSending);
