@@ -189,7 +189,9 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             setSendState(rule, 0);
             return result;
         case Refused:
-            qWarning().noquote() << "文件名:" << m_file.filePath << "文件拒绝传输";
+            // One text: the stream operator would put blanks between the parts.
+            qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath
+                    + QStringLiteral("文件拒绝传输");
             BaseFunction::DeleteFileOrFolder(m_file.filePath);
             return result;
         case Stopped:
@@ -215,7 +217,8 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
         m_md5Ready = true;
         setSendState(rule, 1);
         if (delayMs >= kLastRetryDelayMs) {
-            qWarning().noquote() << "文件名: " << m_file.filePath << "放弃发送 ";
+            qWarning().noquote() << QStringLiteral("文件名: ") + m_file.filePath
+                    + QStringLiteral("放弃发送 ");
             finishRow(m_info, kGaveUp);
             return result;
         }
