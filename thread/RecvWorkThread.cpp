@@ -440,8 +440,9 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
     const int length = readTailLength(end);
     if (!writeFully(m_file, end.tail, length)) {
         qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件尾包最后写入失败 ";
-        m_file.close();
+        // Read before closing: closing clears the file's error, the row would say "错误代码 0".
         setFileError(kWriteError + QLatin1Char(' '));
+        m_file.close();
         m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         discardFile();
