@@ -35,7 +35,7 @@ build build/test-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
 
 # The parsers that read bytes from the gap, fuzzed for a bounded time each (clang's libFuzzer);
 # a crash or a broken invariant fails the run and leaves its input in build/fuzz-artifacts.
-fuzzers="fuzz_confdata fuzz_keyinfo fuzz_databuff"
+fuzzers="fuzz_confdata fuzz_keyinfo fuzz_databuff fuzz_recvstream"
 CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
 ninja -C build/fuzz -j "$jobs" $fuzzers
 mkdir -p build/fuzz-artifacts
