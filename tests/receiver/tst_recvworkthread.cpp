@@ -125,6 +125,7 @@ private slots:
     void refusesDescriptor_data();
     void refusesDescriptor();
     void stampsTakenNames();
+    void unopenableFileIsNotAnswered();
     void digestMismatchRemovesFile_data();
     void digestMismatchRemovesFile();
     void lostConnectionRemovesFile_data();
@@ -402,6 +403,30 @@ void TestRecvWorkThread::stampsTakenNames()
     }
     QVERIFY(received.contains(contents.at(0)) && received.contains(contents.at(1)));
     QVERIFY(stamped.contains(fixture.lastReport().at(0)));
+}
+
+// A file that cannot be created gets no answer at all: the row names the open error, the audit
+// the failure, and the rule is handed back.
+void TestRecvWorkThread::unopenableFileIsNotAnswered()
+{
+    QFile blocker(recvDir() + "/x"); // a file where the path needs a directory
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    ReceiverFixture fixture(recvDir());
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap, descriptor(100, ReceiverFixture::kRuleKey, "x/a.txt", md5Of("y"))));
+    QCOMPARE(answersUntilClose(gap), QByteArray());
+    QVERIFY(fixture.waitForWorkers());
+
+    QCOMPARE(fixture.statuses(), QStringList { QStringLiteral("打开文件失败/关闭连接") });
+    QCOMPARE(fixture.lastReport().at(0), QStringLiteral("x/a.txt"));
+    QVERIFY(!fixture.lastReport().at(6).isEmpty());
+    QCOMPARE(filesUnder(recvDir()), QStringList { QStringLiteral("x") });
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QVERIFY(lastAudit().value(4).endsWith("'文件初始化错误'"));
 }
 
 void TestRecvWorkThread::digestMismatchRemovesFile_data()
