@@ -23,6 +23,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
@@ -40,6 +41,13 @@ constexpr int kWorkerWaitMs = 20000; // the worker sees the end at once; this on
 constexpr int kQuietMs = 5; // no answer for this long after the stream was taken: the worker waits
 constexpr int kDrainLimitMs = 5000;
 constexpr int kSeedSizes[] = {0, 1, kPayloadSize, kPayloadSize + 1};
+
+// The worker logs every step; only warnings and worse are worth the fuzzer's output.
+void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
 
 void check(bool ok)
 {
@@ -195,6 +203,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
         std::exit(0);
     }
     static QCoreApplication app(*argc, *argv);
+    qInstallMessageHandler(quietDebug);
     g_world = new World;
     check(g_world->root.isValid());
     g_world->recvDir = g_world->root.filePath(QStringLiteral("recv"));
