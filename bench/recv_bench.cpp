@@ -93,7 +93,7 @@ bool sendContent(QTcpSocket &socket, const QByteArray &block, qint64 size)
 // One transfer from a connected sender; accept starts the worker once the descriptor is on its
 // way (through the gap, the gap connects only then). True when the file was confirmed received.
 bool transfer(QTcpSocket &sender, ReceiverFixture &fixture, const QByteArray &block, qint64 size,
-              const QByteArray &md5, const std::function<bool()> &accept)
+    const QByteArray &md5, const std::function<bool()> &accept)
 {
     if (!send(sender, descriptor(size, kPathKey, kFileName, md5)) || !accept())
         return false;
@@ -126,7 +126,7 @@ QString peakMemory()
 void printRate(const char *label, double secs, double mib, bool delivered)
 {
     std::printf("%-14s %.2f s  %.1f MiB/s  delivered with matching digest: %s\n", label, secs,
-                mib / secs, delivered ? "yes" : "NO");
+        mib / secs, delivered ? "yes" : "NO");
 }
 
 } // namespace
@@ -136,15 +136,14 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietDebug);
     QCommandLineParser parser;
-    parser.addOptions({{"size-mib", "File size in MiB.", "N", "1024"},
-                       {"dir", "Directory for the files (default: temporary).", "DIR"}});
+    parser.addOptions({ { "size-mib", "File size in MiB.", "N", "1024" },
+        { "dir", "Directory for the files (default: temporary).", "DIR" } });
     parser.process(app);
     const qint64 size = parser.value("size-mib").toLongLong() * kMiB;
     if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
         qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
 
-    QTemporaryDir dir(parser.isSet("dir") ? parser.value("dir") + "/recv-bench-XXXXXX"
-                                          : QString());
+    QTemporaryDir dir(parser.isSet("dir") ? parser.value("dir") + "/recv-bench-XXXXXX" : QString());
     const QString recvDir = dir.filePath(QStringLiteral("recv"));
     QDir().mkpath(recvDir);
     QDir::setCurrent(dir.path()); // the audit store, where the audit library is found
@@ -183,10 +182,10 @@ int main(int argc, char **argv)
         }
         QTcpSocket sender;
         sender.connectToHost(QHostAddress::LocalHost, gapsim.port());
-        relayed = sender.waitForConnected(kWaitMs)
-            && transfer(sender, fixture, block, size, md5, [&] {
-                   return u64(readBytes(sender, kPacket), 0) == 3 && fixture.acceptGap(kWaitMs);
-               });
+        relayed
+            = sender.waitForConnected(kWaitMs) && transfer(sender, fixture, block, size, md5, [&] {
+                  return u64(readBytes(sender, kPacket), 0) == 3 && fixture.acceptGap(kWaitMs);
+              });
         gapsim.stop();
     });
 

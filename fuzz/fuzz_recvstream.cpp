@@ -40,7 +40,7 @@ constexpr const char *kFromUser = "alice";
 constexpr int kWorkerWaitMs = 20000; // the worker sees the end at once; this only catches a hang
 constexpr int kQuietMs = 5; // no answer for this long after the stream was taken: the worker waits
 constexpr int kDrainLimitMs = 5000;
-constexpr int kSeedSizes[] = {0, 1, kPayloadSize, kPayloadSize + 1};
+constexpr int kSeedSizes[] = { 0, 1, kPayloadSize, kPayloadSize + 1 };
 
 // The worker logs every step; only warnings and worse are worth the fuzzer's output.
 void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
@@ -67,8 +67,7 @@ QByteArray validTransfer(int size)
     for (int i = 0; i < size; ++i)
         content[i] = char(i * 131 + 17);
     const auto descriptor = buildDescriptor(size, QString::fromLatin1(kGapAddress), kRuleKey,
-                                            QStringLiteral("dir/seed.bin"), kFromUser, "bob",
-                                            md5Text(content));
+        QStringLiteral("dir/seed.bin"), kFromUser, "bob", md5Text(content));
     check(descriptor.has_value());
     QByteArray stream = packetBytes(*descriptor);
     int at = 0;
@@ -121,8 +120,8 @@ void openListener(World &world)
     socklen_t length = sizeof world.address;
     check(::bind(world.listener, reinterpret_cast<sockaddr *>(&world.address), length) == 0);
     check(::listen(world.listener, 4) == 0);
-    check(::getsockname(world.listener, reinterpret_cast<sockaddr *>(&world.address), &length)
-          == 0);
+    check(
+        ::getsockname(world.listener, reinterpret_cast<sockaddr *>(&world.address), &length) == 0);
 }
 
 // Sends the input while reading the worker's answers, so neither side's buffer blocks the other.
@@ -130,7 +129,7 @@ void sendStream(int gap, const uint8_t *data, size_t size)
 {
     char answers[kPacketSize];
     while (size > 0) {
-        pollfd ready {gap, POLLIN | POLLOUT, 0};
+        pollfd ready { gap, POLLIN | POLLOUT, 0 };
         if (::poll(&ready, 1, kDrainLimitMs) <= 0 || (ready.revents & (POLLERR | POLLHUP)))
             return; // the worker closed early: what it did so far is still checked
         if ((ready.revents & POLLIN) && ::recv(gap, answers, sizeof answers, 0) <= 0)
@@ -152,7 +151,7 @@ void drainUntilQuiet(int gap, int workerSide)
     char answers[kPacketSize];
     for (int waited = 0; waited < kDrainLimitMs; waited += kQuietMs) {
         int queued = 0;
-        pollfd ready {gap, POLLIN, 0};
+        pollfd ready { gap, POLLIN, 0 };
         const int got = ::poll(&ready, 1, kQuietMs);
         if (got > 0 && ::recv(gap, answers, sizeof answers, 0) <= 0)
             return; // the worker closed the connection
@@ -174,10 +173,10 @@ QStringList filesUnder(const QString &dir)
 
 void checkOutcome(const World &world, const QByteArray &input)
 {
-    const QStringList rootEntries = QDir(world.root.path())
-                                        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                   | QDir::NoDotAndDotDot);
-    check(rootEntries == QStringList({QStringLiteral("recv"), QStringLiteral("work")}));
+    const QStringList rootEntries
+        = QDir(world.root.path())
+              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    check(rootEntries == QStringList({ QStringLiteral("recv"), QStringLiteral("work") }));
     for (const QString &path : filesUnder(world.workDir))
         check(QFileInfo(path).fileName().startsWith(QLatin1String("audit.db")));
     for (const QString &path : filesUnder(world.recvDir)) {
@@ -222,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     World &world = *g_world;
     const int gap = ::socket(AF_INET, SOCK_STREAM, 0);
     check(::connect(gap, reinterpret_cast<const sockaddr *>(&world.address), sizeof world.address)
-          == 0);
+        == 0);
     const int accepted = ::accept(world.listener, nullptr, nullptr);
     check(accepted >= 0);
 
