@@ -3,6 +3,7 @@
 #include "views/RecvPathDialog.h"
 #include "views/SendPathDialog.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -333,6 +334,37 @@ private slots:
         dialog->cancelButton()->click();
         QTRY_VERIFY(dialog.isNull());
         QCOMPARE(g_RecvPathList.size(), 1);
+    }
+
+    void screenshots_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("send") << "send" << QStringLiteral("发送目录--添加");
+        QTest::newRow("recv") << "recv" << QStringLiteral("接收目录-添加");
+    }
+
+    // With GAP_VIEW_SHOTS set to a directory, keeps a picture of each dialog for a human to
+    // check; always checks that no label or button is cut.
+    void screenshots()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, title);
+        QScopedPointer<RuleDialog> dialog(newDialog(kind));
+        dialog->setWindowTitle(title);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.data()));
+        choose(dialog->gapCombo(), kGapA);
+        choose(dialog->pathCombo(), kind == QLatin1String("send") ? "K2" : "R2");
+        choose(dialog->userCombo(), kind == QLatin1String("send") ? "carol" : "erin");
+        dialog->dirEdit()->setText(QStringLiteral("/home/alice/发送目录/报表"));
+        for (QLabel *label : dialog->findChildren<QLabel *>())
+            QVERIFY(label->width() >= label->sizeHint().width());
+        for (QPushButton *button : dialog->findChildren<QPushButton *>())
+            QVERIFY(button->width() >= button->sizeHint().width());
+        const QString dir = qEnvironmentVariable("GAP_VIEW_SHOTS");
+        if (!dir.isEmpty())
+            QVERIFY(dialog->grab().save(QStringLiteral("%1/rule-%2.png").arg(dir, kind)));
     }
 };
 
