@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -125,13 +126,16 @@ void openListener(World &world)
 }
 
 // Sends the input while reading the worker's answers, so neither side's buffer blocks the other.
-void sendStream(int gap, const uint8_t *data, size_t size)
+// The duplicate descriptor keeps the connection open after the worker closed its own, so its end
+// is seen by the thread finishing.
+void sendStream(int gap, const QThread &worker, const uint8_t *data, size_t size)
 {
     char answers[kPacketSize];
-    while (size > 0) {
+    const QDeadlineTimer deadline(kDrainLimitMs);
+    while (size > 0 && !worker.isFinished() && !deadline.hasExpired()) {
         pollfd ready { gap, POLLIN | POLLOUT, 0 };
-        if (::poll(&ready, 1, kDrainLimitMs) <= 0 || (ready.revents & (POLLERR | POLLHUP)))
-            return; // the worker closed early: what it did so far is still checked
+        if (::poll(&ready, 1, kQuietMs) < 0 || (ready.revents & (POLLERR | POLLHUP)))
+            return;
         if ((ready.revents & POLLIN) && ::recv(gap, answers, sizeof answers, 0) <= 0)
             return;
         if (ready.revents & POLLOUT) {
@@ -144,17 +148,18 @@ void sendStream(int gap, const uint8_t *data, size_t size)
     }
 }
 
-// Reads answers until the worker has taken every byte (its receive queue, seen through a
-// duplicate of its descriptor, is empty) and has answered nothing for kQuietMs.
-void drainUntilQuiet(int gap, int workerSide)
+// Reads answers until the worker has ended, or has taken every byte (its receive queue, seen
+// through the duplicate of its descriptor, is empty) and answered nothing for kQuietMs.
+void drainUntilQuiet(int gap, const QThread &worker, int workerSide)
 {
     char answers[kPacketSize];
-    for (int waited = 0; waited < kDrainLimitMs; waited += kQuietMs) {
+    const QDeadlineTimer deadline(kDrainLimitMs);
+    while (!worker.isFinished() && !deadline.hasExpired()) {
         int queued = 0;
         pollfd ready { gap, POLLIN, 0 };
         const int got = ::poll(&ready, 1, kQuietMs);
         if (got > 0 && ::recv(gap, answers, sizeof answers, 0) <= 0)
-            return; // the worker closed the connection
+            return;
         ::ioctl(workerSide, FIONREAD, &queued);
         if (got == 0 && queued == 0)
             return;
@@ -229,8 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     RecvWorkThread worker(accepted);
     worker.start();
-    sendStream(gap, data, size);
-    drainUntilQuiet(gap, workerSide);
+    sendStream(gap, worker, data, size);
+    drainUntilQuiet(gap, worker, workerSide);
     ::close(gap);
     check(worker.wait(kWorkerWaitMs));
     ::close(workerSide);
