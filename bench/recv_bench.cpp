@@ -8,6 +8,7 @@
 // Needs gapsim next to it (GAP_BIN_DIR, default: its own directory). bench/recv_bench.sh builds
 // and runs it.
 
+#include "bench/BenchSupport.h"
 #include "gapsim/GapWire.h"
 #include "gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
@@ -26,6 +27,9 @@
 using namespace GapWire;
 
 namespace {
+
+using BenchSupport::peakMemory;
+using BenchSupport::secondsOf;
 
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr int kBlockPayloads = 726; // the content repeats a block of about 1 MiB
@@ -101,26 +105,6 @@ bool transfer(QTcpSocket &sender, ReceiverFixture &fixture, const QByteArray &bl
         return false;
     const bool confirmed = u64(readBytes(sender, kPacket, 600000), 0) == 5;
     return fixture.waitForWorkers() && confirmed;
-}
-
-double secondsOf(const std::function<void()> &work)
-{
-    QElapsedTimer clock;
-    clock.start();
-    work();
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-QString peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return QString::fromLatin1(line.mid(6).trimmed());
-    }
-    return QStringLiteral("?");
 }
 
 void printRate(const char *label, double secs, double mib, bool delivered)

@@ -7,6 +7,7 @@
 // Needs gapsim next to it (GAP_BIN_DIR, default: its own directory). bench/sender_bench.sh builds
 // and runs it.
 
+#include "bench/BenchSupport.h"
 #include "gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
 #include "sender/ScriptedTransferPeer.h"
@@ -25,6 +26,9 @@
 #include <functional>
 
 namespace {
+
+using BenchSupport::peakMemory;
+using BenchSupport::secondsOf;
 
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kChunk = 4 * kMiB;
@@ -46,26 +50,6 @@ bool writeFile(const QString &path, qint64 size)
             return false;
     }
     return true;
-}
-
-double secondsOf(const std::function<void()> &work)
-{
-    QElapsedTimer clock;
-    clock.start();
-    work();
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-QString peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return QString::fromLatin1(line.mid(6).trimmed());
-    }
-    return QStringLiteral("?");
 }
 
 } // namespace
