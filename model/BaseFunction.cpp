@@ -111,10 +111,16 @@ QByteArray BaseFunction::getFileMd5(const QString &path)
         qDebug() << "MD5 file open error.";
         return QByteArray();
     }
+    return md5OfOpenFile(file, file.size());
+}
+
+QByteArray BaseFunction::md5OfOpenFile(QIODevice &file, qint64 size, const std::atomic<bool> *stop)
+{
     QCryptographicHash hash(QCryptographicHash::Md5);
-    const qint64 size = file.size();
     qint64 done = 0;
     while (done < size) {
+        if (stop && *stop)
+            return QByteArray();
         const QByteArray chunk = file.read(qMin(kMd5ChunkSize, size - done));
         if (chunk.isEmpty()) {
             // The file shrank or could not be read: a digest of part of it would describe no
