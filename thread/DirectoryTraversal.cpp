@@ -90,11 +90,13 @@ void DirectoryTraversal::checkSendPath()
 // Walks one rule's directory; false when a stop ends the whole scan.
 bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
 {
-    const QString dir = rule->SendPath;
+    QString dir;
     bool serving = false;
     {
-        // Decided under the lock a stop takes, so that a stopped rule never reads as scanned.
+        // Decided under the lock a stop takes, so that a stopped rule never reads as scanned. A
+        // change of the rule takes it too, and is refused once the rule reads as scanned.
         QMutexLocker lock(&sendTaskMutex);
+        dir = rule->SendPath;
         serving = !isStopped(rule);
         if (serving) {
             rule->scanStarted = true;
