@@ -1,6 +1,7 @@
-// A file that changes while it is being sent, with the scanner and the workers running together
-// against a scripted gap: the gap only ever receives whole versions, the last version is
-// delivered exactly once, and a file is only deleted once exactly its content was confirmed.
+// A file that changes while it is being sent, against a scripted gap. With the scanner and the
+// workers running together: the gap only ever receives whole versions, the last version is
+// delivered exactly once, and a file is only deleted once exactly its content was confirmed. And
+// a worker alone: a file found empty, or replaced after its refusal, is given back unsent.
 
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
@@ -158,6 +159,8 @@ private slots:
     void init();
     void onlyWholeVersionsAreSent_data();
     void onlyWholeVersionsAreSent();
+    void anEmptyFileIsSentOnceFilled();
+    void aFileReplacedAfterItsRefusalIsKept();
 
 private:
     QTemporaryDir m_auditDir;
@@ -284,6 +287,75 @@ void tst_SenderVersions::onlyWholeVersionsAreSent()
     } else {
         QVERIFY(!QFile::exists(path));
     }
+}
+
+// Empty when the worker opens it, though the scanner saw content: given back, not recorded as
+// sent, so that the scanner offers it again once it has content, and then it is sent.
+void tst_SenderVersions::anEmptyFileIsSentOnceFilled()
+{
+    g_sysbaseconf.ifDelSendFile = false;
+    ScriptedTransferPeer gap(PeerScript::gap(), Ports::gapPort());
+    QVERIFY(gap.startListening());
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    const QString name = QStringLiteral("later.txt");
+    _FINDFILEINFO *seen = fixture.addFile(name, "seen by the scanner");
+    QVERIFY(seen);
+    QVERIFY(writeFile(seen->filePath, QByteArray(), QIODevice::WriteOnly | QIODevice::Truncate));
+    SendWorkThread emptyWorker(&fixture.rule, seen);
+    emptyWorker.setAutoDelete(false);
+    fixture.watch(&emptyWorker);
+    QCOMPARE(emptyWorker.sendFileProc(&fixture.rule), int(SendWorkThread::Released));
+    QCOMPARE(fixture.rows.last().at(7), QStringLiteral("文件为空/稍后重发"));
+    QVERIFY(!fixture.isSent(seen));
+    QVERIFY(!fixture.isPending(seen));
+    QVERIFY(QFile::exists(seen->filePath));
+    QCOMPARE(gap.descriptorsSeen(), 0);
+
+    const QByteArray content = patternedContent(4000, 6);
+    _FINDFILEINFO *filled = fixture.addFile(name, content);
+    QVERIFY(filled);
+    SendWorkThread worker(&fixture.rule, filled);
+    worker.setAutoDelete(false);
+    QCOMPARE(worker.sendFileProc(&fixture.rule), int(SendWorkThread::Done));
+    gap.stop();
+    QCOMPARE(gap.transfers().size(), 1);
+    QVERIFY(gap.transfers().first().content == content);
+    QVERIFY(fixture.isSent(filled));
+    QVERIFY(!QFile::exists(filled->filePath));
+}
+
+// A refused file is deleted, but not a newer version renamed over it while the gap judged the
+// old one: that one was never judged, and is given back for a later pass.
+void tst_SenderVersions::aFileReplacedAfterItsRefusalIsKept()
+{
+    g_sysbaseconf.ifDelSendFile = false;
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    const QByteArray refused = patternedContent(3000, 7);
+    _FINDFILEINFO *record = fixture.addFile(QStringLiteral("report.exe"), refused);
+    QVERIFY(record);
+    QByteArray replacement;
+    PeerScript script;
+    script.afterDescriptor = { ScriptedTransferPeer::reply(4) };
+    script.onMoment = [&](int, PeerMoment moment) {
+        if (moment == PeerMoment::Descriptor)
+            replacement = change(Change::RenameOver, record->filePath, refused);
+    };
+    ScriptedTransferPeer gap(script, Ports::gapPort());
+    QVERIFY(gap.startListening());
+    SendWorkThread worker(&fixture.rule, record);
+    worker.setAutoDelete(false);
+    fixture.watch(&worker);
+
+    QCOMPARE(worker.sendFileProc(&fixture.rule), int(SendWorkThread::Refused));
+    gap.stop();
+    QCOMPARE(fixture.rows.last().at(7), QStringLiteral("不允许发送的文件类型"));
+    QFile kept(record->filePath);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll() == replacement);
+    QVERIFY(!fixture.isPending(record));
+    QVERIFY(!fixture.isSent(record));
 }
 
 QTEST_GUILESS_MAIN(tst_SenderVersions)
