@@ -172,6 +172,8 @@ bool DirectoryTraversal::offerFile(const QFileInfo &entry, _SENDPATH_LISTDATA *r
     std::unique_ptr<_FINDFILEINFO> file = makeRecord(entry);
     if (isKnown(rule, file->fileKey()))
         return true;
+    if (!isStable(*file))
+        return true;
     // A file that cannot be read yet is picked up by the first pass in which it can.
     QFile probe(file->filePath);
     if (!probe.open(QIODevice::ReadOnly))
@@ -179,10 +181,20 @@ bool DirectoryTraversal::offerFile(const QFileInfo &entry, _SENDPATH_LISTDATA *r
     if (!addPending(rule, file.get()))
         return false;
     probe.close();
+    m_observed.remove(file->filePath);
     work(file.release(), rule);
     // Keeps the scanner from handing over more files than the pool can run.
     pause(kHandOverPauseMs);
     return true;
+}
+
+// A file still being written would be sent cut short: it is handed over only once two consecutive
+// looks found the same size and modification time.
+bool DirectoryTraversal::isStable(const _FINDFILEINFO &file)
+{
+    const FileIdentity before = m_observed.value(file.filePath);
+    m_observed.insert(file.filePath, file.identity);
+    return before.sameVersion(file.identity);
 }
 
 bool DirectoryTraversal::isKnown(_SENDPATH_LISTDATA *rule, const QString &fileKey) const

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/FileIdentity.h"
+
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QWaitCondition>
@@ -43,12 +46,14 @@ private:
     bool scanRule(_SENDPATH_LISTDATA *rule);
     bool enterDirectory(const QString &dir, const QFileInfo &entry, _SENDPATH_LISTDATA *rule);
     bool offerFile(const QFileInfo &entry, _SENDPATH_LISTDATA *rule);
+    bool isStable(const _FINDFILEINFO &file);
     bool isKnown(_SENDPATH_LISTDATA *rule, const QString &fileKey) const;
     bool addPending(_SENDPATH_LISTDATA *rule, _FINDFILEINFO *file) const;
     void purgeSentFiles(_SENDPATH_LISTDATA *rule) const;
     bool isStopped(const _SENDPATH_LISTDATA *rule) const;
     void pause(int ms);
 
+    QHash<QString, FileIdentity> m_observed; // candidates by path, as last seen
     std::atomic<bool> m_cancelled { false };
     QMutex m_pauseMutex;
     QWaitCondition m_wake;

@@ -54,6 +54,14 @@ struct ScanFixture {
             [this](_FINDFILEINFO *file, _SENDPATH_LISTDATA *) { handed.append(file); });
     }
 
+    // Two walks of the rule's directory: a file is handed over once two consecutive walks found
+    // it unchanged. Returns the second walk's result.
+    int walkTwice(DirectoryTraversal &traversal)
+    {
+        traversal.findFile(rule.SendPath, &rule);
+        return traversal.findFile(rule.SendPath, &rule);
+    }
+
     // What a sending worker does with a file it has sent.
     void finishSending(_FINDFILEINFO *file)
     {

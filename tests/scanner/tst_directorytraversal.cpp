@@ -43,6 +43,9 @@ private slots:
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
+        // A file is handed over once a second walk found it unchanged.
+        QCOMPARE(traversal.findFile(scan.rule.SendPath, &scan.rule), 1);
+        QVERIFY(scan.handed.isEmpty());
         QCOMPARE(traversal.findFile(scan.rule.SendPath, &scan.rule), 1);
 
         // Subdirectories first, each level sorted by name.
@@ -71,6 +74,25 @@ private slots:
         QCOMPARE(scan.handed.size(), expected.size());
     }
 
+    // A file still being written would be sent cut short.
+    void growingFileWaitsUntilItStops()
+    {
+        ScanFixture scan;
+        const QString filePath = scan.write(QStringLiteral("growing.log"), 1);
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        for (int walk = 0; walk < 3; ++walk) {
+            traversal.findFile(scan.rule.SendPath, &scan.rule);
+            QFile file(filePath);
+            QVERIFY(file.open(QIODevice::Append));
+            QCOMPARE(file.write("more"), qint64(4));
+        }
+        QVERIFY(scan.handed.isEmpty());
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handedPaths(), QStringList { filePath });
+        QCOMPARE(scan.handed.first()->size, qint64(13));
+    }
+
     void knownFilesAreNotHandedOverAgain_data()
     {
         QTest::addColumn<QString>("change");
@@ -94,7 +116,7 @@ private slots:
             QSKIP("this file system keeps no creation times");
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), 1);
         _FINDFILEINFO *sent = scan.handed.first();
         scan.finishSending(sent);
@@ -134,7 +156,7 @@ private slots:
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        QCOMPARE(traversal.findFile(scan.rule.SendPath, &scan.rule), 1);
+        QCOMPARE(scan.walkTwice(traversal), 1);
         QCOMPARE(scan.handed.size(), handed);
     }
 
@@ -147,7 +169,7 @@ private slots:
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        QCOMPARE(traversal.findFile(scan.rule.SendPath, &scan.rule), 1);
+        QCOMPARE(scan.walkTwice(traversal), 1);
         QCOMPARE(scan.handedPaths(), QStringList { filePath });
     }
 
@@ -213,8 +235,10 @@ private slots:
         ScanFixture scan;
         for (const char *name : { "d1/x", "d1/y", "d2/x", "d2/y", "d2/e/x", "x", "y" })
             QVERIFY(!scan.write(QLatin1String(name), 1).isEmpty());
-        scan.rule.stopFlag = stopFirst;
         DirectoryTraversal traversal;
+        // The first walk only notes the files; the second hands them over.
+        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.rule.stopFlag = stopFirst;
         scan.collect(traversal);
         QObject::connect(
             &traversal, &DirectoryTraversal::insertItem, [&scan] { scan.rule.stopFlag = true; });

@@ -125,7 +125,7 @@ private slots:
         QVERIFY(!scan.write(QStringLiteral("unsent"), 1).isEmpty());
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), 2);
         _FINDFILEINFO *sent = scan.handed.at(0);
         _FINDFILEINFO *unsent = scan.handed.at(1);
@@ -142,7 +142,7 @@ private slots:
         Controller::releaseRetiredFiles();
         QCOMPARE(scan.rule.sentFiles.value(sent->fileKey()), sent);
         scan.rule.stopFlag = false;
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), 3);
         QCOMPARE(scan.handed.last()->filePath, scan.path(QStringLiteral("unsent")));
     }
@@ -166,7 +166,7 @@ private slots:
         release.release();
         pool->waitForDone();
         pool->setMaxThreadCount(maxThreads);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), 1);
     }
 
