@@ -14,3 +14,11 @@ bool AuditFilter::setBound(const QString &text, TimeBound::Kind kind)
     beforeUtc = bound.inclusive ? QByteArray() : bound.utc;
     return true;
 }
+
+void AuditFilter::setDays(const QDate &first, const QDate &last)
+{
+    if (first.isValid())
+        setBound(first.toString(Qt::ISODate), TimeBound::Since);
+    if (last.isValid())
+        setBound(last.toString(Qt::ISODate), TimeBound::Until);
+}

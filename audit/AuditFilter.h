@@ -4,6 +4,7 @@
 #include "audit/TimeBound.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 
 // Which events to list: what gapaudit's options and the history page's controls mean, in one
@@ -25,4 +26,7 @@ struct AuditFilter {
     // Bounds the times by a date or date-time as TimeBound reads it; false when the text is
     // neither.
     bool setBound(const QString &text, TimeBound::Kind kind);
+    // Whole local days from first to last, both included; a null date leaves that end open. The
+    // same as gapaudit --since FIRST --until LAST with dates.
+    void setDays(const QDate &first, const QDate &last);
 };
