@@ -151,10 +151,15 @@ void AuditQuery::setCancelCheck(std::function<bool()> cancelled)
 
 AuditQuery::Statement AuditQuery::prepare(const QByteArray &sql, const QVector<QByteArray> &values)
 {
-    m_cancelled = false;
     m_error.clear();
-    sqlite3_stmt *raw = nullptr;
     Statement statement(nullptr, &sqlite3_finalize);
+    // Also before a statement starts: a short one might never reach the progress handler.
+    m_cancelled = m_cancelCheck && m_cancelCheck();
+    if (m_cancelled) {
+        m_error = QStringLiteral("cancelled");
+        return statement;
+    }
+    sqlite3_stmt *raw = nullptr;
     if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
         fail("cannot read events");
         return statement;
