@@ -194,7 +194,6 @@ void HistoryView::connectControls()
     });
     connect(m_openButton, &QPushButton::clicked, this, &HistoryView::openDirectory);
     connect(m_exportButton, &QPushButton::clicked, this, &HistoryView::onExportClicked);
-    connect(this, &HistoryView::exportFinished, this, &HistoryView::onExportFinished);
 }
 
 AuditFilter HistoryView::filter() const
@@ -350,19 +349,11 @@ void HistoryView::exportCsv(const QString &fileName)
     const QString database = m_model->database();
     const AuditFilter chosen = filter();
     m_export.reset(QThread::create([this, database, chosen, fileName] {
-        const HistoryExport::Result result = HistoryExport::writeCsv(
+        m_exportResult = HistoryExport::writeCsv(
             database, chosen, fileName, [this] { return m_exportCancelled.load(); });
-        emit exportFinished(result.written, result.events, result.error);
     }));
     connect(m_export.get(), &QThread::finished, this, &HistoryView::finishExport);
     m_export->start();
-}
-
-void HistoryView::onExportFinished(bool written, int events, const QString &error)
-{
-    m_notice->setText(written
-            ? QStringLiteral("已导出 %1 条记录到 %2").arg(events).arg(m_exportFile)
-            : QStringLiteral("导出失败：%1").arg(error));
 }
 
 void HistoryView::finishExport()
@@ -370,4 +361,9 @@ void HistoryView::finishExport()
     m_export->wait();
     m_export.reset();
     m_exportButton->setEnabled(true);
+    const HistoryExport::Result &result = m_exportResult;
+    m_notice->setText(result.written
+            ? QStringLiteral("已导出 %1 条记录到 %2").arg(result.events).arg(m_exportFile)
+            : QStringLiteral("导出失败：%1").arg(result.error));
+    emit exportFinished(result.written, result.events, result.error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audit/AuditFilter.h"
+#include "views/HistoryExport.h"
 
 #include <QThread>
 #include <QTimer>
@@ -71,6 +72,7 @@ public slots:
     void openDirectory();
     void onExportClicked();
     // Writes the filtered events into fileName in the background; exportFinished tells the end.
+    // Does nothing while an export runs.
     void exportCsv(const QString &fileName);
 
 signals:
@@ -89,7 +91,6 @@ private:
     void onFollowTick();
     void updateStatus();
     void updateOpenButton();
-    void onExportFinished(bool written, int events, const QString &error);
     void finishExport();
     int currentRow() const;
 
@@ -112,4 +113,5 @@ private:
     std::unique_ptr<QThread> m_export;
     std::atomic<bool> m_exportCancelled { false };
     QString m_exportFile;
+    HistoryExport::Result m_exportResult; // written by the export's thread, read once it ended
 };
