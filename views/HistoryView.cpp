@@ -36,9 +36,16 @@ constexpr int kMonthDays = 30;
 // A search starts once the typing pauses.
 constexpr int kSearchDelayMs = 300;
 constexpr int kMargin = 8;
-constexpr int kKindWidth = 60;
-constexpr int kOutcomeWidth = 80;
-constexpr int kUserWidth = 110;
+constexpr int kSpacing = 6;
+constexpr int kKindWidth = 64;
+constexpr int kOutcomeWidth = 84;
+constexpr int kUserWidth = 120;
+constexpr int kMessageWidth = 300;
+// Fixed widths, rather than sized to the contents, which would measure every row read: the
+// widest time and IPv4 address, and the room a cell leaves around its text.
+const QString kWidestTime = QStringLiteral("0000-00-00 00:00:00");
+const QString kWidestAddress = QStringLiteral("000.000.000.000");
+constexpr int kCellPadding = 24;
 constexpr int kSearchWidth = 220;
 
 const QStringList kRanges = { QStringLiteral("全部时间"), QStringLiteral("今天"),
@@ -105,6 +112,7 @@ void HistoryView::buildFilterBar()
 {
     auto *bar = new QHBoxLayout;
     bar->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    bar->setSpacing(kSpacing);
     const QDate today = QDate::currentDate();
     m_range = comboBox(kRanges, this);
     m_from = dateEdit(today.addDays(1 - kWeekDays), this);
@@ -144,14 +152,19 @@ void HistoryView::buildTable()
     QHeaderView *header = m_table->horizontalHeader();
     header->setStyleSheet(TableSetup::headerStyleSheet());
     header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setSectionResizeMode(HistoryModel::Time, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(HistoryModel::Gap, QHeaderView::ResizeToContents);
+    const QFontMetrics metrics = m_table->fontMetrics();
+    header->resizeSection(
+        HistoryModel::Time, metrics.horizontalAdvance(kWidestTime) + kCellPadding);
     header->resizeSection(HistoryModel::Kind, kKindWidth);
+    header->resizeSection(
+        HistoryModel::Gap, metrics.horizontalAdvance(kWidestAddress) + kCellPadding);
     header->resizeSection(HistoryModel::User, kUserWidth);
     header->resizeSection(HistoryModel::Outcome, kOutcomeWidth);
+    header->resizeSection(HistoryModel::Message, kMessageWidth);
+    // The file name takes what width is left.
     header->setSectionResizeMode(HistoryModel::File, QHeaderView::Stretch);
-    header->setSectionResizeMode(HistoryModel::Message, QHeaderView::Stretch);
     layout()->addWidget(m_table);
 }
 
