@@ -188,8 +188,13 @@ void HistoryView::connectControls()
     connect(m_range, changed, this, &HistoryView::applyFilter);
     connect(m_kind, changed, this, &HistoryView::applyFilter);
     connect(m_outcome, changed, this, &HistoryView::applyFilter);
-    connect(m_from, &QDateEdit::dateChanged, this, &HistoryView::applyFilter);
-    connect(m_to, &QDateEdit::dateChanged, this, &HistoryView::applyFilter);
+    // The dates count only while chosen days are the range.
+    const auto applyChosenDays = [this] {
+        if (m_range->currentIndex() == ChosenDays)
+            applyFilter();
+    };
+    connect(m_from, &QDateEdit::dateChanged, this, applyChosenDays);
+    connect(m_to, &QDateEdit::dateChanged, this, applyChosenDays);
     m_searchDelay.setSingleShot(true);
     m_searchDelay.setInterval(kSearchDelayMs);
     connect(m_search, &QLineEdit::textChanged, &m_searchDelay, QOverload<>::of(&QTimer::start));
