@@ -290,6 +290,12 @@ int SendWorkThread::sendThisFile(
         qDebug() << "File:" << file.filePath << "file open failed!";
         return Retry;
     }
+    if (m_file.identity.isValid() && !attempt.identity.sameFile(m_file.identity)) {
+        // Replaced since the scanner saw it: the file there now has a key of its own, under which
+        // a later pass offers it; sent under this one, a kept file would be sent again.
+        describeRow(attempt);
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    }
     if (attempt.identity.size == 0) {
         // The scanner saw content that is gone now: a later pass offers the file once it has some.
         describeRow(attempt);

@@ -6,6 +6,7 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "model/Ports.h"
+#include "support/TestSupport.h"
 #include "thread/SendWorkThread.h"
 
 #include <QFile>
@@ -22,19 +23,6 @@ constexpr qint64 kLargeFile = qint64(1) << 30;
 constexpr int kWorkerWaitMs = 60000;
 // Well below the 30 seconds a connection attempt may take.
 constexpr int kConnectStopWaitMs = 15000;
-
-// The bytes this process has read so far, from any file or socket.
-qint64 bytesReadByProcess()
-{
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : io.readAll().split('\n')) {
-        if (line.startsWith("rchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
-}
 
 // A gap that takes no connection: its listening queue is full, so the system drops every new
 // connection request and a client's connect waits until it gives up.
@@ -121,7 +109,7 @@ void tst_SenderStops::stopEndsHashing()
     auto *worker = new SendWorkThread(&fixture.rule, record);
     fixture.watch(worker);
     QThreadPool pool;
-    const qint64 readBefore = bytesReadByProcess();
+    const qint64 readBefore = TestSupport::bytesReadByProcess();
     QVERIFY(readBefore >= 0);
     pool.start(worker);
 
@@ -129,7 +117,7 @@ void tst_SenderStops::stopEndsHashing()
         reached(fixture.rows, QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
     fixture.rule.stopFlag = true;
     QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), kWorkerWaitMs);
-    const qint64 read = bytesReadByProcess() - readBefore;
+    const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
     QVERIFY2(read < kLargeFile / 2, qPrintable(QString::number(read)));
     QTRY_COMPARE(fixture.rows.last().at(7), QStringLiteral("用户停止发送"));
     gap.stop();

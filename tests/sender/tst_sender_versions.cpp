@@ -161,7 +161,8 @@ private slots:
     void init();
     void onlyWholeVersionsAreSent_data();
     void onlyWholeVersionsAreSent();
-    void anEmptyFileIsSentOnceFilled();
+    void aFileNotAsTheScannerSawItIsGivenBack_data();
+    void aFileNotAsTheScannerSawItIsGivenBack();
     void aFileReplacedAfterItsRefusalIsKept();
 
 private:
@@ -292,40 +293,58 @@ void tst_SenderVersions::onlyWholeVersionsAreSent()
     }
 }
 
-// Empty when the worker opens it, though the scanner saw content: given back, not recorded as
-// sent, so that the scanner offers it again once it has content, and then it is sent.
-void tst_SenderVersions::anEmptyFileIsSentOnceFilled()
+void tst_SenderVersions::aFileNotAsTheScannerSawItIsGivenBack_data()
 {
+    QTest::addColumn<bool>("emptied"); // else replaced
+    QTest::addColumn<QString>("status");
+    QTest::newRow("emptied") << true << QStringLiteral("文件为空/稍后重发");
+    QTest::newRow("replaced") << false << QStringLiteral("文件发送期间被修改/稍后重发");
+}
+
+// Emptied, or replaced by another file, between the scanner's look and the worker's open: given
+// back unsent and not recorded as sent, so that a later pass offers what is there then, once it
+// has content; then it is sent.
+void tst_SenderVersions::aFileNotAsTheScannerSawItIsGivenBack()
+{
+    QFETCH(bool, emptied);
+    QFETCH(QString, status);
     g_sysbaseconf.ifDelSendFile = false;
     ScriptedTransferPeer gap(PeerScript::gap(), Ports::gapPort());
     QVERIFY(gap.startListening());
     QTemporaryDir dir;
     SenderFixture fixture(dir.path());
     const QString name = QStringLiteral("later.txt");
-    _FINDFILEINFO *seen = fixture.addFile(name, "seen by the scanner");
+    const QByteArray seenContent = patternedContent(3000, 8);
+    _FINDFILEINFO *seen = fixture.addFile(name, seenContent);
     QVERIFY(seen);
-    QVERIFY(writeFile(seen->filePath, QByteArray(), QIODevice::WriteOnly | QIODevice::Truncate));
-    SendWorkThread emptyWorker(&fixture.rule, seen);
-    emptyWorker.setAutoDelete(false);
-    fixture.watch(&emptyWorker);
-    QCOMPARE(emptyWorker.sendFileProc(&fixture.rule), int(SendWorkThread::Released));
-    QCOMPARE(fixture.rows.last().at(7), QStringLiteral("文件为空/稍后重发"));
+    QByteArray content;
+    if (emptied)
+        QVERIFY(writeFile(seen->filePath, content, QIODevice::WriteOnly | QIODevice::Truncate));
+    else
+        content = change(Change::RenameOver, seen->filePath, seenContent);
+    SendWorkThread early(&fixture.rule, seen);
+    early.setAutoDelete(false);
+    fixture.watch(&early);
+    QCOMPARE(early.sendFileProc(&fixture.rule), int(SendWorkThread::Released));
+    QCOMPARE(fixture.rows.last().at(7), status);
     QVERIFY(!fixture.isSent(seen));
     QVERIFY(!fixture.isPending(seen));
     QVERIFY(QFile::exists(seen->filePath));
     QCOMPARE(gap.descriptorsSeen(), 0);
 
-    const QByteArray content = patternedContent(4000, 6);
-    _FINDFILEINFO *filled = fixture.addFile(name, content);
-    QVERIFY(filled);
-    SendWorkThread worker(&fixture.rule, filled);
+    if (emptied) {
+        content = patternedContent(4000, 6);
+        QVERIFY(writeFile(seen->filePath, content, QIODevice::WriteOnly));
+    }
+    _FINDFILEINFO *now = fixture.handOver(name);
+    SendWorkThread worker(&fixture.rule, now);
     worker.setAutoDelete(false);
     QCOMPARE(worker.sendFileProc(&fixture.rule), int(SendWorkThread::Done));
     gap.stop();
     QCOMPARE(gap.transfers().size(), 1);
     QVERIFY(gap.transfers().first().content == content);
-    QVERIFY(fixture.isSent(filled));
-    QVERIFY(!QFile::exists(filled->filePath));
+    QVERIFY(fixture.isSent(now));
+    QVERIFY(!QFile::exists(now->filePath));
 }
 
 // A refused file is deleted, but not a newer version renamed over it while the gap judged the
