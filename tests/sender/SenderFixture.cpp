@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 SenderFixture::SenderFixture(const QString &root)
     : m_dir(QDir(root).filePath(QStringLiteral("send")))
@@ -73,6 +74,19 @@ void SenderFixture::watch(SendWorkThread *worker)
 {
     QObject::connect(worker, &SendWorkThread::updataRequset, &m_context,
         [this](const TransferStateInfo &info) { rows.append(info); });
+}
+
+void SenderFixture::startWorker(_FINDFILEINFO *file, QThreadPool &pool)
+{
+    auto *worker = new SendWorkThread(&rule, file);
+    watch(worker);
+    pool.start(worker);
+}
+
+bool SenderFixture::hasShown(const QString &status) const
+{
+    return std::any_of(rows.cbegin(), rows.cend(),
+        [&status](const TransferStateInfo &row) { return row.at(7) == status; });
 }
 
 bool SenderFixture::isPending(const _FINDFILEINFO *file) const

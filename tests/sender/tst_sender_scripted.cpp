@@ -212,10 +212,8 @@ void tst_SenderScripted::stopEndsRetryPause()
     SenderFixture fixture(dir.path());
     _FINDFILEINFO *record = fixture.addFile(QStringLiteral("paused.bin"), patternedContent(2000));
     QVERIFY(record);
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
+    fixture.startWorker(record, pool);
 
     QTRY_VERIFY_WITH_TIMEOUT(
         !fixture.rows.isEmpty() && fixture.rows.last().at(7) == QStringLiteral("文件类型判断出错"),
@@ -241,10 +239,8 @@ void tst_SenderScripted::aRetriedRowStartsClean()
     SenderFixture fixture(dir.path());
     _FINDFILEINFO *record = fixture.addFile(QStringLiteral("again.bin"), patternedContent(5000));
     QVERIFY(record);
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
+    fixture.startWorker(record, pool);
 
     const QString checking = QStringLiteral("文件正在校验中,请稍候 ");
     const auto secondAttempt = [&] {

@@ -61,15 +61,6 @@ private:
     QList<int> m_clients;
 };
 
-bool reached(const QList<TransferStateInfo> &rows, const QString &status)
-{
-    for (const TransferStateInfo &row : rows) {
-        if (row.at(7) == status)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 class tst_SenderStops : public QObject
@@ -106,15 +97,13 @@ void tst_SenderStops::stopEndsHashing()
     QFile large(record->filePath);
     QVERIFY(large.resize(kLargeFile)); // sparse: costs no disk, reads as zeros
     record = fixture.handOver(QStringLiteral("large.img"));
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
     const qint64 readBefore = TestSupport::bytesReadByProcess();
     QVERIFY(readBefore >= 0);
-    pool.start(worker);
+    fixture.startWorker(record, pool);
 
     QTRY_VERIFY_WITH_TIMEOUT(
-        reached(fixture.rows, QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
+        fixture.hasShown(QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
     fixture.rule.stopFlag = true;
     QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), kWorkerWaitMs);
     const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
@@ -135,13 +124,11 @@ void tst_SenderStops::stopEndsConnecting()
     SenderFixture fixture(dir.path());
     _FINDFILEINFO *record = fixture.addFile(QStringLiteral("waiting.bin"), patternedContent(2000));
     QVERIFY(record);
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
+    fixture.startWorker(record, pool);
 
     QTRY_VERIFY_WITH_TIMEOUT(
-        reached(fixture.rows, QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
+        fixture.hasShown(QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
     // The digest of a small file is quick; the worker is now waiting for the connection.
     QTest::qWait(500);
     fixture.rule.stopFlag = true;

@@ -78,10 +78,8 @@ void tst_SenderTransfer::deliversFile()
     _FINDFILEINFO *record = fixture.addFile(QStringLiteral("q3/report.bin"), content);
     QVERIFY(record);
 
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
+    fixture.startWorker(record, pool);
     QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), kWorkerWaitMs);
     QVERIFY(!fixture.isPending(record));
 
@@ -192,18 +190,9 @@ void tst_SenderTransfer::stopIsHonoured()
     _FINDFILEINFO *record = fixture.addFile(name, patternedContent(size));
     QVERIFY(record);
 
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
-    auto reached = [&] {
-        for (const TransferStateInfo &row : qAsConst(fixture.rows)) {
-            if (row.at(7) == stopWhen)
-                return true;
-        }
-        return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(reached(), kWorkerWaitMs);
+    fixture.startWorker(record, pool);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.hasShown(stopWhen), kWorkerWaitMs);
     fixture.rule.stopFlag = true;
     QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), kWorkerWaitMs);
     QTRY_COMPARE(fixture.rows.last().at(7), status);
