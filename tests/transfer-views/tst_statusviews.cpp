@@ -63,7 +63,11 @@ QStringList rowNames(const QTreeWidget *tree)
 QPushButton *clearButton(const QWidget &view)
 {
     const QList<QPushButton *> buttons = view.findChildren<QPushButton *>();
-    return buttons.size() == 1 ? buttons.first() : nullptr;
+    for (QPushButton *button : buttons) {
+        if (button->text() == QStringLiteral("清除数据"))
+            return button;
+    }
+    return nullptr;
 }
 
 // The share of a cell's pixels painted in the bar's chunk colour.
@@ -257,7 +261,7 @@ private slots:
         });
         emit tree->customContextMenuRequested(QPoint(5, 5));
 
-        QCOMPARE(offered, QStringList { "delete" });
+        QCOMPARE(offered, QStringList { "删除" });
         QCOMPARE(rowNames(tree), rowsAfter);
     }
 
@@ -316,9 +320,9 @@ private slots:
             zero->onUpdateRequest(sampleRow(QStringLiteral("设计图纸-第二版.dwg"), "0",
                 QStringLiteral("文件多次发送失败/暂停发送")));
             third->onUpdateRequest(sampleRow(
-                QStringLiteral("数据.tar.gz"), QString::number(1.0 / 3), QStringLiteral("传输中")));
+                QStringLiteral("数据.tar.gz"), QString::number(1.0 / 3), QStringLiteral("正在发送中")));
             full->onUpdateRequest(
-                sampleRow(QStringLiteral("会议纪要 2026.pdf"), "1", QStringLiteral("发送成功")));
+                sampleRow(QStringLiteral("会议纪要 2026.pdf"), "1", QStringLiteral("文件发送成功 ")));
             done << full;
             fresh << zero;
             view->show();
