@@ -4,7 +4,6 @@
 // code, call Qt's, and tell ThreadSanitizer about the acquire and release.
 
 #include <QMutex>
-
 #include <dlfcn.h>
 
 extern "C" void __tsan_acquire(void *addr);
@@ -12,8 +11,7 @@ extern "C" void __tsan_release(void *addr);
 
 namespace {
 
-template <typename Fn>
-Fn qtSymbol(const char *name)
+template <typename Fn> Fn qtSymbol(const char *name)
 {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }

@@ -9,6 +9,7 @@
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
+#include "views/RememberedRules.h"
 #include "views/SendPathView.h"
 #include "views/SendStatusView.h"
 
@@ -79,6 +80,8 @@ private slots:
         clearRegistry(g_SendPathList);
         clearRegistry(g_RecvPathList);
         clearRegistry(g_GapInfoList);
+        // Each test is a first start in this directory: nothing remembered from the one before.
+        QFile::remove(RememberedRules::filePath());
     }
 
     void startSending_data()
