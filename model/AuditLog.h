@@ -8,8 +8,8 @@
 namespace AuditLog {
 
 void dlog_init(const char *gapAddress);
-void dlog(
-    const char *category, const char *user, const char *operation, int outcome, const char *detail);
+void dlog(const char *category, const char *user, const char *operation, int outcome,
+          const char *detail);
 void dlog_destroy();
 
 // Whether the library was found (loads it on first use).
@@ -17,6 +17,6 @@ bool available();
 
 // One whole event: init, one record, destroy.
 void record(const QByteArray &gapAddress, const char *category, const QByteArray &user,
-    const char *operation, int outcome, const QByteArray &detail);
+            const char *operation, int outcome, const QByteArray &detail);
 
 } // namespace AuditLog

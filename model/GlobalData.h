@@ -16,18 +16,19 @@
 // - No lock is held across a network wait, a sleep or a signal emission.
 // - Lock order where two are nested: statusMutex before sendTaskMutex; g_Mutex is never nested.
 
-#include <QHash>
 #include <QList>
 #include <QMap>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QString>
+
 #include <atomic>
 #include <cstring>
 
-constexpr int kHostIPSize = 46; // longest IPv6 text plus terminator
-constexpr int kUserNameSize = 20; // 19 characters plus terminator
-constexpr int kPathIDSize = 40; // rule key
+constexpr int kHostIPSize = 46;     // longest IPv6 text plus terminator
+constexpr int kUserNameSize = 20;   // 19 characters plus terminator
+constexpr int kPathIDSize = 40;     // rule key
 constexpr int kMaxPathsPerGap = 100;
 
 struct _GAP_SEND_PATH {
@@ -45,28 +46,28 @@ struct _GAP_RECV_PATH {
 struct _VKGAPIP_CONF {
     char HostIP[kHostIPSize] = {};
     char LoginUserName[kUserNameSize] = {};
-    char LoginPswd[kUserNameSize] = {}; // clear text; scrambled only when stored or sent
-    std::atomic<qint32> sendPathCount { 0 };
-    std::atomic<qint32> recvPathCount { 0 };
-    std::atomic<qint32> rightLevel { 0 };
-    std::atomic<qint32> connectTime { 0 };
-    std::atomic<qint32> heartOk { 0 };
-    std::atomic<qint32> connState { 0 }; // -1 connecting, 0 not connected or refused, 1 connected
-    std::atomic<qint32> busyCount { 0 };
-    std::atomic<qint32> sendFileNum { 0 };
-    std::atomic<qint32> recvFileNum { 0 };
-    std::atomic<bool> isLogin { false };
-    std::atomic<bool> hasSendPath { false };
-    std::atomic<bool> confGetted { false };
-    std::atomic<bool> restart { false };
-    std::atomic<qint64> sendBytes { 0 };
-    std::atomic<qint64> recvBytes { 0 };
-    QString localIP; // written by the login in the GUI thread
-    QString hostIPStr; // set at creation, read-only afterwards
-    _GAP_SEND_PATH sendPaths[kMaxPathsPerGap]; // g_Mutex
-    _GAP_RECV_PATH recvPaths[kMaxPathsPerGap]; // g_Mutex
-    QList<QString> refusedSuffixes; // sendTaskMutex
-    QList<QString> flaggedDigests; // sendTaskMutex
+    char LoginPswd[kUserNameSize] = {};   // clear text; scrambled only when stored or sent
+    std::atomic<qint32> sendPathCount{0};
+    std::atomic<qint32> recvPathCount{0};
+    std::atomic<qint32> rightLevel{0};
+    std::atomic<qint32> connectTime{0};
+    std::atomic<qint32> heartOk{0};
+    std::atomic<qint32> connState{0};    // -1 connecting, 0 not connected or refused, 1 connected
+    std::atomic<qint32> busyCount{0};
+    std::atomic<qint32> sendFileNum{0};
+    std::atomic<qint32> recvFileNum{0};
+    std::atomic<bool> isLogin{false};
+    std::atomic<bool> hasSendPath{false};
+    std::atomic<bool> confGetted{false};
+    std::atomic<bool> restart{false};
+    std::atomic<qint64> sendBytes{0};
+    std::atomic<qint64> recvBytes{0};
+    QString localIP;                      // written by the login in the GUI thread
+    QString hostIPStr;                    // set at creation, read-only afterwards
+    _GAP_SEND_PATH sendPaths[kMaxPathsPerGap];   // g_Mutex
+    _GAP_RECV_PATH recvPaths[kMaxPathsPerGap];   // g_Mutex
+    QList<QString> refusedSuffixes;       // sendTaskMutex
+    QList<QString> flaggedDigests;        // sendTaskMutex
 
     // Zeroes every counter, flag and state field from sendPathCount to recvBytes.
     void resetState();
@@ -88,36 +89,37 @@ struct _SENDPATH_LISTDATA {
     char GapIP[kHostIPSize] = {};
     char ToUser[kUserNameSize] = {};
     char FromUser[kUserNameSize] = {};
-    std::atomic<qint32> RecviverLevel { 0 };
-    std::atomic<qint32> sendState { 0 }; // 0 sending, 1 fault, 2 searching, 3 gap unreachable
-    std::atomic<bool> stopFlag { false };
-    std::atomic<bool> scanStarted { false };
+    std::atomic<qint32> RecviverLevel{0};
+    std::atomic<qint32> sendState{0};    // 0 sending, 1 fault, 2 searching, 3 gap unreachable
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> scanStarted{false};
     QString SendPath;
-    QString statusText = QStringLiteral("发送未启动"); // statusMutex
+    QString statusText = QStringLiteral("发送未启动");   // statusMutex
     _VKGAPIP_CONF *gapConf = nullptr;
-    QHash<QString, _FINDFILEINFO *> sentFiles; // sendTaskMutex
-    QMap<QString, _FINDFILEINFO *> pendingFiles; // sendTaskMutex
+    QHash<QString, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
+    QMap<QString, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
 };
 
 // One receive rule: a local directory that files of one rule key from one gap are written into.
 struct _RECVPATH_LISTDATA {
     QString RecvPath;
-    QString statusText; // statusMutex
-    std::atomic<qint32> useCount { 0 }; // changed under recvWorkMutex
+    QString statusText;                   // statusMutex
+    std::atomic<qint32> useCount{0};      // changed under recvWorkMutex
     char RecvPathID[kPathIDSize] = {};
     char GapIP[kHostIPSize] = {};
     char FromUser[kUserNameSize] = {};
 };
 
 struct _SYS_BASE_CONF {
-    std::atomic<bool> ifDelSendFile { false }; // true keeps sent files
-    std::atomic<bool> isForceVisit { false };
-    std::atomic<bool> keyFlag { false };
-    std::atomic<bool> ifFullScreen { false };
+    std::atomic<bool> ifDelSendFile{false};   // true keeps sent files
+    std::atomic<bool> isForceVisit{false};
+    std::atomic<bool> keyFlag{false};
+    std::atomic<bool> ifFullScreen{false};
 };
 
 // A registry: a list of heap records whose changes are safe against concurrent walks.
-template <typename T> class Registry
+template <typename T>
+class Registry
 {
 public:
     QList<T *> snapshot() const

@@ -7,9 +7,9 @@
 // 1-65535 is ignored with a warning in the log.
 namespace Ports {
 
-constexpr quint16 kDefaultGapPort = 5188; // the gap's control and transfer port
-constexpr quint16 kDefaultFilePort = 5188; // this client's file listener
-constexpr quint16 kDefaultConfPort = 5189; // this client's configuration-push listener
+constexpr quint16 kDefaultGapPort = 5188;    // the gap's control and transfer port
+constexpr quint16 kDefaultFilePort = 5188;   // this client's file listener
+constexpr quint16 kDefaultConfPort = 5189;   // this client's configuration-push listener
 
 quint16 gapPort();
 quint16 filePort();

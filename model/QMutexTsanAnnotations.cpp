@@ -4,6 +4,7 @@
 // code, call Qt's, and tell ThreadSanitizer about the acquire and release.
 
 #include <QMutex>
+
 #include <dlfcn.h>
 
 extern "C" void __tsan_acquire(void *addr);
@@ -11,7 +12,8 @@ extern "C" void __tsan_release(void *addr);
 
 namespace {
 
-template <typename Fn> Fn qtSymbol(const char *name)
+template <typename Fn>
+Fn qtSymbol(const char *name)
 {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
