@@ -8,7 +8,7 @@
 namespace {
 
 // The delegate's margins on either side of a cell's text, with a little air.
-constexpr int kCellPadding = 14;
+constexpr int kCellPadding = 10;
 
 } // namespace
 

@@ -17,10 +17,10 @@ namespace {
 
 // A file name keeps at least this much of a narrow window, and twice the share of the other
 // columns that grow in a wide one.
-constexpr int kFileNameFloor = 200;
+constexpr int kFileNameFloor = 160;
 constexpr int kFileNameShare = 2;
 constexpr int kGrowingShare = 1;
-constexpr int kProgressFloor = 100;
+constexpr int kProgressFloor = 90;
 constexpr int kIconSpacing = 4;
 
 // What each column of a transfer row must show whole. The widest texts a column can hold stand in
@@ -29,8 +29,11 @@ QVector<ColumnFitter::Column> transferColumns(const QTreeView *tree)
 {
     const QString time = QStringLiteral("8888-88-88 88:88:88");
     QVector<ColumnFitter::Column> columns(TransferStateInfo::kColumns);
-    columns[TransferStateInfo::FileName].floor = kFileNameFloor;
-    columns[TransferStateInfo::FileName].share = kFileNameShare;
+    ColumnFitter::Column &name = columns[TransferStateInfo::FileName];
+    name.floor = kFileNameFloor;
+    name.share = kFileNameShare;
+    // The outcome's icon stands before the name.
+    name.extra = tree->style()->pixelMetric(QStyle::PM_SmallIconSize) + kIconSpacing;
     columns[TransferStateInfo::Rate].samples
         = QStringList { QStringLiteral("1023.99 MB/s"), QStringLiteral("0 Mbps") };
     columns[TransferStateInfo::Progress].floor = kProgressFloor;
@@ -43,7 +46,6 @@ QVector<ColumnFitter::Column> transferColumns(const QTreeView *tree)
     status.samples = TransferOutcome::knownTexts();
     status.followsContents = true;
     status.share = kGrowingShare;
-    status.extra = tree->style()->pixelMetric(QStyle::PM_SmallIconSize) + kIconSpacing;
     return columns;
 }
 
@@ -78,6 +80,7 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
     tree->setColumnCount(headers.size());
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
+    tree->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Texts are never cut: a window too narrow for them all scrolls sideways.
     new ColumnFitter(tree, transferColumns(tree));
     pageLayout(page)->addWidget(tree);

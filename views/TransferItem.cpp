@@ -61,7 +61,7 @@ void TransferItem::onUpdateRequest(const TransferStateInfo &info)
     for (int column = 0; column < TransferStateInfo::kColumns; ++column)
         setData(column, Qt::DisplayRole, info.at(column));
     m_pace.onReport(info, m_clock.elapsed());
-    setIcon(TransferStateInfo::Status, outcomeIcon(m_pace.outcome()));
+    setIcon(TransferStateInfo::FileName, outcomeIcon(m_pace.outcome()));
     showToolTips(info);
 }
 

@@ -30,7 +30,7 @@ public:
     int sendStart();
     int recvStart();
 
-    // Shows a report: one string per column, the outcome's icon beside the status, and the
+    // Shows a report: one string per column, the outcome's icon before the file name, and the
     // texts a narrow column may cut, the time left or the average rate as tooltips.
     void onUpdateRequest(const TransferStateInfo &info);
     TransferOutcome::Kind outcome() const { return m_pace.outcome(); }
