@@ -24,6 +24,8 @@ void SeparatedHeader::paintSection(QPainter *painter, const QRect &rect, int log
 {
     QHeaderView::paintSection(painter, rect, logicalIndex);
     painter->save();
+    // A style sheet's drawing of the section may leave the painter clipped to nothing.
+    painter->setClipRect(rect);
     painter->setPen(separatorColour());
     painter->drawLine(
         rect.right(), rect.top() + kSeparatorInset, rect.right(), rect.bottom() - kSeparatorInset);

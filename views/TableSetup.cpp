@@ -80,7 +80,6 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
     tree->setColumnCount(headers.size());
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
-    tree->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Texts are never cut: a window too narrow for them all scrolls sideways.
     new ColumnFitter(tree, transferColumns(tree));
     pageLayout(page)->addWidget(tree);

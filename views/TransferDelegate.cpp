@@ -45,9 +45,8 @@ void TransferDelegate::paint(
 {
     if (index.column() == TransferStateInfo::Progress)
         paintBar(painter, option, index);
-    else if (index.column() == TransferStateInfo::Rate
-        && TransferOutcome::ofRow(index) == TransferOutcome::Running)
-        paintRunningRate(painter, option, index);
+    else if (index.column() == TransferStateInfo::Rate)
+        paintRate(painter, option, index);
     else
         QItemDelegate::paint(painter, option, index);
 }
@@ -92,12 +91,17 @@ void TransferDelegate::paintBar(
     source.style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, &source);
 }
 
-void TransferDelegate::paintRunningRate(
+QString TransferDelegate::shownRate(const QString &rate, TransferOutcome::Kind outcome)
+{
+    return outcome == TransferOutcome::Running ? RateText::whileRunning(rate) : rate;
+}
+
+void TransferDelegate::paintRate(
     QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const QStyleOptionViewItem cell = setOptions(index, option);
     drawBackground(painter, cell, index);
-    drawDisplay(
-        painter, cell, cell.rect, RateText::whileRunning(index.data(Qt::DisplayRole).toString()));
+    drawDisplay(painter, cell, cell.rect,
+        shownRate(index.data(Qt::DisplayRole).toString(), TransferOutcome::ofRow(index)));
     drawFocus(painter, cell, cell.rect);
 }

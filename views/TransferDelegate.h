@@ -31,11 +31,14 @@ public:
         TransferOutcome::Kind outcome = TransferOutcome::Running);
     // The chunk colour of the bar of a row with that outcome.
     static QColor chunkColour(TransferOutcome::Kind outcome);
+    // What the rate cell shows for the worker's rate text: a running row's rate with a fixed
+    // precision, a finished row's text as it is.
+    static QString shownRate(const QString &rate, TransferOutcome::Kind outcome);
 
 private:
     void paintBar(
         QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
-    void paintRunningRate(
+    void paintRate(
         QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
 
     // Never shown: each lends the style sheet of one outcome to the bars drawn in the cells.
