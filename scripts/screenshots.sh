@@ -152,7 +152,7 @@ wait_long test -f "$recv_dir/月报/设备巡检记录.pdf"
 wait_long test -f "$recv_dir/layout-v2.png"
 wait_long test -f "$recv_dir/季度报表.xlsx"
 wait_long bash -c "! ls '$send_dir/setup.exe' '$send_dir/会议纪要.txt'"
-wait_long bash -c "[ \$(grep -c 'offline' '$work/gapsim/events.log') -ge 5 ]"
+wait_long bash -c "[ \$(grep -c 'offline-fault' '$work/gapsim/events.log') -ge 5 ]"
 sleep 2
 wait_long bash -c "[ \"\$(find '$recv_dir' -maxdepth 1 -name '.gaprecv-*' -size +50M)\" ]"
 if [ -f "$recv_dir/系统镜像备份.iso" ]; then
