@@ -117,6 +117,7 @@ private slots:
         QCOMPARE(send.table()->item(0, 1)->textAlignment(), int(Qt::AlignCenter));
 
         // Deleting a rule shrinks the list back, never below the usual sixteen rows.
+        m_records.keep();
         g_SendPathList.removeAt(0);
         send.onDisPlayList();
         QCOMPARE(send.table()->rowCount(), kRules - 1);
