@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QMetaType>
 #include <QTranslator>
 #include <QVector>
@@ -18,8 +17,6 @@ bool loadQtTranslations()
 {
     const QString directory = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
     auto *translator = new QTranslator(QCoreApplication::instance());
-    // Dates and sizes in Qt's own dialogs follow the default locale.
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     if (!translator->load(QStringLiteral("qtbase_zh_CN"), directory)
         || !QCoreApplication::installTranslator(translator)) {
         qWarning().noquote() << "Qt's Chinese translations not found in" << directory;

@@ -6,8 +6,7 @@ class QWidget;
 namespace Startup {
 
 // Makes Qt's own texts (standard buttons, file dialogs) Chinese like the rest of the client, from
-// Qt's installed translations, and its dates and sizes Chinese too; false, with a line in the log,
-// when the translations are not installed.
+// Qt's installed translations; false, with a line in the log, when they are not installed.
 bool loadQtTranslations();
 
 // Registers the value types that travel through queued signals between threads.
