@@ -2,6 +2,7 @@
 
 #include "thread/RecvWorkThread.h"
 #include "thread/SendWorkThread.h"
+#include "views/OutcomeStyle.h"
 
 #include <QIcon>
 #include <QThreadPool>
@@ -9,13 +10,23 @@
 
 namespace {
 
-const QIcon &outcomeIcon(TransferOutcome::Kind outcome)
+// Done and failed rows look as successes and failures do everywhere in the client; running and
+// refused rows have icons of their own in the same manner.
+QIcon outcomeIcon(TransferOutcome::Kind outcome)
 {
-    static const QIcon icons[] = { QIcon(QStringLiteral(":/res/status/running.svg")),
-        QIcon(QStringLiteral(":/res/status/done.svg")),
-        QIcon(QStringLiteral(":/res/status/refused.svg")),
-        QIcon(QStringLiteral(":/res/status/failed.svg")) };
-    return icons[outcome];
+    static const QIcon running(QStringLiteral(":/res/status/running.svg"));
+    static const QIcon refused(QStringLiteral(":/res/status/refused.svg"));
+    switch (outcome) {
+    case TransferOutcome::Done:
+        return OutcomeStyle::icon(true);
+    case TransferOutcome::Failed:
+        return OutcomeStyle::icon(false);
+    case TransferOutcome::Refused:
+        return refused;
+    case TransferOutcome::Running:
+        break;
+    }
+    return running;
 }
 
 } // namespace

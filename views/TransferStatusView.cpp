@@ -21,9 +21,6 @@ namespace {
 const QString kPromptTitle = QStringLiteral("提示");
 const QString kClearQuestion = QStringLiteral("确认清除？");
 const QString kClearFinishedQuestion = QStringLiteral("确认清除所有已结束的记录？");
-const QString kHeaderStyleSheet = QStringLiteral(
-    "QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid black;height:30px;"
-    "font-size:15px;}");
 const char *const kFilterStyle
     = "QToolButton{border:1px solid #A9B6D9; border-radius:3px; padding:3px 10px;"
       " background:#FFFFFF; color:#41444b;}"
@@ -92,7 +89,7 @@ void TransferStatusView::init()
 
 void TransferStatusView::tableStyleInit()
 {
-    m_tree->header()->setStyleSheet(kHeaderStyleSheet);
+    m_tree->header()->setStyleSheet(TableSetup::headerStyleSheet());
     // Every row is one line high: the view need not measure thousands of rows.
     m_tree->setUniformRowHeights(true);
 }
