@@ -40,6 +40,7 @@ public:
     SendStatusView *sendStatusView() const;
     RecvPathView *recvPathView() const;
     RecvStatusView *recvStatusView() const;
+    RecvDataProc *fileListener() const { return m_fileListener.get(); }
 
     // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
     // true when nothing in it was refused.
