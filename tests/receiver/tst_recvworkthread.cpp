@@ -6,6 +6,7 @@
 #include "gapsim/GapWire.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
+#include "receiver/ReceiverFiles.h"
 #include "receiver/ReceiverFixture.h"
 #include "support/TestSupport.h"
 
@@ -20,42 +21,13 @@
 #include <sys/resource.h>
 
 using namespace GapWire;
+using namespace ReceiverFiles;
 
 namespace {
 
 constexpr int kBlock = 100 * kPayload;
 const QString kDone = QStringLiteral("接收完毕");
 const QString kCut = QStringLiteral("Socket断连");
-
-QByteArray md5Of(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
-}
-
-QByteArray contentOfSize(int size, int seed = 0)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 131 + seed * 7 + 17) % 251);
-    return content;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Every file below a directory, hidden ones included, relative to it.
-QStringList filesUnder(const QString &dir)
-{
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(dir).relativeFilePath(it.next()));
-    files.sort();
-    return files;
-}
 
 // Writes in pieces of chunk bytes (0: at once), so that packets straddle the receiver's reads.
 bool sendInChunks(QTcpSocket &socket, const QByteArray &bytes, int chunk)
