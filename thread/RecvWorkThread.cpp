@@ -103,6 +103,9 @@ RecvWorkThread::~RecvWorkThread() { --s_alive; }
 void RecvWorkThread::run()
 {
     qDebug() << "接收 线程 Current thread ID:" << QThread::currentThreadId();
+    m_readBuffer.assign(kStreamCapacity, 0);
+    m_payloadStore.assign(kStreamCapacity, 0);
+    m_streamStore.assign(kStreamCapacity, 0);
     QTcpSocket socket;
     if (socket.setSocketDescriptor(
             m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
@@ -114,6 +117,9 @@ void RecvWorkThread::run()
         // Nobody else owns the descriptor: closing it lets the gap see the end.
         ::close(int(m_socketDescriptor));
     }
+    std::vector<char>().swap(m_readBuffer);
+    std::vector<char>().swap(m_payloadStore);
+    std::vector<char>().swap(m_streamStore);
 }
 
 int RecvWorkThread::recvData(QTcpSocket *socket)
@@ -132,9 +138,12 @@ int RecvWorkThread::receive(
         peer->close();
         return Unlisted;
     }
-    m_readBuffer.assign(kStreamCapacity, 0);
-    m_payloadStore.assign(kStreamCapacity, 0);
-    m_streamStore.assign(kStreamCapacity, 0);
+    // A driver that runs the loop itself keeps the buffers from one connection to the next.
+    if (m_readBuffer.empty()) {
+        m_readBuffer.assign(kStreamCapacity, 0);
+        m_payloadStore.assign(kStreamCapacity, 0);
+        m_streamStore.assign(kStreamCapacity, 0);
+    }
 
     int end = kContinue;
     char packet[kPacketSize];
@@ -148,9 +157,6 @@ int RecvWorkThread::receive(
             end = dispatch(peer, packet);
         }
     }
-    std::vector<char>().swap(m_readBuffer);
-    std::vector<char>().swap(m_payloadStore);
-    std::vector<char>().swap(m_streamStore);
     return end;
 }
 

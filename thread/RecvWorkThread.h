@@ -46,7 +46,7 @@ public:
     int recvData(QTcpSocket *socket);
     // The packet loop over a connection from the gap at gapAddress, read from and answered on
     // peer until it ends. recvData runs it on the socket; an in-process driver (the fuzzer) may
-    // run it on any device.
+    // run it on any device, one connection after the other on the same worker.
     int receive(QIODevice *peer, const QByteArray &gapAddress, const QByteArray &localAddress);
 
     // Workers that exist now, from construction to destruction.
