@@ -4,6 +4,7 @@
 #include "thread/RecvPathResolver.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QtDebug>
 #include <cerrno>
@@ -15,6 +16,17 @@
 namespace {
 
 constexpr mode_t kDirMode = 0777; // narrowed by the umask, as QDir::mkpath does
+
+// The receive directory is the operator's choice, reached by its path as configured: one that has
+// gone missing is made again, like any missing directory of a file's path.
+UniqueFd openRecvDir(const QString &recvDir)
+{
+    const QByteArray path = QFile::encodeName(recvDir);
+    UniqueFd dir(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.isValid() && errno == ENOENT && QDir().mkpath(recvDir))
+        dir.reset(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir;
+}
 
 } // namespace
 
@@ -30,8 +42,7 @@ RecvTarget::Outcome RecvTarget::prepare(
     QList<QByteArray> dirNames = relativePath.split('/');
     m_baseName = dirNames.takeLast();
     m_name = m_baseName;
-    m_dirs.emplace_back(
-        ::open(QFile::encodeName(recvDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    m_dirs.push_back(openRecvDir(recvDir));
     if (!m_dirs.back().isValid())
         return fail(errno);
 

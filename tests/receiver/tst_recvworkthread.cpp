@@ -97,6 +97,7 @@ private slots:
     void refusesDescriptor_data();
     void refusesDescriptor();
     void stampsTakenNames();
+    void recreatesMissingReceiveDirectory();
     void unopenableFileIsNotAnswered();
     void digestMismatchRemovesFile_data();
     void digestMismatchRemovesFile();
@@ -384,6 +385,23 @@ void TestRecvWorkThread::stampsTakenNames()
     }
     QVERIFY(received.contains(contents.at(0)) && received.contains(contents.at(1)));
     QVERIFY(stamped.contains(fixture.lastReport().at(0)));
+}
+
+// A receive directory that went missing is made again, with the file's own directories.
+void TestRecvWorkThread::recreatesMissingReceiveDirectory()
+{
+    QVERIFY(QDir(recvDir()).removeRecursively());
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(100);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap,
+        descriptor(content.size(), ReceiverFixture::kRuleKey, "new/a.txt", md5Of(content))
+            + contentPackets(content)));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
+    QVERIFY(fixture.waitForWorkers());
+    QCOMPARE(readFile(recvDir() + "/new/a.txt"), content);
 }
 
 // A file that cannot be created gets no answer at all: the row names the open error, the audit
