@@ -109,6 +109,8 @@ RecvPathView *MainWindow::recvPathView() const { return m_ui->recvpathview; }
 
 RecvStatusView *MainWindow::recvStatusView() const { return m_ui->recvstatusview; }
 
+HistoryView *MainWindow::historyView() const { return m_ui->historyview; }
+
 void MainWindow::initFrame()
 {
     qDebug() << "Main thread id=" << QThread::currentThreadId();
@@ -140,6 +142,7 @@ void MainWindow::setIcons()
         { m_ui->sendState, ":/res/navbar/sendstate.svg" },
         { m_ui->recvPath, ":/res/navbar/recvdir.svg" },
         { m_ui->recvState, ":/res/navbar/recvstate.svg" },
+        { m_ui->history, ":/res/navbar/history.svg" },
         { m_ui->reCover, ":/res/navbar/restore.svg" },
         { m_ui->saveConf, ":/res/navbar/save.svg" },
         { m_ui->about, ":/res/navbar/about.svg" },
@@ -161,6 +164,7 @@ void MainWindow::setConnect()
         { m_ui->sendState, SendStatusPage },
         { m_ui->recvPath, RecvPathPage },
         { m_ui->recvState, RecvStatusPage },
+        { m_ui->history, HistoryPage },
     };
     for (const auto &page : pages) {
         const Page index = page.second;

@@ -6,6 +6,7 @@
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
 #include "thread/SendChannel.h"
+#include "thread/SendLedger.h"
 #include "thread/TransferVerdict.h"
 
 #include <QDateTime>
@@ -184,6 +185,7 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             // The row would otherwise keep "checking" although nothing is sent any more.
             finishRow(m_info, kOffline);
             setSendState(rule, 3);
+            SendLedger::awaitGap(rule, m_file);
             pauseUnlessStopped(kUnreachablePauseMs, rule->stopFlag);
             return result;
         case Retry:
@@ -238,7 +240,7 @@ int SendWorkThread::sendThisFile(
     }
     const qint64 size = attempt.file.size();
     if (size == 0) {
-        markSent(rule);
+        SendLedger::markSent(rule, m_file);
         return Done;
     }
     attempt.status.fileSize = size;
@@ -376,7 +378,7 @@ void SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule, 
     }
     if (!keepSent)
         BaseFunction::DeleteFileOrFolder(m_file.filePath);
-    markSent(rule);
+    SendLedger::markSent(rule, m_file);
 }
 
 int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -749,16 +751,6 @@ void SendWorkThread::ensureDigest(qint64 size)
         return;
     m_fileMd5 = BaseFunction::getFileMd5(m_file.filePath);
     m_md5FileSize = size;
-}
-
-void SendWorkThread::markSent(_SENDPATH_LISTDATA *rule)
-{
-    const QString key = m_file.fileKey();
-    QMutexLocker lock(&sendTaskMutex);
-    _FINDFILEINFO *record = rule->pendingFiles.take(key);
-    if (!record)
-        record = new _FINDFILEINFO(m_file);
-    rule->sentFiles.insert(key, record);
 }
 
 void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)
