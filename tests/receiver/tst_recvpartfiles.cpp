@@ -103,15 +103,8 @@ void TestRecvPartFiles::staleFilesTakeNoName()
 
     ReceiverFixture fixture(recvDir);
     const QByteArray content = contentOfSize(5000);
-    QTcpSocket gap;
-    QVERIFY(fixture.connectGap(gap));
     QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir + "/.gaprecv-1.part"));
-    QVERIFY(send(gap,
-        descriptor(content.size(), ReceiverFixture::kRuleKey, "n.txt", md5Of(content))
-            + contentPackets(content)));
-    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
-    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
-    QVERIFY(fixture.waitForWorkers());
+    QVERIFY(fixture.deliver("n.txt", content));
     QCOMPARE(readFile(recvDir + "/n.txt"), content);
     QCOMPARE(partFilesUnder(recvDir).size(), 998);
 }
