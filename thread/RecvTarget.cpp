@@ -39,6 +39,7 @@ RecvTarget::Outcome RecvTarget::prepare(
     m_recvDir = recvDir;
     m_dirNames.clear();
     m_firstCreated = -1;
+    m_nameIndex = 0;
     QList<QByteArray> dirNames = relativePath.split('/');
     m_baseName = dirNames.takeLast();
     m_name = m_baseName;
