@@ -11,6 +11,7 @@
 #include "model/Prompt.h"
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
+#include "thread/RecvPartFiles.h"
 #include "ui_MainWindow.h"
 #include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
@@ -208,6 +209,8 @@ void MainWindow::initThread()
     qDebug() << "线程数：" << m_poolSize;
     QThreadPool::globalInstance()->setMaxThreadCount(m_poolSize);
 
+    // Part files that no transfer holds were left by an earlier run that ended mid-file.
+    RecvPartFiles::sweepRules();
     m_fileListener.reset(new RecvDataProc(Ports::filePort(), this, nullptr));
     m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
 }

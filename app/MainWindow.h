@@ -50,6 +50,7 @@ public:
     RecvPathView *recvPathView() const;
     RecvStatusView *recvStatusView() const;
     HistoryView *historyView() const;
+    RecvDataProc *fileListener() const { return m_fileListener.get(); }
 
     // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
     // true when nothing in it was refused.
