@@ -60,12 +60,12 @@ QVector<int> ColumnFitter::minima() const
 {
     QVector<int> minima;
     for (int column = 0; column < m_columns.size(); ++column) {
-        const Column &spec = m_columns.at(column);
-        int needed = qMax(spec.floor, m_header->sectionSizeHint(column));
-        for (const QString &sample : spec.samples)
-            needed = qMax(needed, textWidth(sample) + spec.extra);
-        if (spec.followsContents)
-            needed = qMax(needed, m_contentsWidth.at(column) + spec.extra);
+        const Column &wanted = m_columns.at(column);
+        int needed = qMax(wanted.floor, m_header->sectionSizeHint(column));
+        for (const QString &sample : wanted.samples)
+            needed = qMax(needed, textWidth(sample) + wanted.extra);
+        if (wanted.followsContents)
+            needed = qMax(needed, m_contentsWidth.at(column) + wanted.extra);
         minima << needed;
     }
     return minima;
@@ -76,8 +76,8 @@ void ColumnFitter::fit()
     if (!m_viewport || !m_header)
         return;
     QVector<int> shares;
-    for (const Column &spec : qAsConst(m_columns))
-        shares << spec.share;
+    for (const Column &wanted : qAsConst(m_columns))
+        shares << wanted.share;
     const QVector<int> sizes = widths(m_viewport->width(), minima(), shares);
     for (int column = 0; column < sizes.size(); ++column)
         m_header->resizeSection(column, sizes.at(column));

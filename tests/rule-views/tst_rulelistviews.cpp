@@ -106,7 +106,8 @@ private slots:
         }
         SendPathView send;
         RecvPathView recv;
-        for (RuleListView *view : { static_cast<RuleListView *>(&send), static_cast<RuleListView *>(&recv) }) {
+        for (RuleListView *view :
+            { static_cast<RuleListView *>(&send), static_cast<RuleListView *>(&recv) }) {
             QCOMPARE(view->table()->rowCount(), kRules);
             for (int row = 0; row < kRules; ++row)
                 QCOMPARE(cell(*view, row, 0), QString::number(row + 1));
