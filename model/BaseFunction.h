@@ -4,8 +4,8 @@
 #include <QString>
 #include <atomic>
 
+class QFileDevice;
 class QIODevice;
-
 struct _VKGAPIP_CONF;
 struct _PACKET_CONF_DATA;
 
@@ -19,6 +19,8 @@ public:
     static QString calcSize(qint64 bytes);
     static QString readableRate(quint64 rate);
     static QByteArray getFileMd5(const QString &path);
+    // The digest of an open file's whole content, read from its start.
+    static QByteArray getFileMd5(QFileDevice &file);
     // The digest of the next size bytes of an open file, read in pieces from where it stands.
     // Empty when the file ends early or fails, or when stop is set: it is tested between pieces.
     static QByteArray md5OfOpenFile(

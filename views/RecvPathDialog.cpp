@@ -1,6 +1,7 @@
 #include "views/RecvPathDialog.h"
 
 #include "model/GlobalData.h"
+#include "thread/RecvPartFiles.h"
 #include "views/RuleFields.h"
 
 #include <QComboBox>
@@ -68,5 +69,7 @@ bool RecvPathDialog::storeRule()
         g_RecvPathList.replace(index(), rule);
     else
         g_RecvPathList.append(rule);
+    // The directory may hold part files of a run that ended mid-file.
+    RecvPartFiles::sweep(rule->RecvPath);
     return true;
 }
