@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -139,7 +138,7 @@ int DirectoryTraversal::findFile(const QString &dir, _SENDPATH_LISTDATA *rule)
     readEvents();
     const bool safetyNet = scan.tree.beginWalk();
     if (!scan.storeLoaded) {
-        SendLedger::loadStored(rule, QDir::cleanPath(dir));
+        SendLedger::loadStored(rule, ScanTree::rootPath(dir));
         scan.storeLoaded = true;
         startSweep(scan, rule);
     }
@@ -215,7 +214,11 @@ bool DirectoryTraversal::walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA
     }
     std::sort(visit.ready.begin(), visit.ready.end());
     for (const auto &ready : qAsConst(visit.ready)) {
-        if (isStopped(rule) || !handOver(rule, node, ready.second, ready.first))
+        if (isStopped(rule)) {
+            qDebug() << "发送线程已被暂停 ";
+            return false;
+        }
+        if (!handOver(rule, node, ready.second, ready.first))
             return false;
     }
     return true;

@@ -142,14 +142,16 @@ ScanTree::RootState ScanTree::placeRoot()
         state = Replaced;
     }
     if (!m_root) {
-        // Named as a listing of the directory names its entries: without a trailing "/".
-        QString path = m_directory;
-        if (path.size() > 1 && path.endsWith('/'))
-            path.chop(1);
+        const QString path = rootPath(m_directory);
         m_root = newNode(path, seen);
         m_nodes.insert(path, m_root.get());
     }
     return state;
+}
+
+QString ScanTree::rootPath(const QString &directory)
+{
+    return directory.size() > 1 && directory.endsWith('/') ? directory.chopped(1) : directory;
 }
 
 void ScanTree::relistEverything()

@@ -35,6 +35,8 @@ public:
     ScanTree &operator=(const ScanTree &) = delete;
 
     const QString &directory() const { return m_directory; }
+    // The directory as its files' paths begin: without a trailing "/", as a listing names them.
+    static QString rootPath(const QString &directory);
     // Counts a walk; every so many walks the names of the whole tree are listed again, in case an
     // event was missed, and the sent files are to be checked. True for such a walk.
     bool beginWalk();
