@@ -11,6 +11,7 @@
 
 #include "bench/BenchSupport.h"
 #include "model/GlobalData.h"
+#include "scanner/ScanFixture.h"
 #include "thread/Controller.h"
 #include "thread/DirectoryTraversal.h"
 #include "thread/SendLedger.h"
@@ -22,15 +23,14 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
-#include <malloc.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -74,16 +74,6 @@ bool createFiles(const QString &dir, int count, bool empty)
         ::close(fd);
     }
     return true;
-}
-
-void freeRecords(_SENDPATH_LISTDATA &rule)
-{
-    QSet<_FINDFILEINFO *> records;
-    for (_FINDFILEINFO *file : qAsConst(rule.pendingFiles))
-        records.insert(file);
-    for (_FINDFILEINFO *file : qAsConst(rule.sentFiles))
-        records.insert(file);
-    qDeleteAll(records);
 }
 
 // Sends every file of the directory as far as the bookkeeping goes: handed over, confirmed, kept.
