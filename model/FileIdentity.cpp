@@ -38,7 +38,7 @@ FileIdentity FileIdentity::ofPath(const QString &path)
 
 FileIdentity FileIdentity::ofDescriptor(int fd) { return fromStatx(fd, "", AT_EMPTY_PATH); }
 
-FileIdentity FileIdentity::ofEntry(const char *nativePath, bool followLinks, quint32 *type)
+FileIdentity FileIdentity::ofEntry(int dirFd, const char *name, bool followLinks, quint32 *type)
 {
-    return fromStatx(AT_FDCWD, nativePath, followLinks ? 0 : AT_SYMLINK_NOFOLLOW, type);
+    return fromStatx(dirFd, name, followLinks ? 0 : AT_SYMLINK_NOFOLLOW, type);
 }

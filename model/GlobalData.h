@@ -67,7 +67,7 @@ struct _VKGAPIP_CONF {
     std::atomic<qint64> sendBytes{0};
     std::atomic<qint64> recvBytes{0};
     // Grows each time the gap answers a heartbeat; files given up while the gap could not be
-    // reached are offered again once it has moved. Never reset.
+    // reached are offered again once it (or sendFileNum) has moved. Never reset.
     std::atomic<quint32> heartbeatAnswers{0};
     QString localIP;                      // written by the login in the GUI thread
     QString hostIPStr;                    // set at creation, read-only afterwards
@@ -110,8 +110,8 @@ struct _SENDPATH_LISTDATA {
     _VKGAPIP_CONF *gapConf = nullptr;                    // edit
     QHash<FileKey, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
     QMap<FileKey, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
-    // Pending files a worker gave up because the gap could not be reached, with the gap's
-    // heartbeatAnswers at that moment (SendLedger::awaitGap).
+    // Pending files a worker gave up because the gap could not be reached, with a mark of the
+    // gap's heartbeat answers and deliveries at that moment (SendLedger::awaitGap).
     QList<QPair<FileKey, quint32>> awaitingGap;          // sendTaskMutex
     // Files a worker gave back for a later pass to look at again (SendLedger::release).
     QList<FileKey> reoffered;                            // sendTaskMutex

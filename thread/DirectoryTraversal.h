@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/FileKey.h"
 #include "thread/DirectoryWatch.h"
 
 #include <QByteArray>
@@ -8,15 +7,12 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
-#include <array>
 #include <atomic>
-#include <climits>
 #include <memory>
 #include <unordered_map>
 
-struct FileIdentity;
-struct ScanEntry;
 struct ScanNode;
+class ScanTree;
 struct _FINDFILEINFO;
 struct _SENDPATH_LISTDATA;
 
@@ -26,17 +22,12 @@ struct _SENDPATH_LISTDATA;
 // rule's sentFiles nor its pendingFiles; a handed-over file goes into pendingFiles before it
 // leaves. See Controller.h for who owns the records.
 //
-// What a walk costs follows what changed, not what exists: the scanner keeps each rule's tree as
-// it last saw it and learns from inotify which entries changed. A walk lists a directory in full
-// only the first time, after events were lost, now and then as a safety net, and every time for a
-// directory that cannot be watched (the system's limit of watches reached, or a network file
-// system, where changes made elsewhere raise no event). Otherwise it looks only at the entries
-// that changed and at the candidates still waiting to become stable, one stat each; files already
-// known cost nothing.
+// What a walk costs follows what changed, not what exists: each rule's tree is kept as it was
+// last seen (ScanTree) and inotify tells which entries changed; files already known cost nothing.
 //
 // Hand-overs are paced by the pool that runs the workers (SendSlots): a file is handed over while
 // fewer files are in flight than the pool can run; when it is full, the stable files wait in
-// offering order and the scanner hands them over as workers end, instead of pausing.
+// offering order and are handed over as workers end, instead of after a fixed pause.
 //
 // The walk ends when a rule's stopFlag is set or when cancel() is called; both are noticed before
 // the next directory or file entry, and cancel() also cuts a pause short.
@@ -65,7 +56,6 @@ signals:
 
 private:
     struct RuleScan;
-    struct Visit;
     // A stable file waiting for a free place in the pool.
     struct Queued {
         _SENDPATH_LISTDATA *rule;
@@ -77,45 +67,21 @@ private:
     bool scanRule(_SENDPATH_LISTDATA *rule);
     void forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules);
     RuleScan &ruleScan(_SENDPATH_LISTDATA *rule, const QString &dir);
-    bool placeRoot(RuleScan &scan, _SENDPATH_LISTDATA *rule);
     void readEvents();
-    void onEvent(int watch, DirectoryWatch::Subject subject, const QByteArray &name);
-    void relistAll();
-    void takeReoffered(RuleScan &scan, _SENDPATH_LISTDATA *rule);
-
-    bool walk(ScanNode &node, RuleScan &scan, _SENDPATH_LISTDATA *rule);
-    void listAll(ScanNode &node, RuleScan &scan, Visit &visit);
-    void lookAt(ScanNode &node, const QByteArray &name, unsigned char typeHint, RuleScan &scan,
-        Visit &visit);
-    void seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen, bool viaLink,
-        RuleScan &scan, Visit &visit);
-    void weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry, const FileIdentity &last,
-        quint64 lastWalk, const QString &knownPath, RuleScan &scan, Visit &visit);
-    void lookUp(ScanNode &node, _SENDPATH_LISTDATA *rule, RuleScan &scan, Visit &visit);
-    bool handOverReady(ScanNode &node, _SENDPATH_LISTDATA *rule, Visit &visit);
+    void takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule);
+    bool walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA *rule);
+    bool handOver(
+        _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
     bool deliver(
         _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
     void handOverQueued();
     void waitForNextPass();
-
-    void ensureChild(
-        ScanNode &node, const QByteArray &name, const FileIdentity &seen, RuleScan &scan);
-    std::unique_ptr<ScanNode> newNode(const QString &path, const FileIdentity &seen);
-    void dropName(ScanNode &node, const QByteArray &name, RuleScan &scan);
-    void dropFile(ScanNode &node, const QByteArray &name, RuleScan &scan);
-    void dropChild(ScanNode &node, const QByteArray &name, RuleScan &scan);
-    void dropTree(ScanNode &node, RuleScan &scan, bool forgetKnown);
-    void watch(ScanNode &node, bool followLink);
-
     void purge(RuleScan &scan, _SENDPATH_LISTDATA *rule);
     void startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule);
-    const char *entryPath(const ScanNode &node, const QByteArray &name);
     bool isStopped(const _SENDPATH_LISTDATA *rule) const;
 
+    DirectoryWatch m_watch; // outlives the trees, which unwatch their directories
     std::unordered_map<_SENDPATH_LISTDATA *, std::unique_ptr<RuleScan>> m_rules;
-    DirectoryWatch m_watch;
-    QHash<int, ScanNode *> m_watched;
     QVector<Queued> m_queued; // in offering order
-    std::array<char, PATH_MAX> m_entryPath; // reused for every entry's path
     std::atomic<bool> m_cancelled { false };
 };

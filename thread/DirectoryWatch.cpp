@@ -1,5 +1,7 @@
 #include "thread/DirectoryWatch.h"
 
+#include "thread/ScanNode.h"
+
 #include <QtDebug>
 #include <cerrno>
 #include <cstring>
@@ -23,7 +25,7 @@ DirectoryWatch::DirectoryWatch()
     : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     if (m_fd < 0)
-        qWarning().noquote() << QStringLiteral("发送目录无法监视，每轮完整扫描：")
+        qWarning().noquote() << QStringLiteral("发送目录无法监视，改为按修改时间扫描：")
                 + QString::fromLocal8Bit(std::strerror(errno));
 }
 
@@ -33,26 +35,43 @@ DirectoryWatch::~DirectoryWatch()
         ::close(m_fd);
 }
 
-int DirectoryWatch::add(const QByteArray &nativePath, bool followLink)
+bool DirectoryWatch::watch(ScanNode &node, bool followLink)
 {
+    if (node.watch >= 0)
+        return true;
     if (m_fd < 0)
-        return -1;
+        return false;
     const quint32 mask = followLink ? kWatchMask : kWatchMask | IN_DONT_FOLLOW;
-    const int watch = ::inotify_add_watch(m_fd, nativePath.constData(), mask);
-    if (watch < 0 && errno == ENOSPC && !m_limitReported) {
-        m_limitReported = true;
-        qWarning().noquote() << QStringLiteral(
-                                    "发送目录监视数已达系统上限(fs.inotify.max_user_watches)，"
-                                    "未能监视的目录改为每轮完整扫描，首个为：")
-                + QString::fromLocal8Bit(nativePath);
+    const int watch = ::inotify_add_watch(m_fd, node.nativePath.constData(), mask);
+    if (watch < 0) {
+        if (errno == ENOSPC && !m_limitReported) {
+            m_limitReported = true;
+            qWarning().noquote() << QStringLiteral(
+                                        "发送目录监视数已达系统上限(fs.inotify.max_user_watches)，"
+                                        "未能监视的目录改为按修改时间扫描，首个为：")
+                    + node.path;
+        }
+        return false;
     }
-    return watch;
+    ScanNode *previous = m_nodes.value(watch);
+    if (previous && previous != &node) {
+        previous->watch = -1;
+        previous->relist = ScanNode::Everything;
+    }
+    m_nodes.insert(watch, &node);
+    node.watch = watch;
+    return true;
 }
 
-void DirectoryWatch::remove(int watch)
+void DirectoryWatch::unwatch(ScanNode &node)
 {
-    if (m_fd >= 0 && watch >= 0)
-        ::inotify_rm_watch(m_fd, watch);
+    if (node.watch < 0)
+        return;
+    if (m_nodes.value(node.watch) == &node) {
+        m_nodes.remove(node.watch);
+        ::inotify_rm_watch(m_fd, node.watch);
+    }
+    node.watch = -1;
 }
 
 bool DirectoryWatch::readEvents(const EventHandler &handler)
@@ -72,14 +91,19 @@ bool DirectoryWatch::readEvents(const EventHandler &handler)
                 complete = false;
                 continue;
             }
+            ScanNode *node = m_nodes.value(event->wd);
+            if (!node)
+                continue;
             if (event->mask & IN_IGNORED) {
-                handler(event->wd, WatchEnded, QByteArray());
+                m_nodes.remove(event->wd);
+                node->watch = -1;
+                handler(*node, WatchEnded, QByteArray());
             } else if (event->len) {
                 // The name is padded with NULs up to len.
                 const int size = int(::strnlen(event->name, event->len));
-                handler(event->wd, Entry, QByteArray::fromRawData(event->name, size));
+                handler(*node, Entry, QByteArray::fromRawData(event->name, size));
             } else if (event->mask & kSelfEvents) {
-                handler(event->wd, Directory, QByteArray());
+                handler(*node, Directory, QByteArray());
             }
         }
     }

@@ -1,29 +1,34 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <functional>
 
-// The scanner's inotify instance: tells which entries of its directories changed, so that a pass
+struct ScanNode;
+
+// The scanner's inotify instance: tells which entries of its directories changed, so that a walk
 // looks only at those. Qt's QFileSystemWatcher reports that a directory changed, not which of its
 // files was written to, so inotify is used directly.
 class DirectoryWatch
 {
 public:
     // What an event is about: an entry of the directory (its name given), the directory itself
-    // (removed or moved), or the end of the watch (the directory is gone or was unwatched).
+    // (removed or moved), or the end of the watch (the directory is gone).
     enum Subject { Entry, Directory, WatchEnded };
-    using EventHandler = std::function<void(int watch, Subject subject, const QByteArray &name)>;
+    using EventHandler
+        = std::function<void(ScanNode &node, Subject subject, const QByteArray &name)>;
 
     DirectoryWatch();
     ~DirectoryWatch();
     DirectoryWatch(const DirectoryWatch &) = delete;
     DirectoryWatch &operator=(const DirectoryWatch &) = delete;
 
-    // Starts watching a directory (a link to one is followed only when followLink is true);
-    // returns the watch or -1. Watching the same directory again gives the same watch. The first
-    // time the system's limit of watches is reached it says so in the log.
-    int add(const QByteArray &nativePath, bool followLink);
-    void remove(int watch);
+    // Starts watching the node's directory (a link to one is followed only when followLink is
+    // true); false when it cannot be watched. The first time the system's limit of watches is
+    // reached it says so in the log. A directory moved within the tree keeps its watch, which then
+    // belongs to the node that watches it last.
+    bool watch(ScanNode &node, bool followLink);
+    void unwatch(ScanNode &node);
 
     // Hands every event queued so far to the handler, without waiting: an entry of a directory
     // that was created, removed, renamed, written to or changed its permissions, the directory
@@ -34,4 +39,5 @@ public:
 private:
     int m_fd;
     bool m_limitReported = false;
+    QHash<int, ScanNode *> m_nodes; // by watch
 };

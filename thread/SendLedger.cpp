@@ -20,7 +20,14 @@ _VKGAPIP_CONF *gapOf(const _SENDPATH_LISTDATA *rule)
     return BaseFunction::findVkgapinfo(address);
 }
 
-quint32 answersOf(const _VKGAPIP_CONF *gap) { return gap ? gap->heartbeatAnswers.load() : 0; }
+// Moves once the rule's gap has been reached: a heartbeat it answered, or a file delivered through
+// it (the heartbeat leaves a gap alone while its rules are sending).
+quint32 reachMark(const _SENDPATH_LISTDATA *rule)
+{
+    const _VKGAPIP_CONF *gap = gapOf(rule);
+    const quint32 answers = gap ? gap->heartbeatAnswers.load() : 0;
+    return answers + quint32(rule->gapConf ? rule->gapConf->sendFileNum.load() : 0);
+}
 
 } // namespace
 
@@ -50,13 +57,13 @@ void release(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
 
 void awaitGap(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
 {
-    const quint32 answers = answersOf(gapOf(rule));
+    const quint32 mark = reachMark(rule);
     const FileKey key = file.fileKey();
     QMutexLocker lock(&sendTaskMutex);
     // It stays pending meanwhile, so that no pass hands it over again before the gap is back. A
     // stop empties both lists.
     if (rule->pendingFiles.contains(key))
-        rule->awaitingGap.append({ key, answers });
+        rule->awaitingGap.append({ key, mark });
 }
 
 QList<FileKey> takeReoffered(_SENDPATH_LISTDATA *rule)
@@ -70,10 +77,10 @@ QList<FileKey> takeReoffered(_SENDPATH_LISTDATA *rule)
     }
     if (!awaiting)
         return keys;
-    const quint32 answers = answersOf(gapOf(rule));
+    const quint32 mark = reachMark(rule);
     QMutexLocker lock(&sendTaskMutex);
     for (auto it = rule->awaitingGap.begin(); it != rule->awaitingGap.end();) {
-        if (it->second == answers) {
+        if (it->second == mark) {
             ++it;
             continue;
         }

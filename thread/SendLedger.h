@@ -29,13 +29,14 @@ void markSent(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file);
 void release(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file);
 
 // The file was given up because its gap could not be reached. It stays pending until the gap has
-// answered a heartbeat since, and is then offered again, without a restart of sending.
+// been reached since (it answered a heartbeat, or a file went through it), and is then offered
+// again, without a restart of sending.
 void awaitGap(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file);
 
 // The scanner's side.
 
 // The keys of files to look at again: those released, and those given up for their gap once the
-// gap has answered a heartbeat since.
+// gap has been reached since.
 QList<FileKey> takeReoffered(_SENDPATH_LISTDATA *rule);
 
 // Whether each key is pending or sent, looked up under one hold of the lock.

@@ -43,6 +43,7 @@ _VKGAPIP_CONF *registerGap(_SENDPATH_LISTDATA &rule)
     auto *gap = new _VKGAPIP_CONF;
     copyToField(gap->HostIP, kHostIPSize, "192.0.2.7");
     copyToField(rule.GapIP, kHostIPSize, "192.0.2.7");
+    rule.gapConf = gap;
     g_GapInfoList.append(gap);
     return gap;
 }
@@ -400,17 +401,18 @@ private slots:
     }
 
     // A file a worker gives back is offered again: at once when it changed or was empty when
-    // opened, once the gap has answered a heartbeat when the gap could not be reached.
+    // opened, once the gap has been reached again when it could not be reached.
     void givenBackFileIsOfferedAgain_data()
     {
-        QTest::addColumn<bool>("gapUnreachable");
-        QTest::newRow("released") << false;
-        QTest::newRow("gap unreachable") << true;
+        QTest::addColumn<QString>("gapReached");
+        QTest::newRow("released") << QString();
+        QTest::newRow("gap unreachable, then answers a heartbeat") << "heartbeat";
+        QTest::newRow("gap unreachable, then another file goes through it") << "delivery";
     }
 
     void givenBackFileIsOfferedAgain()
     {
-        QFETCH(bool, gapUnreachable);
+        QFETCH(QString, gapReached);
 
         ScanFixture scan;
         _VKGAPIP_CONF *gap = registerGap(scan.rule);
@@ -421,14 +423,17 @@ private slots:
         QCOMPARE(scan.handed.size(), 1);
 
         const _FINDFILEINFO copy = *scan.handed.first();
-        if (gapUnreachable) {
+        if (gapReached.isEmpty()) {
+            SendLedger::release(&scan.rule, copy);
+        } else {
             SendLedger::awaitGap(&scan.rule, copy);
             scan.walkTwice(traversal);
             scan.walkTwice(traversal);
             QCOMPARE(scan.handed.size(), 1);
-            ++gap->heartbeatAnswers;
-        } else {
-            SendLedger::release(&scan.rule, copy);
+            if (gapReached == "heartbeat")
+                ++gap->heartbeatAnswers;
+            else
+                ++gap->sendFileNum;
         }
         scan.walkTwice(traversal);
         // The first record was freed when the worker gave the file back.
