@@ -24,9 +24,14 @@ _VKGAPIP_CONF *gapOf(const _SENDPATH_LISTDATA *rule)
 // it (the heartbeat leaves a gap alone while its rules are sending).
 quint32 reachMark(const _SENDPATH_LISTDATA *rule)
 {
+    const _VKGAPIP_CONF *ruleGap = nullptr;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        ruleGap = rule->gapConf;
+    }
     const _VKGAPIP_CONF *gap = gapOf(rule);
     const quint32 answers = gap ? gap->heartbeatAnswers.load() : 0;
-    return answers + quint32(rule->gapConf ? rule->gapConf->sendFileNum.load() : 0);
+    return answers + quint32(ruleGap ? ruleGap->sendFileNum.load() : 0);
 }
 
 } // namespace
