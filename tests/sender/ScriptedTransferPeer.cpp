@@ -106,6 +106,8 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
             break;
         const QByteArray piece = GapWire::contentOf(stream);
         hash.addData(piece);
+        const bool first = transfer.size == 0;
+        transfer.size += piece.size();
         if (m_script.keepContent)
             transfer.content += piece;
         if (GapWire::u64(stream, 0) == 2) {
@@ -113,9 +115,8 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
             reach(number, PeerMoment::FileEnd);
             break;
         }
-        if (transfer.size == 0)
+        if (first)
             reach(number, PeerMoment::FirstData);
-        transfer.size += piece.size();
     }
     const QByteArray digest = hash.result().toHex().toUpper();
     transfer.digestMatches = transfer.ended && digest == transfer.descriptor.mid(1166, 32);
