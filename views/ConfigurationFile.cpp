@@ -178,9 +178,8 @@ private:
 
 // ---- export
 
-void writeGaps(QSettings &settings)
+void writeGaps(QSettings &settings, const QList<_VKGAPIP_CONF *> &gaps)
 {
-    const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
     settings.beginGroup(QLatin1String(kGapGroup));
     settings.setValue(QLatin1String(kGapCount), gaps.size());
     for (int i = 0; i < gaps.size(); ++i) {
@@ -198,9 +197,8 @@ void writeGaps(QSettings &settings)
     settings.endGroup();
 }
 
-void writeSendRules(QSettings &settings)
+void writeSendRules(QSettings &settings, const QList<_SENDPATH_LISTDATA *> &rules)
 {
-    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     settings.beginGroup(QLatin1String(kSendGroup));
     settings.setValue(QLatin1String(kSendCount), rules.size());
     for (int i = 0; i < rules.size(); ++i) {
@@ -215,9 +213,8 @@ void writeSendRules(QSettings &settings)
     settings.endGroup();
 }
 
-void writeRecvRules(QSettings &settings)
+void writeRecvRules(QSettings &settings, const QList<_RECVPATH_LISTDATA *> &rules)
 {
-    const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
     settings.beginGroup(QLatin1String(kRecvGroup));
     settings.setValue(QLatin1String(kRecvCount), rules.size());
     for (int i = 0; i < rules.size(); ++i) {
@@ -382,6 +379,13 @@ private:
 
 bool ConfigurationFile::saveConf(const QString &fileName)
 {
+    return saveConf(
+        fileName, g_GapInfoList.snapshot(), g_SendPathList.snapshot(), g_RecvPathList.snapshot());
+}
+
+bool ConfigurationFile::saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
+    const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules)
+{
     // Created (or emptied) owner-only before anything is written into it.
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !protect(fileName)) {
@@ -392,9 +396,9 @@ bool ConfigurationFile::saveConf(const QString &fileName)
     QSettings::Status status;
     {
         QSettings settings(fileName, QSettings::IniFormat);
-        writeGaps(settings);
-        writeSendRules(settings);
-        writeRecvRules(settings);
+        writeGaps(settings, gaps);
+        writeSendRules(settings, sendRules);
+        writeRecvRules(settings, recvRules);
         settings.sync();
         status = settings.status();
     }

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+struct _VKGAPIP_CONF;
+struct _SENDPATH_LISTDATA;
+struct _RECVPATH_LISTDATA;
 
 // The exportable configuration: the gaps with their accounts, the send rules and the receive
 // rules, in one INI file ("*.vkg"). Export writes the three registries; import adds to them what
@@ -11,6 +16,10 @@ public:
     // Writes the registries into fileName, replacing it; the file is readable by its owner only,
     // as it holds the scrambled passwords. False when it could not be written.
     static bool saveConf(const QString &fileName);
+    // The same for the records given instead of the registries: tools that prepare a client's
+    // working directory write its rules file through here.
+    static bool saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
+        const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules);
 
     // Adds the file's gaps, then its send rules, then its receive rules. An empty name (a
     // cancelled file dialog) imports nothing and says nothing. A file that cannot be read or is

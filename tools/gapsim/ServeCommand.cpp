@@ -1,5 +1,6 @@
 #include "ServeCommand.h"
 
+#include "ClientSetupCommand.h"
 #include "EventLog.h"
 #include "FaultPlan.h"
 #include "GapConfig.h"
@@ -78,6 +79,7 @@ int ServeCommand::run(const QStringList &arguments)
         QString usage = QStringLiteral("Usage:");
         describe(&usage);
         PushCommand::describe(&usage);
+        ClientSetupCommand::describe(&usage);
         std::fprintf(stdout, "%s", qPrintable(usage));
         return 0;
     }
