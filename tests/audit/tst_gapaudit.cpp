@@ -195,6 +195,8 @@ private slots:
             << QStringList { "--format", "xml" } << 2 << "unknown format";
         QTest::newRow("unknown outcome")
             << QStringList { "--outcome", "maybe" } << 2 << "--outcome";
+        QTest::newRow("unknown option")
+            << QStringList { "--bogus" } << 2 << "Unknown option 'bogus'";
         QTest::newRow("impossible date")
             << QStringList { "--since", "2026-02-30" } << 2 << "--since";
     }
