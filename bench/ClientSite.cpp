@@ -14,6 +14,7 @@ namespace {
 constexpr int kLoginWaitMs = 60000;
 constexpr int kStopWaitMs = 10000;
 constexpr int kProbeRetryMs = 200;
+constexpr int kPollMs = 20;
 const char *const kRulesFile = "import.vkg";
 
 // The example's policy, so that the gap scans every byte as a real one does.
@@ -140,10 +141,31 @@ bool ClientSite::bobAcceptsFiles()
         QString error;
         if (ScriptedSender::send(gapPort(), probe, &error) == ScriptedSender::kConfirmed)
             return QFile::remove(recvDir() + "/probe.bin");
-        QThread::msleep(kProbeRetryMs);
+        waitUntil([] { return false; }, kProbeRetryMs);
     }
     m_error = QStringLiteral("bob's client accepts no file; see %1").arg(clientDir("bob"));
     return false;
+}
+
+bool ClientSite::waitUntil(const std::function<bool()> &done, qint64 timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (timeoutMs >= 0 && clock.elapsed() > timeoutMs)
+            return false;
+        m_gapsim.events();
+        QThread::msleep(kPollMs);
+    }
+    return true;
+}
+
+void ClientSite::runAside(const std::function<void()> &work)
+{
+    const std::unique_ptr<QThread> thread(QThread::create(work));
+    thread->start();
+    waitUntil([&thread] { return thread->isFinished(); }, -1);
+    thread->wait();
 }
 
 QStringList ClientSite::filesUnder(const QString &directory)

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <functional>
 #include <memory>
 
 // gapsim and the real clients on loopback, as a site runs them: bob receives on ALICE-TO-BOB,
@@ -30,6 +31,13 @@ public:
     qint64 gapsimPid() const;
     qint64 senderPid() const { return m_alice ? m_alice->processId() : 0; }
     qint64 receiverPid() const { return m_bob ? m_bob->processId() : 0; }
+
+    // Waits until done() holds (true) or the time is up (false; a negative time never is),
+    // reading gapsim's events meanwhile: gapsim writes them into a pipe, and a full pipe would
+    // stop it. Every wait of a benchmark goes through here.
+    bool waitUntil(const std::function<bool()> &done, qint64 timeoutMs);
+    // Runs the work in a thread of its own and waits for it as waitUntil does.
+    void runAside(const std::function<void()> &work);
 
     // Files under a directory (hidden part files included), by path relative to it.
     static QStringList filesUnder(const QString &directory);

@@ -17,12 +17,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cstdio>
 
 namespace {
@@ -31,7 +29,6 @@ using BenchSupport::peakMemory;
 using BenchSupport::secondsOf;
 
 constexpr qint64 kMiB = 1024 * 1024;
-constexpr int kPollMs = 20;
 // Far beyond any plausible rate: a file that takes longer has not arrived.
 constexpr qint64 kSlowestBytesPerSecond = 2 * kMiB;
 constexpr qint64 kWaitFloorMs = 120000;
@@ -44,20 +41,6 @@ bool run(const QString &program, const QStringList &arguments)
     process.start(program, arguments);
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
-}
-
-// Waits until the sender has removed its copy: it does once the receiver confirmed the digest.
-bool waitUntilSent(const QString &path, qint64 size)
-{
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 limitMs = qMax(kWaitFloorMs, size / kSlowestBytesPerSecond * 1000);
-    while (QFile::exists(path)) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QThread::msleep(kPollMs);
-    }
-    return true;
 }
 
 } // namespace
@@ -90,9 +73,13 @@ int main(int argc, char **argv)
 
     // Renamed in whole: the scanner never sees a file still being written.
     const QString sent = site.sendDir() + '/' + kName;
+    // The sender removes its copy once the receiver has confirmed the digest.
+    const qint64 limitMs = qMax(kWaitFloorMs, size / kSlowestBytesPerSecond * 1000);
     bool arrived = false;
-    const double sendSecs
-        = secondsOf([&] { arrived = QFile::rename(staged, sent) && waitUntilSent(sent, size); });
+    const double sendSecs = secondsOf([&] {
+        arrived = QFile::rename(staged, sent)
+            && site.waitUntil([&sent] { return !QFile::exists(sent); }, limitMs);
+    });
     const QString received = site.recvDir() + '/' + kName;
     const bool intact = arrived && BaseFunction::getFileMd5(received) == file.md5;
     const int relays

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -62,6 +63,12 @@ Run sendAtOnce(ClientSite &site, const std::vector<PatternFile> &files)
             }));
             senders.back()->start();
         }
+        site.waitUntil(
+            [&senders] {
+                return std::all_of(senders.begin(), senders.end(),
+                    [](const std::unique_ptr<QThread> &sender) { return sender->isFinished(); });
+            },
+            -1);
         for (const auto &sender : senders)
             sender->wait();
     });

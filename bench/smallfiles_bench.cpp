@@ -17,10 +17,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cstdio>
 #include <vector>
 
@@ -28,7 +26,6 @@ namespace {
 
 using BenchSupport::secondsOf;
 
-constexpr int kPollMs = 20;
 constexpr qint64 kWaitPerFileMs = 2000;
 constexpr qint64 kWaitFloorMs = 120000;
 const char *const kBatch = "batch";
@@ -52,19 +49,6 @@ int intactAndRemove(const QString &recvDir, const std::vector<PatternFile> &file
         QFile::remove(path);
     }
     return intact;
-}
-
-// The sending client's send directory empties as the receiver confirms each file.
-bool waitUntilAllSent(const QString &sendDir, int count)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!ClientSite::filesUnder(sendDir).isEmpty()) {
-        if (clock.elapsed() > qMax(kWaitFloorMs, count * kWaitPerFileMs))
-            return false;
-        QThread::msleep(kPollMs);
-    }
-    return true;
 }
 
 void print(const char *what, double seconds, int intact, int count)
@@ -103,10 +87,12 @@ int main(int argc, char **argv)
     }
 
     // The whole batch appears at once, renamed in as one directory.
+    // The send directory empties as the receiver confirms each file.
     bool sent = false;
     const double clientSecs = secondsOf([&] {
         sent = QFile::rename(staged, site.sendDir() + '/' + kBatch)
-            && waitUntilAllSent(site.sendDir(), count);
+            && site.waitUntil([&site] { return ClientSite::filesUnder(site.sendDir()).isEmpty(); },
+                qMax(kWaitFloorMs, count * kWaitPerFileMs));
     });
     const int clientIntact = sent ? intactAndRemove(site.recvDir(), dropped) : 0;
 
