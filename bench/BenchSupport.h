@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QVector>
+#include <algorithm>
 #include <functional>
 #include <unistd.h>
 
@@ -32,6 +34,13 @@ inline QString peakMemory(const QString &pid = QStringLiteral("self"))
             return QString::fromLatin1(line.mid(6).trimmed());
     }
     return QStringLiteral("?");
+}
+
+// The middle value (the upper one of the two middle values of an even count); values not empty.
+inline double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
 }
 
 inline QString peakMemory(qint64 pid) { return peakMemory(QString::number(pid)); }

@@ -4,7 +4,7 @@
 // receiver's and gapsim's CPU time and peak memory. It reports; it never fails on a figure, only
 // when a file did not arrive intact.
 //
-//     incoming_bench [--files 50] [--total-mib 1024] [--dir DIR]
+//     incoming_bench [--files 50] [--total-mib 1024] [--rounds 1] [--dir DIR]
 //
 // Needs gapclient, gapsim and libdlog.so next to it (GAP_BIN_DIR, default: its own directory).
 // "bench/bench.sh incoming_bench" builds and runs it.
@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QVector>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -29,6 +30,7 @@
 namespace {
 
 using BenchSupport::cpuSeconds;
+using BenchSupport::median;
 using BenchSupport::peakMemory;
 using BenchSupport::secondsOf;
 
@@ -99,9 +101,11 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.addOptions({ { "files", "Files arriving at once.", "N", "50" },
         { "total-mib", "Their total size in MiB (also the size of the single file).", "N", "1024" },
+        { "rounds", "Rounds of both (the ratio's median is printed).", "N", "1" },
         { "dir", "Directory for the client (default: temporary).", "DIR" } });
     parser.process(app);
     const int count = parser.value("files").toInt();
+    const int rounds = parser.value("rounds").toInt();
     const qint64 total = parser.value("total-mib").toLongLong() * kMiB;
     if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
         qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
@@ -109,7 +113,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir(
         parser.isSet("dir") ? parser.value("dir") + "/incoming-bench-XXXXXX" : QString());
     ClientSite site(dir.path());
-    if (!dir.isValid() || count < 1 || !site.start(false)) {
+    if (!dir.isValid() || count < 1 || rounds < 1 || !site.start(false)) {
         std::fprintf(stderr, "set-up failed: %s\n", qPrintable(site.error()));
         return 1;
     }
@@ -119,16 +123,22 @@ int main(int argc, char **argv)
         many.push_back(
             PatternFile::make("many-" + QByteArray::number(i) + ".bin", total / count, i + 2));
 
-    const Run one = sendAtOnce(site, single);
-    const Run all = sendAtOnce(site, many);
     const double mib = double(total) / kMiB;
     const double manyMib = double(total / count * count) / kMiB;
-    std::printf("total                  %.0f MiB\n", mib);
-    print("one file", one, 1, mib);
-    print(qPrintable(QStringLiteral("%1 files at once").arg(count)), all, count, manyMib);
-    std::printf("%d at once / one file (throughput)  %.2f\n", count,
-        (manyMib / all.seconds) / (mib / one.seconds));
+    std::printf("total                  %.0f MiB, %d round(s)\n", mib, rounds);
+    QVector<double> ratios;
+    bool intact = true;
+    for (int i = 0; i < rounds; ++i) {
+        const Run one = sendAtOnce(site, single);
+        const Run all = sendAtOnce(site, many);
+        intact = intact && one.intact == 1 && all.intact == count;
+        ratios << (manyMib / all.seconds) / (mib / one.seconds);
+        print("one file", one, 1, mib);
+        print(qPrintable(QStringLiteral("%1 files at once").arg(count)), all, count, manyMib);
+        std::printf("%d at once / one file (throughput)  %.2f\n", count, ratios.last());
+    }
+    std::printf("median ratio           %.2f\n", median(ratios));
     std::printf("peak memory            receiver %s, gapsim %s\n",
         qPrintable(peakMemory(site.receiverPid())), qPrintable(peakMemory(site.gapsimPid())));
-    return one.intact == 1 && all.intact == count ? 0 : 1;
+    return intact ? 0 : 1;
 }
