@@ -11,9 +11,12 @@
 #include "model/Prompt.h"
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
+#include "thread/RecvPartFiles.h"
 #include "ui_MainWindow.h"
 #include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
+#include "views/RecvPathView.h"
+#include "views/SendPathView.h"
 #include "views/SendStatusView.h"
 #include "views/StatusCheckout.h"
 
@@ -108,6 +111,8 @@ RecvPathView *MainWindow::recvPathView() const { return m_ui->recvpathview; }
 
 RecvStatusView *MainWindow::recvStatusView() const { return m_ui->recvstatusview; }
 
+HistoryView *MainWindow::historyView() const { return m_ui->historyview; }
+
 void MainWindow::initFrame()
 {
     qDebug() << "Main thread id=" << QThread::currentThreadId();
@@ -139,6 +144,7 @@ void MainWindow::setIcons()
         { m_ui->sendState, ":/res/navbar/sendstate.svg" },
         { m_ui->recvPath, ":/res/navbar/recvdir.svg" },
         { m_ui->recvState, ":/res/navbar/recvstate.svg" },
+        { m_ui->history, ":/res/navbar/history.svg" },
         { m_ui->reCover, ":/res/navbar/restore.svg" },
         { m_ui->saveConf, ":/res/navbar/save.svg" },
         { m_ui->about, ":/res/navbar/about.svg" },
@@ -160,6 +166,7 @@ void MainWindow::setConnect()
         { m_ui->sendState, SendStatusPage },
         { m_ui->recvPath, RecvPathPage },
         { m_ui->recvState, RecvStatusPage },
+        { m_ui->history, HistoryPage },
     };
     for (const auto &page : pages) {
         const Page index = page.second;
@@ -170,11 +177,19 @@ void MainWindow::setConnect()
     connect(m_ui->saveConf, &QAbstractButton::clicked, this, &MainWindow::onSaveConf);
     connect(m_ui->about, &QAbstractButton::clicked, this, &MainWindow::onAboutClicked);
     connect(m_ui->setbtn, &QAbstractButton::clicked, m_setupView.get(), &QWidget::show);
-    connect(m_tray->showAction(), &QAction::triggered, this, &QWidget::showNormal);
+    connect(m_tray->showAction(), &QAction::triggered, this, &MainWindow::showAndRaise);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                showAndRaise();
+        });
     connect(m_tray->minimizeAction(), &QAction::triggered, this, &QWidget::showMinimized);
     connect(m_tray->quitAction(), &QAction::triggered, this, &MainWindow::onWindowClose);
     connect(this, &MainWindow::disPlayList, m_ui->sendpathview, &SendPathView::onDisPlayList);
     connect(this, &MainWindow::disPlayList, m_ui->recvpathview, &RecvPathView::onDisPlayList);
+    connect(m_ui->gapaddrview, &IPAddrView::listChanged, this, &MainWindow::rememberRules);
+    connect(m_ui->sendpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
+    connect(m_ui->recvpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
 }
 
 void MainWindow::initThread()
@@ -194,6 +209,8 @@ void MainWindow::initThread()
     qDebug() << "线程数：" << m_poolSize;
     QThreadPool::globalInstance()->setMaxThreadCount(m_poolSize);
 
+    // Part files that no transfer holds were left by an earlier run that ended mid-file.
+    RecvPartFiles::sweepRules();
     m_fileListener.reset(new RecvDataProc(Ports::filePort(), this, nullptr));
     m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
 }
@@ -323,6 +340,13 @@ void MainWindow::on_minbtn_clicked() { showMinimized(); }
 
 void MainWindow::on_closebtn_clicked() { onWindowClose(); }
 
+void MainWindow::showAndRaise()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onAboutClicked()
 {
     AboutDialog about(this);
@@ -331,7 +355,7 @@ void MainWindow::onAboutClicked()
 
 void MainWindow::onReStoreConf()
 {
-    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Open File"),
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("打开配置文件"),
         QDir::currentPath() + QStringLiteral("/config"),
         QStringLiteral("配置文件(*.vkg);;所有文件(*.*)"));
     qDebug() << fileName;
@@ -344,6 +368,7 @@ bool MainWindow::importConfiguration(const QString &fileName)
     emit disPlayList();
     // Imported gaps show at once rather than at the checker's next pass.
     m_ui->gapaddrview->displayList();
+    rememberRules();
     return imported;
 }
 
@@ -352,8 +377,8 @@ void MainWindow::onSaveConf()
     qDebug() << "save config";
     const QString dir = QDir::currentPath() + QStringLiteral("/config");
     QDir().mkpath(dir);
-    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Save File"),
-        dir + QStringLiteral("/gapconfig.vkg"), QStringLiteral("文本文件(*.vkg);"));
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("保存配置文件"),
+        dir + QStringLiteral("/gapconfig.vkg"), QStringLiteral("配置文件(*.vkg)"));
     if (fileName.isEmpty())
         return;
     qDebug() << fileName;
@@ -361,6 +386,8 @@ void MainWindow::onSaveConf()
 }
 
 bool MainWindow::saveConf(const QString &fileName) { return ConfigurationFile::saveConf(fileName); }
+
+void MainWindow::rememberRules() { m_rememberedRules.remember(); }
 
 void MainWindow::showEvent(QShowEvent *event)
 {
@@ -374,6 +401,8 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::runStartupOptions()
 {
+    // The rules of the last run first: an imported file then adds to them.
+    m_rememberedRules.restore([this](const QString &fileName) { importConfiguration(fileName); });
     const StartupOptions &options = StartupOptions::current();
     if (!options.importFile().isEmpty())
         importConfiguration(options.importFile());

@@ -38,13 +38,13 @@ OPTIONS
         "保存配置", as the "恢复配置" button does. Entries already listed are skipped.
 
     --send
-        After the login (and the import), switches sending on, as "启动发送" does.
+        After the login (and the rules), switches sending on, as "启动发送" does.
 
     -h, --help
         Prints this text and exits.
 
-    Unknown options are named in the log file and ignored. With a remembered automatic login,
-    "gapclient --import rules.vkg --send" logs in, loads its rules and sends without a click.
+    Unknown options are named in the log file and ignored. With a remembered automatic login and
+    remembered rules, "gapclient --send" logs in, brings its rules back and sends without a click.
 
 ENVIRONMENT
     VARKO_FILE_PORT
@@ -67,6 +67,8 @@ FILES
         automatic login on, the client logs in by itself 3 seconds after it starts.
     config/setting.conf
         The settings.
+    config/rules.vkg
+        The gaps and rules, written at every change and brought back after the login.
     gapclient.log
         Warnings (the log file is named after the program).
     audit.db
