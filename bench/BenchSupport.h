@@ -36,14 +36,14 @@ inline QString peakMemory(const QString &pid = QStringLiteral("self"))
     return QStringLiteral("?");
 }
 
+inline QString peakMemory(qint64 pid) { return peakMemory(QString::number(pid)); }
+
 // The middle value (the upper one of the two middle values of an even count); values not empty.
 inline double median(QVector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values.at(values.size() / 2);
 }
-
-inline QString peakMemory(qint64 pid) { return peakMemory(QString::number(pid)); }
 
 // The CPU time (user and system) a process has used so far, in seconds; -1 when unknown.
 inline double cpuSeconds(qint64 pid)
