@@ -3,6 +3,7 @@
 #include "bench/ScriptedSender.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -70,6 +71,9 @@ qint64 ClientSite::gapsimPid() const { return m_gapsim.processId(); }
 
 bool ClientSite::start(bool withSender)
 {
+    // The programs it drives are those built beside the benchmark unless GAP_BIN_DIR names others.
+    if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
+        qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
     QList<quint16> taken;
     for (quint16 *port :
         { &m_alicePorts.file, &m_alicePorts.conf, &m_bobPorts.file, &m_bobPorts.conf }) {

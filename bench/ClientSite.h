@@ -20,7 +20,8 @@ public:
     ClientSite &operator=(const ClientSite &) = delete;
 
     // Starts gapsim and bob's client, and alice's when asked, and waits until bob accepts files.
-    // False with error() set when a step failed.
+    // The programs are taken from GAP_BIN_DIR, by default the benchmark's own folder. False with
+    // error() set when a step failed.
     bool start(bool withSender);
     QString error() const { return m_error; }
 

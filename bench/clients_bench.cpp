@@ -8,7 +8,7 @@
 //
 // On a shared machine one round can be far off; several rounds give the median of the ratios.
 //
-// Needs gapclient, gapsim and libdlog.so next to it (GAP_BIN_DIR, default: its own directory).
+// Needs gapclient, gapsim and libdlog.so next to it (or in GAP_BIN_DIR).
 // "bench/bench.sh clients_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
@@ -107,8 +107,6 @@ int main(int argc, char **argv)
     parser.process(app);
     const qint64 size = parser.value("size-mib").toLongLong() * kMiB;
     const int rounds = parser.value("rounds").toInt();
-    if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
-        qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
 
     QTemporaryDir dir(
         parser.isSet("dir") ? parser.value("dir") + "/clients-bench-XXXXXX" : QString());

@@ -6,7 +6,7 @@
 //
 //     incoming_bench [--files 50] [--total-mib 1024] [--rounds 1] [--dir DIR]
 //
-// Needs gapclient, gapsim and libdlog.so next to it (GAP_BIN_DIR, default: its own directory).
+// Needs gapclient, gapsim and libdlog.so next to it (or in GAP_BIN_DIR).
 // "bench/bench.sh incoming_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
@@ -107,8 +107,6 @@ int main(int argc, char **argv)
     const int count = parser.value("files").toInt();
     const int rounds = parser.value("rounds").toInt();
     const qint64 total = parser.value("total-mib").toLongLong() * kMiB;
-    if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
-        qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
 
     QTemporaryDir dir(
         parser.isSet("dir") ? parser.value("dir") + "/incoming-bench-XXXXXX" : QString());

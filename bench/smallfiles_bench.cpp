@@ -5,7 +5,7 @@
 //
 //     smallfiles_bench [--files 1000] [--size-kib 4] [--dir DIR]
 //
-// Needs gapclient, gapsim and libdlog.so next to it (GAP_BIN_DIR, default: its own directory).
+// Needs gapclient, gapsim and libdlog.so next to it (or in GAP_BIN_DIR).
 // "bench/bench.sh smallfiles_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
@@ -69,8 +69,6 @@ int main(int argc, char **argv)
     parser.process(app);
     const int count = parser.value("files").toInt();
     const qint64 size = parser.value("size-kib").toLongLong() * 1024;
-    if (qEnvironmentVariableIsEmpty("GAP_BIN_DIR"))
-        qputenv("GAP_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
 
     QTemporaryDir dir(
         parser.isSet("dir") ? parser.value("dir") + "/smallfiles-bench-XXXXXX" : QString());
