@@ -43,11 +43,15 @@ class DemoError(Exception):
 
 
 class Stopped(Exception):
-    """Ctrl-C, a terminal hang-up or SIGTERM."""
+    """Ctrl-C, a terminal hang-up, SIGTERM (exit code 128 + the signal), or a closed window (0)."""
+
+    def __init__(self, reason, code):
+        super().__init__(reason)
+        self.code = code
 
 
 def on_signal(signum, _frame):
-    raise Stopped(signal.Signals(signum).name)
+    raise Stopped(signal.Signals(signum).name, 128 + signum)
 
 
 def die_with_parent():
@@ -313,7 +317,7 @@ class Demo:
             if process is None or process.poll() is None:
                 continue
             if process.returncode == 0 and name != "gapsim":
-                raise Stopped(f"{name}'s client was closed")
+                raise Stopped(f"{name}'s client was closed", 0)
             raise DemoError(f"{name} ended unexpectedly (exit code {process.returncode}); "
                             f"see its files under {self.relative(self.run_dir)}")
 
@@ -405,12 +409,12 @@ class Demo:
         sample = next((s for s in self.samples if s.name == name), None)
         if category == "CLIENT_SEND":
             verb = "sent" if outcome == 1 else "not sent"
-            self.say(client.user, f"{verb:<9} {name} to {peer}: {message}")
+            self.say(client.user, f"{verb:<12} {name} to {peer}: {message}")
             if sample:
                 sample.send_result = (outcome, message)
         elif category == "CLIENT_RECV":
             verb = "received" if outcome == 1 else "not received"
-            self.say(client.user, f"{verb:<9} {name} from {peer}: {message}")
+            self.say(client.user, f"{verb:<12} {name} from {peer}: {message}")
             if sample and outcome == 1:
                 sample.received = True
 
@@ -424,7 +428,7 @@ class Demo:
             if stored:
                 sample.outcome = "delivered"
                 sample.detail = f"{self.relative(stored)}, MD5 matches the sample"
-                self.say("bob", f"stored    {self.relative(stored)} (MD5 matches the sample)")
+                self.say("bob", f"stored       {self.relative(stored)} (MD5 matches the sample)")
         elif outcome != 1 and not os.path.exists(os.path.join(self.alice.rule_dir, sample.relative)):
             # A refusal ends the file for good: the sender has removed it. A failed attempt that
             # will be retried leaves it in the send directory.
@@ -537,6 +541,7 @@ def main():
         demo.run()
     except Stopped as stop:
         print(f"\nstopping: {stop}", flush=True)
+        code = stop.code
     except DemoError as error:
         print(f"\ndemo failed: {error}", file=sys.stderr, flush=True)
         code = 1
