@@ -7,6 +7,7 @@
 #include "protocol/TransferPackets.h"
 #include "thread/SendChannel.h"
 #include "thread/SendLedger.h"
+#include "thread/TransferVerdict.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -47,15 +48,12 @@ const QString kUserStopRow = QStringLiteral("用户停止发送 ");
 const QString kPaused = QStringLiteral("发送线程已被暂停 ");
 const QString kGaveUp = QStringLiteral("文件多次发送失败/暂停发送");
 const QString kDescriptorSent = QStringLiteral("发送文件描述符");
-const QString kTypeRefused = QStringLiteral("不允许发送的文件类型");
 const QString kSizeRefused = QStringLiteral("文件大小超出文件落地范围");
 const QString kOffline = QStringLiteral("设备掉线请检查网络 ");
 const QString kTypeUnjudged = QStringLiteral("文件类型判断出错");
 const QString kNameTooLongRow = QStringLiteral("文件名太长 ");
 const QString kNameTooLong = QStringLiteral("文件名太长");
 const QString kNoRecvPath = QStringLiteral("接收方未配置接收路径");
-const QString kKeyword = QStringLiteral("文件存在过滤关键字");
-const QString kVirus = QStringLiteral("文件存在病毒");
 const QString kSending = QStringLiteral("正在发送中");
 const QString kWaitingConfirm = QStringLiteral("文件已发送/等待确认");
 const QString kSentOk = QStringLiteral("文件发送成功 ");
@@ -87,20 +85,6 @@ void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
 QString progressText(const _SENDSTATUS_INFO &status)
 {
     return QString::number(double(status.bytesSent) / double(status.fileSize), 'g', 6);
-}
-
-QString verdictText(quint64 type)
-{
-    switch (type) {
-    case kTypeTypeRefused:
-        return kTypeRefused;
-    case kTypeKeywordFound:
-        return kKeyword;
-    case kTypeVirusFound:
-        return kVirus;
-    default:
-        return QString();
-    }
 }
 
 // The next part of a security label, restored from its scrambled form.
@@ -447,8 +431,8 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         if (!attempt.gap->refusedSuffixes.contains(m_file.suffix))
             attempt.gap->refusedSuffixes.append(m_file.suffix);
     }
-        finishRow(attempt.info, kTypeRefused);
-        writeAudit(attempt.log, kTypeRefused, 0);
+        finishRow(attempt.info, TransferVerdict::kTypeRefused);
+        writeAudit(attempt.log, TransferVerdict::kTypeRefused, 0);
         return Refused;
     case kTypeSizeOutOfRange:
         finishRow(attempt.info, kSizeRefused);
@@ -627,7 +611,7 @@ int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         qDebug() << "no data" << answer.size();
         return 0;
     }
-    const QString verdict = verdictText(packetType(answer.constData()));
+    const QString verdict = TransferVerdict::text(packetType(answer.constData()));
     if (verdict.isEmpty())
         return 0;
     {
@@ -701,7 +685,7 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             finishRow(attempt.info, kMismatch);
             return Retry;
         }
-        const QString verdict = verdictText(type);
+        const QString verdict = TransferVerdict::text(type);
         if (!verdict.isEmpty()) {
             attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
             finishRow(attempt.info, verdict);

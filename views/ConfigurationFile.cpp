@@ -1,12 +1,13 @@
 #include "views/ConfigurationFile.h"
 
 #include "gap/GapInput.h"
+#include "model/AtomicIniFile.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
+#include "thread/RecvPartFiles.h"
 #include "views/RuleFields.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -230,11 +231,6 @@ void writeRecvRules(QSettings &settings)
     settings.endGroup();
 }
 
-bool protect(const QString &fileName)
-{
-    return QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-}
-
 // ---- import
 
 // Outcome of one entry: added, skipped as already listed, or refused with a message.
@@ -346,7 +342,12 @@ private:
             = allOf({ !pathID.isEmpty(), fillUtf8(rule->RecvPathID, kPathIDSize, pathID),
                 fillLatin1(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
                 fillUtf8(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
-        return admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+        const QString dir = rule->RecvPath;
+        const Verdict verdict = admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+        // The directory may hold part files of a run that ended mid-file.
+        if (!verdict.refused)
+            RecvPartFiles::sweep(dir);
+        return verdict;
     }
 
     // Lists a rule unless its gap is not listed, its directory is gone, a field did not fit, or
@@ -382,27 +383,23 @@ private:
 
 bool ConfigurationFile::saveConf(const QString &fileName)
 {
-    // Created (or emptied) owner-only before anything is written into it.
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !protect(fileName)) {
-        qWarning().noquote() << "cannot write the configuration" << fileName;
-        return false;
-    }
-    file.close();
-    QSettings::Status status;
-    {
-        QSettings settings(fileName, QSettings::IniFormat);
+    const bool written = AtomicIniFile::write(fileName, [](QSettings &settings) {
         writeGaps(settings);
         writeSendRules(settings);
         writeRecvRules(settings);
-        settings.sync();
-        status = settings.status();
-    }
-    // The settings object may have replaced the file with a new one.
-    const bool written = status == QSettings::NoError && protect(fileName);
+    });
     if (!written)
         qWarning().noquote() << "cannot write the configuration" << fileName;
     return written;
+}
+
+bool ConfigurationFile::canRestore(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.isFile() || !info.isReadable())
+        return false;
+    QSettings settings(fileName, QSettings::IniFormat);
+    return settings.status() == QSettings::NoError && isComplete(settings);
 }
 
 bool ConfigurationFile::reStoreConf(const QString &fileName)
