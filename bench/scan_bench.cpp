@@ -2,7 +2,8 @@
 // empty files, once with files already sent and kept (keep setting on) after a restart of the
 // client, whose keys come back from the store. For each it prints the CPU time of the scanner's
 // walks (the first one, the walks that follow, the periodic full listing), the share of a core
-// the running scanner takes over an idle stretch, and the memory it keeps per known file. It
+// the running scanner takes over an idle stretch, and the memory it keeps per known file. Then
+// the rate at which it hands 1 000 small new files to a pool whose workers end at once. It
 // reports; it never fails on a figure.
 //
 //     scan_bench [--files 100000] [--idle-seconds 30] [--dir DIR]
@@ -39,6 +40,8 @@ namespace {
 constexpr int kWarmUpMs = 3000;
 // The walk that lists everything again as a safety net.
 constexpr int kFullListingWalk = 60;
+constexpr int kSmallFiles = 1000;
+constexpr int kSmallFileKiB = 4;
 
 void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -64,12 +67,13 @@ double processCpuSeconds()
 // Bytes the process has allocated and not freed.
 qint64 allocatedBytes() { return qint64(mallinfo2().uordblks); }
 
-bool createFiles(const QString &dir, int count, bool empty)
+bool createFiles(const QString &dir, int count, int size)
 {
+    const QByteArray content(size, 'x');
     for (int i = 0; i < count; ++i) {
         const QByteArray path = QFile::encodeName(dir) + "/f" + QByteArray::number(i);
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0 || (!empty && ::write(fd, "x", 1) != 1))
+        if (fd < 0 || ::write(fd, content.constData(), size_t(size)) != size)
             return false;
         ::close(fd);
     }
@@ -157,6 +161,36 @@ void measure(const char *title, const QString &dir, int files, int idleSeconds)
     freeRecords(rule);
 }
 
+// The scanner alone handing new files over, to workers that end at once: how fast files reach
+// the pool, from the moment they are there to the last hand-over (the two walks that find a file
+// stable included).
+void measureHandOver(const QString &dir, int files)
+{
+    _SENDPATH_LISTDATA rule;
+    rule.SendPath = dir;
+    g_SendPathList.append(&rule);
+    int handed = 0;
+    QEventLoop allHanded;
+    auto *controller = new Controller;
+    QObject::connect(controller, &Controller::insertItem, [&](_FINDFILEINFO *file) {
+        SendLedger::markSent(&rule, *file);
+        QThreadPool::globalInstance()->start([] { SendSlots::giveBack(); });
+        if (++handed == files)
+            allHanded.quit();
+    });
+    const double seconds = BenchSupport::secondsOf([&] {
+        controller->start();
+        allHanded.exec();
+    });
+    std::printf("%d new files of %d KiB handed over to a pool of %d: %.2f s, %.0f files/s\n", files,
+        kSmallFileKiB, QThreadPool::globalInstance()->maxThreadCount(), seconds, files / seconds);
+    Controller::stopRule(&rule);
+    controller->stop();
+    delete controller;
+    g_SendPathList.removeOne(&rule);
+    freeRecords(rule);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -176,9 +210,11 @@ int main(int argc, char **argv)
                                            : QDir::tempPath() + "/scan_bench-XXXXXX");
     const QString emptyDir = root.filePath("empty");
     const QString sentDir = root.filePath("sent");
+    const QString smallDir = root.filePath("small");
     SentFileStore::instance().setLocation(root.filePath("sentfiles.db"));
-    if (!QDir().mkpath(emptyDir) || !QDir().mkpath(sentDir) || !createFiles(emptyDir, files, true)
-        || !createFiles(sentDir, files, false)) {
+    if (!QDir().mkpath(emptyDir) || !QDir().mkpath(sentDir) || !QDir().mkpath(smallDir)
+        || !createFiles(emptyDir, files, 0) || !createFiles(sentDir, files, 1)
+        || !createFiles(smallDir, kSmallFiles, kSmallFileKiB * 1024)) {
         std::fprintf(
             stderr, "scan_bench: cannot create the files under %s\n", qPrintable(root.path()));
         return 1;
@@ -190,6 +226,7 @@ int main(int argc, char **argv)
     const double storing = BenchSupport::secondsOf([&sentDir] { sendAndKeep(sentDir); });
     std::printf("(%d files sent and kept beforehand: %.1f s, keys stored)\n", files, storing);
     measure("already sent and kept, after a restart", sentDir, files, idleSeconds);
+    measureHandOver(smallDir, kSmallFiles);
     std::printf("peak memory of the process: %s\n", qPrintable(BenchSupport::peakMemory()));
     return 0;
 }

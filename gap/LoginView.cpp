@@ -3,21 +3,18 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "gap/GapInput.h"
+#include "gap/LoginFile.h"
 #include "gap/SocketTools.h"
 #include "model/AuditLog.h"
-#include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
 #include "ui_LoginView.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QSettings>
 #include <QTcpServer>
 #include <QTimer>
 #include <QtDebug>
@@ -26,11 +23,6 @@
 
 namespace {
 
-const char *const kConfFile = "/config/login.conf";
-const char *const kConfGroup = "config";
-const char *const kTrue = "true";
-const char *const kFalse = "false";
-const char *const kPasswordKey = "password";
 const char *const kWindowIcon = ":/res/login/48x48.ico";
 const char *const kLogo = ":/res/login/128x128.png";
 constexpr int kLogoSize = 72;
@@ -85,14 +77,6 @@ QString resultMessage(int result)
     }
 }
 
-// Runs the password codec over Latin-1 text, never past its fixed buffer.
-QString applyCodec(const QString &text, char *(*codec)(char *))
-{
-    char buffer[BaseFunction::kCodecBufferSize];
-    copyToField(buffer, sizeof buffer, text.toLatin1());
-    return QString::fromLatin1(codec(buffer));
-}
-
 } // namespace
 
 LoginView::LoginView(QWidget *parent)
@@ -103,7 +87,7 @@ LoginView::LoginView(QWidget *parent)
     setWindowStyle();
     connect(m_ui->loginBtn, &QPushButton::clicked, this, &LoginView::onLoginBtnClicked);
     connect(m_ui->keeppaswd, &QCheckBox::clicked, this, &LoginView::onKeepPaswdClicked);
-    m_confPath = QDir::currentPath() + QLatin1String(kConfFile);
+    m_confPath = LoginFile::pathIn(QDir::currentPath());
     loadConf();
 }
 
@@ -121,6 +105,9 @@ void LoginView::setWindowStyle()
     setupField(m_ui->ipEdit, ":/res/login/gap.png");
     setupField(m_ui->userEdit, ":/res/login/user.png");
     setupField(m_ui->pswdEdit, ":/res/login/pswd.png");
+    m_ui->ipEdit->setMaxLength(LoginFile::kAddressLength);
+    m_ui->userEdit->setMaxLength(LoginFile::kFieldLength);
+    m_ui->pswdEdit->setMaxLength(LoginFile::kFieldLength);
 }
 
 void LoginView::setupField(QLineEdit *field, const char *iconPath)
@@ -132,53 +119,31 @@ void LoginView::setupField(QLineEdit *field, const char *iconPath)
     field->setFont(font);
 }
 
-QString LoginView::readConf(const QString &key)
-{
-    QSettings settings(m_confPath, QSettings::IniFormat);
-    return settings.value(QLatin1String(kConfGroup) + '/' + key).toString();
-}
+QString LoginView::readConf(const QString &key) { return LoginFile(m_confPath).read(key); }
 
 void LoginView::writeConf(const QString &key, const QString &value)
 {
-    QDir().mkpath(QFileInfo(m_confPath).absolutePath());
-    {
-        QSettings settings(m_confPath, QSettings::IniFormat);
-        settings.beginGroup(QLatin1String(kConfGroup));
-        if (key == QLatin1String(kPasswordKey))
-            settings.setValue(key, applyCodec(m_ui->pswdEdit->text(), BaseFunction::crypPasswd));
-        else
-            settings.setValue(key, value);
-        settings.endGroup();
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            qWarning().noquote() << "cannot write" << m_confPath;
-    }
-    protectLoginFile();
-}
-
-void LoginView::protectLoginFile()
-{
-    // The file holds the password, and its scrambling is no protection: owner only.
-    if (QFile::exists(m_confPath))
-        QFile::setPermissions(m_confPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const bool password = key == QLatin1String(LoginFile::kPasswordKey);
+    LoginFile(m_confPath)
+        .write(key, password ? LoginFile::scramble(m_ui->pswdEdit->text()) : value);
 }
 
 void LoginView::loadConf()
 {
-    if (!QFileInfo::exists(m_confPath))
+    if (!LoginFile(m_confPath).exists())
         return;
-    m_ip = readConf(QStringLiteral("ip"));
-    m_userName = readConf(QStringLiteral("username"));
-    m_password = readConf(QLatin1String(kPasswordKey));
-    m_isRemember = readConf(QStringLiteral("isrember"));
-    m_isAuto = readConf(QStringLiteral("isauto"));
+    m_ip = readConf(QLatin1String(LoginFile::kAddressKey));
+    m_userName = readConf(QLatin1String(LoginFile::kUserKey));
+    m_password = readConf(QLatin1String(LoginFile::kPasswordKey));
+    m_isRemember = readConf(QLatin1String(LoginFile::kRememberKey));
+    m_isAuto = readConf(QLatin1String(LoginFile::kAutoLoginKey));
 
     m_ui->ipEdit->setText(m_ip);
     m_ui->userEdit->setText(m_userName);
-    m_ui->pswdEdit->setText(applyCodec(m_password, BaseFunction::deCrypPasswd));
-    if (m_isRemember == QLatin1String(kTrue))
+    m_ui->pswdEdit->setText(LoginFile::unscramble(m_password));
+    if (m_isRemember == QLatin1String(LoginFile::kTrue))
         m_ui->keeppaswd->setChecked(true);
-    if (m_isAuto == QLatin1String(kTrue))
+    if (m_isAuto == QLatin1String(LoginFile::kTrue))
         m_ui->autologin->setChecked(true);
     if (m_ui->autologin->isChecked())
         QTimer::singleShot(kAutoLoginDelayMs, this, &LoginView::onAutoLoginClicked);
@@ -255,12 +220,9 @@ void LoginView::showResult(int result) { Prompt::error(resultMessage(result)); }
 
 void LoginView::rememberLogin()
 {
-    writeConf(QStringLiteral("ip"), m_ui->ipEdit->text());
-    writeConf(QStringLiteral("username"), m_ui->userEdit->text());
-    writeConf(QLatin1String(kPasswordKey), QString());
-    writeConf(QStringLiteral("isrember"), QLatin1String(kTrue));
-    writeConf(
-        QStringLiteral("isauto"), QLatin1String(m_ui->autologin->isChecked() ? kTrue : kFalse));
+    LoginFile(m_confPath)
+        .remember(m_ui->ipEdit->text(), m_ui->userEdit->text(), m_ui->pswdEdit->text(),
+            m_ui->autologin->isChecked());
 }
 
 void LoginView::recordAudit(const _VKGAPIP_CONF &gap, int result)
@@ -294,7 +256,7 @@ void LoginView::onAutoLoginClicked()
 void LoginView::onKeepPaswdClicked()
 {
     if (!m_ui->keeppaswd->isChecked())
-        QFile::remove(m_confPath);
+        LoginFile(m_confPath).remove();
 }
 
 void LoginView::on_mixBtn_clicked() { showMinimized(); }

@@ -55,7 +55,6 @@ private:
     void rememberLogin();
     void recordAudit(const _VKGAPIP_CONF &gap, int result);
     void openMainWindow();
-    void protectLoginFile();
 
     std::unique_ptr<Ui::LoginView> m_ui;
     QWidget *m_mainWindow = nullptr; // top-level, lives until the process ends

@@ -179,9 +179,8 @@ private:
 
 // ---- export
 
-void writeGaps(QSettings &settings)
+void writeGaps(QSettings &settings, const QList<_VKGAPIP_CONF *> &gaps)
 {
-    const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
     settings.beginGroup(QLatin1String(kGapGroup));
     settings.setValue(QLatin1String(kGapCount), gaps.size());
     for (int i = 0; i < gaps.size(); ++i) {
@@ -199,9 +198,8 @@ void writeGaps(QSettings &settings)
     settings.endGroup();
 }
 
-void writeSendRules(QSettings &settings)
+void writeSendRules(QSettings &settings, const QList<_SENDPATH_LISTDATA *> &rules)
 {
-    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     settings.beginGroup(QLatin1String(kSendGroup));
     settings.setValue(QLatin1String(kSendCount), rules.size());
     for (int i = 0; i < rules.size(); ++i) {
@@ -216,9 +214,8 @@ void writeSendRules(QSettings &settings)
     settings.endGroup();
 }
 
-void writeRecvRules(QSettings &settings)
+void writeRecvRules(QSettings &settings, const QList<_RECVPATH_LISTDATA *> &rules)
 {
-    const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
     settings.beginGroup(QLatin1String(kRecvGroup));
     settings.setValue(QLatin1String(kRecvCount), rules.size());
     for (int i = 0; i < rules.size(); ++i) {
@@ -383,10 +380,17 @@ private:
 
 bool ConfigurationFile::saveConf(const QString &fileName)
 {
-    const bool written = AtomicIniFile::write(fileName, [](QSettings &settings) {
-        writeGaps(settings);
-        writeSendRules(settings);
-        writeRecvRules(settings);
+    return saveConf(
+        fileName, g_GapInfoList.snapshot(), g_SendPathList.snapshot(), g_RecvPathList.snapshot());
+}
+
+bool ConfigurationFile::saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
+    const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules)
+{
+    const bool written = AtomicIniFile::write(fileName, [&](QSettings &settings) {
+        writeGaps(settings, gaps);
+        writeSendRules(settings, sendRules);
+        writeRecvRules(settings, recvRules);
     });
     if (!written)
         qWarning().noquote() << "cannot write the configuration" << fileName;

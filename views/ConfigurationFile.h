@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+struct _VKGAPIP_CONF;
+struct _SENDPATH_LISTDATA;
+struct _RECVPATH_LISTDATA;
 
 // The exportable configuration: the gaps with their accounts, the send rules and the receive
 // rules, in one INI file ("*.vkg"). Export writes the three registries; import adds to them what
@@ -12,6 +17,10 @@ public:
     // readable by its owner only, as it holds the scrambled passwords. False when it could not be
     // written.
     static bool saveConf(const QString &fileName);
+    // The same for the records given instead of the registries: tools that prepare a client's
+    // working directory write its rules file through here.
+    static bool saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
+        const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules);
 
     // Whether the file reads as a whole configuration, as the export writes one.
     static bool canRestore(const QString &fileName);

@@ -68,6 +68,12 @@ const StatusText kStatusTexts[] = {
     { "写入文件时发生错误，检查内存是否充足 ", TransferOutcome::Failed },
     { "发生意外错误", TransferOutcome::Failed },
     { "文件校验错误|稍后重传", TransferOutcome::Failed },
+    { "重复的文件描述信息|关闭连接", TransferOutcome::Failed },
+    { "缺少文件描述信息|关闭连接", TransferOutcome::Failed },
+    { "文件数据超出声明大小|关闭连接", TransferOutcome::Failed },
+    { "文件尾包长度错误|关闭连接", TransferOutcome::Failed },
+    { "未知的数据包类型|关闭连接", TransferOutcome::Failed },
+    { "文件保存失败|关闭连接", TransferOutcome::Failed },
 };
 
 const QHash<QString, TransferOutcome::Kind> &outcomeByText()

@@ -15,6 +15,7 @@ public:
     // Starts gapsim on 127.0.0.1 and a free port; false when it did not report listening.
     bool start(const QString &configText, const QStringList &extraArguments = {});
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
 
     // The first event line matching the pattern, arrived so far or within the wait; empty if none.
     QString waitForEvent(const QString &pattern, int timeoutMs = 20000);

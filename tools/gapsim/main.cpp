@@ -1,3 +1,4 @@
+#include "ClientSetupCommand.h"
 #include "PushCommand.h"
 #include "ServeCommand.h"
 
@@ -10,5 +11,7 @@ int main(int argc, char *argv[])
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() > 1 && arguments.at(1) == QLatin1String("push"))
         return PushCommand::run(arguments);
+    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("client-setup"))
+        return ClientSetupCommand::run(arguments);
     return ServeCommand::run(arguments);
 }
