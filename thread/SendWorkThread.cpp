@@ -82,8 +82,10 @@ void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!stopFlag && !clock.hasExpired(ms))
-        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, ms - clock.elapsed())));
+    // The time left is read once per round: read again after the test, it may have run out, and
+    // a negative sleep would be taken for an almost endless one.
+    for (qint64 left = ms; !stopFlag && left > 0; left = ms - clock.elapsed())
+        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, left)));
 }
 
 bool isConnecting(const QTcpSocket &socket)
