@@ -1,9 +1,10 @@
 #!/bin/sh
-# Builds one benchmark of the whole product with the programs it drives (gapclient, gapsim,
+# Builds one benchmark with the programs the benchmarks drive (gapclient, gapsim,
 # libdlog.so) and runs it; the arguments after its name go to it:
 #   bench/bench.sh clients_bench --size-mib 1024
 #   bench/bench.sh incoming_bench --files 50 --total-mib 1024
 #   bench/bench.sh smallfiles_bench --files 1000
+#   bench/bench.sh scan_bench --files 100000 --idle-seconds 30
 # BUILD_DIR picks the build directory (default build/bench, a Release build).
 set -e
 [ $# -ge 1 ] || { echo "usage: bench/bench.sh NAME [ARGUMENTS...]" >&2; exit 2; }

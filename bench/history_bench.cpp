@@ -6,7 +6,7 @@
 //
 //     history_bench [--events 1000000] [--db NEW-FILE]
 //
-// bench/history_bench.sh builds and runs it.
+// "bench/bench.sh history_bench" builds and runs it.
 
 #include "audit/AuditQuery.h"
 #include "audit/AuditSchema.h"

@@ -5,8 +5,8 @@
 //
 //     recv_bench [--size-mib 1024] [--dir DIR]
 //
-// Needs gapsim next to it (GAP_BIN_DIR, default: its own directory). bench/recv_bench.sh builds
-// and runs it.
+// Needs gapsim next to it (GAP_BIN_DIR, default: its own directory).
+// "bench/bench.sh recv_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
 #include "gapsim/GapWire.h"

@@ -8,7 +8,7 @@
 //
 //     scan_bench [--files 100000] [--idle-seconds 30] [--dir DIR]
 //
-// bench/scan_bench.sh builds and runs it.
+// "bench/bench.sh scan_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
 #include "model/GlobalData.h"

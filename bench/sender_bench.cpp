@@ -4,8 +4,8 @@
 //
 //     sender_bench [--size-mib 1024] [--dir DIR]
 //
-// Needs gapsim next to it (GAP_BIN_DIR, default: its own directory). bench/sender_bench.sh builds
-// and runs it.
+// Needs gapsim next to it (GAP_BIN_DIR, default: its own directory).
+// "bench/bench.sh sender_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
 #include "gapsim/GapsimProcess.h"

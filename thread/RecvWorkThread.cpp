@@ -110,6 +110,8 @@ void RecvWorkThread::run()
     if (socket.setSocketDescriptor(
             m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kStreamCapacity);
+        // The answers are short packets the sender waits for: never hold one back for Nagle.
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qDebug() << "socket句柄:" << m_socketDescriptor << "线程id: " << QThread::currentThreadId();
         recvData(&socket);
     } else {

@@ -410,6 +410,9 @@ int SendWorkThread::connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     }
     // Set once connected: an unconnected socket has no descriptor to take the option.
     m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+    // Every exchange is a short packet waiting for a short answer: with Nagle's rule each one
+    // would wait for the peer's delayed acknowledgement, which caps small files at a few a second.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return Done;
 }
 

@@ -93,8 +93,12 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
     const int number = described ? m_descriptors++ : -1;
     if (described)
         reach(number, PeerMoment::Descriptor);
+    // One write: a later answer must not wait behind Nagle's rule for the acknowledgement of the
+    // earlier one, or a verdict meant for the data phase would reach the sender after its data.
+    QByteArray answers;
     for (const QByteArray &answer : m_script.afterDescriptor)
-        GapWire::send(socket, answer.isEmpty() ? acceptance(transfer.descriptor) : answer);
+        answers += answer.isEmpty() ? acceptance(transfer.descriptor) : answer;
+    GapWire::send(socket, answers);
     while (m_script.stall && !m_stop)
         msleep(kPollMs);
 

@@ -68,6 +68,8 @@ void GapServer::acceptPending()
             continue;
         }
         socket->setReadBufferSize(kControlReadBuffer);
+        // The relay forwards short packets both ways; Nagle's rule would hold each one back.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto *incoming
             = new IncomingConnection(socket, m_context.log, m_context.config.timeoutMs, this);
         connect(incoming, &IncomingConnection::firstPacket, this, &GapServer::onFirstPacket);

@@ -167,6 +167,7 @@ void RelaySession::connectReceiver(const QHostAddress &address, quint16 port)
 void RelaySession::onReceiverConnected()
 {
     m_connectTimer.stop();
+    m_receiver->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     touch();
     answerSender(QStringLiteral("type-check"), packetBytes(buildReply(kTypeTypeAccepted)), [this] {
         logAnswer("type-check", kTypeTypeAccepted);
