@@ -298,10 +298,12 @@ void MainWindow::stopStatusThread()
 {
     if (!m_statusThread.isRunning())
         return;
-    // Quit from inside the thread, after the events already posted to the checker: moving it
-    // there queued the re-registration of its timers, which would otherwise be dropped unfreed.
-    QMetaObject::invokeMethod(
-        m_statusCheckout, [this] { m_statusThread.quit(); }, Qt::QueuedConnection);
+    // The checker ends in its own thread, after the events already posted to it (moving it there
+    // queued the re-registration of its timers, which would otherwise be dropped unfreed), and its
+    // end quits the thread. Nothing of it crosses threads but Qt's own event.
+    connect(m_statusCheckout, &QObject::destroyed, &m_statusThread, &QThread::quit,
+        Qt::DirectConnection);
+    m_statusCheckout->deleteLater();
     m_statusThread.wait();
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.

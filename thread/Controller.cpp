@@ -1,6 +1,7 @@
 #include "thread/Controller.h"
 
 #include "model/GlobalData.h"
+#include "model/HandOver.h"
 #include "thread/DirectoryTraversal.h"
 
 #include <QList>
@@ -33,7 +34,17 @@ Controller::Controller(QObject *parent)
     m_traversal->moveToThread(m_scanThread);
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
-    connect(m_scanThread, &QThread::finished, m_traversal, &QObject::deleteLater);
+    // The scan ends in its own thread: the traversal is deleted there, and only then is the thread
+    // handed over to whoever deletes it (ThreadSanitizer cannot see QThread::wait() synchronise).
+    DirectoryTraversal *traversal = m_traversal;
+    QThread *thread = m_scanThread;
+    connect(
+        m_scanThread, &QThread::finished, m_scanThread,
+        [traversal, thread] {
+            delete traversal;
+            HandOver::release(thread);
+        },
+        Qt::DirectConnection);
     m_scanThread->start(QThread::InheritPriority);
 }
 
@@ -42,6 +53,7 @@ Controller::~Controller()
     m_traversal->cancel();
     m_scanThread->quit();
     if (m_scanThread->wait(kScanEndWaitMs)) {
+        HandOver::acquire(m_scanThread);
         delete m_scanThread;
         return;
     }
