@@ -9,6 +9,7 @@
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
+#include "model/ThreadHandOver.h"
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
 #include "ui_MainWindow.h"
@@ -188,7 +189,10 @@ void MainWindow::initThread()
     connect(m_statusCheckout, &StatusCheckout::updateGapState, m_ui->gapaddrview,
         &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
     connect(&m_statusThread, &QThread::finished, m_statusCheckout, &QObject::deleteLater);
-    m_statusThread.start(QThread::InheritPriority);
+    // The checker's end quits its thread (see stopStatusThread()).
+    connect(m_statusCheckout, &QObject::destroyed, &m_statusThread, &QThread::quit,
+        Qt::DirectConnection);
+    ThreadHandOver::start(&m_statusThread);
 
     m_poolSize = QThread::idealThreadCount();
     qDebug() << "线程数：" << m_poolSize;
@@ -300,11 +304,9 @@ void MainWindow::stopStatusThread()
         return;
     // The checker ends in its own thread, after the events already posted to it (moving it there
     // queued the re-registration of its timers, which would otherwise be dropped unfreed), and its
-    // end quits the thread. Nothing of it crosses threads but Qt's own event.
-    connect(m_statusCheckout, &QObject::destroyed, &m_statusThread, &QThread::quit,
-        Qt::DirectConnection);
+    // end quits the thread.
     m_statusCheckout->deleteLater();
-    m_statusThread.wait();
+    ThreadHandOver::wait(&m_statusThread);
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.
     for (QObject *view :

@@ -1,7 +1,7 @@
 #include "thread/Controller.h"
 
 #include "model/GlobalData.h"
-#include "model/HandOver.h"
+#include "model/ThreadHandOver.h"
 #include "thread/DirectoryTraversal.h"
 
 #include <QList>
@@ -34,26 +34,19 @@ Controller::Controller(QObject *parent)
     m_traversal->moveToThread(m_scanThread);
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
-    // The scan ends in its own thread: the traversal is deleted there, and only then is the thread
-    // handed over to whoever deletes it (ThreadSanitizer cannot see QThread::wait() synchronise).
+    // The traversal ends in its own thread, before the thread is handed over to its deletion.
     DirectoryTraversal *traversal = m_traversal;
-    QThread *thread = m_scanThread;
     connect(
-        m_scanThread, &QThread::finished, m_scanThread,
-        [traversal, thread] {
-            delete traversal;
-            HandOver::release(thread);
-        },
+        m_scanThread, &QThread::finished, m_scanThread, [traversal] { delete traversal; },
         Qt::DirectConnection);
-    m_scanThread->start(QThread::InheritPriority);
+    ThreadHandOver::start(m_scanThread);
 }
 
 Controller::~Controller()
 {
     m_traversal->cancel();
     m_scanThread->quit();
-    if (m_scanThread->wait(kScanEndWaitMs)) {
-        HandOver::acquire(m_scanThread);
+    if (ThreadHandOver::wait(m_scanThread, kScanEndWaitMs)) {
         delete m_scanThread;
         return;
     }

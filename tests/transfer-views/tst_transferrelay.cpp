@@ -1,4 +1,5 @@
 #include "model/HandOver.h"
+#include "model/ThreadHandOver.h"
 #include "model/TransferStateInfo.h"
 #include "views/RecvStatusView.h"
 #include "views/TransferItem.h"
@@ -62,13 +63,13 @@ private slots:
         m_worker = new ReportingWorker;
         m_worker->moveToThread(&m_thread);
         connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-        m_thread.start();
+        ThreadHandOver::start(&m_thread);
     }
 
     void cleanup()
     {
         m_thread.quit();
-        QVERIFY(m_thread.wait(30000));
+        QVERIFY(ThreadHandOver::wait(&m_thread, 30000));
     }
 
     // Reports emitted in quick succession are all applied, in the order they were emitted, and the
