@@ -12,6 +12,7 @@
 #include "model/ThreadHandOver.h"
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
+#include "thread/RecvPartFiles.h"
 #include "ui_MainWindow.h"
 #include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
@@ -109,6 +110,8 @@ RecvPathView *MainWindow::recvPathView() const { return m_ui->recvpathview; }
 
 RecvStatusView *MainWindow::recvStatusView() const { return m_ui->recvstatusview; }
 
+HistoryView *MainWindow::historyView() const { return m_ui->historyview; }
+
 void MainWindow::initFrame()
 {
     qDebug() << "Main thread id=" << QThread::currentThreadId();
@@ -140,6 +143,7 @@ void MainWindow::setIcons()
         { m_ui->sendState, ":/res/navbar/sendstate.svg" },
         { m_ui->recvPath, ":/res/navbar/recvdir.svg" },
         { m_ui->recvState, ":/res/navbar/recvstate.svg" },
+        { m_ui->history, ":/res/navbar/history.svg" },
         { m_ui->reCover, ":/res/navbar/restore.svg" },
         { m_ui->saveConf, ":/res/navbar/save.svg" },
         { m_ui->about, ":/res/navbar/about.svg" },
@@ -161,6 +165,7 @@ void MainWindow::setConnect()
         { m_ui->sendState, SendStatusPage },
         { m_ui->recvPath, RecvPathPage },
         { m_ui->recvState, RecvStatusPage },
+        { m_ui->history, HistoryPage },
     };
     for (const auto &page : pages) {
         const Page index = page.second;
@@ -198,6 +203,8 @@ void MainWindow::initThread()
     qDebug() << "线程数：" << m_poolSize;
     QThreadPool::globalInstance()->setMaxThreadCount(m_poolSize);
 
+    // Part files that no transfer holds were left by an earlier run that ended mid-file.
+    RecvPartFiles::sweepRules();
     m_fileListener.reset(new RecvDataProc(Ports::filePort(), this, nullptr));
     m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
 }

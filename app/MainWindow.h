@@ -10,6 +10,7 @@ class MainWindow;
 }
 
 class Controller;
+class HistoryView;
 class IPAddrView;
 class RecvDataProc;
 class RecvPathView;
@@ -30,7 +31,14 @@ class MainWindow : public FramelessMainWindow
 
 public:
     // The pages of the stacked widget, in the order of the navigation buttons.
-    enum Page { GapListPage, SendPathPage, SendStatusPage, RecvPathPage, RecvStatusPage };
+    enum Page {
+        GapListPage,
+        SendPathPage,
+        SendStatusPage,
+        RecvPathPage,
+        RecvStatusPage,
+        HistoryPage
+    };
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -40,6 +48,8 @@ public:
     SendStatusView *sendStatusView() const;
     RecvPathView *recvPathView() const;
     RecvStatusView *recvStatusView() const;
+    HistoryView *historyView() const;
+    RecvDataProc *fileListener() const { return m_fileListener.get(); }
 
     // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
     // true when nothing in it was refused.

@@ -1,8 +1,8 @@
 #pragma once
 
-// The audit database's layout, shared by the library that writes it and the tool that reads it.
-// Times are text: UTC as "yyyy-MM-ddThh:mm:ss.zzzZ" (so that text order is time order) and the
-// writer's local time with its offset.
+// The audit database's layout, shared by the library that writes it and the readers (gapaudit,
+// the client's history page). Times are text: UTC as "yyyy-MM-ddThh:mm:ss.zzzZ" (so that text order
+// is time order) and the writer's local time with its offset.
 namespace AuditSchema {
 
 constexpr const char *kCreate = "CREATE TABLE IF NOT EXISTS events ("
@@ -17,7 +17,12 @@ constexpr const char *kCreate = "CREATE TABLE IF NOT EXISTS events ("
                                 "detail TEXT,"
                                 "pid INTEGER NOT NULL,"
                                 "thread INTEGER NOT NULL);"
-                                "CREATE INDEX IF NOT EXISTS events_time ON events(time_utc);";
+                                "CREATE INDEX IF NOT EXISTS events_time ON events(time_utc);"
+                                // Readers list one kind of event newest first; they never
+                                // write, so the library creates the index (an older store gains
+                                // it at its next open).
+                                "CREATE INDEX IF NOT EXISTS events_kind_time"
+                                " ON events(category, operation, time_utc);";
 
 constexpr const char *kInsert = "INSERT INTO events (time_utc, time_local, gap, category, user,"
                                 " operation, outcome, detail, pid, thread)"

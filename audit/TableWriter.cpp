@@ -1,14 +1,13 @@
 #include "audit/TableWriter.h"
 
+#include "audit/VisibleText.h"
+
 #include <QIODevice>
 #include <algorithm>
 
 namespace {
 
 constexpr int kColumnGap = 2;
-constexpr uint kFirstPrintable = 0x20;
-constexpr uint kDelete = 0x7f;
-constexpr uint kLastC1Control = 0x9f;
 
 // Code point ranges that a terminal shows two cells wide (CJK, Hangul, full-width forms).
 constexpr uint kWideRanges[][2] = {
@@ -45,9 +44,9 @@ QString outcomeText(int outcome)
 
 void TableWriter::write(const AuditEvent &event)
 {
-    m_rows.append({ visible(event.timeLocal), visible(event.gap), visible(event.category),
-        visible(event.user), visible(event.operation), outcomeText(event.outcome),
-        visible(event.detail) });
+    m_rows.append({ visibleText(event.timeLocal), visibleText(event.gap),
+        visibleText(event.category), visibleText(event.user), visibleText(event.operation),
+        outcomeText(event.outcome), visibleText(event.detail) });
 }
 
 void TableWriter::end()
@@ -67,7 +66,7 @@ void TableWriter::end()
 void TableWriter::writeRow(const Row &row, const QVector<int> &widths)
 {
     QString line;
-    int padding = 0;   // added only before a column with text, so that no line ends in blanks
+    int padding = 0; // added only before a column with text, so that no line ends in blanks
     for (int i = 0; i < row.size(); ++i) {
         if (!row[i].isEmpty()) {
             line += QString(padding, ' ') + row[i];
@@ -76,24 +75,6 @@ void TableWriter::writeRow(const Row &row, const QVector<int> &widths)
         padding += widths[i] - displayWidth(row[i]) + kColumnGap;
     }
     m_out->write(line.toUtf8() + '\n');
-}
-
-QString TableWriter::visible(const QByteArray &text)
-{
-    QString shown;
-    for (const uint code : QString::fromUtf8(text).toUcs4()) {
-        if (code == '\n')
-            shown += QLatin1String("\\n");
-        else if (code == '\t')
-            shown += QLatin1String("\\t");
-        else if (code == '\r')
-            shown += QLatin1String("\\r");
-        else if (code < kFirstPrintable || (code >= kDelete && code <= kLastC1Control))
-            shown += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
-        else
-            shown += QString::fromUcs4(&code, 1);
-    }
-    return shown;
 }
 
 int TableWriter::displayWidth(const QString &text)

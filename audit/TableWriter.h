@@ -5,9 +5,8 @@
 #include <QVector>
 
 // Aligned columns for a terminal: local time, gap, category, user, operation, outcome, detail.
-// Control characters are shown as escapes, so that a stored text cannot break the layout or send
-// sequences to the terminal. Columns are sized after the last event, so events are held until
-// end().
+// Control characters are shown as escapes (visibleText). Columns are sized after the last event,
+// so events are held until end().
 class TableWriter : public EventWriter
 {
 public:
@@ -20,7 +19,6 @@ private:
     using Row = QVector<QString>;
 
     void writeRow(const Row &row, const QVector<int> &widths);
-    static QString visible(const QByteArray &text);
     static int displayWidth(const QString &text);
 
     QVector<Row> m_rows;

@@ -2,7 +2,6 @@
 
 #include "audit/AuditQuery.h"
 #include "audit/EventWriter.h"
-#include "audit/TimeBound.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,8 +12,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr const char *kDefaultDatabase = "audit.db";
-constexpr const char *kDatabaseVariable = "DLOG_DB";
 
 struct Options {
     QString database;
@@ -23,12 +20,6 @@ struct Options {
 };
 
 void fail(const QString &message) { std::fprintf(stderr, "gapaudit: %s\n", qPrintable(message)); }
-
-QString defaultDatabase()
-{
-    const QString chosen = qEnvironmentVariable(kDatabaseVariable);
-    return chosen.isEmpty() ? QString::fromLatin1(kDefaultDatabase) : chosen;
-}
 
 bool parseOutcome(const QString &text, AuditFilter::Outcome *outcome)
 {
@@ -41,20 +32,6 @@ bool parseOutcome(const QString &text, AuditFilter::Outcome *outcome)
     return true;
 }
 
-bool parseTime(const QString &text, TimeBound::Kind kind, AuditFilter *filter)
-{
-    TimeBound bound;
-    if (!TimeBound::parse(text, kind, &bound))
-        return false;
-    if (kind == TimeBound::Since)
-        filter->sinceUtc = bound.utc;
-    else if (bound.inclusive)
-        filter->untilUtc = bound.utc;
-    else
-        filter->beforeUtc = bound.utc;
-    return true;
-}
-
 // Fills options from the command line; false after reporting a usage error.
 bool readOptions(const QCoreApplication &app, Options *options)
 {
@@ -63,8 +40,8 @@ bool readOptions(const QCoreApplication &app, Options *options)
         QStringLiteral("Lists and exports the gap client's audit events, oldest first.\n"
                        "Times without an offset are local; a date alone covers the whole day."));
     parser.addHelpOption();
-    const QCommandLineOption db(
-        "db", "Audit database (default: $DLOG_DB or audit.db).", "file", defaultDatabase());
+    const QCommandLineOption db("db", "Audit database (default: $DLOG_DB or audit.db).", "file",
+        AuditQuery::defaultDatabase());
     const QCommandLineOption format("format", "Output: table, csv or json.", "format", "table");
     const QCommandLineOption since("since", "Events at or after this date or time.", "time");
     const QCommandLineOption until(
@@ -74,7 +51,13 @@ bool readOptions(const QCoreApplication &app, Options *options)
     const QCommandLineOption outcome(
         "outcome", "Only success (or 1), or failure (or 0: any outcome but success).", "outcome");
     const QCommandLineOption gap("gap", "Only events of this gap address.", "address");
-    parser.addOptions({ db, format, since, until, category, user, outcome, gap });
+    const QCommandLineOption kind("kind",
+        "Only logins, logouts, sends or receives: " + auditKindNames().join(", ") + '.', "kind");
+    const QCommandLineOption search("search",
+        "Only events whose detail (file name, reason) contains this text; ASCII letters in "
+        "either case.",
+        "text");
+    parser.addOptions({ db, format, since, until, category, user, outcome, gap, kind, search });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -86,6 +69,7 @@ bool readOptions(const QCoreApplication &app, Options *options)
     filter.category = parser.value(category).toUtf8();
     filter.user = parser.value(user).toUtf8();
     filter.gap = parser.value(gap).toUtf8();
+    filter.search = parser.value(search);
     if (!EventWriter::formats().contains(options->format)) {
         fail(QStringLiteral("unknown format %1 (table, csv or json)").arg(options->format));
         return false;
@@ -94,8 +78,12 @@ bool readOptions(const QCoreApplication &app, Options *options)
         fail(QStringLiteral("--outcome takes success, failure, 1 or 0"));
         return false;
     }
-    if ((parser.isSet(since) && !parseTime(parser.value(since), TimeBound::Since, &filter))
-        || (parser.isSet(until) && !parseTime(parser.value(until), TimeBound::Until, &filter))) {
+    if (parser.isSet(kind) && !parseAuditKind(parser.value(kind), &filter.kind)) {
+        fail(QStringLiteral("--kind takes %1").arg(auditKindNames().join(", ")));
+        return false;
+    }
+    if ((parser.isSet(since) && !filter.setBound(parser.value(since), TimeBound::Since))
+        || (parser.isSet(until) && !filter.setBound(parser.value(until), TimeBound::Until))) {
         fail(QStringLiteral("--since and --until take an ISO date or date-time, such as "
                             "2026-05-01 or 2026-05-01T08:30:00"));
         return false;

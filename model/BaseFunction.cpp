@@ -111,18 +111,26 @@ QByteArray BaseFunction::getFileMd5(const QString &path)
         qDebug() << "MD5 file open error.";
         return QByteArray();
     }
+    return getFileMd5(file);
+}
+
+QByteArray BaseFunction::getFileMd5(QFileDevice &file)
+{
+    if (!file.seek(0))
+        return QByteArray();
     QCryptographicHash hash(QCryptographicHash::Md5);
     const qint64 size = file.size();
+    QByteArray chunk(int(kMd5ChunkSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < size) {
-        const QByteArray chunk = file.read(qMin(kMd5ChunkSize, size - done));
-        if (chunk.isEmpty()) {
+        const qint64 got = file.read(chunk.data(), qMin(kMd5ChunkSize, size - done));
+        if (got <= 0) {
             // The file shrank or could not be read: a digest of part of it would describe no
             // file, so there is none.
             return QByteArray();
         }
-        hash.addData(chunk);
-        done += chunk.size();
+        hash.addData(chunk.constData(), int(got));
+        done += got;
     }
     return hash.result().toHex().toUpper();
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QFileDevice;
 struct _VKGAPIP_CONF;
 struct _PACKET_CONF_DATA;
 
@@ -16,6 +17,8 @@ public:
     static QString calcSize(qint64 bytes);
     static QString readableRate(quint64 rate);
     static QByteArray getFileMd5(const QString &path);
+    // The digest of an open file's whole content, read from its start.
+    static QByteArray getFileMd5(QFileDevice &file);
     static bool DeleteFileOrFolder(const QString &path);
     static _VKGAPIP_CONF *findVkgapinfo(const QString &address);
 

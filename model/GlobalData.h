@@ -16,6 +16,8 @@
 // - No lock is held across a network wait, a sleep or a signal emission.
 // - Lock order where two are nested: statusMutex before sendTaskMutex; g_Mutex is never nested.
 
+#include "model/FileIdentity.h"
+
 #include <QList>
 #include <QMap>
 #include <QHash>
@@ -79,6 +81,7 @@ struct _FINDFILEINFO {
     QString suffix;
     QString createdTime;
     qint64 size = 0;
+    FileIdentity identity; // as the scanner saw the file
 
     QString fileKey() const { return filePath + createdTime; }
 };

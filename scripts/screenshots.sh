@@ -150,6 +150,19 @@ for n in 2 3 4 5; do
   shoot "$main" "${pages[$n]}"
 done
 
+# The history page, the button under "接收状态": the audit events of this run, newest first, with
+# the refused sends among the transfers that went through.
+# A received file's row is selected, so that "打开所在目录" shows enabled: rows are 31 px high
+# under the filter bar (40 px) and the header (30 px), in the page right of the 160 px bar.
+shoot_history() {
+  click_nav "$(nav_y 6)"
+  sleep 1
+  local row=2
+  xdotool mousemove --sync $((X + 160 + 400)) $((Y + 40 + 42 + 30 + row * 31 + 15)) click 1
+  shoot "$main" page-history.png
+}
+shoot_history
+
 # The settings window, from the gear in the title bar (the fourth button from the right).
 xdotool mousemove --sync $((X + WIDTH - 140)) $((Y + 20)) click 1
 for _ in $(seq 30); do window_id 策略设置 > /dev/null && break; sleep 0.1; done

@@ -57,6 +57,7 @@ std::unique_ptr<_FINDFILEINFO> makeRecord(const QFileInfo &entry)
     file->suffix = entry.suffix();
     file->createdTime = creationTime(entry).toString(kTimeFormat);
     file->size = entry.size();
+    file->identity = FileIdentity::ofPath(file->filePath);
     return file;
 }
 

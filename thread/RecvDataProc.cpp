@@ -7,6 +7,7 @@
 #include "views/RecvStatusView.h"
 
 #include <QtDebug>
+#include <unistd.h>
 
 RecvDataProc::RecvDataProc(int port, MainWindow *owner, QObject *parent)
     : QTcpServer(parent)
@@ -31,7 +32,13 @@ void RecvDataProc::incomingConnection(qintptr socketDescriptor)
         startConfThread(socketDescriptor);
 }
 
-void RecvDataProc::work(qintptr socketDescriptor) { insertItem(socketDescriptor); }
+void RecvDataProc::work(qintptr socketDescriptor)
+{
+    if (m_admission.judge(socketDescriptor) == RecvAdmission::Admitted)
+        insertItem(socketDescriptor);
+    else
+        ::close(int(socketDescriptor)); // unread: nothing of the peer's reaches a worker
+}
 
 void RecvDataProc::insertItem(qintptr socketDescriptor)
 {

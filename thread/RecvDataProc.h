@@ -1,11 +1,14 @@
 #pragma once
 
+#include "thread/RecvAdmission.h"
+
 #include <QTcpServer>
 
 class MainWindow;
 
 // A listener on one of the client's two service ports. It reads nothing itself: a connection to
-// the file port becomes a row of the receive status view, any other a configuration-push thread.
+// the file port from a listed gap becomes a row of the receive status view (while fewer than the
+// bound run at once), any other a configuration-push thread.
 class RecvDataProc : public QTcpServer
 {
     Q_OBJECT
@@ -17,6 +20,8 @@ public:
 
     void work(qintptr socketDescriptor);
     void insertItem(qintptr socketDescriptor);
+    // How many receiving workers may run at once (RecvAdmission::kMaxConnections unless set).
+    void setConnectionLimit(int limit) { m_admission.setLimit(limit); }
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -25,4 +30,5 @@ private:
     void startConfThread(qintptr socketDescriptor);
 
     MainWindow *m_owner;
+    RecvAdmission m_admission;
 };

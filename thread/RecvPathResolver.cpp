@@ -4,18 +4,24 @@
 #include "protocol/PacketCommon.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-#include <QtDebug>
+#include <QTextCodec>
 
 namespace {
 
 const QString kStampFormat = QStringLiteral("yyyyMMdd_hhmm_");
-const QString kPartName = QStringLiteral(".gaprecv-%1.part");
 
-QString lastElement(const QString &path)
+// The stamp of the last attempt is the longest: the time, the attempt number and a separator.
+int longestStampBytes()
 {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return kStampFormat.size() + QByteArray::number(RecvPathResolver::kMaxNameAttempts - 1).size()
+        + 1;
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
 } // namespace
@@ -42,49 +48,23 @@ void RecvPathResolver::releaseRecvPath(_RECVPATH_LISTDATA *rule)
     --rule->useCount;
 }
 
-QString RecvPathResolver::createMutiDir(const QString &path)
+bool RecvPathResolver::isPlaceable(const QByteArray &relativePath)
 {
-    if (!QDir(path).exists())
-        QDir().mkpath(path);
-    return path;
-}
-
-bool RecvPathResolver::isSafeRelativePath(const QByteArray &relativePath)
-{
-    if (relativePath.isEmpty() || relativePath.contains('\\') || relativePath.contains('\0'))
+    if (relativePath.isEmpty() || relativePath.size() >= kMaxRelativePathBytes
+        || relativePath.contains('\\') || relativePath.contains('\0'))
         return false;
     const QList<QByteArray> names = relativePath.split('/');
     for (const QByteArray &name : names) {
         if (name.isEmpty() || name == "." || name == "..")
             return false;
     }
-    return true;
+    return isValidUtf8(relativePath) && names.last().size() + longestStampBytes() <= kMaxNameBytes;
 }
 
-QString RecvPathResolver::candidatePath(
-    const QString &recvDir, const QString &relativePath, const QDateTime &now, int attempt)
+QByteArray RecvPathResolver::stampedName(const QByteArray &name, const QDateTime &now, int attempt)
 {
-    if (attempt == 0)
-        return recvDir + QLatin1Char('/') + relativePath;
-    QString stamp = now.toString(kStampFormat);
+    QByteArray stamp = now.toString(kStampFormat).toLatin1();
     if (attempt > 1)
-        stamp += QString::number(attempt) + QLatin1Char('_');
-    return recvDir + QLatin1Char('/') + stamp + lastElement(relativePath);
-}
-
-QString RecvPathResolver::freePath(
-    const QString &recvDir, const QString &relativePath, const QDateTime &now)
-{
-    QString path = candidatePath(recvDir, relativePath, now, 0);
-    qDebug() << path;
-    for (int attempt = 1; attempt < kMaxNameAttempts && QFileInfo::exists(path); ++attempt) {
-        path = candidatePath(recvDir, relativePath, now, attempt);
-        qDebug() << "附带时间戳的文件名" << lastElement(path);
-    }
-    return path;
-}
-
-QString RecvPathResolver::partPath(const QString &finalPath, int attempt)
-{
-    return finalPath.left(finalPath.lastIndexOf(QLatin1Char('/')) + 1) + kPartName.arg(attempt);
+        stamp += QByteArray::number(attempt) + '_';
+    return stamp + name;
 }

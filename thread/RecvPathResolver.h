@@ -6,8 +6,9 @@
 class QDateTime;
 struct _RECVPATH_LISTDATA;
 
-// Where a received file goes: the receive rule a descriptor selects, and a name under that rule's
-// directory. A relative path comes from the far side, so it is checked before it names anything.
+// Where a received file goes: the receive rule a descriptor selects, and the names a file may
+// take under that rule's directory. A relative path comes from the far side, so it is checked
+// before it names anything.
 class RecvPathResolver
 {
 public:
@@ -18,25 +19,20 @@ public:
         const QString &ruleKey, QString *recvDir, const QByteArray &gapAddress);
     static void releaseRecvPath(_RECVPATH_LISTDATA *rule);
 
-    // Creates every missing directory of an absolute path; returns the path.
-    static QString createMutiDir(const QString &path);
+    // Whether a relative path from the wire can be placed under a directory, decided before any
+    // content arrives: shorter than kMaxRelativePathBytes, "/" separated names, none empty, "."
+    // or "..", no backslash, not absolute, valid UTF-8 (decoding would otherwise change its
+    // length and its bytes), and a last name that still fits a file name with the longest stamp
+    // it may be given.
+    static bool isPlaceable(const QByteArray &relativePath);
 
-    // Whether a relative path from the wire stays inside the directory it is joined to: "/"
-    // separated names, none empty, "." or "..", no backslash, not absolute.
-    static bool isSafeRelativePath(const QByteArray &relativePath);
-
-    // The attempt-th name a file may take: 0 is its own path under the directory; a taken name
-    // gives way to the name alone, time-stamped to the minute, directly in the directory, and
-    // further attempts number the stamped name so that no existing file is ever reused.
-    static QString candidatePath(
-        const QString &recvDir, const QString &relativePath, const QDateTime &now, int attempt);
-    // The first candidate that no file holds yet.
-    static QString freePath(
-        const QString &recvDir, const QString &relativePath, const QDateTime &now);
-
-    // The attempt-th hidden name beside a final path under which its content is written.
-    static QString partPath(const QString &finalPath, int attempt);
+    // The attempt-th stamped name (attempt from 1) a file of this name takes when its name is
+    // taken: the time to the minute in front, and from the second attempt on a number, so that no
+    // existing file is ever reused.
+    static QByteArray stampedName(const QByteArray &name, const QDateTime &now, int attempt);
 
     // How many names are tried before a file is given up.
     static constexpr int kMaxNameAttempts = 1000;
+    static constexpr int kMaxRelativePathBytes = 255; // a relative path must be shorter
+    static constexpr int kMaxNameBytes = 255; // a file name on Linux file systems
 };

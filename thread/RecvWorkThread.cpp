@@ -4,11 +4,13 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/HandOver.h"
+#include "thread/RecvAdmission.h"
 #include "thread/RecvPathResolver.h"
+#include "thread/RecvStatusText.h"
+#include "thread/TransferVerdict.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QtDebug>
@@ -20,7 +22,6 @@ namespace {
 constexpr int kContinue = 0; // a packet handler's "go on with the loop"
 constexpr int kStreamCapacity = kBurstCapacity; // as large as the socket's receive buffer
 constexpr int kWaitMs = 30000;
-constexpr int kMaxRelativePathBytes = 255; // a relative path must be shorter
 constexpr int kAuditDetailSize = 1024;
 constexpr const char *kAuditCategory = "CLIENT_RECV";
 constexpr const char *kAuditAction = "接收文件";
@@ -31,6 +32,7 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString kRateStart = QStringLiteral("0/Kbps");
 const QString kRateStopped = QStringLiteral("0 Mbps");
 const QString kWriteError = QStringLiteral("写入文件时发生错误，检查内存是否充足");
+const QString kPathOutOfRange = QStringLiteral("文件所需路径超出范围|关闭连接");
 const char *const kResourceShortage = "系统资源不足";
 
 QString openErrorText(QFileDevice::FileError error)
@@ -70,41 +72,40 @@ QString progressText(qint64 received, qint64 size)
     return QStringLiteral("%1").arg(fraction);
 }
 
-// The text of an address; an IPv4 address in IPv6 form reads as plain IPv4, as gaps are listed.
-QByteArray addressText(const QHostAddress &address)
-{
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return (isIPv4 ? QHostAddress(ipv4) : address).toString().toLatin1();
-}
-
 // Writes a whole packet and waits until it has left; false when it could not.
-bool writeAll(QTcpSocket *socket, const QByteArray &bytes)
+bool writeAll(QIODevice *peer, const QByteArray &bytes)
 {
-    if (socket->write(bytes) != bytes.size())
+    if (peer->write(bytes) != bytes.size())
         return false;
-    while (socket->bytesToWrite() > 0) {
-        if (!socket->waitForBytesWritten(kWaitMs))
+    while (peer->bytesToWrite() > 0) {
+        if (!peer->waitForBytesWritten(kWaitMs))
             return false;
     }
     return true;
 }
 
-bool sendReply(QTcpSocket *socket, quint64 type)
+bool sendReply(QIODevice *peer, quint64 type)
 {
-    return writeAll(socket, packetBytes(buildReply(type)));
+    return writeAll(peer, packetBytes(buildReply(type)));
 }
 
 } // namespace
 
+std::atomic<int> RecvWorkThread::s_alive { 0 };
+
 RecvWorkThread::RecvWorkThread(qintptr socketDescriptor)
     : m_socketDescriptor(socketDescriptor)
 {
+    ++s_alive;
 }
 
 // Deleted once finished, in another thread: Qt's own end-of-thread synchronisation is invisible
 // to ThreadSanitizer, so run() hands its fields over explicitly.
-RecvWorkThread::~RecvWorkThread() { HandOver::acquire(this); }
+RecvWorkThread::~RecvWorkThread()
+{
+    HandOver::acquire(this);
+    --s_alive;
+}
 
 void RecvWorkThread::run()
 {
@@ -112,7 +113,6 @@ void RecvWorkThread::run()
     m_readBuffer.assign(kStreamCapacity, 0);
     m_payloadStore.assign(kStreamCapacity, 0);
     m_streamStore.assign(kStreamCapacity, 0);
-
     QTcpSocket socket;
     if (socket.setSocketDescriptor(
             m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
@@ -124,7 +124,6 @@ void RecvWorkThread::run()
         // Nobody else owns the descriptor: closing it lets the gap see the end.
         ::close(int(m_socketDescriptor));
     }
-
     std::vector<char>().swap(m_readBuffer);
     std::vector<char>().swap(m_payloadStore);
     std::vector<char>().swap(m_streamStore);
@@ -134,27 +133,42 @@ void RecvWorkThread::run()
 int RecvWorkThread::recvData(QTcpSocket *socket)
 {
     qDebug() << "start to recv filedata!";
-    resetTransfer(socket);
-    m_gap = BaseFunction::findVkgapinfo(QString::fromLatin1(m_gapAddress));
-    if (!m_gap) {
-        socket->close();
-        return Unlisted;
-    }
-
-    char packet[kPacketSize];
-    for (;;) {
-        if (!readIntoStream(socket))
-            return lostConnection(socket);
-        while (m_streamBuff.isEnoughPacket()) {
-            m_streamBuff.getData(packet, kPacketSize, m_streamStore.data());
-            const int end = dispatch(socket, packet);
-            if (end != kContinue)
-                return end;
-        }
-    }
+    return receive(socket, RecvAdmission::gapAddressText(socket->peerAddress()),
+        RecvAdmission::gapAddressText(socket->localAddress()));
 }
 
-void RecvWorkThread::resetTransfer(QTcpSocket *socket)
+int RecvWorkThread::receive(
+    QIODevice *peer, const QByteArray &gapAddress, const QByteArray &localAddress)
+{
+    resetTransfer(gapAddress, localAddress);
+    m_gap = BaseFunction::findVkgapinfo(QString::fromLatin1(m_gapAddress));
+    if (!m_gap) {
+        peer->close();
+        return Unlisted;
+    }
+    // A driver that runs the loop itself keeps the buffers from one connection to the next.
+    if (m_readBuffer.empty()) {
+        m_readBuffer.assign(kStreamCapacity, 0);
+        m_payloadStore.assign(kStreamCapacity, 0);
+        m_streamStore.assign(kStreamCapacity, 0);
+    }
+
+    int end = kContinue;
+    char packet[kPacketSize];
+    while (end == kContinue) {
+        if (!readIntoStream(peer)) {
+            end = lostConnection(peer);
+            break;
+        }
+        while (end == kContinue && m_streamBuff.isEnoughPacket()) {
+            m_streamBuff.getData(packet, kPacketSize, m_streamStore.data());
+            end = dispatch(peer, packet);
+        }
+    }
+    return end;
+}
+
+void RecvWorkThread::resetTransfer(const QByteArray &gapAddress, const QByteArray &localAddress)
 {
     m_streamBuff = DataBuff();
     m_streamBuff.initital(kStreamCapacity);
@@ -167,23 +181,25 @@ void RecvWorkThread::resetTransfer(QTcpSocket *socket)
     m_dataPackets = 0;
     m_sampleSecs = QDateTime::currentSecsSinceEpoch();
     m_sampleBytes = 0;
-    m_gapAddress = addressText(socket->peerAddress());
-    m_localAddress = addressText(socket->localAddress());
+    m_gapAddress = gapAddress;
+    m_localAddress = localAddress;
+    m_ruleKey.clear();
+    m_recvDir.clear();
 }
 
 // False when the connection is lost: the peer closed it, or 30 s passed without a byte.
-bool RecvWorkThread::readIntoStream(QTcpSocket *socket)
+bool RecvWorkThread::readIntoStream(QIODevice *peer)
 {
     // Bytes already buffered by the socket raise no further readyRead: take them first.
-    if (socket->bytesAvailable() == 0)
-        socket->waitForReadyRead(kWaitMs);
-    const qint64 got = socket->read(m_readBuffer.data(), m_streamBuff.freeSpace());
+    if (peer->bytesAvailable() == 0)
+        peer->waitForReadyRead(kWaitMs);
+    const qint64 got = peer->read(m_readBuffer.data(), m_streamBuff.freeSpace());
     if (got <= 0)
         return false;
     return m_streamBuff.insertData(m_readBuffer.data(), int(got), m_streamStore.data()) >= 0;
 }
 
-int RecvWorkThread::dispatch(QTcpSocket *socket, const char *packet)
+int RecvWorkThread::dispatch(QIODevice *peer, const char *packet)
 {
     // Every type the receiver accepts fits the first byte.
     const int type = static_cast<unsigned char>(packet[0]);
@@ -191,17 +207,25 @@ int RecvWorkThread::dispatch(QTcpSocket *socket, const char *packet)
     // file this side can vouch for.
     switch (type) {
     case kTypeFileDescriptor:
-        return m_inProgress ? garbled(socket, type) : handleDescriptor(socket, packet);
+        return m_inProgress ? garbled(peer, type, RecvStatusText::kSecondDescriptor)
+                            : handleDescriptor(peer, packet);
     case kTypeFileData:
-        return m_inProgress ? handleData(socket, packet) : garbled(socket, type);
+        return m_inProgress ? handleData(peer, packet)
+                            : garbled(peer, type, RecvStatusText::kNoDescriptor);
     case kTypeFileEnd:
-        return m_inProgress ? handleFileEnd(socket, packet) : garbled(socket, type);
+        return m_inProgress ? handleFileEnd(peer, packet)
+                            : garbled(peer, type, RecvStatusText::kNoDescriptor);
+    case kTypeTypeRefused:
+    case kTypeKeywordFound:
+    case kTypeVirusFound:
+        return m_inProgress ? gapVerdict(peer, type)
+                            : garbled(peer, type, RecvStatusText::kNoDescriptor);
     default:
-        return garbled(socket, type);
+        return garbled(peer, type, RecvStatusText::kUnknownPacket);
     }
 }
 
-int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
+int RecvWorkThread::handleDescriptor(QIODevice *peer, const char *packet)
 {
     _PACKET_FILE_DISCRIBE descriptor;
     std::memcpy(static_cast<void *>(&descriptor), packet, sizeof descriptor);
@@ -221,31 +245,32 @@ int RecvWorkThread::handleDescriptor(QTcpSocket *socket, const char *packet)
 
     switch (recvFileDiscribe(descriptor, relativePath)) {
     case Opened:
-        if (!sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeMetaAccepted))) {
+        if (!sendMetaResponse(peer, buildMetaResponse(descriptor, kTypeMetaAccepted))) {
             // The sender will try again; an empty file under the name would pass for the file.
             discardFile();
             releaseRule();
-            socket->close();
+            peer->close();
             return Refused;
         }
         m_inProgress = true;
         return kContinue;
     case PathTooLong:
-        sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeNameTooLong));
+        sendMetaResponse(peer, buildMetaResponse(descriptor, kTypeNameTooLong));
+        discardFile();
         releaseRule();
-        socket->close();
+        peer->close();
         audit("文件所需路径超出范围", 0);
         return Refused;
     case NoRecvPath:
-        sendMetaResponse(socket, buildMetaResponse(descriptor, kTypeNoRecvPath));
-        socket->close();
+        sendMetaResponse(peer, buildMetaResponse(descriptor, kTypeNoRecvPath));
+        peer->close();
         audit("未配置接收路径", 0);
         return Refused;
     default:
         qDebug() << __FILE__ << __LINE__ << "初始化错误";
         releaseRule();
         discardFile();
-        socket->close();
+        peer->close();
         audit("文件初始化错误", 0);
         return Refused;
     }
@@ -262,52 +287,40 @@ int RecvWorkThread::recvFileDiscribe(
         reportRefusal(descriptor, QStringLiteral("未知接收路径|关闭连接"));
         return NoRecvPath;
     }
-    // A path that would leave the receive directory is refused like one too long to place.
-    if (relativePath.size() >= kMaxRelativePathBytes
-        || !RecvPathResolver::isSafeRelativePath(relativePath)) {
-        reportRefusal(descriptor, QStringLiteral("文件所需路径超出范围|关闭连接"));
+    // A path that would leave the receive directory, or whose name could not be written in full
+    // whatever happens to its name, is refused like one too long to place: before any content.
+    if (!RecvPathResolver::isPlaceable(relativePath)) {
+        reportRefusal(descriptor, kPathOutOfRange);
         return PathTooLong;
     }
 
-    m_relativePath = QString::fromUtf8(relativePath);
-    m_filePath
-        = RecvPathResolver::freePath(m_recvDir, m_relativePath, QDateTime::currentDateTime());
-    RecvPathResolver::createMutiDir(m_filePath.left(m_filePath.lastIndexOf(QLatin1Char('/'))));
     m_fileSize = descriptor.fileSize;
-    const QFileDevice::FileError error = openPartFile();
-    if (error != QFileDevice::NoError) {
-        qDebug() << __FILE__ << __LINE__ << m_filePath << "file open error!"
+    const RecvTarget::Outcome outcome
+        = m_target.prepare(m_recvDir, relativePath, QDateTime::currentDateTime());
+    qDebug() << m_target.finalPath();
+    if (outcome == RecvTarget::Escapes) {
+        qDebug() << "path leads through a link:" << QString::fromUtf8(relativePath);
+        reportRefusal(descriptor, kPathOutOfRange);
+        return PathTooLong;
+    }
+    if (outcome != RecvTarget::Ready
+        || !m_file.open(m_target.partFd(), QIODevice::ReadWrite | QIODevice::Unbuffered,
+            QFileDevice::DontCloseHandle)) {
+        const QFileDevice::FileError error
+            = outcome != RecvTarget::Ready ? m_target.fileError() : m_file.error();
+        qDebug() << __FILE__ << __LINE__ << m_target.finalPath() << "file open error!"
                  << "文件错误码:" << error;
         reportRefusal(descriptor, openErrorText(error));
         return OpenFailed;
     }
     m_recvBytes = 0;
-    m_progress.setText(
-        TransferStateInfo::FileName, m_filePath.mid(m_filePath.lastIndexOf(QLatin1Char('/')) + 1));
+    m_progress.setText(TransferStateInfo::FileName, QString::fromUtf8(m_target.finalName()));
     m_progress.setText(TransferStateInfo::Rate, kRateStart);
     m_progress.setText(TransferStateInfo::Size, BaseFunction::calcSize(m_fileSize));
     m_progress.setText(TransferStateInfo::StartTime, now());
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("接收文件描述信息"));
     report();
     return Opened;
-}
-
-// Opens a new hidden file beside the final name; a name another transfer holds is passed over.
-QFileDevice::FileError RecvWorkThread::openPartFile()
-{
-    QFileDevice::FileError error = QFileDevice::OpenError;
-    for (int attempt = 1; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
-        const QString part = RecvPathResolver::partPath(m_filePath, attempt);
-        m_file.setFileName(part);
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-            return QFileDevice::NoError;
-        error = m_file.error();
-        if (!QFileInfo::exists(part))
-            break;
-    }
-    // The name may belong to another file: nothing may discard it as ours.
-    m_file.setFileName(QString());
-    return error;
 }
 
 void RecvWorkThread::reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, const QString &status)
@@ -323,9 +336,9 @@ void RecvWorkThread::reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, cons
     report();
 }
 
-bool RecvWorkThread::sendMetaResponse(QTcpSocket *socket, const _PACKET_META_RESPONSE &response)
+bool RecvWorkThread::sendMetaResponse(QIODevice *peer, const _PACKET_META_RESPONSE &response)
 {
-    const bool sent = writeAll(socket, packetBytes(response));
+    const bool sent = writeAll(peer, packetBytes(response));
     if (response.type != kTypeMetaAccepted)
         return sent;
     if (!sent) {
@@ -340,15 +353,15 @@ bool RecvWorkThread::sendMetaResponse(QTcpSocket *socket, const _PACKET_META_RES
     return true;
 }
 
-int RecvWorkThread::handleData(QTcpSocket *socket, const char *packet)
+int RecvWorkThread::handleData(QIODevice *peer, const char *packet)
 {
     // The descriptor announced the size: content beyond it is not that file.
     if ((qint64(m_dataPackets) + 1) * kPayloadSize > m_fileSize)
-        return garbled(socket, kTypeFileData);
+        return garbled(peer, kTypeFileData, RecvStatusText::kBeyondSize);
     if (m_payloadBuff.dataLength() >= kStagingCapacity && writeThisBuffer() != 0) {
         qDebug() << __FILE__ << __LINE__ << " file write to datatype error";
         releaseRule();
-        socket->close();
+        peer->close();
         return DataWriteFailed;
     }
     sampleRate();
@@ -379,7 +392,7 @@ int RecvWorkThread::writeThisBuffer()
     QByteArray block(length, Qt::Uninitialized);
     m_payloadBuff.getData(block.data(), length, m_payloadStore.data());
     if (!writeFully(m_file, block.constData(), length)) {
-        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件写入失败";
+        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "文件写入失败";
         qDebug() << "文件错误值" << m_file.error();
         setFileError(kWriteError);
         m_progress.setText(TransferStateInfo::Rate, kRateStopped);
@@ -415,27 +428,27 @@ void RecvWorkThread::setFileError(const QString &writeErrorText)
     m_progress.setText(TransferStateInfo::Status, text);
 }
 
-int RecvWorkThread::handleFileEnd(QTcpSocket *socket, const char *packet)
+int RecvWorkThread::handleFileEnd(QIODevice *peer, const char *packet)
 {
     _PACKET_FILE_END end;
     std::memcpy(static_cast<void *>(&end), packet, sizeof end);
     if (readTailLength(end) < 0)
-        return garbled(socket, kTypeFileEnd);
+        return garbled(peer, kTypeFileEnd, RecvStatusText::kBadTail);
 
     if (writeThisBuffer() != 0) {
         qDebug() << __FILE__ << __LINE__ << " write to datatype 2 error";
         releaseRule();
-        socket->close();
+        peer->close();
         audit(kResourceShortage, 0);
         return FileEnded;
     }
     if (recvFileEnd(end) != 1) {
         releaseRule();
-        socket->close();
+        peer->close();
         audit(kResourceShortage, 0);
         return FileEnded;
     }
-    verifyAndConfirm(socket);
+    verifyAndConfirm(peer);
     return FileEnded;
 }
 
@@ -443,10 +456,9 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
 {
     const int length = readTailLength(end);
     if (!writeFully(m_file, end.tail, length)) {
-        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "文件尾包最后写入失败 ";
+        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "文件尾包最后写入失败 ";
         // Read before closing: closing clears the file's error, the row would say "错误代码 0".
         setFileError(kWriteError + QLatin1Char(' '));
-        m_file.close();
         m_progress.setText(TransferStateInfo::EndTime, now());
         report();
         discardFile();
@@ -461,58 +473,39 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
     return 1;
 }
 
-void RecvWorkThread::verifyAndConfirm(QTcpSocket *socket)
+// The sender deletes its copy on confirmation 5: the content is synced to disk before it is read
+// back for the digest, through the descriptor it was written by, and named only after that.
+void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
 {
-    m_file.close();
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在校验文件"));
     report();
-    const QByteArray digest = BaseFunction::getFileMd5(m_file.fileName());
-    if (digest.size() == kMd5TextSize && digest == m_md5)
-        confirmReceived(socket);
-    else
-        confirmMismatch(socket);
-}
-
-// Gives the verified content its final name, never one that another file took meanwhile.
-bool RecvWorkThread::commitFile()
-{
-    const QDateTime stampTime = QDateTime::currentDateTime();
-    for (int attempt = 0; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
-        const QString candidate = attempt == 0
-            ? m_filePath
-            : RecvPathResolver::candidatePath(m_recvDir, m_relativePath, stampTime, attempt);
-        if (m_file.rename(candidate)) {
-            m_filePath = candidate;
-            m_progress.setText(TransferStateInfo::FileName,
-                candidate.mid(candidate.lastIndexOf(QLatin1Char('/')) + 1));
-            // The content now lives under its final name: nothing may discard it any more.
-            m_file.setFileName(QString());
-            return true;
-        }
-        if (!QFileInfo::exists(candidate))
-            return false;
-    }
-    return false;
-}
-
-void RecvWorkThread::confirmReceived(QTcpSocket *socket)
-{
-    if (!commitFile()) {
-        qDebug() << __FILE__ << __LINE__ << m_file.fileName() << "->" << m_filePath
-                 << "rename failed" << m_file.error();
-        setFileError(kWriteError);
-        m_progress.setText(TransferStateInfo::EndTime, now());
-        report();
-        discardFile();
-        releaseRule();
-        socket->close();
-        audit(kResourceShortage, 0);
+    if (!m_target.syncContent()) {
+        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "sync failed, errno"
+                 << m_target.errorNumber();
+        saveFailed(peer);
         return;
     }
+    const QByteArray digest = BaseFunction::getFileMd5(m_file);
+    m_file.close();
+    if (digest.size() == kMd5TextSize && digest == m_md5)
+        confirmReceived(peer);
+    else
+        confirmMismatch(peer);
+}
+
+void RecvWorkThread::confirmReceived(QIODevice *peer)
+{
+    if (!m_target.commit(QDateTime::currentDateTime())) {
+        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "->" << m_target.finalPath()
+                 << "commit failed, errno" << m_target.errorNumber();
+        saveFailed(peer);
+        return;
+    }
+    m_progress.setText(TransferStateInfo::FileName, QString::fromUtf8(m_target.finalName()));
     releaseRule();
-    if (!sendReply(socket, kTypeConfirmOk)) {
+    if (!sendReply(peer, kTypeConfirmOk)) {
         qDebug() << "send to recv file success type 5 error";
-        socket->close();
+        peer->close();
     }
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("接收完毕"));
     report();
@@ -525,47 +518,73 @@ void RecvWorkThread::confirmReceived(QTcpSocket *socket)
     audit("接收完毕", 1);
 }
 
-void RecvWorkThread::confirmMismatch(QTcpSocket *socket)
+void RecvWorkThread::confirmMismatch(QIODevice *peer)
 {
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("文件校验错误|稍后重传"));
     report();
     discardFile();
     releaseRule();
-    if (!sendReply(socket, kTypeConfirmMismatch))
-        socket->close();
+    if (!sendReply(peer, kTypeConfirmMismatch))
+        peer->close();
     audit("文件校验错误", 0);
 }
 
-int RecvWorkThread::lostConnection(QTcpSocket *socket)
+// Unconfirmed, the sender keeps its copy and sends it again.
+void RecvWorkThread::saveFailed(QIODevice *peer)
+{
+    endRow(RecvStatusText::kSaveFailed);
+    discardFile();
+    releaseRule();
+    peer->close();
+    audit(kResourceShortage, 0);
+}
+
+int RecvWorkThread::lostConnection(QIODevice *peer)
 {
     releaseRule();
-    socket->close();
-    if (m_inProgress) {
-        m_progress.setText(TransferStateInfo::Rate, kRateStopped);
-        m_progress.setText(TransferStateInfo::Status, QStringLiteral("Socket断连"));
-        m_progress.setText(TransferStateInfo::EndTime, now());
-        report();
-    }
+    peer->close();
+    if (m_inProgress)
+        endRow(QStringLiteral("Socket断连"));
     discardFile();
     return LostConnection;
 }
 
-int RecvWorkThread::garbled(QTcpSocket *socket, int type)
+int RecvWorkThread::garbled(QIODevice *peer, int type, const QString &status)
 {
     releaseRule();
-    socket->close();
+    peer->close();
     // Whatever arrived so far is not a file anyone announced in full.
     discardFile();
     qDebug("invalid packt error recv data type=%d\n", type);
+    endRow(status);
     return Garbled;
+}
+
+// The gap judged the content and stopped the stream; the sender shows the same words.
+int RecvWorkThread::gapVerdict(QIODevice *peer, int type)
+{
+    const QString verdict = TransferVerdict::text(quint64(type));
+    qDebug() << "gap verdict" << type << verdict;
+    releaseRule();
+    peer->close();
+    discardFile();
+    endRow(verdict);
+    audit(verdict.toUtf8().constData(), 0);
+    return GapVerdict;
+}
+
+void RecvWorkThread::endRow(const QString &status)
+{
+    m_progress.setText(TransferStateInfo::Rate, kRateStopped);
+    m_progress.setText(TransferStateInfo::Status, status);
+    m_progress.setText(TransferStateInfo::EndTime, now());
+    report();
 }
 
 void RecvWorkThread::discardFile()
 {
     m_file.close();
-    if (!m_file.fileName().isEmpty())
-        BaseFunction::DeleteFileOrFolder(m_file.fileName());
-    m_file.setFileName(QString());
+    m_target.discard();
 }
 
 void RecvWorkThread::releaseRule()

@@ -3,13 +3,16 @@
 #include "model/TransferStateInfo.h"
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
+#include "thread/RecvTarget.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <vector>
 
+class QIODevice;
 class QTcpSocket;
 struct _RECVPATH_LISTDATA;
 struct _VKGAPIP_CONF;
@@ -19,8 +22,8 @@ struct _VKGAPIP_CONF;
 // updataRequset; shared records are touched only under recvWorkMutex.
 //
 // The content is written under a hidden part name beside its final name and takes the final name
-// only once its digest matched: a transfer that breaks off, even with the process, never leaves
-// a partial file that looks received.
+// only once its digest matched and it is on disk: a transfer that breaks off, even with the
+// process, never leaves a partial file that looks received (RecvTarget).
 class RecvWorkThread : public QThread
 {
     Q_OBJECT
@@ -34,12 +37,20 @@ public:
         Refused = -1, // descriptor refused, or the file failed to open
         DataWriteFailed = 1,
         FileEnded = 2, // the file end arrived, whatever came of it
+        GapVerdict = 3, // the gap refused the content and says why
     };
 
     explicit RecvWorkThread(qintptr socketDescriptor);
     ~RecvWorkThread() override;
 
     int recvData(QTcpSocket *socket);
+    // The packet loop over a connection from the gap at gapAddress, read from and answered on
+    // peer until it ends. recvData runs it on the socket; an in-process driver (the fuzzer) may
+    // run it on any device, one connection after the other on the same worker.
+    int receive(QIODevice *peer, const QByteArray &gapAddress, const QByteArray &localAddress);
+
+    // Workers that exist now, from construction to destruction.
+    static int aliveCount() { return s_alive.load(); }
 
 signals:
     void updataRequset(TransferStateInfo info);
@@ -48,33 +59,36 @@ protected:
     void run() override;
 
 private:
-    void resetTransfer(QTcpSocket *socket);
-    bool readIntoStream(QTcpSocket *socket);
-    int dispatch(QTcpSocket *socket, const char *packet);
+    void resetTransfer(const QByteArray &gapAddress, const QByteArray &localAddress);
+    bool readIntoStream(QIODevice *peer);
+    int dispatch(QIODevice *peer, const char *packet);
 
-    int handleDescriptor(QTcpSocket *socket, const char *packet);
+    int handleDescriptor(QIODevice *peer, const char *packet);
     int recvFileDiscribe(const _PACKET_FILE_DISCRIBE &descriptor, const QByteArray &relativePath);
-    QFileDevice::FileError openPartFile();
-    bool sendMetaResponse(QTcpSocket *socket, const _PACKET_META_RESPONSE &response);
+    bool sendMetaResponse(QIODevice *peer, const _PACKET_META_RESPONSE &response);
     void reportRefusal(const _PACKET_FILE_DISCRIBE &descriptor, const QString &status);
 
-    int handleData(QTcpSocket *socket, const char *packet);
+    int handleData(QIODevice *peer, const char *packet);
     void sampleRate();
     int writeThisBuffer();
-    int handleFileEnd(QTcpSocket *socket, const char *packet);
+    int handleFileEnd(QIODevice *peer, const char *packet);
     int recvFileEnd(const _PACKET_FILE_END &end);
-    void verifyAndConfirm(QTcpSocket *socket);
-    bool commitFile();
-    void confirmReceived(QTcpSocket *socket);
-    void confirmMismatch(QTcpSocket *socket);
+    void verifyAndConfirm(QIODevice *peer);
+    void confirmReceived(QIODevice *peer);
+    void confirmMismatch(QIODevice *peer);
+    void saveFailed(QIODevice *peer);
 
-    int lostConnection(QTcpSocket *socket);
-    int garbled(QTcpSocket *socket, int type);
+    int lostConnection(QIODevice *peer);
+    int garbled(QIODevice *peer, int type, const QString &status);
+    int gapVerdict(QIODevice *peer, int type);
+    void endRow(const QString &status);
     void discardFile();
     void releaseRule();
     void report();
     void audit(const char *message, int result);
     void setFileError(const QString &writeErrorText);
+
+    static std::atomic<int> s_alive;
 
     qintptr m_socketDescriptor;
 
@@ -84,9 +98,8 @@ private:
     DataBuff m_streamBuff;
     DataBuff m_payloadBuff;
 
-    QFile m_file; // the part file while content arrives
-    QString m_relativePath; // as the descriptor gave it
-    QString m_filePath; // the final name
+    RecvTarget m_target; // where the content goes, held by descriptors
+    QFile m_file; // the part file while content arrives, over the target's descriptor
     QString m_recvDir;
     QString m_ruleKey;
     QByteArray m_gapAddress;

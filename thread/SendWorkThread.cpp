@@ -6,6 +6,8 @@
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
 #include "thread/SendChannel.h"
+#include "thread/SendLedger.h"
+#include "thread/TransferVerdict.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -46,15 +48,12 @@ const QString kUserStopRow = QStringLiteral("用户停止发送 ");
 const QString kPaused = QStringLiteral("发送线程已被暂停 ");
 const QString kGaveUp = QStringLiteral("文件多次发送失败/暂停发送");
 const QString kDescriptorSent = QStringLiteral("发送文件描述符");
-const QString kTypeRefused = QStringLiteral("不允许发送的文件类型");
 const QString kSizeRefused = QStringLiteral("文件大小超出文件落地范围");
 const QString kOffline = QStringLiteral("设备掉线请检查网络 ");
 const QString kTypeUnjudged = QStringLiteral("文件类型判断出错");
 const QString kNameTooLongRow = QStringLiteral("文件名太长 ");
 const QString kNameTooLong = QStringLiteral("文件名太长");
 const QString kNoRecvPath = QStringLiteral("接收方未配置接收路径");
-const QString kKeyword = QStringLiteral("文件存在过滤关键字");
-const QString kVirus = QStringLiteral("文件存在病毒");
 const QString kSending = QStringLiteral("正在发送中");
 const QString kWaitingConfirm = QStringLiteral("文件已发送/等待确认");
 const QString kSentOk = QStringLiteral("文件发送成功 ");
@@ -86,20 +85,6 @@ void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
 QString progressText(const _SENDSTATUS_INFO &status)
 {
     return QString::number(double(status.bytesSent) / double(status.fileSize), 'g', 6);
-}
-
-QString verdictText(quint64 type)
-{
-    switch (type) {
-    case kTypeTypeRefused:
-        return kTypeRefused;
-    case kTypeKeywordFound:
-        return kKeyword;
-    case kTypeVirusFound:
-        return kVirus;
-    default:
-        return QString();
-    }
 }
 
 // The next part of a security label, restored from its scrambled form.
@@ -200,6 +185,7 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             // The row would otherwise keep "checking" although nothing is sent any more.
             finishRow(m_info, kOffline);
             setSendState(rule, 3);
+            SendLedger::awaitGap(rule, m_file);
             pauseUnlessStopped(kUnreachablePauseMs, rule->stopFlag);
             return result;
         case Retry:
@@ -254,7 +240,7 @@ int SendWorkThread::sendThisFile(
     }
     const qint64 size = attempt.file.size();
     if (size == 0) {
-        markSent(rule);
+        SendLedger::markSent(rule, m_file);
         return Done;
     }
     attempt.status.fileSize = size;
@@ -392,7 +378,7 @@ void SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule, 
     }
     if (!keepSent)
         BaseFunction::DeleteFileOrFolder(m_file.filePath);
-    markSent(rule);
+    SendLedger::markSent(rule, m_file);
 }
 
 int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -445,8 +431,8 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         if (!attempt.gap->refusedSuffixes.contains(m_file.suffix))
             attempt.gap->refusedSuffixes.append(m_file.suffix);
     }
-        finishRow(attempt.info, kTypeRefused);
-        writeAudit(attempt.log, kTypeRefused, 0);
+        finishRow(attempt.info, TransferVerdict::kTypeRefused);
+        writeAudit(attempt.log, TransferVerdict::kTypeRefused, 0);
         return Refused;
     case kTypeSizeOutOfRange:
         finishRow(attempt.info, kSizeRefused);
@@ -625,7 +611,7 @@ int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         qDebug() << "no data" << answer.size();
         return 0;
     }
-    const QString verdict = verdictText(packetType(answer.constData()));
+    const QString verdict = TransferVerdict::text(packetType(answer.constData()));
     if (verdict.isEmpty())
         return 0;
     {
@@ -699,7 +685,7 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             finishRow(attempt.info, kMismatch);
             return Retry;
         }
-        const QString verdict = verdictText(type);
+        const QString verdict = TransferVerdict::text(type);
         if (!verdict.isEmpty()) {
             attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
             finishRow(attempt.info, verdict);
@@ -765,16 +751,6 @@ void SendWorkThread::ensureDigest(qint64 size)
         return;
     m_fileMd5 = BaseFunction::getFileMd5(m_file.filePath);
     m_md5FileSize = size;
-}
-
-void SendWorkThread::markSent(_SENDPATH_LISTDATA *rule)
-{
-    const QString key = m_file.fileKey();
-    QMutexLocker lock(&sendTaskMutex);
-    _FINDFILEINFO *record = rule->pendingFiles.take(key);
-    if (!record)
-        record = new _FINDFILEINFO(m_file);
-    rule->sentFiles.insert(key, record);
 }
 
 void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)

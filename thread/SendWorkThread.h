@@ -83,7 +83,6 @@ private:
     int endAsUserStop(Attempt &attempt, const char *logText);
 
     void ensureDigest(qint64 size);
-    void markSent(_SENDPATH_LISTDATA *rule);
     void writeAudit(const _SEND_LOG &log, const QString &message, int result);
     void publish(const TransferStateInfo &info);
     void finishRow(TransferStateInfo &info, const QString &status);

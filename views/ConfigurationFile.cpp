@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
+#include "thread/RecvPartFiles.h"
 #include "views/RuleFields.h"
 
 #include <QFile>
@@ -343,7 +344,12 @@ private:
             = allOf({ !pathID.isEmpty(), fillUtf8(rule->RecvPathID, kPathIDSize, pathID),
                 fillLatin1(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
                 fillUtf8(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
-        return admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+        const QString dir = rule->RecvPath;
+        const Verdict verdict = admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+        // The directory may hold part files of a run that ended mid-file.
+        if (!verdict.refused)
+            RecvPartFiles::sweep(dir);
+        return verdict;
     }
 
     // Lists a rule unless its gap is not listed, its directory is gone, a field did not fit, or

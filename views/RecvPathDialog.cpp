@@ -1,6 +1,7 @@
 #include "views/RecvPathDialog.h"
 
 #include "model/GlobalData.h"
+#include "thread/RecvPartFiles.h"
 #include "views/RuleFields.h"
 
 #include <QComboBox>
@@ -62,4 +63,6 @@ void RecvPathDialog::storeRule()
         g_RecvPathList.replace(index(), rule);
     else
         g_RecvPathList.append(rule);
+    // The directory may hold part files of a run that ended mid-file.
+    RecvPartFiles::sweep(rule->RecvPath);
 }

@@ -10,6 +10,9 @@ namespace TableSetup {
 namespace {
 
 constexpr int kMinimumTransferColumnWidth = 150;
+const QString kHeaderStyleSheet = QStringLiteral(
+    "QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid black;height:30px;"
+    "font-size:15px;}");
 
 QVBoxLayout *pageLayout(QWidget *page)
 {
@@ -61,5 +64,7 @@ QStringList transferHeaders()
         QStringLiteral("大小"), QStringLiteral("传输路径"), QStringLiteral("开始时间"),
         QStringLiteral("结束时间"), QStringLiteral("状态") };
 }
+
+QString headerStyleSheet() { return kHeaderStyleSheet; }
 
 } // namespace TableSetup

@@ -21,5 +21,7 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers);
 QTableWidgetItem *centredItem(const QString &text);
 // The eight column headers of a transfer row.
 QStringList transferHeaders();
+// The look of the pages' column headers.
+QString headerStyleSheet();
 
 } // namespace TableSetup

@@ -24,9 +24,6 @@ constexpr int kProgressWidth = 120;
 constexpr int kSizeWidth = 90;
 constexpr int kPathWidth = 140;
 const QString kClearQuestion = QStringLiteral("确认清除？");
-const QString kHeaderStyleSheet = QStringLiteral(
-    "QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid black;height:30px;"
-    "font-size:15px;}");
 
 } // namespace
 
@@ -55,7 +52,7 @@ void TransferStatusView::init()
 void TransferStatusView::tableStyleInit()
 {
     QHeaderView *header = m_tree->header();
-    header->setStyleSheet(kHeaderStyleSheet);
+    header->setStyleSheet(TableSetup::headerStyleSheet());
     // The name and the status take what width is left; the time stamps are never cut.
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setMinimumSectionSize(kNarrowColumnMinimum);

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 #include "thread/Controller.h"
 #include "views/ConfigurationFile.h"
+#include "views/HistoryView.h"
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
@@ -151,6 +152,19 @@ private slots:
         }
         QVERIFY(prompts.boxes().isEmpty());
         QCOMPARE(rows->topLevelItemCount(), 2);
+    }
+
+    void historyButtonShowsTheHistoryPage()
+    {
+        MainWindow window;
+        QPushButton *history = button(window, "history");
+        QCOMPARE(history->text(), QStringLiteral("历史记录"));
+        QVERIFY(sameIcon(history->icon(), ":/res/navbar/history.svg"));
+        QTest::mouseClick(history, Qt::LeftButton);
+        const auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+        QCOMPARE(pages->currentWidget(), window.historyView());
+        QCOMPARE(pages->currentIndex(), int(MainWindow::HistoryPage));
+        QVERIFY(history->isChecked());
     }
 
     // The status checker runs in its own thread; its reports must reach the three pages.

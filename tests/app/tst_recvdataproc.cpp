@@ -4,6 +4,7 @@
 #include "model/Ports.h"
 #include "support/TestSupport.h"
 #include "thread/RecvDataProc.h"
+#include "thread/RecvWorkThread.h"
 #include "views/RecvStatusView.h"
 
 #include <QCryptographicHash>
@@ -12,6 +13,27 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+
+namespace {
+
+// The loopback host listed as a gap while it exists.
+class ListedGap
+{
+public:
+    ListedGap()
+    {
+        copyToField(m_gap.HostIP, kHostIPSize, "127.0.0.1");
+        g_GapInfoList.append(&m_gap);
+    }
+    ~ListedGap() { g_GapInfoList.removeOne(&m_gap); }
+    ListedGap(const ListedGap &) = delete;
+    ListedGap &operator=(const ListedGap &) = delete;
+
+private:
+    _VKGAPIP_CONF m_gap;
+};
+
+} // namespace
 
 class TestRecvDataProc : public QObject
 {
@@ -56,7 +78,8 @@ private slots:
     }
 
     // A push connection from a gap that is not logged in is closed unread and adds no transfer
-    // row; every file connection adds one, and nothing keeps its descriptor open.
+    // row; so is a file connection from a host that is no listed gap, while each one from a
+    // listed gap adds its row. Nothing keeps a descriptor open.
     void connectionsGoWhereTheirPortSays()
     {
         TestSupport::PromptRecorder prompts;
@@ -70,13 +93,60 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(push.state(), QAbstractSocket::UnconnectedState, 35000);
         QCOMPARE(rows->topLevelItemCount(), 0);
 
+        QTcpSocket stranger;
+        stranger.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(stranger.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QAbstractSocket::UnconnectedState, 10000);
+        QCOMPARE(rows->topLevelItemCount(), 0);
+
+        ListedGap gap;
         for (int expected = 1; expected <= 2; ++expected) {
             QTcpSocket file;
             file.connectToHost(QHostAddress::LocalHost, Ports::filePort());
             QVERIFY(file.waitForConnected(10000));
             QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), expected, 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(file.state(), QAbstractSocket::UnconnectedState, 10000);
+            file.disconnectFromHost();
         }
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
+        QVERIFY(prompts.boxes().isEmpty());
+    }
+
+    // Only so many file connections run at once: one more is closed at once, without a row and
+    // with a line in the log; once one has ended, the next is taken again.
+    void fileConnectionsAreBounded()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        window.fileListener()->setConnectionLimit(2);
+        QTreeWidget *rows = window.recvStatusView()->tree();
+        ListedGap gap;
+
+        QTcpSocket held[2];
+        for (int i = 0; i < 2; ++i) {
+            held[i].connectToHost(QHostAddress::LocalHost, Ports::filePort());
+            QVERIFY(held[i].waitForConnected(10000));
+            QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), i + 1, 10000);
+        }
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^file port: 2 transfers at once")));
+        QTcpSocket extra;
+        extra.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(extra.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(extra.state(), QAbstractSocket::UnconnectedState, 10000);
+        QCOMPARE(rows->topLevelItemCount(), 2);
+
+        held[0].abort(); // its worker ends, and with it its place
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 1, 10000);
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^file port: closed 1 connections over the bound")));
+        QTcpSocket next;
+        next.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(next.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), 3, 10000);
+
+        held[1].abort();
+        next.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
         QVERIFY(prompts.boxes().isEmpty());
     }
 

@@ -3,10 +3,13 @@
 // Helpers for the audit tests: where the built programs are, and reading the database with
 // SQLite directly, independently of the code under test.
 
+#include "audit/AuditSchema.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace AuditTestSupport {
 
@@ -45,6 +48,54 @@ inline QVector<Row> query(const QString &database, const QByteArray &sql, QStrin
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return rows;
+}
+
+// One event to store as the library would have, with a chosen time.
+struct StoredEvent {
+    QByteArray timeUtc;
+    QByteArray category;
+    QByteArray operation;
+    int outcome;
+    QByteArray detail;
+    QByteArray gap = "10.0.0.1";
+    QByteArray user = "张三";
+};
+
+// Creates an owner-only store with the library's layout holding the events, in order (event n
+// has id n + 1); false with the reason on failure.
+inline bool createStore(const QString &database, const QVector<StoredEvent> &events, QString *error)
+{
+    const QByteArray path = database.toLocal8Bit();
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *insert = nullptr;
+    bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK
+        && ::chmod(path.constData(), 0600) == 0
+        && sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK
+        && sqlite3_exec(db, AuditSchema::kCreate, nullptr, nullptr, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db, AuditSchema::kInsert, -1, &insert, nullptr) == SQLITE_OK;
+    for (int i = 0; ok && i < events.size(); ++i) {
+        const StoredEvent &e = events[i];
+        const QByteArray texts[] = { e.timeUtc, e.timeUtc, e.gap, e.category, e.user, e.operation };
+        for (int t = 0; t < int(std::size(texts)); ++t)
+            sqlite3_bind_text(insert, t + 1, texts[t].constData(), texts[t].size(), SQLITE_STATIC);
+        sqlite3_bind_int(insert, 7, e.outcome);
+        sqlite3_bind_text(insert, 8, e.detail.constData(), e.detail.size(), SQLITE_STATIC);
+        sqlite3_bind_int(insert, 9, 1);
+        sqlite3_bind_int(insert, 10, 1);
+        ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    }
+    if (!ok)
+        *error = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    return ok;
+}
+
+inline mode_t fileMode(const QString &path)
+{
+    struct stat info {
+    };
+    return ::stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 0777 : 0;
 }
 
 } // namespace AuditTestSupport

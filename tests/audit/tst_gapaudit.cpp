@@ -164,6 +164,18 @@ private slots:
         QTest::newRow("combined") << QStringList { "--category", "CLIENT_LOGIN", "--user", "张三",
             "--since", "2026-03-02" }
                                   << utc << QList<int> { 4 };
+        QTest::newRow("kind: logins")
+            << QStringList { "--kind", "login" } << utc << QList<int> { 1, 5 };
+        QTest::newRow("kind: logouts")
+            << QStringList { "--kind", "logout" } << utc << QList<int> { 4 };
+        QTest::newRow("kind: receives")
+            << QStringList { "--kind", "receive" } << utc << QList<int> { 3 };
+        QTest::newRow("search in either case")
+            << QStringList { "--search", "A,B \"C" } << utc << QList<int> { 2 };
+        QTest::newRow("search in Chinese")
+            << QStringList { "--search", "退出" } << utc << QList<int> { 4 };
+        QTest::newRow("search takes wildcards literally")
+            << QStringList { "--search", "_" } << utc << QList<int> {};
         QTest::newRow("nothing matches")
             << QStringList { "--user", "nobody" } << utc << QList<int> {};
     }
@@ -195,6 +207,7 @@ private slots:
             << QStringList { "--format", "xml" } << 2 << "unknown format";
         QTest::newRow("unknown outcome")
             << QStringList { "--outcome", "maybe" } << 2 << "--outcome";
+        QTest::newRow("unknown kind") << QStringList { "--kind", "upload" } << 2 << "--kind";
         QTest::newRow("impossible date")
             << QStringList { "--since", "2026-02-30" } << 2 << "--since";
     }

@@ -26,6 +26,7 @@ private slots:
             ":/res/navbar/sendstate.svg",
             ":/res/navbar/recvdir.svg",
             ":/res/navbar/recvstate.svg",
+            ":/res/navbar/history.svg",
             ":/res/navbar/restore.svg",
             ":/res/navbar/save.svg",
             ":/res/navbar/about.svg",

@@ -226,7 +226,12 @@ void TestConfigurationFile::importReadsAFileWrittenByHand()
 {
     // As Qt writes such a file: non-ASCII as \x escapes, a value with a comma or a ';' quoted.
     makeDir(QStringLiteral("中文"));
-    makeDir(QStringLiteral("a=b;c, d"));
+    // A part file left by a run that ended mid-file goes when the rule is added.
+    const QString stalePart = makeDir(QStringLiteral("a=b;c, d")) + "/.gaprecv-1.part";
+    QFile stale(stalePart);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(stalePart)));
     const QByteArray root = QFile::encodeName(m_dir.path());
     writeFile(QStringLiteral("hand.vkg"),
         "[RECVINO]\nRecvInfoNum=1\nRecvPath_0=\"" + root
@@ -245,6 +250,7 @@ void TestConfigurationFile::importReadsAFileWrittenByHand()
         QStringList({ "gap|10.0.0.1|alice|pw|10.0.0.1",
             "send|" + path(QStringLiteral("中文")) + "|OUT|10.0.0.1|bob|1|alice",
             "recv|" + path(QStringLiteral("a=b;c, d")) + "|IN中|10.0.0.1|bob" }));
+    QVERIFY(!QFile::exists(stalePart));
 }
 
 void TestConfigurationFile::roundTripKeepsEveryField_data()

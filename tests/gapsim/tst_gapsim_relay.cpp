@@ -326,7 +326,7 @@ void TestGapsimRelay::verdicts_data()
         << with(kPayload + 500, "TOPSECRET") << 1 << "end" << quint64(10);
 }
 
-// After a finding the receiver gets nothing more and loses its connection; the sender's data is
+// After a finding the receiver gets the verdict and loses its connection; the sender's data is
 // still read to the file end, and the verdict comes at once or in place of the confirmation.
 void TestGapsimRelay::verdicts()
 {
@@ -356,7 +356,9 @@ void TestGapsimRelay::verdicts()
     if (!atOnce)
         QCOMPARE(readBytes(sender, kPacket), packet(verdict));
     QVERIFY(waitForClose(sender));
-    QCOMPARE(readBytes(*receiver, stream.size()), stream.left(findingPacket * kPacket));
+    // The receiver gets what came before the finding, then the verdict, then the end.
+    QCOMPARE(readBytes(*receiver, stream.size() + kPacket),
+        stream.left(findingPacket * kPacket) + packet(verdict));
     QCOMPARE(receiver->state(), QAbstractSocket::UnconnectedState);
     const QString end = m_gapsim->waitForEvent(QStringLiteral("^relay-end "));
     QCOMPARE(GapsimProcess::field(end, "result"),

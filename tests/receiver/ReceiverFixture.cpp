@@ -1,8 +1,10 @@
 #include "receiver/ReceiverFixture.h"
 
+#include "gapsim/GapWire.h"
 #include "model/GlobalData.h"
 #include "thread/RecvWorkThread.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 
 namespace {
@@ -81,6 +83,19 @@ bool ReceiverFixture::waitForWorkers(int timeoutMs)
             return false;
     }
     return true;
+}
+
+bool ReceiverFixture::deliver(const QByteArray &relativePath, const QByteArray &content)
+{
+    using namespace GapWire;
+    const QByteArray md5
+        = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
+    QTcpSocket gap;
+    return connectGap(gap)
+        && send(
+            gap, descriptor(content.size(), kRuleKey, relativePath, md5) + contentPackets(content))
+        && u64(readBytes(gap, kPacket), 0) == 9 && u64(readBytes(gap, kPacket), 0) == 5
+        && waitForWorkers();
 }
 
 QList<TransferStateInfo> ReceiverFixture::reports() const

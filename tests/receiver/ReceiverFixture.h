@@ -49,6 +49,9 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     // Whether every worker finished within the wait.
     bool waitForWorkers(int timeoutMs = 60000);
+    // Sends one whole file as the gap, for the rule kRuleKey, and waits for its worker; true when
+    // the file was accepted (9) and confirmed (5).
+    bool deliver(const QByteArray &relativePath, const QByteArray &content);
 
     QList<TransferStateInfo> reports() const;
     // Column 7 of every report, in order.

@@ -6,6 +6,7 @@
 #include "gapsim/GapWire.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
+#include "receiver/ReceiverFiles.h"
 #include "receiver/ReceiverFixture.h"
 #include "support/TestSupport.h"
 
@@ -20,42 +21,13 @@
 #include <sys/resource.h>
 
 using namespace GapWire;
+using namespace ReceiverFiles;
 
 namespace {
 
 constexpr int kBlock = 100 * kPayload;
 const QString kDone = QStringLiteral("接收完毕");
 const QString kCut = QStringLiteral("Socket断连");
-
-QByteArray md5Of(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
-}
-
-QByteArray contentOfSize(int size, int seed = 0)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 131 + seed * 7 + 17) % 251);
-    return content;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Every file below a directory, hidden ones included, relative to it.
-QStringList filesUnder(const QString &dir)
-{
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(dir).relativeFilePath(it.next()));
-    files.sort();
-    return files;
-}
 
 // Writes in pieces of chunk bytes (0: at once), so that packets straddle the receiver's reads.
 bool sendInChunks(QTcpSocket &socket, const QByteArray &bytes, int chunk)
@@ -67,6 +39,20 @@ bool sendInChunks(QTcpSocket &socket, const QByteArray &bytes, int chunk)
             return false;
     }
     return true;
+}
+
+// A transfer that ended without a file: the row has its final status, a stopped rate and an end
+// time; nothing is kept, the rule is handed back, nothing counts as received.
+void checkEndedWithoutFile(
+    const ReceiverFixture &fixture, const QString &recvDir, const QString &status)
+{
+    QCOMPARE(filesUnder(recvDir), QStringList());
+    const TransferStateInfo last = fixture.lastReport();
+    QCOMPARE(last.at(7), status);
+    QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
+    QVERIFY(!last.at(6).isEmpty());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(fixture.gap()->recvFileNum.load(), 0);
 }
 
 bool allZero(const QByteArray &bytes) { return bytes.count('\0') == bytes.size(); }
@@ -125,6 +111,7 @@ private slots:
     void refusesDescriptor_data();
     void refusesDescriptor();
     void stampsTakenNames();
+    void recreatesMissingReceiveDirectory();
     void unopenableFileIsNotAnswered();
     void digestMismatchRemovesFile_data();
     void digestMismatchRemovesFile();
@@ -132,6 +119,8 @@ private slots:
     void lostConnectionRemovesFile();
     void garbledStreamEndsConnection_data();
     void garbledStreamEndsConnection();
+    void gapVerdictEndsRow_data();
+    void gapVerdictEndsRow();
     void concurrentTransfersShareRule();
     void unlistedPeerIsDropped();
 
@@ -237,7 +226,10 @@ void TestRecvWorkThread::receivesFile_data()
     QTest::newRow("missing sub-directories") << QByteArray("x/y/z.txt") << 3000 << 0 << 1;
     QTest::newRow("UTF-8 name") << QByteArray("目录/文件 1.txt") << 10 << 0 << 1;
     QTest::newRow("relative path of 254 bytes")
-        << QByteArray("d/" + QByteArray(252, 'n')) << 5 << 0 << 1;
+        << QByteArray(QByteArray(200, 'd') + '/' + QByteArray(53, 'n')) << 5 << 0 << 1;
+    // With the longest stamp it could be given (18 bytes), a name of 237 bytes still fits.
+    QTest::newRow("name that fits its longest stamp")
+        << QByteArray("d/" + QByteArray(237, 'n')) << 5 << 0 << 1;
 }
 
 void TestRecvWorkThread::receivesFile()
@@ -319,10 +311,14 @@ void TestRecvWorkThread::refusesDescriptor_data()
         << QByteArray("OTHER") << QByteArray("a.txt") << quint64(14);
     QTest::newRow("path of 255 bytes") << QByteArray(ReceiverFixture::kRuleKey)
                                        << QByteArray("d/" + QByteArray(253, 'n')) << quint64(13);
+    // A name that could not take a stamp, and names that decoding would change, are refused
+    // before any content arrives rather than after it.
     const QList<QByteArray> hostile { "../evil.txt", "sub/../../evil.txt", escape, "..\\evil.txt",
-        "a//evil.txt", "./evil.txt", "dir/", "..", "sub/.." };
+        "a//evil.txt", "./evil.txt", "dir/", "..", "sub/..", "d/" + QByteArray(238, 'n'),
+        QByteArray(200, '\xff'), "overlong-\xc0\xaf.txt", "surrogate-\xed\xa0\x80.txt",
+        "cut-\xe6\x96" };
     for (const QByteArray &path : hostile)
-        QTest::newRow(path.constData())
+        QTest::newRow(path.toPercentEncoding("/\\.").constData())
             << QByteArray(ReceiverFixture::kRuleKey) << path << quint64(13);
 }
 
@@ -375,16 +371,8 @@ void TestRecvWorkThread::stampsTakenNames()
     const QString before = QDateTime::currentDateTime().toString("yyyyMMdd_hhmm_");
     QList<QByteArray> contents;
     for (int seed = 1; seed <= 2; ++seed) {
-        const QByteArray content = contentOfSize(2000 + seed, seed);
-        contents.append(content);
-        QTcpSocket gap;
-        QVERIFY(fixture.connectGap(gap));
-        QVERIFY(send(gap,
-            descriptor(content.size(), ReceiverFixture::kRuleKey, "sub/a.txt", md5Of(content))
-                + contentPackets(content)));
-        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
-        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
-        QVERIFY(fixture.waitForWorkers());
+        contents.append(contentOfSize(2000 + seed, seed));
+        QVERIFY(fixture.deliver("sub/a.txt", contents.last()));
     }
     const QString after = QDateTime::currentDateTime().toString("yyyyMMdd_hhmm_");
 
@@ -403,6 +391,16 @@ void TestRecvWorkThread::stampsTakenNames()
     }
     QVERIFY(received.contains(contents.at(0)) && received.contains(contents.at(1)));
     QVERIFY(stamped.contains(fixture.lastReport().at(0)));
+}
+
+// A receive directory that went missing is made again, with the file's own directories.
+void TestRecvWorkThread::recreatesMissingReceiveDirectory()
+{
+    QVERIFY(QDir(recvDir()).removeRecursively());
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(100);
+    QVERIFY(fixture.deliver("new/a.txt", content));
+    QCOMPARE(readFile(recvDir() + "/new/a.txt"), content);
 }
 
 // A file that cannot be created gets no answer at all: the row names the open error, the audit
@@ -514,6 +512,7 @@ void TestRecvWorkThread::lostConnectionRemovesFile()
 void TestRecvWorkThread::garbledStreamEndsConnection_data()
 {
     QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QString>("status");
 
     const QByteArray content = contentOfSize(2 * kPayload + 10);
     const QByteArray described
@@ -522,23 +521,30 @@ void TestRecvWorkThread::garbledStreamEndsConnection_data()
     putU64(badTail, 8, kPayload);
     QByteArray negativeTail = packet(2);
     putU64(negativeTail, 8, quint64(-1));
+    const QString unknown = QStringLiteral("未知的数据包类型|关闭连接");
+    const QString noDescriptor = QStringLiteral("缺少文件描述信息|关闭连接");
+    const QString badTailText = QStringLiteral("文件尾包长度错误|关闭连接");
 
-    QTest::newRow("unknown type after the descriptor") << described + packet(3);
-    QTest::newRow("data before any descriptor") << packet(1) + described;
-    QTest::newRow("file end before any descriptor") << packet(2);
-    QTest::newRow("second descriptor") << described + described;
-    QTest::newRow("more content than announced")
-        << descriptor(kPayload, ReceiverFixture::kRuleKey, "g.bin", md5Of(content))
-            + contentPackets(content);
-    QTest::newRow("tail as long as a payload") << described + badTail;
-    QTest::newRow("negative tail length") << described + negativeTail;
-    QTest::newRow("no packet at all") << QByteArray(300000, '\xff');
+    QTest::newRow("unknown type after the descriptor") << described + packet(3) << unknown;
+    QTest::newRow("data before any descriptor") << packet(1) + described << noDescriptor;
+    QTest::newRow("file end before any descriptor") << packet(2) << noDescriptor;
+    QTest::newRow("verdict before any descriptor") << packet(10) << noDescriptor;
+    QTest::newRow("second descriptor")
+        << described + described << QStringLiteral("重复的文件描述信息|关闭连接");
+    QTest::newRow("more content than announced") << descriptor(kPayload, ReceiverFixture::kRuleKey,
+                                                        "g.bin", md5Of(content))
+            + contentPackets(content) << QStringLiteral("文件数据超出声明大小|关闭连接");
+    QTest::newRow("tail as long as a payload") << described + badTail << badTailText;
+    QTest::newRow("negative tail length") << described + negativeTail << badTailText;
+    QTest::newRow("no packet at all") << QByteArray(300000, '\xff') << unknown;
 }
 
-// A stream that is not one announced file ends the connection; nothing is kept or confirmed.
+// A stream that is not one announced file ends the connection; nothing is kept or confirmed, and
+// the row ends: a final status, the end time and a stopped rate.
 void TestRecvWorkThread::garbledStreamEndsConnection()
 {
     QFETCH(QByteArray, stream);
+    QFETCH(QString, status);
 
     ReceiverFixture fixture(recvDir());
     QTcpSocket gap;
@@ -550,10 +556,47 @@ void TestRecvWorkThread::garbledStreamEndsConnection()
 
     for (int at = 0; at + kPacket <= answers.size(); at += kPacket)
         QVERIFY(u64(answers, at) == 9);
-    QCOMPARE(filesUnder(recvDir()), QStringList());
     QVERIFY(!fixture.statuses().contains(kDone));
-    QCOMPARE(fixture.rule()->useCount.load(), 0);
-    QCOMPARE(fixture.gap()->recvFileNum.load(), 0);
+    checkEndedWithoutFile(fixture, recvDir(), status);
+}
+
+void TestRecvWorkThread::gapVerdictEndsRow_data()
+{
+    QTest::addColumn<quint64>("verdict");
+    QTest::addColumn<int>("packetsBefore"); // data packets before the verdict
+    QTest::addColumn<QString>("status");
+    const QString keyword = QStringLiteral("文件存在过滤关键字");
+    QTest::newRow("type refused, right after the response")
+        << quint64(4) << 0 << QStringLiteral("不允许发送的文件类型");
+    QTest::newRow("keyword, after a block was written") << quint64(10) << 150 << keyword;
+    QTest::newRow("virus, mid-block") << quint64(11) << 30 << QStringLiteral("文件存在病毒");
+}
+
+// A gap that refuses the content tells the receiver why: the row ends with the sender's words for
+// the verdict, the part file goes, the rule is handed back and the audit says it.
+void TestRecvWorkThread::gapVerdictEndsRow()
+{
+    QFETCH(quint64, verdict);
+    QFETCH(int, packetsBefore);
+    QFETCH(QString, status);
+
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(3 * kBlock);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QVERIFY(send(gap,
+        descriptor(content.size(), ReceiverFixture::kRuleKey, "v/verdict.bin", md5Of(content))));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    QVERIFY(send(gap, contentPackets(content).left(packetsBefore * kPacket) + packet(verdict)));
+    QCOMPARE(answersUntilClose(gap), QByteArray());
+    QVERIFY(fixture.waitForWorkers());
+
+    checkEndedWithoutFile(fixture, recvDir(), status);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QCOMPARE(
+        lastAudit().value(4), "'127.0.0.1', 'verdict.bin', 'alice', '" + status.toUtf8() + "'");
 }
 
 // Two files of one name on one rule at once: the rule counts both, and the file that finishes

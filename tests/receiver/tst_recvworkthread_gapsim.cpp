@@ -17,6 +17,7 @@ using namespace GapWire;
 namespace {
 
 const QByteArray kPathKey = "ALICE-TO-BOB";
+constexpr int kMarkerOffset = 200000; // after the first block is on disk
 
 QByteArray contentOfSize(int size)
 {
@@ -44,32 +45,46 @@ private:
 void TestRecvWorkThreadGapsim::deliversThroughGap_data()
 {
     QTest::addColumn<QStringList>("faults");
-    QTest::addColumn<quint64>("confirmation");
-    QTest::newRow("clean relay") << QStringList() << quint64(5);
+    QTest::addColumn<QByteArray>("marker"); // written into the content at kMarkerOffset
+    QTest::addColumn<quint64>("answer"); // what the sender gets after the content
+    QTest::addColumn<QString>("status"); // how the receiving row ends
+    QTest::newRow("clean relay") << QStringList() << QByteArray() << quint64(5)
+                                 << QStringLiteral("接收完毕");
     QTest::newRow("content changed on the way")
-        << QStringList { "--fault", "flip,offset=200000" } << quint64(15);
+        << QStringList { "--fault", "flip,offset=200000" } << QByteArray() << quint64(15)
+        << QStringLiteral("文件校验错误|稍后重传");
+    // The gap tells the receiver why it stops, in the words the sender shows.
+    QTest::newRow("filtered keyword") << QStringList() << QByteArray("TOPSECRET") << quint64(10)
+                                      << QStringLiteral("文件存在过滤关键字");
+    QTest::newRow("virus") << QStringList() << QByteArray("X5O-TEST-VIRUS") << quint64(11)
+                           << QStringLiteral("文件存在病毒");
 }
 
 void TestRecvWorkThreadGapsim::deliversThroughGap()
 {
     QFETCH(QStringList, faults);
-    QFETCH(quint64, confirmation);
+    QFETCH(QByteArray, marker);
+    QFETCH(quint64, answer);
+    QFETCH(QString, status);
 
     QTemporaryDir dir(m_workDir.filePath("XXXXXX"));
     QVERIFY(dir.isValid());
     const QString recvDir = dir.filePath("recv");
     QVERIFY(QDir().mkpath(recvDir));
     ReceiverFixture fixture(recvDir);
-    fixture.addRule(kPathKey, ReceiverFixture::kGapAddress, recvDir);
+    _RECVPATH_LISTDATA *rule = fixture.addRule(kPathKey, ReceiverFixture::kGapAddress, recvDir);
     GapsimProcess gapsim(dir.path());
     QVERIFY(gapsim.start(QStringLiteral("[user.alice]\npassword = a\n"
                                         "[user.bob]\npassword = b\naddress = 127.0.0.1\n"
                                         "file_port = %1\n"
-                                        "[path.ALICE-TO-BOB]\nfrom = alice\nto = bob\n")
+                                        "[path.ALICE-TO-BOB]\nfrom = alice\nto = bob\n"
+                                        "[policy]\nkeywords = TOPSECRET\n"
+                                        "virus_signature = X5O-TEST-VIRUS\n")
                              .arg(fixture.port()),
         faults));
 
-    const QByteArray content = contentOfSize(3 * 100 * kPayload + 123);
+    QByteArray content = contentOfSize(3 * 100 * kPayload + 123);
+    content.replace(kMarkerOffset, marker.size(), marker);
     const QByteArray md5
         = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex().toUpper();
     QTcpSocket sender;
@@ -83,20 +98,23 @@ void TestRecvWorkThreadGapsim::deliversThroughGap()
     QCOMPARE(u64(response, 0), quint64(9));
     QCOMPARE(text(response, 100, 40), kPathKey);
     QVERIFY(send(sender, contentPackets(content)));
-    QCOMPARE(u64(readBytes(sender, kPacket), 0), confirmation);
+    QCOMPARE(u64(readBytes(sender, kPacket), 0), answer);
     QVERIFY(fixture.waitForWorkers());
 
     const QString written = recvDir + "/in/e2e.bin";
-    if (confirmation == 5) {
+    if (answer == 5) {
         QFile file(written);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
-        QCOMPARE(fixture.statuses().last(), QStringLiteral("接收完毕"));
     } else {
         QVERIFY(QDir(recvDir + "/in").entryList(QDir::Files | QDir::Hidden).isEmpty());
-        QCOMPARE(fixture.statuses().last(), QStringLiteral("文件校验错误|稍后重传"));
     }
-    QCOMPARE(fixture.gap()->recvFileNum.load(), confirmation == 5 ? 1 : 0);
+    const TransferStateInfo last = fixture.lastReport();
+    QCOMPARE(last.at(7), status);
+    QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
+    QVERIFY(!last.at(6).isEmpty());
+    QCOMPARE(rule->useCount.load(), 0);
+    QCOMPARE(fixture.gap()->recvFileNum.load(), answer == 5 ? 1 : 0);
     QVERIFY(!gapsim.waitForEvent(QStringLiteral("^relay-end ")).isEmpty());
     QCOMPARE(gapsim.stop(), 0);
 }

@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <sys/file.h>
 
 using namespace RuleFixture;
 
@@ -265,6 +267,31 @@ private slots:
         QVERIFY(rule);
         QCOMPARE(QByteArray(rule->FromUser), QByteArray());
         QCOMPARE(rule->gapConf, m_gapB);
+    }
+
+    // A receive rule's directory may hold part files of a run that ended mid-file: storing the
+    // rule removes those that no transfer holds, and only those.
+    void aStoredReceiveRuleClearsStalePartFiles()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("sub"));
+        const QStringList parts { ".gaprecv-1.part", ".gaprecv-2.part", "sub/.gaprecv-1.part" };
+        for (const QString &part : parts) {
+            QFile file(dir.filePath(part));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QFile held(dir.filePath(parts.first()));
+        QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
+
+        for (const QString &stale : parts.mid(1))
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression(QRegularExpression::escape(dir.filePath(stale))));
+        QPointer<RuleDialog> dialog = new RecvPathDialog;
+        fillAndConfirm(dialog, kGapA, "R2", "erin", dir.path());
+        QCOMPARE(g_RecvPathList.size(), 2);
+        QVERIFY(QFile::exists(dir.filePath(parts.at(0))));
+        QVERIFY(!QFile::exists(dir.filePath(parts.at(1))));
+        QVERIFY(!QFile::exists(dir.filePath(parts.at(2))));
     }
 
     // A key outside ASCII must reach the gap as the bytes the gap sent.

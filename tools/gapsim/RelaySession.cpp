@@ -364,7 +364,8 @@ void RelaySession::relayPacket(qint64 contentOffset, int contentSize)
     m_relayedBytes += contentSize;
 }
 
-// A finding stops the relay to the receiver, whose partial file is then dropped; the sender's
+// A finding stops the relay to the receiver, which is told the verdict and drops its partial file;
+// the sender's
 // remaining data is still read to its file end, because a sender that cannot write would take
 // the refusal for a broken link and try again.
 void RelaySession::onFinding(ContentScanner::Finding finding, bool atFileEnd)
@@ -376,6 +377,8 @@ void RelaySession::onFinding(ContentScanner::Finding finding, bool atFileEnd)
             { { "id", QString::number(m_id) }, { "kind", m_result },
                 { "offset", QString::number(m_contentBytes) } });
         if (m_receiver) {
+            // The receiver learns why its stream stops: the verdict as one bare answer.
+            m_receiver->write(packetBytes(buildReply(m_pendingVerdict)));
             SocketUtil::closeWhenFlushed(m_receiver, this, m_context.config.timeoutMs);
             m_receiver = nullptr;
         }

@@ -1,0 +1,24 @@
+#include "audit/AuditFilter.h"
+
+bool AuditFilter::setBound(const QString &text, TimeBound::Kind kind)
+{
+    TimeBound bound;
+    if (!TimeBound::parse(text, kind, &bound))
+        return false;
+    if (kind == TimeBound::Since) {
+        sinceUtc = bound.utc;
+        return true;
+    }
+    // One end bound at a time: the later call replaces the earlier one.
+    untilUtc = bound.inclusive ? bound.utc : QByteArray();
+    beforeUtc = bound.inclusive ? QByteArray() : bound.utc;
+    return true;
+}
+
+void AuditFilter::setDays(const QDate &first, const QDate &last)
+{
+    if (first.isValid())
+        setBound(first.toString(Qt::ISODate), TimeBound::Since);
+    if (last.isValid())
+        setBound(last.toString(Qt::ISODate), TimeBound::Until);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// What tells one file, and one version of one file, apart: the device and inode name the file,
+// size and modification time (to the nanosecond) its content, and the birth time tells a file
+// from a later one that reuses the inode. Taken with statx because Qt's QFileInfo rounds times
+// to milliseconds and does not give the inode.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    qint64 bornNs = 0; // 0 where the file system keeps no birth time
+
+    // An invalid identity (size -1) when the file cannot be looked at. Links are followed, as
+    // opening the path follows them.
+    static FileIdentity ofPath(const QString &path);
+    static FileIdentity ofDescriptor(int fd);
+
+    bool isValid() const { return size >= 0; }
+    bool sameFile(const FileIdentity &other) const
+    {
+        return isValid() && other.isValid() && device == other.device && inode == other.inode;
+    }
+    // The same file with the same content as far as the file system tells.
+    bool sameVersion(const FileIdentity &other) const
+    {
+        return sameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+    }
+};

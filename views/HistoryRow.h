@@ -1,0 +1,20 @@
+#pragma once
+
+#include "audit/AuditDetail.h"
+#include "audit/AuditEvent.h"
+#include "audit/AuditKind.h"
+
+#include <QMetaType>
+#include <QString>
+
+// One audit event as the history page shows it, prepared away from the GUI thread.
+struct HistoryRow {
+    AuditEvent event;
+    AuditKind kind = AuditKind::Other;
+    AuditDetail detail;
+    QString localTime; // in this machine's time zone
+
+    static HistoryRow from(const AuditEvent &event);
+};
+
+Q_DECLARE_METATYPE(HistoryRow)
