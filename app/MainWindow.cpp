@@ -312,6 +312,7 @@ void MainWindow::stopStatusThread()
     // The checker ends in its own thread, after the events already posted to it (moving it there
     // queued the re-registration of its timers, which would otherwise be dropped unfreed), and its
     // end quits the thread.
+    ThreadHandOver::end(&m_statusThread);
     m_statusCheckout->deleteLater();
     ThreadHandOver::wait(&m_statusThread);
     m_statusCheckout = nullptr;

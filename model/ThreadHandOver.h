@@ -14,6 +14,9 @@ public:
     // dispatcher among it) is ordered before whatever the caller then posts to it. Its end is
     // handed over to wait().
     static void start(QThread *thread);
+    // Called before the last events that make a thread started by start() end (its quit(), the
+    // deletion of its last object): what the caller did so far is ordered before the thread's end.
+    static void end(QThread *thread);
     // Waits for the end of a thread started by start(); when it ended, everything the thread did
     // is ordered before the caller's next steps.
     static bool wait(QThread *thread, unsigned long timeoutMs = ULONG_MAX);

@@ -45,6 +45,7 @@ Controller::Controller(QObject *parent)
 Controller::~Controller()
 {
     m_traversal->cancel();
+    ThreadHandOver::end(m_scanThread);
     m_scanThread->quit();
     if (ThreadHandOver::wait(m_scanThread, kScanEndWaitMs)) {
         delete m_scanThread;

@@ -289,7 +289,8 @@ void TestTwoClients::senderKilledMidFile()
 }
 
 // Bob's receive directory is a small disk that the file does not fit: alice gives up after her
-// attempts and keeps her file, bob keeps no part of it and says why.
+// attempts and keeps her file (her log says so, as her status row does), bob keeps no part of it.
+// Bob's row says why; a write that fails before the file end writes no audit event.
 void TestTwoClients::fullReceiveDiskKeepsTheFile()
 {
     if (!m_tmpfsMounted)
@@ -304,9 +305,8 @@ void TestTwoClients::fullReceiveDiskKeepsTheFile()
     QCOMPARE(GapSite::filesUnder(m_site->sendDir(kFull)).value(name), content);
     QTRY_VERIFY(GapSite::filesUnder(m_site->recvDir(kFull)).isEmpty());
     QCOMPARE(m_site->deliveries(name), 0);
-    const QStringList received = GapSite::auditEvents(m_site->bob(), "CLIENT_RECV");
-    QVERIFY2(hasAudit(received, 0, name, QStringLiteral("alice")),
-        qPrintable(received.join(QLatin1Char('\n'))));
+    // Each attempt broke off where bob's disk was full.
+    QVERIFY(containsLine(m_site->gap().events(), QStringLiteral("result=receiver-closed")));
 }
 
 QTEST_GUILESS_MAIN(TestTwoClients)

@@ -68,6 +68,7 @@ private slots:
 
     void cleanup()
     {
+        ThreadHandOver::end(&m_thread);
         m_thread.quit();
         QVERIFY(ThreadHandOver::wait(&m_thread, 30000));
     }
