@@ -23,6 +23,10 @@ constexpr int kPollMs = 50;
 const char *const kAlice = "alice";
 const char *const kBob = "bob";
 const char *const kPartPattern = ".gaprecv-*.part";
+// Every process of the site is killed when the test process ends, even by a crash or a time-out,
+// so that none is left holding ports or a mounted directory.
+const QStringList kEndWithTest { QStringLiteral("setpriv"), QStringLiteral("--pdeathsig"),
+    QStringLiteral("KILL"), QStringLiteral("--") };
 
 QString userSection(const char *user, const QString &extra)
 {
@@ -70,7 +74,7 @@ bool GapSite::start(const Layout &layout, const QString &policy, const QStringLi
             while (std::count(std::begin(m_ports), std::end(m_ports), port) > 1);
         }
     }
-    m_gapsim->setLauncher(layout.gapLauncher);
+    m_gapsim->setLauncher(kEndWithTest + layout.gapLauncher);
     if (!m_gapsim->start(configText(layout, policy), gapArguments)) {
         m_error = QStringLiteral("gapsim did not start");
         return false;
@@ -78,8 +82,8 @@ bool GapSite::start(const Layout &layout, const QString &policy, const QStringLi
     if (!setUpClient(QLatin1String(kAlice), layout.aliceGapAddress, true)
         || !setUpClient(QLatin1String(kBob), layout.bobGapAddress, false))
         return false;
-    m_alice->setLauncher(layout.aliceLauncher);
-    m_bob->setLauncher(layout.bobLauncher);
+    m_alice->setLauncher(kEndWithTest + layout.aliceLauncher);
+    m_bob->setLauncher(kEndWithTest + layout.bobLauncher);
     if (layout.freePorts) {
         m_alice->usePorts(m_gapsim->port(), m_ports[0], m_ports[1]);
         m_bob->usePorts(m_gapsim->port(), m_ports[2], m_ports[3]);
