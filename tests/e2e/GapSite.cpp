@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -22,7 +21,6 @@ constexpr int kSetupWaitMs = 60000;
 constexpr int kPollMs = 50;
 const char *const kAlice = "alice";
 const char *const kBob = "bob";
-const char *const kPartPattern = ".gaprecv-*.part";
 // Every process of the site is killed when the test process ends, even by a crash or a time-out,
 // so that none is left holding ports or a mounted directory.
 const QStringList kEndWithTest { QStringLiteral("setpriv"), QStringLiteral("--pdeathsig"),
@@ -196,28 +194,4 @@ QStringList GapSite::auditEvents(const ClientProcess &client, const QByteArray &
     if (!error.isEmpty())
         events << QStringLiteral("audit store unreadable: ") + error;
     return events;
-}
-
-QMap<QString, QByteArray> GapSite::filesUnder(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(
-        root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(root).relativeFilePath(path), file.readAll());
-    }
-    return files;
-}
-
-QStringList GapSite::partFiles(const QString &root)
-{
-    QStringList parts;
-    QDirIterator it(root, { QLatin1String(kPartPattern) }, QDir::Files | QDir::Hidden,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        parts << it.next();
-    return parts;
 }

@@ -49,11 +49,6 @@ public:
     // The outcome ("1" or "0") and detail of each audit event of a client, oldest first.
     static QStringList auditEvents(const ClientProcess &client, const QByteArray &category);
 
-    // Everything under a directory by path relative to it, hidden files included.
-    static QMap<QString, QByteArray> filesUnder(const QString &root);
-    // The hidden part files of a receive directory.
-    static QStringList partFiles(const QString &root);
-
 private:
     QString configText(const Layout &layout, const QString &policy) const;
     bool setUpClient(const QString &user, const QString &gapAddress, bool sends);

@@ -8,6 +8,7 @@
 // share one gap and one pair of clients; the kill cases start a client again.
 
 #include "GapSite.h"
+#include "TestFiles.h"
 #include "TmpfsMount.h"
 
 #include <QDir>
@@ -32,14 +33,6 @@ constexpr int kLargeSize = 24 * 1024 * 1024;
 constexpr int kTmpfsKiB = 1024;
 constexpr int kOutcomeWaitMs = 90000;
 const char *const kKeyword = "机密内容";
-
-QByteArray contentOfSize(int size, int seed)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 151 + seed) % 253);
-    return content;
-}
 
 bool containsLine(const QStringList &lines, const QString &text)
 {
@@ -67,7 +60,7 @@ bool hasAudit(const QStringList &events, int outcome, const QString &file, const
 qint64 largestPartSize(const QString &directory)
 {
     qint64 largest = -1;
-    for (const QString &part : GapSite::partFiles(directory))
+    for (const QString &part : TestFiles::partFiles(directory))
         largest = qMax(largest, QFileInfo(part).size());
     return largest;
 }
@@ -140,11 +133,11 @@ void TestTwoClients::verifyDeliveredOnce(
     const QString &recvDir, const QString &sendDir, const QString &name, const QByteArray &content)
 {
     QTRY_COMPARE_WITH_TIMEOUT(
-        GapSite::filesUnder(recvDir).keys(), QStringList { name }, kOutcomeWaitMs);
-    QCOMPARE(GapSite::filesUnder(recvDir).value(name), content);
-    QTRY_VERIFY_WITH_TIMEOUT(GapSite::filesUnder(sendDir).isEmpty(), kOutcomeWaitMs);
+        TestFiles::filesUnder(recvDir).keys(), QStringList { name }, kOutcomeWaitMs);
+    QCOMPARE(TestFiles::filesUnder(recvDir).value(name), content);
+    QTRY_VERIFY_WITH_TIMEOUT(TestFiles::filesUnder(sendDir).isEmpty(), kOutcomeWaitMs);
     QTRY_COMPARE(m_site->deliveries(name), 1);
-    QVERIFY(GapSite::partFiles(recvDir).isEmpty());
+    QVERIFY(TestFiles::partFiles(recvDir).isEmpty());
 }
 
 // Sizes around a data packet and a burst of 100 packets, a file in a sub-directory and names
@@ -155,18 +148,19 @@ void TestTwoClients::edgeSizesArriveByteForByte()
     int seed = 0;
     for (int size :
         { 1, kPayload - 1, kPayload, kPayload + 1, kBurst, kBurst + 1, 2 * kBurst + 777 })
-        sent.insert(QStringLiteral("size-%1.bin").arg(size), contentOfSize(size, ++seed));
-    sent.insert(QStringLiteral("子目录/报告.doc"), contentOfSize(kPayload + 1, ++seed));
-    sent.insert(QStringLiteral("数据 ü.txt"), contentOfSize(3000, ++seed));
+        sent.insert(
+            QStringLiteral("size-%1.bin").arg(size), TestFiles::contentOfSize(size, ++seed));
+    sent.insert(QStringLiteral("子目录/报告.doc"), TestFiles::contentOfSize(kPayload + 1, ++seed));
+    sent.insert(QStringLiteral("数据 ü.txt"), TestFiles::contentOfSize(3000, ++seed));
     for (auto it = sent.cbegin(); it != sent.cend(); ++it)
         QVERIFY(m_site->drop(kEdge, it.key(), it.value()));
     QVERIFY(m_site->drop(kEdge, QStringLiteral("empty.txt"), QByteArray()));
 
     const QString recv = m_site->recvDir(kEdge);
-    QTRY_COMPARE_WITH_TIMEOUT(GapSite::filesUnder(recv).size(), sent.size(), kOutcomeWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(GapSite::filesUnder(m_site->sendDir(kEdge)).keys(),
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(recv).size(), sent.size(), kOutcomeWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(m_site->sendDir(kEdge)).keys(),
         QStringList { QStringLiteral("empty.txt") }, kOutcomeWaitMs);
-    QCOMPARE(GapSite::filesUnder(recv), sent);
+    QCOMPARE(TestFiles::filesUnder(recv), sent);
 
     for (const QString &path : sent.keys()) {
         const QString name = QFileInfo(path).fileName();
@@ -184,13 +178,13 @@ void TestTwoClients::edgeSizesArriveByteForByte()
 // show them) and in the gap's verdicts.
 void TestTwoClients::refusalsAreExplained()
 {
-    QByteArray secret = contentOfSize(3 * kBurst, 7);
+    QByteArray secret = TestFiles::contentOfSize(3 * kBurst, 7);
     secret.replace(kBurst + 100, int(qstrlen(kKeyword)), kKeyword);
-    QVERIFY(m_site->drop(kRefuse, QStringLiteral("tool.exe"), contentOfSize(5000, 6)));
+    QVERIFY(m_site->drop(kRefuse, QStringLiteral("tool.exe"), TestFiles::contentOfSize(5000, 6)));
     QVERIFY(m_site->drop(kRefuse, QStringLiteral("secret.txt"), secret));
 
     QTRY_VERIFY_WITH_TIMEOUT(
-        GapSite::filesUnder(m_site->sendDir(kRefuse)).isEmpty(), kOutcomeWaitMs);
+        TestFiles::filesUnder(m_site->sendDir(kRefuse)).isEmpty(), kOutcomeWaitMs);
     const QStringList sent = GapSite::auditEvents(m_site->alice(), "CLIENT_SEND");
     QVERIFY2(hasAudit(sent, 0, QStringLiteral("tool.exe"), QStringLiteral("bob"),
                  QStringLiteral("不允许发送的文件类型")),
@@ -206,7 +200,7 @@ void TestTwoClients::refusalsAreExplained()
     const QStringList events = m_site->gap().events();
     QVERIFY(containsLine(events, QStringLiteral("reason=suffix")));
     QVERIFY(containsLine(events, QStringLiteral("reason=keyword")));
-    QTRY_VERIFY(GapSite::filesUnder(m_site->recvDir(kRefuse)).isEmpty());
+    QTRY_VERIFY(TestFiles::filesUnder(m_site->recvDir(kRefuse)).isEmpty());
     QVERIFY(!hasAudit(GapSite::auditEvents(m_site->bob(), "CLIENT_RECV"), 1,
         QStringLiteral("secret.txt"), QStringLiteral("alice")));
 }
@@ -233,7 +227,7 @@ void TestTwoClients::faultsDeliverOnce()
 
     // A directory per case, so that each case's file is alone in it on both sides.
     const QString directory = QFileInfo(name).completeBaseName();
-    const QByteArray content = contentOfSize(3 * kBurst + 777, name.size());
+    const QByteArray content = TestFiles::contentOfSize(3 * kBurst + 777, name.size());
     QVERIFY(m_site->drop(kFault, directory + QLatin1Char('/') + name, content));
     verifyDeliveredOnce(QDir(m_site->recvDir(kFault)).filePath(directory),
         QDir(m_site->sendDir(kFault)).filePath(directory), name, content);
@@ -262,7 +256,7 @@ qint64 TestTwoClients::freezeReceiverMidFile(const QString &key)
 // part file of the broken transfer does not stay.
 void TestTwoClients::receiverKilledMidFile()
 {
-    const QByteArray content = contentOfSize(kLargeSize, 11);
+    const QByteArray content = TestFiles::contentOfSize(kLargeSize, 11);
     QVERIFY(m_site->drop(kKillReceiver, QStringLiteral("large-r.bin"), content));
     const qint64 written = freezeReceiverMidFile(kKillReceiver);
     QVERIFY2(written > 0, "bob never started writing the file");
@@ -276,7 +270,7 @@ void TestTwoClients::receiverKilledMidFile()
 // Alice dies while bob writes her file and starts again: the same.
 void TestTwoClients::senderKilledMidFile()
 {
-    const QByteArray content = contentOfSize(kLargeSize, 12);
+    const QByteArray content = TestFiles::contentOfSize(kLargeSize, 12);
     QVERIFY(m_site->drop(kKillSender, QStringLiteral("large-s.bin"), content));
     const qint64 written = freezeReceiverMidFile(kKillSender);
     QVERIFY2(written > 0, "bob never started writing the file");
@@ -295,15 +289,15 @@ void TestTwoClients::fullReceiveDiskKeepsTheFile()
 {
     if (!m_tmpfsMounted)
         QSKIP(qPrintable(QStringLiteral("no small disk to fill: ") + m_tmpfs.error()));
-    const QByteArray content = contentOfSize(2 * kTmpfsKiB * 1024, 13);
+    const QByteArray content = TestFiles::contentOfSize(2 * kTmpfsKiB * 1024, 13);
     const QString name = QStringLiteral("large-f.bin");
     QVERIFY(m_site->drop(kFull, name, content));
 
     QTRY_VERIFY_WITH_TIMEOUT(
         containsLine(m_site->alice().logLines(), name + QStringLiteral("放弃发送")),
         kOutcomeWaitMs);
-    QCOMPARE(GapSite::filesUnder(m_site->sendDir(kFull)).value(name), content);
-    QTRY_VERIFY(GapSite::filesUnder(m_site->recvDir(kFull)).isEmpty());
+    QCOMPARE(TestFiles::filesUnder(m_site->sendDir(kFull)).value(name), content);
+    QTRY_VERIFY(TestFiles::filesUnder(m_site->recvDir(kFull)).isEmpty());
     QCOMPARE(m_site->deliveries(name), 0);
     // Each attempt broke off where bob's disk was full.
     QVERIFY(containsLine(m_site->gap().events(), QStringLiteral("result=receiver-closed")));

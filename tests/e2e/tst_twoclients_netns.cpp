@@ -5,6 +5,7 @@
 
 #include "GapSite.h"
 #include "NetworkNamespaces.h"
+#include "TestFiles.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -13,14 +14,6 @@
 namespace {
 
 constexpr int kDeliveryWaitMs = 180000;
-
-QByteArray contentOfSize(int size, int seed)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 131 + seed) % 251);
-    return content;
-}
 
 } // namespace
 
@@ -57,16 +50,16 @@ void TestTwoClientsNetns::deliversAcrossNamespacesOnDefaultPorts()
     });
 
     const QMap<QString, QByteArray> sent {
-        { QStringLiteral("one.bin"), contentOfSize(1, 1) },
-        { QStringLiteral("子目录/报告.doc"), contentOfSize(3 * 144400 + 5, 2) },
+        { QStringLiteral("one.bin"), TestFiles::contentOfSize(1, 1) },
+        { QStringLiteral("子目录/报告.doc"), TestFiles::contentOfSize(3 * 144400 + 5, 2) },
     };
     for (auto it = sent.cbegin(); it != sent.cend(); ++it)
         QVERIFY(site.drop(QStringLiteral("SITE"), it.key(), it.value()));
 
     const QString recv = site.recvDir(QStringLiteral("SITE"));
-    QTRY_COMPARE_WITH_TIMEOUT(GapSite::filesUnder(recv), sent, kDeliveryWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(recv), sent, kDeliveryWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(
-        GapSite::filesUnder(site.sendDir(QStringLiteral("SITE"))).isEmpty(), kDeliveryWaitMs);
+        TestFiles::filesUnder(site.sendDir(QStringLiteral("SITE"))).isEmpty(), kDeliveryWaitMs);
     for (const QString &path : sent.keys())
         QTRY_COMPARE(site.deliveries(QFileInfo(path).fileName()), 1);
     // The gap reached bob on his own link, at his address there.
