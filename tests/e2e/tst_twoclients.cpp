@@ -79,8 +79,8 @@ private slots:
     void refusalsAreExplained();
     void faultsDeliverOnce_data();
     void faultsDeliverOnce();
-    void receiverKilledMidFile();
-    void senderKilledMidFile();
+    void clientKilledMidFile_data();
+    void clientKilledMidFile();
     void fullReceiveDiskKeepsTheFile();
 
 private:
@@ -252,34 +252,33 @@ qint64 TestTwoClients::freezeReceiverMidFile(const QString &key)
     return largestPartSize(recv);
 }
 
-// Bob dies while he writes a file and starts again: the file arrives exactly once, whole, and the
-// part file of the broken transfer does not stay.
-void TestTwoClients::receiverKilledMidFile()
+void TestTwoClients::clientKilledMidFile_data()
 {
-    const QByteArray content = TestFiles::contentOfSize(kLargeSize, 11);
-    QVERIFY(m_site->drop(kKillReceiver, QStringLiteral("large-r.bin"), content));
-    const qint64 written = freezeReceiverMidFile(kKillReceiver);
-    QVERIFY2(written > 0, "bob never started writing the file");
-    qInfo() << "bob killed after writing" << written << "of" << kLargeSize << "bytes";
-    m_site->bob().kill();
-    QVERIFY2(m_site->restart(m_site->bob()), qPrintable(m_site->error()));
-    verifyDeliveredOnce(m_site->recvDir(kKillReceiver), m_site->sendDir(kKillReceiver),
-        QStringLiteral("large-r.bin"), content);
+    QTest::addColumn<bool>("sender");
+    // Bob dies while he writes the file.
+    QTest::newRow("receiver") << false;
+    // Alice dies while bob writes her file.
+    QTest::newRow("sender") << true;
 }
 
-// Alice dies while bob writes her file and starts again: the same.
-void TestTwoClients::senderKilledMidFile()
+// A client killed in the middle of a file and started again: the file arrives exactly once, whole,
+// and the part file of the broken transfer does not stay.
+void TestTwoClients::clientKilledMidFile()
 {
-    const QByteArray content = TestFiles::contentOfSize(kLargeSize, 12);
-    QVERIFY(m_site->drop(kKillSender, QStringLiteral("large-s.bin"), content));
-    const qint64 written = freezeReceiverMidFile(kKillSender);
+    QFETCH(bool, sender);
+    const QString key = sender ? kKillSender : kKillReceiver;
+    const QString name = sender ? QStringLiteral("large-s.bin") : QStringLiteral("large-r.bin");
+    const QByteArray content = TestFiles::contentOfSize(kLargeSize, name.size());
+    QVERIFY(m_site->drop(key, name, content));
+    const qint64 written = freezeReceiverMidFile(key);
     QVERIFY2(written > 0, "bob never started writing the file");
-    qInfo() << "alice killed while bob had written" << written << "of" << kLargeSize << "bytes";
-    m_site->alice().kill();
+    ClientProcess &killed = sender ? m_site->alice() : m_site->bob();
+    qInfo() << killed.name() << "killed while bob had written" << written << "of" << kLargeSize
+            << "bytes";
+    killed.kill();
     m_site->bob().thaw();
-    QVERIFY2(m_site->restart(m_site->alice()), qPrintable(m_site->error()));
-    verifyDeliveredOnce(m_site->recvDir(kKillSender), m_site->sendDir(kKillSender),
-        QStringLiteral("large-s.bin"), content);
+    QVERIFY2(m_site->restart(killed), qPrintable(m_site->error()));
+    verifyDeliveredOnce(m_site->recvDir(key), m_site->sendDir(key), name, content);
 }
 
 // Bob's receive directory is a small disk that the file does not fit: alice gives up after her
