@@ -10,7 +10,7 @@ QByteArray contentOfSize(int size, int seed)
 {
     QByteArray content(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
-        content[i] = char((i * 151 + seed) % 253);
+        content[i] = char((qint64(i) * 151 + seed) % 253);
     return content;
 }
 
