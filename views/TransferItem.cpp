@@ -41,13 +41,9 @@ int TransferItem::recvStart()
 
 void TransferItem::onUpdateRequest(const TransferStateInfo &info)
 {
-    // The row keeps texts of its own rather than sharing the worker's: when the row drops a shared
-    // text, Qt frees it in code that ThreadSanitizer cannot see synchronise with the worker.
-    for (int column = 0; column < TransferStateInfo::kColumns; ++column) {
-        const QString &shared = info.at(column);
-        setData(column, Qt::DisplayRole, QString(shared.constData(), shared.size()));
-    }
+    for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+        setData(column, Qt::DisplayRole, info.at(column));
     // The two columns that share what width is left may be cut: hovering shows them whole.
-    setToolTip(TransferStateInfo::FileName, text(TransferStateInfo::FileName));
-    setToolTip(TransferStateInfo::Status, text(TransferStateInfo::Status));
+    setToolTip(TransferStateInfo::FileName, info.at(TransferStateInfo::FileName));
+    setToolTip(TransferStateInfo::Status, info.at(TransferStateInfo::Status));
 }
