@@ -194,10 +194,7 @@ void MainWindow::initThread()
     connect(m_statusCheckout, &StatusCheckout::updateGapState, m_ui->gapaddrview,
         &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
     connect(&m_statusThread, &QThread::finished, m_statusCheckout, &QObject::deleteLater);
-    // The checker's end quits its thread (see stopStatusThread()).
-    connect(m_statusCheckout, &QObject::destroyed, &m_statusThread, &QThread::quit,
-        Qt::DirectConnection);
-    ThreadHandOver::start(&m_statusThread);
+    ThreadHandOver::start(&m_statusThread, m_statusCheckout);
 
     m_poolSize = QThread::idealThreadCount();
     qDebug() << "线程数：" << m_poolSize;
@@ -312,8 +309,7 @@ void MainWindow::stopStatusThread()
     // The checker ends in its own thread, after the events already posted to it (moving it there
     // queued the re-registration of its timers, which would otherwise be dropped unfreed), and its
     // end quits the thread.
-    ThreadHandOver::end(&m_statusThread);
-    m_statusCheckout->deleteLater();
+    ThreadHandOver::end(&m_statusThread, m_statusCheckout);
     ThreadHandOver::wait(&m_statusThread);
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.

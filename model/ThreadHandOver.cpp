@@ -6,12 +6,12 @@
 #include <QThread>
 #include <memory>
 
-void ThreadHandOver::start(QThread *thread)
+void ThreadHandOver::start(QThread *thread, QObject *resident)
 {
-    // Both connections exist before the thread does, so that it sees them whole. The end is handed
-    // over from the last signal the thread emits before Qt lets wait() return; it first takes over
-    // what was handed to it by end(), because Qt then closes what others may still have written
-    // to (the wake-up descriptor of its event dispatcher).
+    // Every connection exists before the thread does, so that it sees them whole. The end is
+    // handed over from the last signal the thread emits before Qt lets wait() return, after it
+    // took over what end() handed to it.
+    QObject::connect(resident, &QObject::destroyed, thread, &QThread::quit, Qt::DirectConnection);
     QObject::connect(
         thread, &QThread::finished, thread,
         [thread] {
@@ -35,7 +35,11 @@ void ThreadHandOver::start(QThread *thread)
     QObject::disconnect(started);
 }
 
-void ThreadHandOver::end(QThread *thread) { HandOver::release(thread); }
+void ThreadHandOver::end(QThread *thread, QObject *resident)
+{
+    HandOver::release(thread);
+    resident->deleteLater();
+}
 
 bool ThreadHandOver::wait(QThread *thread, unsigned long timeoutMs)
 {

@@ -34,19 +34,13 @@ Controller::Controller(QObject *parent)
     m_traversal->moveToThread(m_scanThread);
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
-    // The traversal ends in its own thread, before the thread is handed over to its deletion.
-    DirectoryTraversal *traversal = m_traversal;
-    connect(
-        m_scanThread, &QThread::finished, m_scanThread, [traversal] { delete traversal; },
-        Qt::DirectConnection);
-    ThreadHandOver::start(m_scanThread);
+    ThreadHandOver::start(m_scanThread, m_traversal);
 }
 
 Controller::~Controller()
 {
     m_traversal->cancel();
-    ThreadHandOver::end(m_scanThread);
-    m_scanThread->quit();
+    ThreadHandOver::end(m_scanThread, m_traversal);
     if (ThreadHandOver::wait(m_scanThread, kScanEndWaitMs)) {
         delete m_scanThread;
         return;

@@ -43,8 +43,7 @@ HistoryModel::~HistoryModel()
         return;
     // A read under way gives up at once.
     m_loader->setEpoch(++m_epoch);
-    ThreadHandOver::end(&m_thread);
-    m_thread.quit();
+    ThreadHandOver::end(&m_thread, m_loader);
     ThreadHandOver::wait(&m_thread);
 }
 
@@ -160,7 +159,7 @@ void HistoryModel::startLoader()
     connect(m_loader, &HistoryLoader::loaded, this, &HistoryModel::onLoaded);
     connect(
         this, &HistoryModel::loadRequested, m_loader, &HistoryLoader::load, Qt::QueuedConnection);
-    ThreadHandOver::start(&m_thread);
+    ThreadHandOver::start(&m_thread, m_loader);
 }
 
 void HistoryModel::request(const AuditEvent &after, qint64 afterId)

@@ -63,13 +63,12 @@ private slots:
         m_worker = new ReportingWorker;
         m_worker->moveToThread(&m_thread);
         connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-        ThreadHandOver::start(&m_thread);
+        ThreadHandOver::start(&m_thread, m_worker);
     }
 
     void cleanup()
     {
-        ThreadHandOver::end(&m_thread);
-        m_thread.quit();
+        ThreadHandOver::end(&m_thread, m_worker);
         QVERIFY(ThreadHandOver::wait(&m_thread, 30000));
     }
 
