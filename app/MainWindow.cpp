@@ -16,6 +16,8 @@
 #include "ui_MainWindow.h"
 #include "views/ConfigurationFile.h"
 #include "views/IPAddrView.h"
+#include "views/RecvPathView.h"
+#include "views/SendPathView.h"
 #include "views/SendStatusView.h"
 #include "views/StatusCheckout.h"
 
@@ -176,11 +178,19 @@ void MainWindow::setConnect()
     connect(m_ui->saveConf, &QAbstractButton::clicked, this, &MainWindow::onSaveConf);
     connect(m_ui->about, &QAbstractButton::clicked, this, &MainWindow::onAboutClicked);
     connect(m_ui->setbtn, &QAbstractButton::clicked, m_setupView.get(), &QWidget::show);
-    connect(m_tray->showAction(), &QAction::triggered, this, &QWidget::showNormal);
+    connect(m_tray->showAction(), &QAction::triggered, this, &MainWindow::showAndRaise);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                showAndRaise();
+        });
     connect(m_tray->minimizeAction(), &QAction::triggered, this, &QWidget::showMinimized);
     connect(m_tray->quitAction(), &QAction::triggered, this, &MainWindow::onWindowClose);
     connect(this, &MainWindow::disPlayList, m_ui->sendpathview, &SendPathView::onDisPlayList);
     connect(this, &MainWindow::disPlayList, m_ui->recvpathview, &RecvPathView::onDisPlayList);
+    connect(m_ui->gapaddrview, &IPAddrView::listChanged, this, &MainWindow::rememberRules);
+    connect(m_ui->sendpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
+    connect(m_ui->recvpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
 }
 
 void MainWindow::initThread()
@@ -331,6 +341,13 @@ void MainWindow::on_minbtn_clicked() { showMinimized(); }
 
 void MainWindow::on_closebtn_clicked() { onWindowClose(); }
 
+void MainWindow::showAndRaise()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onAboutClicked()
 {
     AboutDialog about(this);
@@ -339,7 +356,7 @@ void MainWindow::onAboutClicked()
 
 void MainWindow::onReStoreConf()
 {
-    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Open File"),
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("打开配置文件"),
         QDir::currentPath() + QStringLiteral("/config"),
         QStringLiteral("配置文件(*.vkg);;所有文件(*.*)"));
     qDebug() << fileName;
@@ -352,6 +369,7 @@ bool MainWindow::importConfiguration(const QString &fileName)
     emit disPlayList();
     // Imported gaps show at once rather than at the checker's next pass.
     m_ui->gapaddrview->displayList();
+    rememberRules();
     return imported;
 }
 
@@ -360,8 +378,8 @@ void MainWindow::onSaveConf()
     qDebug() << "save config";
     const QString dir = QDir::currentPath() + QStringLiteral("/config");
     QDir().mkpath(dir);
-    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Save File"),
-        dir + QStringLiteral("/gapconfig.vkg"), QStringLiteral("文本文件(*.vkg);"));
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("保存配置文件"),
+        dir + QStringLiteral("/gapconfig.vkg"), QStringLiteral("配置文件(*.vkg)"));
     if (fileName.isEmpty())
         return;
     qDebug() << fileName;
@@ -369,6 +387,8 @@ void MainWindow::onSaveConf()
 }
 
 bool MainWindow::saveConf(const QString &fileName) { return ConfigurationFile::saveConf(fileName); }
+
+void MainWindow::rememberRules() { m_rememberedRules.remember(); }
 
 void MainWindow::showEvent(QShowEvent *event)
 {
@@ -382,6 +402,8 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::runStartupOptions()
 {
+    // The rules of the last run first: an imported file then adds to them.
+    m_rememberedRules.restore([this](const QString &fileName) { importConfiguration(fileName); });
     const StartupOptions &options = StartupOptions::current();
     if (!options.importFile().isEmpty())
         importConfiguration(options.importFile());

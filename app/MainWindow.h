@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chrome/FramelessMainWindow.h"
+#include "views/RememberedRules.h"
 
 #include <QThread>
 #include <memory>
@@ -70,6 +71,11 @@ public slots:
     void onAboutClicked();
     void onReStoreConf();
     void onSaveConf();
+    // Shows the window normally and brings it to the front (the tray's left click and its
+    // "显示主界面").
+    void showAndRaise();
+    // Writes the gaps and rules to the remembered rules file, once they have been restored.
+    void rememberRules();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -99,6 +105,7 @@ private:
     SystemTray *m_tray = nullptr;
     std::unique_ptr<SystemSetupView> m_setupView; // a window of its own, without parent
     std::unique_ptr<Controller> m_controller; // while sending is on
+    RememberedRules m_rememberedRules;
     bool m_startupOptionsDone = false;
     bool m_exitConfirmed = false;
 };

@@ -4,11 +4,27 @@
 
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QLibraryInfo>
 #include <QMetaType>
+#include <QTranslator>
 #include <QVector>
 #include <QWidget>
+#include <QtDebug>
 
 namespace Startup {
+
+bool loadQtTranslations()
+{
+    const QString directory = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), directory)
+        || !QCoreApplication::installTranslator(translator)) {
+        qWarning().noquote() << "Qt's Chinese translations not found in" << directory;
+        delete translator;
+        return false;
+    }
+    return true;
+}
 
 void registerCrossThreadTypes()
 {

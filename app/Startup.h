@@ -5,6 +5,10 @@ class QWidget;
 // The steps of start-up that main() runs, kept here so that main() stays a list of them.
 namespace Startup {
 
+// Makes Qt's own texts (standard buttons, file dialogs) Chinese like the rest of the client, from
+// Qt's installed translations; false, with a line in the log, when they are not installed.
+bool loadQtTranslations();
+
 // Registers the value types that travel through queued signals between threads.
 void registerCrossThreadTypes();
 

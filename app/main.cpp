@@ -20,6 +20,7 @@ int main(int argc, char *argv[])
     QT_LOG::logInit(QT_LOG::logFileNameFor(QString::fromLocal8Bit(argv[0])), options.logLevel());
     options.logProblems();
     StartupOptions::setCurrent(options);
+    Startup::loadQtTranslations();
     installWidgetPrompt();
 
     LoginView login;

@@ -61,22 +61,28 @@ shoot() {   # shoot TITLE FILE
 }
 
 mkdir -p "$work/gapsim" "$work/client" "$out"
+# The gap refuses .exe files and content holding TOPSECRET (example.ini), changes a byte of the
+# first delivery of 季度报表.xlsx (the receiver refuses its digest, the sender sends it again),
+# and answers "offline" for every attempt at 交接单.docx (the sender gives up after five).
 {
   sed "/^\[user\./a file_port = $file_port\nconf_port = $conf_port" tools/gapsim/example.ini
   printf '\n[path.ALICE-NOTES]\nfrom = alice\nto = alice\n'
 } > "$work/gapsim/gap.ini"
 
-# Rules for the path from alice to herself, imported at start (--import ... --send), and a few
-# files waiting to be sent: two pass, one has a refused suffix, one holds a filtered keyword.
+# Rules for the path from alice to herself, imported at start (--import ... --send), and files
+# waiting to be sent. The large one is still on its way when the status pages are taken.
 # (The rule directories are ASCII: Qt writes other characters of an INI value as escapes.)
 send_dir=$work/outbox
 recv_dir=$work/inbox
 mkdir -p "$send_dir/月报" "$recv_dir"
 head -c 3000000 /dev/urandom > "$send_dir/月报/设备巡检记录.pdf"
 head -c 180000 /dev/urandom > "$send_dir/layout-v2.png"
+head -c 400000 /dev/urandom > "$send_dir/季度报表.xlsx"
+head -c 20000 /dev/urandom > "$send_dir/交接单.docx"
 printf 'not a program\n' > "$send_dir/setup.exe"
 printf 'draft marked TOPSECRET\n' > "$send_dir/会议纪要.txt"
-cat > "$work/client/rules.vkg" <<VKG
+truncate -s 4G "$send_dir/系统镜像备份.iso"
+cat > "$work/client/seed.vkg" <<VKG
 [VKGAPINFO]
 GapIPCount=0
 
@@ -97,12 +103,13 @@ RecvPathGapIP_0=127.0.0.1
 FromUser_0=alice
 VKG
 (cd "$work/gapsim" && exec "$bin/gapsim" --config gap.ini --listen 127.0.0.1 \
-   --port "$gap_port" --log events.log) &
+   --port "$gap_port" --log events.log --fault 'flip,offset=1000,file=季度报表.xlsx,count=1' \
+   --fault 'offline,file=交接单.docx') &
 pids+=($!)
 wait_for grep -q '^listening' "$work/gapsim/events.log"
 
 (cd "$work/client" && VARKO_GAP_PORT=$gap_port VARKO_FILE_PORT=$file_port \
-   VARKO_CONF_PORT=$conf_port exec "$bin/gapclient" --import rules.vkg --send) &
+   VARKO_CONF_PORT=$conf_port exec "$bin/gapclient" --import seed.vkg --send) &
 pids+=($!)
 
 login=登录
@@ -122,40 +129,74 @@ xdotool key Return
 
 wait_for window_id "$main"
 main_id=$(window_id "$main")
-# Sending starts by itself; the two files that pass arrive, the other two are refused.
-wait_for test -f "$recv_dir/月报/设备巡检记录.pdf"
-wait_for test -f "$recv_dir/layout-v2.png"
-sleep 2
-# Back to the first page (sending showed its own).
 eval "$(xdotool getwindowgeometry --shell "$main_id")"
-xdotool mousemove --sync $((X + 80)) $((Y + 40 + 10 + 22)) click 1
-shoot "$main" page-gaplist.png
+click_at() {   # click_at X_IN_WINDOW Y_IN_WINDOW
+  xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1
+}
+# The navigation bar: buttons 44 px high, 6 px apart, under the 40 px title bar, 160 px wide;
+# "恢复配置", "保存配置" and "关    于" sit at its foot.
+nav_y() { echo $((40 + 10 + $1 * (44 + 6) + 22)); }
+click_nav() { click_at 80 "$(nav_y "$1")"; }
 
-# The navigation bar: buttons 44 px high under the 40 px title bar, one column 160 px wide.
-eval "$(xdotool getwindowgeometry --shell "$main_id")"
-click_nav() {   # click_nav BUTTON_CENTRE_Y
-  xdotool mousemove --sync $((X + 80)) $((Y + $1)) click 1
+# Waits up to 120 s for a command to succeed (transfers take their time).
+wait_long() {
+  for _ in $(seq 1200); do "$@" > /dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "timed out waiting for: $*" >&2
+  return 1
 }
-nav_y() { python3 - "$1" <<'PY'
-import sys
-# centre of the n-th button (0 = 网闸地址) as laid out by the main window's form
-n = int(sys.argv[1])
-print(40 + 10 + n * (44 + 6) + 22)
-PY
-}
-declare -A pages=([2]=page-senddir.png [3]=page-sendstate.png [4]=page-recvdir.png
-                  [5]=page-recvstate.png)
-for n in 2 3 4 5; do
-  click_nav "$(nav_y "$n")"
-  shoot "$main" "${pages[$n]}"
-done
+# Sending started by itself. The status pages are taken once every small file has its outcome
+# while the large one is being relayed: two arrive, 季度报表.xlsx arrives at its second try,
+# the refused ones are gone from the send directory, and the gap has turned away all five
+# attempts at 交接单.docx.
+wait_long test -f "$recv_dir/月报/设备巡检记录.pdf"
+wait_long test -f "$recv_dir/layout-v2.png"
+wait_long test -f "$recv_dir/季度报表.xlsx"
+wait_long bash -c "! ls '$send_dir/setup.exe' '$send_dir/会议纪要.txt'"
+wait_long bash -c "[ \$(grep -c 'offline-fault' '$work/gapsim/events.log') -ge 5 ]"
+sleep 2
+wait_long bash -c "[ \"\$(find '$recv_dir' -maxdepth 1 -name '.gaprecv-*' -size +50M)\" ]"
+if [ -f "$recv_dir/系统镜像备份.iso" ]; then
+  echo "the large file arrived before the pictures: no running row to show" >&2
+  exit 1
+fi
+
+# The two status pages at the window's usual width, then at 1000 px.
+click_nav 3
+shoot "$main" status-send-1280.png
+click_nav 5
+shoot "$main" status-recv-1280.png
+xdotool windowsize "$main_id" 1000 "$HEIGHT"
+wait_for bash -c "xdotool getwindowgeometry '$main_id' | grep -q 'Geometry: 1000x'"
+click_nav 3
+shoot "$main" status-send-1000.png
+click_nav 5
+shoot "$main" status-recv-1000.png
+if [ -f "$recv_dir/系统镜像备份.iso" ]; then
+  echo "the large file arrived while the pictures were taken: check the running rows" >&2
+fi
+xdotool windowsize "$main_id" "$WIDTH" "$HEIGHT"
+wait_for bash -c "xdotool getwindowgeometry '$main_id' | grep -q 'Geometry: ${WIDTH}x'"
+
+click_nav 0
+shoot "$main" page-gaplist.png
+click_nav 2
+shoot "$main" page-senddir.png
+click_nav 4
+shoot "$main" page-recvdir.png
+
+# Qt's own file dialog, in Chinese: "恢复配置" opens it. (Cancelled, it imports nothing, but the
+# gap list shows its rebuilt counters until the next second: it is taken before.)
+click_at 80 $((HEIGHT - 132))
+shoot 打开配置文件 filedialog.png
+xdotool windowfocus --sync "$(window_id 打开配置文件)" key Escape
+wait_for bash -c "! xdotool search --onlyvisible --name '^打开配置文件\$'"
 
 # The history page, the button under "接收状态": the audit events of this run, newest first, with
 # the refused sends among the transfers that went through.
 # A received file's row is selected, so that "打开所在目录" shows enabled: rows are 31 px high
 # under the filter bar (40 px) and the header (30 px), in the page right of the 160 px bar.
 shoot_history() {
-  click_nav "$(nav_y 6)"
+  click_nav 6
   sleep 1
   local row=2
   xdotool mousemove --sync $((X + 160 + 400)) $((Y + 40 + 42 + 30 + row * 31 + 15)) click 1
@@ -164,7 +205,7 @@ shoot_history() {
 shoot_history
 
 # The settings window, from the gear in the title bar (the fourth button from the right).
-xdotool mousemove --sync $((X + WIDTH - 140)) $((Y + 20)) click 1
+click_at $((WIDTH - 140)) 20
 for _ in $(seq 30); do window_id 策略设置 > /dev/null && break; sleep 0.1; done
 if [ -n "$(window_id 策略设置)" ]; then
   shoot 策略设置 settings.png
@@ -175,5 +216,5 @@ else
 fi
 
 # "关    于" is the last button, at the foot of the bar.
-click_nav $((HEIGHT - 32))
+click_at 80 $((HEIGHT - 32))
 shoot 关于我们 about.png

@@ -1,13 +1,13 @@
 #include "views/ConfigurationFile.h"
 
 #include "gap/GapInput.h"
+#include "model/AtomicIniFile.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
 #include "thread/RecvPartFiles.h"
 #include "views/RuleFields.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -228,11 +228,6 @@ void writeRecvRules(QSettings &settings, const QList<_RECVPATH_LISTDATA *> &rule
     settings.endGroup();
 }
 
-bool protect(const QString &fileName)
-{
-    return QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-}
-
 // ---- import
 
 // Outcome of one entry: added, skipped as already listed, or refused with a message.
@@ -392,27 +387,23 @@ bool ConfigurationFile::saveConf(const QString &fileName)
 bool ConfigurationFile::saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
     const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules)
 {
-    // Created (or emptied) owner-only before anything is written into it.
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !protect(fileName)) {
-        qWarning().noquote() << "cannot write the configuration" << fileName;
-        return false;
-    }
-    file.close();
-    QSettings::Status status;
-    {
-        QSettings settings(fileName, QSettings::IniFormat);
+    const bool written = AtomicIniFile::write(fileName, [&](QSettings &settings) {
         writeGaps(settings, gaps);
         writeSendRules(settings, sendRules);
         writeRecvRules(settings, recvRules);
-        settings.sync();
-        status = settings.status();
-    }
-    // The settings object may have replaced the file with a new one.
-    const bool written = status == QSettings::NoError && protect(fileName);
+    });
     if (!written)
         qWarning().noquote() << "cannot write the configuration" << fileName;
     return written;
+}
+
+bool ConfigurationFile::canRestore(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.isFile() || !info.isReadable())
+        return false;
+    QSettings settings(fileName, QSettings::IniFormat);
+    return settings.status() == QSettings::NoError && isComplete(settings);
 }
 
 bool ConfigurationFile::reStoreConf(const QString &fileName)

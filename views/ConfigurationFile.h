@@ -13,13 +13,17 @@ struct _RECVPATH_LISTDATA;
 class ConfigurationFile
 {
 public:
-    // Writes the registries into fileName, replacing it; the file is readable by its owner only,
-    // as it holds the scrambled passwords. False when it could not be written.
+    // Writes the registries into fileName, replacing it in one step (AtomicIniFile); the file is
+    // readable by its owner only, as it holds the scrambled passwords. False when it could not be
+    // written.
     static bool saveConf(const QString &fileName);
     // The same for the records given instead of the registries: tools that prepare a client's
     // working directory write its rules file through here.
     static bool saveConf(const QString &fileName, const QList<_VKGAPIP_CONF *> &gaps,
         const QList<_SENDPATH_LISTDATA *> &sendRules, const QList<_RECVPATH_LISTDATA *> &recvRules);
+
+    // Whether the file reads as a whole configuration, as the export writes one.
+    static bool canRestore(const QString &fileName);
 
     // Adds the file's gaps, then its send rules, then its receive rules. An empty name (a
     // cancelled file dialog) imports nothing and says nothing. A file that cannot be read or is

@@ -220,6 +220,7 @@ void IPAddrView::onAddBtnClicked()
 {
     auto *dialog = new IPAddrConfigDialog(this);
     connect(dialog, &IPAddrConfigDialog::updateDisPlayList, this, &IPAddrView::displayList);
+    connect(dialog, &IPAddrConfigDialog::updateDisPlayList, this, &IPAddrView::listChanged);
     dialog->show();
 }
 
@@ -244,6 +245,7 @@ void IPAddrView::onDelBtnClicked()
     // whole; the record stays allocated for whoever still points to it.
     g_GapInfoList.removeOne(gap);
     displayList();
+    emit listChanged();
 }
 
 std::unique_ptr<QMenu> IPAddrView::createContextMenu(const QPoint &pos)

@@ -28,6 +28,10 @@ public:
     // The context menu for a click at pos, or null when no row lies there; shown by onMenuRequst.
     std::unique_ptr<QMenu> createContextMenu(const QPoint &pos);
 
+signals:
+    // A gap was added to or removed from the list.
+    void listChanged();
+
 public slots:
     void displayList();
     void onAddBtnClicked();

@@ -37,7 +37,7 @@ QString chooseDirectory(QWidget *parent)
 {
     if (directoryChooser)
         return directoryChooser(parent);
-    return QFileDialog::getExistingDirectory(parent, RuleDialog::tr("Open Directory"), kStartDir,
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("选择目录"), kStartDir,
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
 }
 

@@ -81,7 +81,9 @@ void RuleListView::onDisPlayList()
 {
     m_table->clearContents();
     const QList<QStringList> rules = ruleCells();
-    for (int row = 0; row < rules.size() && row < m_table->rowCount(); ++row) {
+    // Every rule gets a row, also past the usual sixteen.
+    m_table->setRowCount(qMax(TableSetup::kFixedRows, rules.size()));
+    for (int row = 0; row < rules.size(); ++row) {
         m_table->setItem(row, 0, TableSetup::centredItem(QString::number(row + 1)));
         const QStringList &cells = rules.at(row);
         for (int i = 0; i < cells.size(); ++i)
@@ -130,6 +132,7 @@ void RuleListView::onDelBtnClicked()
     if (row < ruleCount())
         removeRule(row);
     onDisPlayList();
+    emit listChanged();
 }
 
 void RuleListView::onActionOpenDirClicked()
@@ -161,6 +164,7 @@ void RuleListView::onMenuRequest(const QPoint &pos)
 void RuleListView::openDialog(const QString &title, int modifiedRow)
 {
     RuleDialog *dialog = createDialog();
+    connect(dialog, &RuleDialog::ruleStored, this, &RuleListView::listChanged);
     dialog->setWindowTitle(title);
     if (modifiedRow >= 0) {
         dialog->setModify(true);

@@ -31,6 +31,10 @@ public:
     // The dialog opened last, while it is open.
     RuleDialog *dialog() const { return m_dialog; }
 
+signals:
+    // A rule was added, changed or deleted here.
+    void listChanged();
+
 public slots:
     void onDisPlayList();
     void onAddBtnClicked();

@@ -94,7 +94,12 @@ bool StatusCheckout::checkGap(_VKGAPIP_CONF *gap)
             gap->heartOk = 1;
         return true;
     }
-    return state == 0 || state == -1;
+    if (state == 0 || state == -1) {
+        // The time counts one connection: a gap that comes back starts again from zero.
+        gap->connectTime = 0;
+        return true;
+    }
+    return false;
 }
 
 void StatusCheckout::checkSendRules()

@@ -1,6 +1,12 @@
 #include "views/TableSetup.h"
 
+#include "model/TransferStateInfo.h"
+#include "views/ColumnFitter.h"
+#include "views/SeparatedHeader.h"
+#include "views/TransferOutcome.h"
+
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -9,7 +15,39 @@ namespace TableSetup {
 
 namespace {
 
-constexpr int kMinimumTransferColumnWidth = 150;
+// A file name keeps at least this much of a narrow window, and twice the share of the other
+// columns that grow in a wide one.
+constexpr int kFileNameFloor = 160;
+constexpr int kFileNameShare = 2;
+constexpr int kGrowingShare = 1;
+constexpr int kProgressFloor = 90;
+constexpr int kIconSpacing = 4;
+
+// What each column of a transfer row must show whole. The widest texts a column can hold stand in
+// for the texts to come; the transfer path and the status also follow the texts they show.
+QVector<ColumnFitter::Column> transferColumns(const QTreeView *tree)
+{
+    const QString time = QStringLiteral("8888-88-88 88:88:88");
+    QVector<ColumnFitter::Column> columns(TransferStateInfo::kColumns);
+    ColumnFitter::Column &name = columns[TransferStateInfo::FileName];
+    name.floor = kFileNameFloor;
+    name.share = kFileNameShare;
+    // The outcome's icon stands before the name.
+    name.extra = tree->style()->pixelMetric(QStyle::PM_SmallIconSize) + kIconSpacing;
+    columns[TransferStateInfo::Rate].samples
+        = QStringList { QStringLiteral("1023.99 MB/s"), QStringLiteral("0 Mbps") };
+    columns[TransferStateInfo::Progress].floor = kProgressFloor;
+    columns[TransferStateInfo::Size].samples = QStringList { QStringLiteral("1023.99MB") };
+    columns[TransferStateInfo::TransferPath].followsContents = true;
+    columns[TransferStateInfo::TransferPath].share = kGrowingShare;
+    columns[TransferStateInfo::StartTime].samples = QStringList { time };
+    columns[TransferStateInfo::EndTime].samples = QStringList { time };
+    ColumnFitter::Column &status = columns[TransferStateInfo::Status];
+    status.samples = TransferOutcome::knownTexts();
+    status.followsContents = true;
+    status.share = kGrowingShare;
+    return columns;
+}
 const QString kHeaderStyleSheet = QStringLiteral(
     "QHeaderView::section{background:#E4EBFE;color:#41444b;border:0px solid black;height:30px;"
     "font-size:15px;}");
@@ -41,12 +79,12 @@ QTableWidget *addFixedTable(QWidget *page, const QStringList &headers)
 QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
 {
     auto *tree = new QTreeWidget(page);
+    tree->setHeader(new SeparatedHeader(Qt::Horizontal, tree));
     tree->setColumnCount(headers.size());
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
-    // Wide enough for a whole time stamp; a narrow window scrolls instead of cutting texts.
-    tree->header()->setMinimumSectionSize(kMinimumTransferColumnWidth);
-    tree->header()->setSectionResizeMode(QHeaderView::Stretch);
+    // Texts are never cut: a window too narrow for them all scrolls sideways.
+    new ColumnFitter(tree, transferColumns(tree));
     pageLayout(page)->addWidget(tree);
     return tree;
 }

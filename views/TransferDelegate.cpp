@@ -1,15 +1,19 @@
 #include "views/TransferDelegate.h"
 
 #include "model/TransferStateInfo.h"
+#include "views/RateText.h"
 
 #include <QTreeWidget>
 #include <cmath>
 
 namespace {
 
+// The bar's look; the chunk colour differs by outcome.
 const QString kBarStyleSheet
     = QStringLiteral("QProgressBar{border:2px solid #347; border-radius:4px; text-align:center;}"
-                     "QProgressBar::chunk{background-color: #77AAEE;}");
+                     "QProgressBar::chunk{background-color: %1;}");
+// Running and done rows keep the bar's own blue; refusals and failures stand out.
+const char *const kChunkColours[] = { "#77AAEE", "#77AAEE", "#E6A23C", "#E5484D" };
 
 constexpr int kPercent = 100;
 constexpr int kRowPadding = 6;
@@ -31,21 +35,20 @@ double fractionDone(const QString &progress)
 TransferDelegate::TransferDelegate(QTreeWidget *tree)
     : QItemDelegate(tree)
 {
-    m_styleSource.setStyleSheet(kBarStyleSheet);
+    for (size_t outcome = 0; outcome < m_styleSources.size(); ++outcome)
+        m_styleSources[outcome].setStyleSheet(
+            kBarStyleSheet.arg(QLatin1String(kChunkColours[outcome])));
 }
 
 void TransferDelegate::paint(
     QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    if (index.column() != TransferStateInfo::Progress) {
+    if (index.column() == TransferStateInfo::Progress)
+        paintBar(painter, option, index);
+    else if (index.column() == TransferStateInfo::Rate)
+        paintRate(painter, option, index);
+    else
         QItemDelegate::paint(painter, option, index);
-        return;
-    }
-    // Inset by the padding that sizeHint added, so that each bar keeps to its own row.
-    const QRect rect = option.rect.adjusted(0, kRowPadding / 2, 0, -kRowPadding / 2);
-    const QStyleOptionProgressBar bar
-        = progressBarOption(rect, index.data(Qt::DisplayRole).toString());
-    m_styleSource.style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, &m_styleSource);
 }
 
 QSize TransferDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -54,7 +57,7 @@ QSize TransferDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
 }
 
 QStyleOptionProgressBar TransferDelegate::progressBarOption(
-    const QRect &rect, const QString &progress)
+    const QRect &rect, const QString &progress, TransferOutcome::Kind outcome)
 {
     const double percent = fractionDone(progress) * kPercent;
     QStyleOptionProgressBar bar;
@@ -63,8 +66,42 @@ QStyleOptionProgressBar TransferDelegate::progressBarOption(
     bar.minimum = 0;
     bar.maximum = kPercent;
     bar.progress = int(percent);
-    bar.text = QString::asprintf("%1.0f%%", percent);
+    bar.text = outcome == TransferOutcome::Refused || outcome == TransferOutcome::Failed
+        ? TransferOutcome::label(outcome)
+        : QString::asprintf("%1.0f%%", percent);
     bar.textVisible = true;
     bar.textAlignment = Qt::AlignCenter;
     return bar;
+}
+
+QColor TransferDelegate::chunkColour(TransferOutcome::Kind outcome)
+{
+    return QColor(QLatin1String(kChunkColours[outcome]));
+}
+
+void TransferDelegate::paintBar(
+    QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const TransferOutcome::Kind outcome = TransferOutcome::ofRow(index);
+    // Inset by the padding that sizeHint added, so that each bar keeps to its own row.
+    const QRect rect = option.rect.adjusted(0, kRowPadding / 2, 0, -kRowPadding / 2);
+    const QStyleOptionProgressBar bar
+        = progressBarOption(rect, index.data(Qt::DisplayRole).toString(), outcome);
+    const QProgressBar &source = m_styleSources.at(outcome);
+    source.style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, &source);
+}
+
+QString TransferDelegate::shownRate(const QString &rate, TransferOutcome::Kind outcome)
+{
+    return outcome == TransferOutcome::Running ? RateText::whileRunning(rate) : rate;
+}
+
+void TransferDelegate::paintRate(
+    QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const QStyleOptionViewItem cell = setOptions(index, option);
+    drawBackground(painter, cell, index);
+    drawDisplay(painter, cell, cell.rect,
+        shownRate(index.data(Qt::DisplayRole).toString(), TransferOutcome::ofRow(index)));
+    drawFocus(painter, cell, cell.rect);
 }

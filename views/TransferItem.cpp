@@ -2,21 +2,49 @@
 
 #include "thread/RecvWorkThread.h"
 #include "thread/SendWorkThread.h"
+#include "views/OutcomeStyle.h"
 
+#include <QIcon>
 #include <QThreadPool>
 #include <QtDebug>
+
+namespace {
+
+// Done and failed rows look as successes and failures do everywhere in the client; running and
+// refused rows have icons of their own in the same manner.
+QIcon outcomeIcon(TransferOutcome::Kind outcome)
+{
+    static const QIcon running(QStringLiteral(":/res/status/running.svg"));
+    static const QIcon refused(QStringLiteral(":/res/status/refused.svg"));
+    switch (outcome) {
+    case TransferOutcome::Done:
+        return OutcomeStyle::icon(true);
+    case TransferOutcome::Failed:
+        return OutcomeStyle::icon(false);
+    case TransferOutcome::Refused:
+        return refused;
+    case TransferOutcome::Running:
+        break;
+    }
+    return running;
+}
+
+} // namespace
 
 TransferItem::TransferItem(qintptr socketDescriptor)
     : m_socketDescriptor(socketDescriptor)
     , m_connector(std::make_unique<SignalConnector>(this))
 {
+    m_clock.start();
 }
 
 TransferItem::TransferItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
     : m_connector(std::make_unique<SignalConnector>(this))
     , m_file(file)
     , m_rule(rule)
+    , m_filePath(file ? file->filePath : QString())
 {
+    m_clock.start();
 }
 
 TransferItem::~TransferItem() { qDebug() << "控件删除"; }
@@ -43,7 +71,18 @@ void TransferItem::onUpdateRequest(const TransferStateInfo &info)
 {
     for (int column = 0; column < TransferStateInfo::kColumns; ++column)
         setData(column, Qt::DisplayRole, info.at(column));
-    // The two columns that share what width is left may be cut: hovering shows them whole.
-    setToolTip(TransferStateInfo::FileName, info.at(TransferStateInfo::FileName));
-    setToolTip(TransferStateInfo::Status, info.at(TransferStateInfo::Status));
+    m_pace.onReport(info, m_clock.elapsed());
+    setIcon(TransferStateInfo::FileName, outcomeIcon(m_pace.outcome()));
+    showToolTips(info);
+}
+
+void TransferItem::showToolTips(const TransferStateInfo &info)
+{
+    const QString name = info.at(TransferStateInfo::FileName);
+    setToolTip(TransferStateInfo::FileName, m_filePath.isEmpty() ? name : m_filePath);
+    setToolTip(TransferStateInfo::TransferPath, info.at(TransferStateInfo::TransferPath));
+    setToolTip(TransferStateInfo::Status,
+        QStringLiteral("%1（%2）")
+            .arg(info.at(TransferStateInfo::Status), TransferOutcome::label(m_pace.outcome())));
+    setToolTip(TransferStateInfo::Rate, m_pace.rateToolTip());
 }

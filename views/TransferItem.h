@@ -2,7 +2,9 @@
 
 #include "model/TransferStateInfo.h"
 #include "views/SignalConnector.h"
+#include "views/TransferPace.h"
 
+#include <QElapsedTimer>
 #include <QTreeWidgetItem>
 #include <memory>
 
@@ -28,8 +30,10 @@ public:
     int sendStart();
     int recvStart();
 
-    // Shows a report: one string per column.
+    // Shows a report: one string per column, the outcome's icon before the file name, and the
+    // texts a narrow column may cut, the time left or the average rate as tooltips.
     void onUpdateRequest(const TransferStateInfo &info);
+    TransferOutcome::Kind outcome() const { return m_pace.outcome(); }
 
     // Routes a worker's reports to this row. Automatic connection: the worker emits in its own
     // thread, so each report is queued and applied in the GUI thread in emission order.
@@ -43,8 +47,14 @@ public:
     }
 
 private:
+    void showToolTips(const TransferStateInfo &info);
+
     qintptr m_socketDescriptor = -1;
     std::unique_ptr<SignalConnector> m_connector;
     _FINDFILEINFO *m_file = nullptr;
     _SENDPATH_LISTDATA *m_rule = nullptr;
+    // Where a sent file lies; taken at the start, as the scanner's record may go before the row.
+    QString m_filePath;
+    QElapsedTimer m_clock; // from the row's start
+    TransferPace m_pace;
 };

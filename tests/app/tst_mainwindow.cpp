@@ -3,6 +3,7 @@
 #include "app/SystemTray.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
+#include "rule-views/RuleFixture.h"
 #include "support/TestSupport.h"
 #include "thread/Controller.h"
 #include "views/ConfigurationFile.h"
@@ -10,12 +11,14 @@
 #include "views/IPAddrView.h"
 #include "views/RecvPathView.h"
 #include "views/RecvStatusView.h"
+#include "views/RememberedRules.h"
 #include "views/SendPathView.h"
 #include "views/SendStatusView.h"
 
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTcpSocket>
@@ -52,6 +55,15 @@ QPushButton *button(const MainWindow &window, const char *name)
     return window.findChild<QPushButton *>(QLatin1String(name));
 }
 
+// The remembered rules file as it is on disk now.
+QByteArray rememberedText()
+{
+    QFile file(RememberedRules::filePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool remembers(const QByteArray &line) { return rememberedText().split('\n').contains(line); }
+
 bool sameIcon(const QIcon &icon, const char *resource)
 {
     const QSize size(32, 32);
@@ -80,6 +92,8 @@ private slots:
         clearRegistry(g_SendPathList);
         clearRegistry(g_RecvPathList);
         clearRegistry(g_GapInfoList);
+        // Each test is a first start in this directory: nothing remembered from the one before.
+        QFile::remove(RememberedRules::filePath());
     }
 
     void startSending_data()
@@ -239,6 +253,98 @@ private slots:
         QVERIFY(peer.waitForConnected(10000));
         QTRY_COMPARE_WITH_TIMEOUT(window.recvStatusView()->tree()->topLevelItemCount(), 1, 10000);
         QCOMPARE(prompts.boxes().size(), 1);
+    }
+
+    // A left click on the tray icon brings the window back; minimising never hides it, so a
+    // desktop without a tray still reaches it through its task bar.
+    void trayLeftClickShowsAndRaises()
+    {
+        addConnectedGap();
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(button(window, "minbtn"), Qt::LeftButton);
+        QTRY_VERIFY(window.isMinimized());
+        QVERIFY(window.isVisible());
+
+        auto *tray = window.findChild<SystemTray *>();
+        emit tray->activated(QSystemTrayIcon::Context);
+        QVERIFY(window.isMinimized());
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+    }
+
+    // Every change of the gaps and rules is in the remembered rules file at once, owner-only;
+    // nothing is written before the window has brought back what the file held.
+    void everyChangeIsRemembered()
+    {
+        QTemporaryDir sendDir;
+        QTemporaryDir recvDir;
+        _VKGAPIP_CONF *gap = RuleFixture::addGap("127.0.0.1", 1, "alice");
+        RuleFixture::offerSend(gap, QStringLiteral("K1"), QStringLiteral("bob"), 1);
+        RuleFixture::offerRecv(gap, QStringLiteral("R1"), QStringLiteral("dave"));
+        _VKGAPIP_CONF *otherGap = RuleFixture::addGap("127.0.0.2", 0, "alice");
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QCoreApplication::processEvents();
+        QVERIFY(!QFile::exists(RememberedRules::filePath()));
+
+        window.show();
+        QTRY_VERIFY(remembers("GapIPCount=2"));
+        window.gapListView()->table()->selectRow(1);
+        window.gapListView()->onDelBtnClicked();
+        QVERIFY(remembers("GapIPCount=1"));
+        delete otherGap;
+        QVERIFY(remembers("SendInfoNum=0"));
+        QCOMPARE(QFile::permissions(RememberedRules::filePath()),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                | QFileDevice::WriteUser);
+
+        QTest::mouseClick(window.sendPathView()->addButton(), Qt::LeftButton);
+        RuleFixture::fillAndConfirm(window.sendPathView()->dialog(), QStringLiteral("127.0.0.1"),
+            QStringLiteral("K1"), QStringLiteral("bob"), sendDir.path());
+        QVERIFY(remembers("SendInfoNum=1"));
+        QVERIFY(remembers("SendPath_0=" + sendDir.path().toUtf8()));
+
+        QTest::mouseClick(window.recvPathView()->addButton(), Qt::LeftButton);
+        RuleFixture::fillAndConfirm(window.recvPathView()->dialog(), QStringLiteral("127.0.0.1"),
+            QStringLiteral("R1"), QStringLiteral("dave"), recvDir.path());
+        QVERIFY(remembers("RecvInfoNum=1"));
+
+        _RECVPATH_LISTDATA *recvRule = g_RecvPathList.first();
+        window.recvPathView()->table()->selectRow(0);
+        window.recvPathView()->onDelBtnClicked();
+        QVERIFY(remembers("RecvInfoNum=0"));
+        delete recvRule;
+
+        QCOMPARE(prompts.texts(),
+            QStringList({ QStringLiteral("确定删除？"), QStringLiteral("确定删除？") }));
+        QVERIFY2(QDir(QStringLiteral("config")).entryList(QDir::Hidden | QDir::Files)
+                == QStringList { "rules.vkg" },
+            "no temporary file is left beside it");
+    }
+
+    // A remembered file that does not read as a configuration is kept aside, not overwritten,
+    // and the user is told.
+    void damagedRememberedFileIsKeptAside()
+    {
+        addConnectedGap();
+        QDir().mkpath(QStringLiteral("config"));
+        QFile damaged(RememberedRules::filePath());
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("[SENDINFO]\nSendInfoNum=3\n");
+        damaged.close();
+
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        window.show();
+        QTRY_VERIFY(remembers("GapIPCount=1"));
+        QCOMPARE(prompts.texts(), QStringList { QStringLiteral("配置文件已损坏-恢复失败") });
+        QFile aside(RememberedRules::filePath() + QStringLiteral(".damaged"));
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), QByteArray("[SENDINFO]\nSendInfoNum=3\n"));
+        QVERIFY(aside.remove());
     }
 
     void fullScreenSettingMaximisesAfterShowing()

@@ -95,17 +95,34 @@ private slots:
 
     void cleanup() { m_records.freeAll(); }
 
-    void listShowsTheFirstSixteenRules()
+    // Past the usual sixteen rows, every rule gets a row of its own.
+    void listShowsEveryRule()
     {
-        for (int i = 0; i < 17; ++i)
-            addSendRule("10.0.0.1", QByteArray("K") + QByteArray::number(i),
-                QStringLiteral("/发送/%1").arg(i));
-        SendPathView view;
-        QCOMPARE(view.table()->rowCount(), 16);
-        QCOMPARE(rowTexts(view, 0),
+        constexpr int kRules = 20;
+        for (int i = 0; i < kRules; ++i) {
+            const QByteArray key = QByteArray("K") + QByteArray::number(i);
+            addSendRule("10.0.0.1", key, QStringLiteral("/发送/%1").arg(i));
+            addRecvRule("10.0.0.1", key, QStringLiteral("/接收/%1").arg(i));
+        }
+        SendPathView send;
+        RecvPathView recv;
+        for (RuleListView *view :
+            { static_cast<RuleListView *>(&send), static_cast<RuleListView *>(&recv) }) {
+            QCOMPARE(view->table()->rowCount(), kRules);
+            for (int row = 0; row < kRules; ++row)
+                QCOMPARE(cell(*view, row, 0), QString::number(row + 1));
+            QCOMPARE(cell(*view, kRules - 1, 3), QStringLiteral("K19"));
+        }
+        QCOMPARE(rowTexts(send, 0),
             QStringList({ "1", "/发送/0", "10.0.0.1", "K0", "发送未启动", "bob" }));
-        QCOMPARE(cell(view, 15, 0), QStringLiteral("16"));
-        QCOMPARE(view.table()->item(0, 1)->textAlignment(), int(Qt::AlignCenter));
+        QCOMPARE(send.table()->item(0, 1)->textAlignment(), int(Qt::AlignCenter));
+
+        // Deleting a rule shrinks the list back, never below the usual sixteen rows.
+        m_records.keep();
+        g_SendPathList.removeAt(0);
+        send.onDisPlayList();
+        QCOMPARE(send.table()->rowCount(), kRules - 1);
+        QCOMPARE(cell(send, kRules - 2, 3), QStringLiteral("K19"));
     }
 
     void receiveListShowsItsRules()

@@ -1,19 +1,24 @@
 #include "model/GlobalData.h"
 #include "model/TransferStateInfo.h"
 #include "support/TestSupport.h"
+#include "views/ColumnFitter.h"
 #include "views/RecvStatusView.h"
 #include "views/SendStatusView.h"
+#include "views/SeparatedHeader.h"
 #include "views/TransferDelegate.h"
 #include "views/TransferItem.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -63,7 +68,11 @@ QStringList rowNames(const QTreeWidget *tree)
 QPushButton *clearButton(const QWidget &view)
 {
     const QList<QPushButton *> buttons = view.findChildren<QPushButton *>();
-    return buttons.size() == 1 ? buttons.first() : nullptr;
+    for (QPushButton *button : buttons) {
+        if (button->text() == QStringLiteral("清除数据"))
+            return button;
+    }
+    return nullptr;
 }
 
 // The share of a cell's pixels painted in the bar's chunk colour.
@@ -86,6 +95,48 @@ TransferStateInfo sampleRow(const QString &name, const QString &progress, const 
     for (int column = 0; column < texts.size(); ++column)
         info.setText(column, texts.at(column));
     return info;
+}
+
+// A row as a worker reports it: end time and status decide its outcome.
+TransferStateInfo rowOf(const QString &name, const QString &status, const QString &endTime,
+    const QString &progress = QStringLiteral("0"), const QString &rate = QStringLiteral("0 Mbps"))
+{
+    TransferStateInfo info = sampleRow(name, progress, status);
+    info.setText(TransferStateInfo::EndTime, endTime);
+    info.setText(TransferStateInfo::Rate, rate);
+    return info;
+}
+
+const QString kEnd = QStringLiteral("2026-12-10 13:21:21");
+
+// One row of each outcome, top to bottom: running, done, refused, failed, and a row that
+// retries (running although it has an end time).
+void addRowOfEachOutcome(TransferStatusView &view)
+{
+    const QList<TransferStateInfo> rows {
+        rowOf(QStringLiteral("retry.bin"),
+            QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)"), kEnd),
+        rowOf(QStringLiteral("failed.bin"), QStringLiteral("文件多次发送失败/暂停发送"), kEnd),
+        rowOf(QStringLiteral("refused.txt"), QStringLiteral("文件存在过滤关键字"), kEnd, "1"),
+        rowOf(QStringLiteral("done.pdf"), QStringLiteral("文件发送成功 "), kEnd, "1"),
+        rowOf(QStringLiteral("running.iso"), QStringLiteral("正在发送中"), QString(), "0.25",
+            QStringLiteral("108.516 MB/s")),
+    };
+    for (const TransferStateInfo &info : rows) {
+        auto *item = new TransferItem(qintptr(-1));
+        view.addRow(item);
+        item->onUpdateRequest(info);
+    }
+}
+
+QStringList shownRowNames(const QTreeWidget *tree)
+{
+    QStringList names;
+    for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+        if (!tree->topLevelItem(row)->isHidden())
+            names << tree->topLevelItem(row)->text(0);
+    }
+    return names;
 }
 
 } // namespace
@@ -257,7 +308,7 @@ private slots:
         });
         emit tree->customContextMenuRequested(QPoint(5, 5));
 
-        QCOMPARE(offered, QStringList { "delete" });
+        QCOMPARE(offered, QStringList { "删除" });
         QCOMPARE(rowNames(tree), rowsAfter);
     }
 
@@ -315,10 +366,10 @@ private slots:
                 QStringLiteral("周报.docx"), "0", QStringLiteral("文件正在校验中,请稍候 ")));
             zero->onUpdateRequest(sampleRow(QStringLiteral("设计图纸-第二版.dwg"), "0",
                 QStringLiteral("文件多次发送失败/暂停发送")));
-            third->onUpdateRequest(sampleRow(
-                QStringLiteral("数据.tar.gz"), QString::number(1.0 / 3), QStringLiteral("传输中")));
-            full->onUpdateRequest(
-                sampleRow(QStringLiteral("会议纪要 2026.pdf"), "1", QStringLiteral("发送成功")));
+            third->onUpdateRequest(sampleRow(QStringLiteral("数据.tar.gz"),
+                QString::number(1.0 / 3), QStringLiteral("正在发送中")));
+            full->onUpdateRequest(sampleRow(
+                QStringLiteral("会议纪要 2026.pdf"), "1", QStringLiteral("文件发送成功 ")));
             done << full;
             fresh << zero;
             view->show();
@@ -341,6 +392,256 @@ private slots:
             QCOMPARE(chunkShare(image, cellOf(fresh.at(index))), 0.0);
         }
         saveShots({ { &send, "send" }, { &recv, "recv" } });
+    }
+
+    // The bar tells a row's outcome: a refused or failed row is never drawn as a success, even
+    // with all its bytes moved.
+    void barTellsTheOutcome_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("endTime");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QColor>("chunk");
+
+        const QColor blue(0x77, 0xAA, 0xEE);
+        const QColor amber(0xE6, 0xA2, 0x3C);
+        const QColor red(0xE5, 0x48, 0x4D);
+        QTest::newRow("sent") << "文件发送成功 " << kEnd << "100%" << blue;
+        QTest::newRow("received") << "接收完毕" << kEnd << "100%" << blue;
+        QTest::newRow("awaiting confirmation") << "文件已发送/等待确认"
+                                               << ""
+                                               << "100%" << blue;
+        QTest::newRow("keyword") << "文件存在过滤关键字" << kEnd << "已拒绝" << amber;
+        QTest::newRow("virus") << "文件存在病毒" << kEnd << "已拒绝" << amber;
+        QTest::newRow("digest wrong") << "文件校验错误|稍后重传" << kEnd << "失败" << red;
+        QTest::newRow("gave up") << "文件多次发送失败/暂停发送" << kEnd << "失败" << red;
+        QTest::newRow("unknown text, ended") << "新的状态" << kEnd << "失败" << red;
+    }
+
+    void barTellsTheOutcome()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, endTime);
+        QFETCH(QString, label);
+        QFETCH(QColor, chunk);
+
+        SendStatusView view;
+        view.resize(1300, 200);
+        auto *item = new TransferItem(qintptr(-1));
+        view.addRow(item);
+        item->onUpdateRequest(rowOf(QStringLiteral("a.bin"), status, endTime, "1"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+        QTreeWidget *tree = view.tree();
+        const QModelIndex progress = tree->model()->index(0, TransferStateInfo::Progress);
+        const QRect cell = tree->visualRect(progress);
+        QCOMPARE(
+            TransferDelegate::progressBarOption(cell, "1", TransferOutcome::ofRow(progress)).text,
+            label);
+        QCOMPARE(TransferDelegate::chunkColour(TransferOutcome::ofRow(progress)), chunk);
+        const QImage image = tree->viewport()->grab().toImage();
+        auto share = [&](const QColor &colour) {
+            int count = 0;
+            for (int y = cell.top(); y <= cell.bottom(); ++y) {
+                for (int x = cell.left(); x <= cell.right(); ++x)
+                    count += image.pixel(x, y) == colour.rgb();
+            }
+            return double(count) / (cell.width() * cell.height());
+        };
+        QVERIFY(share(chunk) > 0.3);
+        if (chunk != QColor(kChunkColour))
+            QCOMPARE(share(QColor(kChunkColour)), 0.0);
+    }
+
+    void rateCellReadsInOneFamily_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("running") << "108.516 MB/s" << int(TransferOutcome::Running)
+                                 << "108.52 MB/s";
+        QTest::newRow("running, idle") << "0/Kbps" << int(TransferOutcome::Running) << "0 byte/s";
+        QTest::newRow("done keeps its text") << "0 Mbps" << int(TransferOutcome::Done) << "0 Mbps";
+        QTest::newRow("failed keeps its text")
+            << "0 Mbps" << int(TransferOutcome::Failed) << "0 Mbps";
+    }
+
+    void rateCellReadsInOneFamily()
+    {
+        QFETCH(QString, rate);
+        QFETCH(int, outcome);
+        QFETCH(QString, shown);
+        QCOMPARE(TransferDelegate::shownRate(rate, TransferOutcome::Kind(outcome)), shown);
+    }
+
+    // Hovering shows what a narrow column may cut, and what the cells do not say: where a sent
+    // file lies, the time left, the average rate once done.
+    void tooltipsTellTheWholeStory()
+    {
+        _FINDFILEINFO file;
+        file.filePath = QStringLiteral("/srv/发送/月报/设备巡检记录.pdf");
+        TransferItem sending(&file, nullptr);
+        sending.onUpdateRequest(rowOf(QStringLiteral("设备巡检记录.pdf"),
+            QStringLiteral("正在发送中"), QString(), "0.5", QStringLiteral("1 MB/s")));
+        QCOMPARE(sending.toolTip(TransferStateInfo::FileName), file.filePath);
+        QCOMPARE(sending.toolTip(TransferStateInfo::TransferPath), QStringLiteral("path-key-01"));
+        QCOMPARE(
+            sending.toolTip(TransferStateInfo::Status), QStringLiteral("正在发送中（进行中）"));
+        QVERIFY(sending.toolTip(TransferStateInfo::Rate).startsWith(QStringLiteral("预计剩余")));
+
+        sending.onUpdateRequest(
+            rowOf(QStringLiteral("设备巡检记录.pdf"), QStringLiteral("文件发送成功 "), kEnd, "1"));
+        QVERIFY(sending.toolTip(TransferStateInfo::Rate).startsWith(QStringLiteral("平均速率")));
+        QCOMPARE(
+            sending.toolTip(TransferStateInfo::Status), QStringLiteral("文件发送成功 （已完成）"));
+        QCOMPARE(sending.outcome(), TransferOutcome::Done);
+
+        TransferItem receiving(qintptr(-1));
+        receiving.onUpdateRequest(rowOf(
+            QStringLiteral("子目录/报告.doc"), QStringLiteral("未知接收路径|关闭连接"), kEnd));
+        QCOMPARE(receiving.toolTip(TransferStateInfo::FileName), QStringLiteral("子目录/报告.doc"));
+        QCOMPARE(receiving.outcome(), TransferOutcome::Refused);
+        QVERIFY(receiving.toolTip(TransferStateInfo::Rate).isEmpty());
+    }
+
+    void filterShowsRowsByOutcome_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("all") << int(TransferStatusView::ShowAll)
+                             << QStringList { "running.iso", "done.pdf", "refused.txt",
+                                    "failed.bin", "retry.bin" };
+        QTest::newRow("running") << int(TransferStatusView::ShowRunning)
+                                 << QStringList { "running.iso", "retry.bin" };
+        QTest::newRow("done") << int(TransferStatusView::ShowDone) << QStringList { "done.pdf" };
+        QTest::newRow("failed or refused")
+            << int(TransferStatusView::ShowFailed) << QStringList { "refused.txt", "failed.bin" };
+    }
+
+    void filterShowsRowsByOutcome()
+    {
+        QFETCH(int, filter);
+        QFETCH(QStringList, shown);
+        RecvStatusView view;
+        addRowOfEachOutcome(view);
+        QTest::mouseClick(view.filterButton(TransferStatusView::Filter(filter)), Qt::LeftButton);
+        QCOMPARE(int(view.filter()), filter);
+        QCOMPARE(shownRowNames(view.tree()), shown);
+
+        view.updateCounts();
+        QCOMPARE(view.filterButton(TransferStatusView::ShowAll)->text(), QStringLiteral("全部 5"));
+        QCOMPARE(
+            view.filterButton(TransferStatusView::ShowRunning)->text(), QStringLiteral("进行中 2"));
+        QCOMPARE(
+            view.filterButton(TransferStatusView::ShowDone)->text(), QStringLiteral("已完成 1"));
+        QCOMPARE(view.filterButton(TransferStatusView::ShowFailed)->text(),
+            QStringLiteral("失败/拒绝 2"));
+    }
+
+    // A row leaves "进行中" the moment its worker reports its end, and a new row joins it.
+    void filterFollowsReports()
+    {
+        SendStatusView view;
+        view.setFilter(TransferStatusView::ShowRunning);
+        auto *item = new TransferItem(qintptr(-1));
+        view.addRow(item);
+        QCOMPARE(shownRowNames(view.tree()).size(), 1);
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("正在发送中"), QString()));
+        QCOMPARE(shownRowNames(view.tree()), QStringList { "a.bin" });
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("文件发送成功 "), kEnd, "1"));
+        QVERIFY(shownRowNames(view.tree()).isEmpty());
+        view.setFilter(TransferStatusView::ShowDone);
+        QCOMPARE(shownRowNames(view.tree()), QStringList { "a.bin" });
+    }
+
+    void clearFinishedKeepsRunningRows_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("yes") << int(PromptRequest::Yes)
+                             << QStringList { "running.iso", "retry.bin" };
+        QTest::newRow("no") << int(PromptRequest::No)
+                            << QStringList { "running.iso", "done.pdf", "refused.txt", "failed.bin",
+                                   "retry.bin" };
+    }
+
+    void clearFinishedKeepsRunningRows()
+    {
+        QFETCH(int, answer);
+        QFETCH(QStringList, left);
+        SendStatusView view;
+        // Sending on does not stop clearing what has finished.
+        view.isSending = true;
+        addRowOfEachOutcome(view);
+        TestSupport::PromptRecorder prompts(answer);
+        QTest::mouseClick(view.clearFinishedButton(), Qt::LeftButton);
+        QCOMPARE(prompts.boxes().size(), 1);
+        QCOMPARE(prompts.boxes().first().text, QStringLiteral("确认清除所有已结束的记录？"));
+        QCOMPARE(prompts.boxes().first().parent, &view);
+        QCOMPARE(rowNames(view.tree()), left);
+        QCOMPARE(view.clearFinishedButton()->text(), QStringLiteral("清除已结束"));
+    }
+
+    // In a view wide enough for every column's texts nothing is cut and nothing scrolls; in a
+    // narrower one the view scrolls sideways, and the file name keeps its share.
+    void columnsFitWithoutCutting()
+    {
+        RecvStatusView view;
+        addRowOfEachOutcome(view);
+        QTreeWidget *tree = view.tree();
+        auto *fitter = tree->findChild<ColumnFitter *>();
+        QVERIFY(fitter);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QVector<int> minima = fitter->minima();
+        const int needed = std::accumulate(minima.cbegin(), minima.cend(), 0);
+        const int frame = view.width() - tree->viewport()->width();
+
+        view.resize(needed + frame + 100, 400);
+        QTRY_COMPARE(tree->viewport()->width(), needed + 100);
+        QCOMPARE(tree->header()->length(), tree->viewport()->width());
+        QCOMPARE(tree->horizontalScrollBar()->maximum(), 0);
+        const QFontMetrics metrics = tree->fontMetrics();
+        for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+            for (int column = 0; column < TransferStateInfo::kColumns; ++column) {
+                if (column == TransferStateInfo::Progress)
+                    continue;
+                const QString text = tree->topLevelItem(row)->text(column);
+                QVERIFY2(metrics.horizontalAdvance(text) < tree->header()->sectionSize(column),
+                    qPrintable(text));
+            }
+        }
+        // The texts a status column may hold are all known, the longest included.
+        QVERIFY(
+            metrics.horizontalAdvance(QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)"))
+            < tree->header()->sectionSize(TransferStateInfo::Status));
+
+        view.resize(needed + frame - 300, 400);
+        QTRY_VERIFY(tree->horizontalScrollBar()->maximum() > 0);
+        QCOMPARE(tree->header()->length(), needed);
+        QVERIFY(tree->header()->sectionSize(TransferStateInfo::FileName) >= 160);
+    }
+
+    // An empty list still shows where one column ends and the next begins.
+    void headerShowsSeparatorsOnEmptyList()
+    {
+        SendStatusView view;
+        view.resize(1300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QHeaderView *header = view.tree()->header();
+        const QImage image = header->grab().toImage();
+        for (int column = 0; column + 1 < TransferStateInfo::kColumns; ++column) {
+            const int x = header->sectionViewportPosition(column) + header->sectionSize(column) - 1;
+            QCOMPARE(
+                QColor(image.pixel(x, header->height() / 2)), SeparatedHeader::separatorColour());
+            // Each header text is shown whole.
+            QVERIFY(header->sectionSize(column) >= header->sectionSizeHint(column));
+        }
+        saveShots({ { &view, "empty" } });
     }
 
 private:

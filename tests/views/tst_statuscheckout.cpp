@@ -274,6 +274,31 @@ private slots:
         }
     }
 
+    // The connection time counts one connection: while the gap is down it reads zero, and when
+    // the gap comes back it counts from there, not from where it stood before.
+    void connectionTimeRestartsWhenGapComesBack()
+    {
+        _VKGAPIP_CONF *gap = addGap("10.0.0.1", 1, true);
+        ManualChecker checker;
+        for (int second = 0; second < 3; ++second)
+            checker.onGapStateCheck();
+        QCOMPARE(gap->connectTime.load(), 3);
+
+        for (const int down : { 0, -1 }) {
+            gap->connState = down;
+            checker.onGapStateCheck();
+            QCOMPARE(gap->connectTime.load(), 0);
+        }
+        gap->connState = 1;
+        checker.onGapStateCheck();
+        QCOMPARE(gap->connectTime.load(), 1);
+
+        // Waiting for the rules after a login is neither counted nor a loss of the connection.
+        gap->confGetted = false;
+        checker.onGapStateCheck();
+        QCOMPARE(gap->connectTime.load(), 1);
+    }
+
     // The checker in its own thread with its real timer, while this thread changes the rules as
     // the dialogs and workers do: the walks must stay race-free.
     void runsInItsThreadWhileRulesChange()
