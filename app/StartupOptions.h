@@ -5,8 +5,9 @@
 
 // What the command line asks of this run: the log level (a number as the first argument) and the
 // unattended start, "--import FILE" to import a configuration right after the login and "--send" to
-// switch sending on afterwards. Options may stand anywhere; a first argument that is an option
-// leaves the log level at 0. Unknown arguments are kept in problems() for the log and ignored.
+// switch sending on afterwards; or "--help" ("-h"), the manual text instead of a run. Options may
+// stand anywhere; a first argument that is an option leaves the log level at 0. Unknown arguments
+// are kept in problems() for the log and ignored.
 //
 // main() parses the arguments once and publishes them with setCurrent(); the main window reads
 // current() once it is shown and acts on it.
@@ -22,14 +23,19 @@ public:
     int logLevel() const { return m_logLevel; }
     QString importFile() const { return m_importFile; }
     bool send() const { return m_send; }
+    bool help() const { return m_help; }
     const QStringList &problems() const { return m_problems; }
 
     // Writes every problem as a warning, so that it reaches the log file.
     void logProblems() const;
 
+    // The manual of the program, as --help prints it.
+    static QString helpText();
+
 private:
     int m_logLevel = 0;
     QString m_importFile;
     bool m_send = false;
+    bool m_help = false;
     QStringList m_problems;
 };

@@ -6,9 +6,28 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QStringList>
+#include <cstdio>
+
+namespace {
+
+// Read before the application object exists: the manual needs no display.
+bool helpAsked(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return StartupOptions::parse(arguments).help();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (helpAsked(argc, argv)) {
+        std::fputs(StartupOptions::helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts, true);
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);

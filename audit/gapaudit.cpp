@@ -17,7 +17,43 @@ struct Options {
     QString database;
     QString format;
     AuditFilter filter;
+    bool help = false;
 };
+
+// The manual around the parser's own list of options, laid out as a manual page.
+const char *const kManualHead = R"(NAME
+    gapaudit - list and export the gap client's audit events
+
+SYNOPSIS
+    gapaudit [--db FILE] [--format table|csv|json] [--since TIME] [--until TIME]
+             [--category CATEGORY] [--user USER] [--outcome success|failure] [--gap ADDRESS]
+             [--kind KIND] [--search TEXT]
+
+DESCRIPTION
+    Reads the audit database the client writes (audit.db in its working directory) and prints
+    the events that pass every filter given, oldest first; the client's history page filters
+    the same way. It only reads: the client may run meanwhile. Times without an offset are
+    local; a date alone covers the whole day.
+
+)";
+const char *const kManualTail = R"(
+CATEGORIES
+    CLIENT_LOGIN (logins and logouts), CLIENT_SEND, CLIENT_RECV.
+
+ENVIRONMENT
+    DLOG_DB
+        The database read when --db is not given (default audit.db).
+
+EXIT STATUS
+    0 the events were printed; 1 the database could not be read; 2 a usage error.
+
+EXAMPLES
+    gapaudit --db audit.db --since 2026-12-01 --category CLIENT_SEND --outcome failure
+    gapaudit --format json --user alice > alice.json
+
+SEE ALSO
+    gapclient --help
+)";
 
 void fail(const QString &message) { std::fprintf(stderr, "gapaudit: %s\n", qPrintable(message)); }
 
@@ -36,10 +72,7 @@ bool parseOutcome(const QString &text, AuditFilter::Outcome *outcome)
 bool readOptions(const QCoreApplication &app, Options *options)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Lists and exports the gap client's audit events, oldest first.\n"
-                       "Times without an offset are local; a date alone covers the whole day."));
-    parser.addHelpOption();
+    const QCommandLineOption help({ "h", "help" }, "Prints this manual.");
     const QCommandLineOption db("db", "Audit database (default: $DLOG_DB or audit.db).", "file",
         AuditQuery::defaultDatabase());
     const QCommandLineOption format("format", "Output: table, csv or json.", "format", "table");
@@ -57,8 +90,21 @@ bool readOptions(const QCoreApplication &app, Options *options)
         "Only events whose detail (file name, reason) contains this text; ASCII letters in "
         "either case.",
         "text");
-    parser.addOptions({ db, format, since, until, category, user, outcome, gap, kind, search });
-    parser.process(app);
+    parser.addOptions(
+        { help, db, format, since, until, category, user, outcome, gap, kind, search });
+    if (!parser.parse(app.arguments())) {
+        fail(parser.errorText());
+        return false;
+    }
+    if (parser.isSet(help)) {
+        const QString generated = parser.helpText();
+        std::fprintf(stdout, "%s%s%s", kManualHead,
+            qPrintable(generated.mid(generated.indexOf(QLatin1String("Options:")))
+                           .replace(QLatin1String("Options:"), QLatin1String("OPTIONS"))),
+            kManualTail);
+        options->help = true;
+        return true;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
         return false;
@@ -100,6 +146,8 @@ int main(int argc, char *argv[])
     Options options;
     if (!readOptions(app, &options))
         return kExitUsage;
+    if (options.help)
+        return 0;
     AuditQuery query;
     if (!query.open(options.database)) {
         fail(query.errorString());

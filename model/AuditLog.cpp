@@ -3,6 +3,7 @@
 #include "audit/dlog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QtDebug>
@@ -21,18 +22,24 @@ struct DlogApi {
     decltype(&::dlog_destroy) destroy = nullptr;
 };
 
-// The explicit choice, else the copy installed beside the program, else whatever the dynamic
-// loader finds by name. The note says where the default search looked, for the warning.
+// The explicit choice, else the copy beside the program (a build tree), else the one installed
+// with it (the package keeps it out of the program folder), else whatever the dynamic loader
+// finds by name. The note says where the default search looked, for the warning.
 QString libraryToLoad(QString *note)
 {
     const QString chosen = qEnvironmentVariable(kLibraryVariable);
     if (!chosen.isEmpty())
         return chosen;
     if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + '/' + kLibraryFile;
-        if (QFileInfo::exists(beside))
-            return beside;
-        *note = QStringLiteral("(no %1, nor %2 set)").arg(beside, kLibraryVariable);
+        const QString programDir = QCoreApplication::applicationDirPath() + '/';
+        const QString beside = programDir + kLibraryFile;
+        const QString installed = QDir::cleanPath(programDir + AuditLog::installedLibraryPath());
+        for (const QString &candidate : { beside, installed }) {
+            if (QFileInfo::exists(candidate))
+                return candidate;
+        }
+        *note
+            = QStringLiteral("(no %1, no %2, nor %3 set)").arg(beside, installed, kLibraryVariable);
     }
     return kLibraryName;
 }
@@ -68,6 +75,11 @@ const DlogApi &api()
 } // namespace
 
 namespace AuditLog {
+
+QString installedLibraryPath()
+{
+    return QStringLiteral(GAP_LIBRARY_DIR_FROM_PROGRAM "/") + kLibraryFile;
+}
 
 void dlog_init(const char *gapAddress)
 {

@@ -18,3 +18,8 @@ export QT_QPA_PLATFORM=offscreen
   res/src/del.svg      res/centerwidget/del.png     32 \
   res/src/dir.svg      res/centerwidget/dir.png     32 \
   res/src/edit.svg     res/centerwidget/edit.png    32
+# The desktop's application icon at the sizes desktops ask for (the package installs them).
+for size in 16 22 24 32 48 64 128 256; do
+  mkdir -p "res/icons/${size}x${size}"
+  "$build/bin/render_icons" res/src/logo.svg "res/icons/${size}x${size}/gapclient.png" "$size"
+done

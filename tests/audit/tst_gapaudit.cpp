@@ -207,6 +207,8 @@ private slots:
             << QStringList { "--format", "xml" } << 2 << "unknown format";
         QTest::newRow("unknown outcome")
             << QStringList { "--outcome", "maybe" } << 2 << "--outcome";
+        QTest::newRow("unknown option")
+            << QStringList { "--bogus" } << 2 << "Unknown option 'bogus'";
         QTest::newRow("unknown kind") << QStringList { "--kind", "upload" } << 2 << "--kind";
         QTest::newRow("impossible date")
             << QStringList { "--since", "2026-02-30" } << 2 << "--since";

@@ -45,6 +45,8 @@ bool GapsimProcess::start(const QString &configText, const QStringList &extraArg
 
 void GapsimProcess::collect()
 {
+    // Without an event loop nothing else reads the pipe: take what has arrived in it.
+    while (m_process.waitForReadyRead(0)) { }
     m_partial += m_process.readAllStandardOutput();
     int newline;
     while ((newline = m_partial.indexOf('\n')) >= 0) {

@@ -18,6 +18,7 @@ public:
     // A command that runs gapsim, such as "ip netns exec NAME"; set before start().
     void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
 
     // The first event line matching the pattern, arrived so far or within the wait; empty if none.
     QString waitForEvent(const QString &pattern, int timeoutMs = 20000);

@@ -15,6 +15,31 @@
 
 namespace {
 
+// The manual, laid out as a manual page around each command's own description.
+const char *const kManualHead = R"(NAME
+    gapsim - a simulated one-way gap for the gap client's tests, benchmarks and demo
+
+DESCRIPTION
+    Speaks the gap's side of every exchange with the client: login, rules, keys, logout, the
+    file relay with its type check and content scan, and the configuration push. One event line
+    per event (see EVENTS in the README). Faults can be injected per run or per file.
+
+COMMANDS)";
+const char *const kManualTail = R"(
+EXIT STATUS
+    gapsim: 0 stopped by SIGINT or SIGTERM, 1 the port cannot be bound, 2 bad arguments or
+    configuration. push: 0 delivered, 1 not delivered, 2 bad arguments. client-setup: 0 written,
+    1 a file could not be written, 2 bad arguments or configuration.
+
+FILES
+    The configuration file is one INI file; every key, fault and event is described in the
+    simulator's README (installed as /usr/share/doc/gapclient/gapsim.md, with an example
+    configuration in /usr/share/doc/gapclient/examples/gapsim.ini).
+
+SEE ALSO
+    gapclient --help, gapaudit --help
+)";
+
 int fail(const QString &message, int code)
 {
     std::fprintf(stderr, "gapsim: %s\n", qPrintable(message));
@@ -76,11 +101,11 @@ int ServeCommand::run(const QStringList &arguments)
     if (!parser.parse(arguments))
         return fail(parser.errorText(), 2);
     if (parser.isSet(help)) {
-        QString usage = QStringLiteral("Usage:");
+        QString usage = QLatin1String(kManualHead);
         describe(&usage);
         PushCommand::describe(&usage);
         ClientSetupCommand::describe(&usage);
-        std::fprintf(stdout, "%s", qPrintable(usage));
+        std::fprintf(stdout, "%s%s", qPrintable(usage), kManualTail);
         return 0;
     }
     if (!parser.isSet(QStringLiteral("config")))
