@@ -3,7 +3,6 @@
 #include "audit/AuditTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -128,8 +127,6 @@ bool GapSite::startClient(ClientProcess &client, bool sends)
                           .arg(client.name(), client.sanitizerReports());
             return false;
         }
-        // Lets the gap's output in.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
         QThread::msleep(kPollMs);
     }
     return true;
