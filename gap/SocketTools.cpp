@@ -347,6 +347,7 @@ void SocketTools::heartBeatGap(_VKGAPIP_CONF *gap)
         return;
     }
     socket.close();
+    ++gap->heartbeatAnswers;
     {
         QMutexLocker lock(&g_SockMutex);
         gap->confGetted = true;

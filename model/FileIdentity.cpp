@@ -11,7 +11,7 @@ qint64 nanoseconds(const struct statx_timestamp &time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-FileIdentity fromStatx(int dirFd, const char *path, int flags)
+FileIdentity fromStatx(int dirFd, const char *path, int flags, quint32 *type = nullptr)
 {
     struct statx status;
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
@@ -24,6 +24,8 @@ FileIdentity fromStatx(int dirFd, const char *path, int flags)
     identity.modifiedNs = nanoseconds(status.stx_mtime);
     if (status.stx_mask & STATX_BTIME)
         identity.bornNs = nanoseconds(status.stx_btime);
+    if (type)
+        *type = status.stx_mode & S_IFMT;
     return identity;
 }
 
@@ -35,3 +37,8 @@ FileIdentity FileIdentity::ofPath(const QString &path)
 }
 
 FileIdentity FileIdentity::ofDescriptor(int fd) { return fromStatx(fd, "", AT_EMPTY_PATH); }
+
+FileIdentity FileIdentity::ofEntry(int dirFd, const char *name, bool followLinks, quint32 *type)
+{
+    return fromStatx(dirFd, name, followLinks ? 0 : AT_SYMLINK_NOFOLLOW, type);
+}

@@ -18,6 +18,9 @@ struct FileIdentity {
     // opening the path follows them.
     static FileIdentity ofPath(const QString &path);
     static FileIdentity ofDescriptor(int fd);
+    // For a walk: an entry of an open directory (or a path, with AT_FDCWD), by its encoded name,
+    // links followed or not, and the file's type (the S_IFMT bits of its mode) given back.
+    static FileIdentity ofEntry(int dirFd, const char *name, bool followLinks, quint32 *type);
 
     bool isValid() const { return size >= 0; }
     bool sameFile(const FileIdentity &other) const

@@ -17,12 +17,14 @@
 // - Lock order where two are nested: statusMutex before sendTaskMutex; g_Mutex is never nested.
 
 #include "model/FileIdentity.h"
+#include "model/FileKey.h"
 
 #include <QList>
 #include <QMap>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPair>
 #include <QString>
 
 #include <atomic>
@@ -64,6 +66,9 @@ struct _VKGAPIP_CONF {
     std::atomic<bool> restart{false};
     std::atomic<qint64> sendBytes{0};
     std::atomic<qint64> recvBytes{0};
+    // Grows each time the gap answers a heartbeat; files given up while the gap could not be
+    // reached are offered again once it (or sendFileNum) has moved. Never reset.
+    std::atomic<quint32> heartbeatAnswers{0};
     QString localIP;                      // written by the login in the GUI thread
     QString hostIPStr;                    // set at creation, read-only afterwards
     _GAP_SEND_PATH sendPaths[kMaxPathsPerGap];   // g_Mutex
@@ -83,7 +88,7 @@ struct _FINDFILEINFO {
     qint64 size = 0;
     FileIdentity identity; // as the scanner saw the file
 
-    QString fileKey() const { return filePath + createdTime; }
+    FileKey fileKey() const { return { filePath, identity.bornNs, identity.inode }; }
 };
 
 // One send rule: a local directory whose files go through one gap to one receiving user.
@@ -93,14 +98,20 @@ struct _SENDPATH_LISTDATA {
     char ToUser[kUserNameSize] = {};
     char FromUser[kUserNameSize] = {};
     std::atomic<qint32> RecviverLevel{0};
-    std::atomic<qint32> sendState{0};    // 0 sending, 1 fault, 2 searching, 3 gap unreachable
+    // 0 sending, 1 fault, 2 searching, 3 gap unreachable, 4 send directory missing
+    std::atomic<qint32> sendState{0};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> scanStarted{false};
     QString SendPath;
     QString statusText = QStringLiteral("发送未启动");   // statusMutex
     _VKGAPIP_CONF *gapConf = nullptr;
-    QHash<QString, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
-    QMap<QString, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
+    QHash<FileKey, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
+    QMap<FileKey, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
+    // Pending files a worker gave up because the gap could not be reached, with a mark of the
+    // gap's heartbeat answers and deliveries at that moment (SendLedger::awaitGap).
+    QList<QPair<FileKey, quint32>> awaitingGap;          // sendTaskMutex
+    // Files a worker gave back for a later pass to look at again (SendLedger::release).
+    QList<FileKey> reoffered;                            // sendTaskMutex
 };
 
 // One receive rule: a local directory that files of one rule key from one gap are written into.

@@ -3,6 +3,7 @@
 #include "model/GlobalData.h"
 #include "model/ThreadHandOver.h"
 #include "thread/DirectoryTraversal.h"
+#include "thread/SendSlots.h"
 
 #include <QList>
 #include <QMetaType>
@@ -29,6 +30,8 @@ Controller::Controller(QObject *parent)
     , m_scanThread(new QThread)
     , m_traversal(new DirectoryTraversal)
 {
+    // Sending starts only once the pool has run dry, so no file of an earlier run is in flight.
+    SendSlots::reset();
     qRegisterMetaType<_FINDFILEINFO *>("_FINDFILEINFO*");
     qRegisterMetaType<_SENDPATH_LISTDATA *>("_SENDPATH_LISTDATA*");
     m_traversal->moveToThread(m_scanThread);
@@ -63,7 +66,9 @@ void Controller::stop()
 
 void Controller::insertItemRequst(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
 {
-    if (!m_stopped)
+    if (m_stopped)
+        SendSlots::giveBack(); // no worker will end for this file
+    else
         emit insertItem(file, rule);
 }
 
@@ -75,6 +80,9 @@ void Controller::stopRule(_SENDPATH_LISTDATA *rule)
     for (_FINDFILEINFO *file : qAsConst(rule->pendingFiles))
         retiredFiles().append({ rule, file });
     rule->pendingFiles.clear();
+    // The next start looks at every file afresh.
+    rule->awaitingGap.clear();
+    rule->reoffered.clear();
 }
 
 void Controller::releaseRetiredFiles()

@@ -20,6 +20,9 @@ struct _SENDPATH_LISTDATA;
 //   twice.
 // - The scanner's purge frees a sentFiles record whose file is gone, unless its key is still in
 //   pendingFiles (its worker is still finishing it) or the rule is stopped.
+// - A file a worker gives back leaves pendingFiles, and its record is freed, as the worker works
+//   on a copy: at once (SendLedger::release), or once its gap has been reached again
+//   (awaitGap).
 // - Stopping a rule (stopRule) empties pendingFiles but frees nothing: a worker of that run may
 //   still hold a record, and may still move it into sentFiles. The records are kept aside until
 //   the thread pool has run dry; releaseRetiredFiles() then frees those that did not end up in
@@ -39,8 +42,8 @@ public:
     // run are dropped: their records went aside with the rule's pendingFiles.
     void stop();
 
-    // Under sendTaskMutex: sets the rule's stopFlag, clears scanStarted, and moves its
-    // pendingFiles aside (see above).
+    // Under sendTaskMutex: sets the rule's stopFlag, clears scanStarted, moves its pendingFiles
+    // aside (see above) and forgets the files given back to it.
     static void stopRule(_SENDPATH_LISTDATA *rule);
     // Frees the records the stops moved aside. Only once no sending worker runs.
     static void releaseRetiredFiles();

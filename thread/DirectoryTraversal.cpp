@@ -1,67 +1,73 @@
 #include "thread/DirectoryTraversal.h"
 
 #include "model/GlobalData.h"
+#include "thread/ScanTree.h"
+#include "thread/SendLedger.h"
+#include "thread/SendSlots.h"
 
 #include <QDateTime>
-#include <QDir>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QPair>
 #include <QThread>
 #include <QThreadPool>
 #include <QtDebug>
-#include <cerrno>
-#include <memory>
-#include <sys/stat.h>
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr int kMaxPathLength = 260;
 constexpr int kPassPauseMs = 500;
-constexpr int kHandOverPauseMs = 200;
 constexpr int kPurgeThreshold = 5;
 constexpr qint32 kSearchingState = 2;
+constexpr qint32 kDirectoryMissingState = 4;
+// The purge of one walk stops after this long; what is left waits for the next walk.
+constexpr qint64 kPurgeBudgetNs = 20 * 1000 * 1000;
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-// Hidden names and special files (devices, pipes, sockets) are left out by not asking for them.
-constexpr QDir::Filters kListedEntries = QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot;
-constexpr QDir::SortFlags kListingOrder = QDir::Name | QDir::DirsFirst;
-
-// The birth time names a file for as long as it exists. Where the file system keeps none, the
-// time of the last change of the file's metadata is the closest stand-in.
-QDateTime creationTime(const QFileInfo &entry)
+bool canRead(const QString &filePath)
 {
-    const QDateTime birth = entry.birthTime();
-    return birth.isValid() ? birth : entry.metadataChangeTime();
+    const int fd = ::open(
+        QFile::encodeName(filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
-bool poolIsFull()
-{
-    const QThreadPool *pool = QThreadPool::globalInstance();
-    return pool->activeThreadCount() >= pool->maxThreadCount();
-}
+int poolCapacity() { return QThreadPool::globalInstance()->maxThreadCount(); }
 
-// Only a file the system says is not there is gone: one that cannot be looked at now (a
-// directory without permission) would be sent again once it can, if it were forgotten.
-bool isGone(const QString &filePath)
-{
-    struct stat status;
-    return ::stat(QFile::encodeName(filePath).constData(), &status) != 0
-        && (errno == ENOENT || errno == ENOTDIR);
-}
-
-std::unique_ptr<_FINDFILEINFO> makeRecord(const QFileInfo &entry)
+std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const FileIdentity &seen)
 {
     auto file = std::make_unique<_FINDFILEINFO>();
-    file->filePath = entry.filePath();
-    file->suffix = entry.suffix();
-    file->createdTime = creationTime(entry).toString(kTimeFormat);
-    file->size = entry.size();
-    file->identity = FileIdentity::ofPath(file->filePath);
+    file->filePath = filePath;
+    const QString name = filePath.mid(filePath.lastIndexOf('/') + 1);
+    const int dot = name.lastIndexOf('.');
+    file->suffix = dot < 0 ? QString() : name.mid(dot + 1);
+    if (seen.bornNs != 0)
+        file->createdTime
+            = QDateTime::fromMSecsSinceEpoch(seen.bornNs / 1000000).toString(kTimeFormat);
+    file->size = seen.size;
+    file->identity = seen;
     return file;
 }
 
 } // namespace
+
+// What the scanner knows of one rule.
+struct DirectoryTraversal::RuleScan {
+    RuleScan(const QString &directory, DirectoryWatch &watch)
+        : tree(directory, watch)
+    {
+    }
+
+    ScanTree tree;
+    bool storeLoaded = false;
+    QVector<FileKey> sweep; // keys of sent files being checked, a share per walk
+    int swept = 0;
+};
 
 DirectoryTraversal::DirectoryTraversal(QObject *parent)
     : QObject(parent)
@@ -77,13 +83,26 @@ void DirectoryTraversal::checkSendPath()
         const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
         if (rules.isEmpty())
             return;
+        // Stable files that found no place are weighed again by this pass, in offering order.
+        m_queued.clear();
+        forgetRemovedRules(rules);
         for (_SENDPATH_LISTDATA *rule : rules) {
             if (!scanRule(rule))
                 return;
         }
-        pause(kPassPauseMs);
+        waitForNextPass();
         if (m_cancelled)
             return;
+    }
+}
+
+void DirectoryTraversal::forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules)
+{
+    for (auto it = m_rules.begin(); it != m_rules.end();) {
+        if (rules.contains(it->first))
+            ++it;
+        else
+            it = m_rules.erase(it);
     }
 }
 
@@ -91,6 +110,7 @@ void DirectoryTraversal::checkSendPath()
 bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
 {
     const QString dir = rule->SendPath;
+    const bool present = QFileInfo(dir).isDir();
     bool serving = false;
     {
         // Decided under the lock a stop takes, so that a stopped rule never reads as scanned.
@@ -98,7 +118,7 @@ bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
         serving = !isStopped(rule);
         if (serving) {
             rule->scanStarted = true;
-            rule->sendState = kSearchingState;
+            rule->sendState = present ? kSearchingState : kDirectoryMissingState;
         }
     }
     if (serving)
@@ -114,128 +134,200 @@ bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
 
 int DirectoryTraversal::findFile(const QString &dir, _SENDPATH_LISTDATA *rule)
 {
-    if (!QFileInfo(dir).isDir()) {
+    RuleScan &scan = ruleScan(rule, dir);
+    readEvents();
+    const bool safetyNet = scan.tree.beginWalk();
+    if (!scan.storeLoaded) {
+        SendLedger::loadStored(rule, ScanTree::rootPath(dir));
+        scan.storeLoaded = true;
+        startSweep(scan, rule);
+    }
+    takeReoffered(scan.tree, rule);
+    int result = 0;
+    const ScanTree::RootState root = scan.tree.placeRoot();
+    if (root == ScanTree::Missing) {
         qDebug() << "文件路径不存在";
-        return 0;
+    } else {
+        if (safetyNet || root == ScanTree::Replaced)
+            startSweep(scan, rule);
+        result = walk(scan.tree.root(), scan.tree, rule) ? 1 : 0;
     }
-    const QFileInfoList entries = QDir(dir).entryInfoList(kListedEntries, kListingOrder);
-    if (entries.isEmpty()) {
-        purgeSentFiles(rule);
-        return 1;
-    }
-    for (const QFileInfo &entry : entries) {
-        const bool goOn = entry.isDir() ? enterDirectory(dir, entry, rule) : offerFile(entry, rule);
-        if (!goOn)
-            return 0;
-    }
-    return 1;
+    purge(scan, rule);
+    return result;
 }
 
-// False when a stop cuts the walk short.
-bool DirectoryTraversal::enterDirectory(
-    const QString &dir, const QFileInfo &entry, _SENDPATH_LISTDATA *rule)
+// The rule's scan, for a tree of dir. Files queued by an earlier walk of the rule are dropped:
+// this walk weighs them again, and may change the nodes they point into.
+DirectoryTraversal::RuleScan &DirectoryTraversal::ruleScan(
+    _SENDPATH_LISTDATA *rule, const QString &dir)
 {
-    // Checked here too, so that a stop does not wait for the listings of the remaining
-    // subdirectories, which come before any file of this level.
+    m_queued.erase(std::remove_if(m_queued.begin(), m_queued.end(),
+                       [rule](const Queued &queued) { return queued.rule == rule; }),
+        m_queued.end());
+    std::unique_ptr<RuleScan> &scan = m_rules[rule];
+    if (!scan || scan->tree.directory() != dir)
+        scan = std::make_unique<RuleScan>(dir, m_watch);
+    return *scan;
+}
+
+void DirectoryTraversal::readEvents()
+{
+    const bool complete = m_watch.readEvents(
+        [](ScanNode &node, DirectoryWatch::Subject subject, const QByteArray &name) {
+            // The event's name points into the read buffer, which the next read reuses.
+            if (subject != DirectoryWatch::Entry)
+                node.relist = ScanNode::Everything;
+            else if (!name.startsWith('.'))
+                node.dirty.insert(QByteArray(name.constData(), name.size()));
+        });
+    if (complete)
+        return;
+    for (const auto &rule : m_rules)
+        rule.second->tree.relistEverything();
+}
+
+void DirectoryTraversal::takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule)
+{
+    const QList<FileKey> keys = SendLedger::takeReoffered(rule);
+    for (const FileKey &key : keys)
+        tree.reoffer(key);
+}
+
+// Visits a directory, then its subdirectories in order, then hands over the stable files of this
+// level; false when a stop cut the walk short.
+bool DirectoryTraversal::walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA *rule)
+{
     if (isStopped(rule))
         return false;
-    // A linked directory may lead back up the tree: the walk would then hand the same files over
-    // again under ever longer paths.
-    if (entry.isSymLink() || dir.size() >= kMaxPathLength)
-        return true;
-    findFile(entry.filePath(), rule);
+    ScanTree::Visit visit;
+    visit.stopped = [this, rule] { return isStopped(rule); };
+    tree.visit(node, visit);
+    if (!visit.fresh.isEmpty()) {
+        // Looked up all at once, under one hold of the bookkeeping's lock.
+        const QVector<FileKey> keys = tree.freshKeys(node, visit);
+        tree.settleFresh(node, visit, keys, SendLedger::findKnown(rule, keys));
+    }
+    for (size_t i = 0; i < node.children.size(); ++i) {
+        if (isStopped(rule))
+            return false;
+        walk(*node.children[i].node, tree, rule);
+    }
+    std::sort(visit.ready.begin(), visit.ready.end());
+    for (const auto &ready : qAsConst(visit.ready)) {
+        if (isStopped(rule)) {
+            qDebug() << "发送线程已被暂停 ";
+            return false;
+        }
+        if (!handOver(rule, node, ready.second, ready.first))
+            return false;
+    }
     return true;
 }
 
-// Hands the file over if it is new, readable and not empty; false when a stop cuts the walk short.
-bool DirectoryTraversal::offerFile(const QFileInfo &entry, _SENDPATH_LISTDATA *rule)
+// Once one file has had to wait for a place in the pool, the later ones wait behind it.
+bool DirectoryTraversal::handOver(
+    _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath)
 {
-    if (isStopped(rule)) {
-        qDebug() << "发送线程已被暂停 ";
+    if (!m_queued.isEmpty() || !SendSlots::tryTake(poolCapacity())) {
+        m_queued.append({ rule, &node, name, filePath });
+        return true;
+    }
+    return deliver(rule, node, name, filePath);
+}
+
+// Hands a stable file over, its place in the pool already taken; false when the rule stopped.
+bool DirectoryTraversal::deliver(
+    _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath)
+{
+    const auto entry = node.files.find(name);
+    if (entry == node.files.end() || entry->state != ScanEntry::Waiting) {
+        SendSlots::giveBack();
+        return true;
+    }
+    // A file that cannot be read yet is picked up once its permissions change.
+    if (!canRead(filePath)) {
+        SendSlots::giveBack();
+        ScanTree::setState(node, entry.key(), *entry, ScanEntry::Unreadable);
+        return true;
+    }
+    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, entry->seen);
+    const SendLedger::Admission admission = SendLedger::admit(rule, file.get(), m_cancelled);
+    if (admission != SendLedger::Admitted)
+        SendSlots::giveBack();
+    if (admission == SendLedger::RuleStopped)
         return false;
-    }
-    {
-        QMutexLocker lock(&sendTaskMutex);
-        rule->sendState = kSearchingState;
-    }
-    if (entry.size() <= 0)
-        return true;
-    if (entry.filePath().size() >= kMaxPathLength) {
-        qDebug() << entry.fileName() << "文件路径过长";
-        return true;
-    }
-    if (poolIsFull()) {
-        // No worker could start now; a later pass finds the file again.
-        pause(kHandOverPauseMs);
-        return true;
-    }
-    std::unique_ptr<_FINDFILEINFO> file = makeRecord(entry);
-    if (isKnown(rule, file->fileKey()))
-        return true;
-    // A file that cannot be read yet is picked up by the first pass in which it can.
-    QFile probe(file->filePath);
-    if (!probe.open(QIODevice::ReadOnly))
-        return true;
-    if (!addPending(rule, file.get()))
-        return false;
-    probe.close();
-    work(file.release(), rule);
-    // Keeps the scanner from handing over more files than the pool can run.
-    pause(kHandOverPauseMs);
+    ScanTree::setState(node, entry.key(), *entry, ScanEntry::Known);
+    if (admission == SendLedger::Admitted)
+        work(file.release(), rule);
     return true;
 }
 
-bool DirectoryTraversal::isKnown(_SENDPATH_LISTDATA *rule, const QString &fileKey) const
+void DirectoryTraversal::handOverQueued()
 {
-    QMutexLocker lock(&sendTaskMutex);
-    return rule->sentFiles.contains(fileKey) || rule->pendingFiles.contains(fileKey);
+    while (!m_queued.isEmpty()) {
+        if (isStopped(m_queued.first().rule)) {
+            m_queued.removeFirst();
+            continue;
+        }
+        if (!SendSlots::tryTake(poolCapacity()))
+            return;
+        const Queued next = m_queued.takeFirst();
+        deliver(next.rule, *next.node, next.name, next.filePath);
+    }
 }
 
-// False, and nothing recorded, when the rule was stopped: a stop empties pendingFiles under this
-// lock, and an entry added after it would keep the file from being sent after the next start.
-bool DirectoryTraversal::addPending(_SENDPATH_LISTDATA *rule, _FINDFILEINFO *file) const
+// The pause between passes, during which every worker that ends makes room for a queued file.
+void DirectoryTraversal::waitForNextPass()
 {
-    QMutexLocker lock(&sendTaskMutex);
+    const QDeadlineTimer deadline(kPassPauseMs);
+    for (;;) {
+        handOverQueued();
+        if (m_cancelled || deadline.hasExpired())
+            return;
+        SendSlots::wait(deadline, poolCapacity(), !m_queued.isEmpty(), m_cancelled);
+    }
+}
+
+// Forgets the sent files that are gone: those the walks saw disappear, and a share of a sweep
+// over all sent files, which catches what no walk saw (files removed while sending was off).
+// Bounded in time; at most once per walk.
+void DirectoryTraversal::purge(RuleScan &scan, _SENDPATH_LISTDATA *rule)
+{
+    // After a stop a worker may still hold a record it is moving from pendingFiles (now emptied)
+    // into sentFiles: a stopped rule's sent files wait for the purge of a later run.
     if (isStopped(rule))
-        return false;
-    rule->pendingFiles.insert(file->fileKey(), file);
-    return true;
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    QVector<FileKey> &forgetting = scan.tree.forgetting();
+    QVector<FileKey> gone;
+    int checked = 0;
+    for (; checked < forgetting.size() && clock.nsecsElapsed() < kPurgeBudgetNs; ++checked) {
+        if (scan.tree.isGone(forgetting.at(checked)))
+            gone.append(forgetting.at(checked));
+    }
+    forgetting.remove(0, checked);
+    for (; scan.swept < scan.sweep.size() && clock.nsecsElapsed() < kPurgeBudgetNs; ++scan.swept) {
+        if (scan.tree.isGone(scan.sweep.at(scan.swept)))
+            gone.append(scan.sweep.at(scan.swept));
+    }
+    if (scan.swept >= scan.sweep.size()) {
+        scan.sweep.clear();
+        scan.swept = 0;
+    }
+    if (!gone.isEmpty())
+        forgetting += SendLedger::forget(rule, gone);
+}
+
+void DirectoryTraversal::startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule)
+{
+    scan.sweep = SendLedger::sentKeys(rule, kPurgeThreshold);
+    scan.swept = 0;
 }
 
 void DirectoryTraversal::work(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
 {
     emit insertItem(file, rule);
-}
-
-// Forgets the sent files that are gone, once there are enough of them to be worth a look. The
-// existence checks touch the disk, so they run on a copy, outside the lock.
-void DirectoryTraversal::purgeSentFiles(_SENDPATH_LISTDATA *rule) const
-{
-    QList<QPair<QString, QString>> sent; // key, path
-    {
-        QMutexLocker lock(&sendTaskMutex);
-        if (rule->sentFiles.size() < kPurgeThreshold)
-            return;
-        for (auto it = rule->sentFiles.cbegin(); it != rule->sentFiles.cend(); ++it)
-            sent.append({ it.key(), it.value()->filePath });
-    }
-    QStringList gone;
-    for (const auto &file : sent) {
-        if (isGone(file.second))
-            gone.append(file.first);
-    }
-    if (gone.isEmpty())
-        return;
-    QMutexLocker lock(&sendTaskMutex);
-    // After a stop a worker may still hold a record it is moving from pendingFiles (now emptied)
-    // into sentFiles: a stopped rule's sent files wait for the purge of a later run.
-    if (isStopped(rule))
-        return;
-    for (const QString &key : gone) {
-        // Still pending: a worker is finishing this record and will take it out of pendingFiles.
-        if (!rule->pendingFiles.contains(key))
-            delete rule->sentFiles.take(key);
-    }
 }
 
 bool DirectoryTraversal::isStopped(const _SENDPATH_LISTDATA *rule) const
@@ -245,14 +337,6 @@ bool DirectoryTraversal::isStopped(const _SENDPATH_LISTDATA *rule) const
 
 void DirectoryTraversal::cancel()
 {
-    QMutexLocker lock(&m_pauseMutex);
     m_cancelled = true;
-    m_wake.wakeAll();
-}
-
-void DirectoryTraversal::pause(int ms)
-{
-    QMutexLocker lock(&m_pauseMutex);
-    if (!m_cancelled)
-        m_wake.wait(&m_pauseMutex, ms);
+    SendSlots::wake();
 }

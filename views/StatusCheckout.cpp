@@ -14,11 +14,12 @@ const QString kGapUnreachable = QStringLiteral("隔离器无法连接");
 const QString kSending = QStringLiteral("正在发送文件");
 const QString kSendFault = QStringLiteral("发送出现故障");
 const QString kSearching = QStringLiteral("搜索待发送文件");
+const QString kDirectoryMissing = QStringLiteral("发送目录不存在");
 const QString kUnknownPath = QStringLiteral("未知发送路径 ");
 const QString kReceiving = QStringLiteral("正在接收文件");
 const QString kIdle = QStringLiteral("空闲");
 
-enum SendState { Sending = 0, SendFault = 1, Searching = 2 };
+enum SendState { Sending = 0, SendFault = 1, Searching = 2, DirectoryMissing = 4 };
 
 const char *boolText(bool value) { return value ? "true" : "false"; }
 
@@ -153,6 +154,8 @@ QString StatusCheckout::sendStateText(_SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *g
         return kSendFault;
     case Searching:
         return kSearching;
+    case DirectoryMissing:
+        return kDirectoryMissing;
     default:
         return QString();
     }

@@ -1,6 +1,7 @@
 #include "views/TransferItem.h"
 
 #include "thread/RecvWorkThread.h"
+#include "thread/SendSlots.h"
 #include "thread/SendWorkThread.h"
 #include "views/OutcomeStyle.h"
 
@@ -54,6 +55,9 @@ int TransferItem::sendStart()
     // The pool deletes the worker when its run ends (auto-deletion stays on).
     auto *worker = new SendWorkThread(m_rule, m_file);
     relayFrom(worker);
+    // The scanner counts the file in flight until its worker is gone; the connection is direct,
+    // so the count drops in the pool's thread as the worker is deleted.
+    QObject::connect(worker, &QObject::destroyed, [] { SendSlots::giveBack(); });
     QThreadPool::globalInstance()->start(worker, 0);
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "model/GlobalData.h"
 #include "thread/Controller.h"
 #include "thread/DirectoryTraversal.h"
+#include "thread/SendSlots.h"
+#include "thread/SentFileStore.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,24 +16,44 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+// Frees the records a rule's bookkeeping holds.
+inline void freeRecords(_SENDPATH_LISTDATA &rule)
+{
+    QMutexLocker lock(&sendTaskMutex);
+    QSet<_FINDFILEINFO *> records;
+    for (_FINDFILEINFO *file : qAsConst(rule.pendingFiles))
+        records.insert(file);
+    for (_FINDFILEINFO *file : qAsConst(rule.sentFiles))
+        records.insert(file);
+    qDeleteAll(records);
+}
+
 struct ScanFixture {
+    // Another rule record over a directory, as after a restart of the client or a change of the
+    // rule.
+    struct Restarted {
+        explicit Restarted(const QString &directory) { rule.SendPath = directory; }
+        ~Restarted() { freeRecords(rule); }
+        _SENDPATH_LISTDATA rule;
+    };
+
     QTemporaryDir dir;
+    QTemporaryDir storeDir;
     _SENDPATH_LISTDATA rule;
     QList<_FINDFILEINFO *> handed;
 
-    ScanFixture() { rule.SendPath = dir.path(); }
+    ScanFixture()
+    {
+        rule.SendPath = dir.path();
+        SentFileStore::instance().setLocation(storeDir.filePath(QStringLiteral("sentfiles.db")));
+        SendSlots::reset();
+    }
 
     ~ScanFixture()
     {
         // Records set aside by a stop may belong to this rule: sort them out while it exists.
         Controller::releaseRetiredFiles();
-        QMutexLocker lock(&sendTaskMutex);
-        QSet<_FINDFILEINFO *> records;
-        for (_FINDFILEINFO *file : qAsConst(rule.pendingFiles))
-            records.insert(file);
-        for (_FINDFILEINFO *file : qAsConst(rule.sentFiles))
-            records.insert(file);
-        qDeleteAll(records);
+        freeRecords(rule);
     }
 
     QString path(const QString &relative) const { return dir.filePath(relative); }
@@ -48,10 +70,24 @@ struct ScanFixture {
     }
 
     // Collects what the traversal hands over; the connection is direct, in the emitting thread.
+    // Each file's worker is taken to end at once.
     void collect(DirectoryTraversal &traversal)
     {
         QObject::connect(&traversal, &DirectoryTraversal::insertItem,
-            [this](_FINDFILEINFO *file, _SENDPATH_LISTDATA *) { handed.append(file); });
+            [this](_FINDFILEINFO *file, _SENDPATH_LISTDATA *) {
+                handed.append(file);
+                SendSlots::giveBack();
+            });
+    }
+
+    int walk(DirectoryTraversal &traversal) { return traversal.findFile(rule.SendPath, &rule); }
+
+    // Two walks of the rule's directory: a file is handed over once two consecutive walks found
+    // it unchanged. Returns the second walk's result.
+    int walkTwice(DirectoryTraversal &traversal)
+    {
+        walk(traversal);
+        return walk(traversal);
     }
 
     // What a sending worker does with a file it has sent.
@@ -62,13 +98,14 @@ struct ScanFixture {
         rule.pendingFiles.remove(file->fileKey());
     }
 
-    // Deletes the file and writes it again; true once the new file's creation time, which is kept
-    // to the second, differs from the old one's. Meant to be retried until it does.
-    bool recreate(const QString &relative, int size, const QString &oldCreatedTime) const
+    bool isSent(const QString &filePath) const
     {
-        QFile::remove(path(relative));
-        const QFileInfo file(write(relative, size));
-        return file.birthTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) != oldCreatedTime;
+        QMutexLocker lock(&sendTaskMutex);
+        for (const _FINDFILEINFO *file : qAsConst(rule.sentFiles)) {
+            if (file->filePath == filePath)
+                return true;
+        }
+        return false;
     }
 
     QStringList handedPaths() const

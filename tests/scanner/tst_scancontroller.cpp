@@ -1,7 +1,6 @@
 #include "ScanFixture.h"
 
 #include <QRunnable>
-#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 #include <QtTest>
@@ -21,18 +20,29 @@ void noteWalkEnd(QtMsgType type, const QMessageLogContext &context, const QStrin
     g_testHandler(type, context, message);
 }
 
-// Holds a pool thread until released.
-class BlockingTask : public QRunnable
+// A worker that takes a while and notes how many ran at once. As the real one, it gives its
+// place back when it is deleted.
+class SlowWorker : public QRunnable
 {
 public:
-    explicit BlockingTask(QSemaphore &release)
-        : m_release(release)
+    SlowWorker(std::atomic<int> &running, std::atomic<int> &mostRunning)
+        : m_running(running)
+        , m_mostRunning(mostRunning)
     {
     }
-    void run() override { m_release.acquire(); }
+    ~SlowWorker() override { SendSlots::giveBack(); }
+    void run() override
+    {
+        const int now = ++m_running;
+        int most = m_mostRunning;
+        while (now > most && !m_mostRunning.compare_exchange_weak(most, now)) { }
+        QThread::msleep(20);
+        --m_running;
+    }
 
 private:
-    QSemaphore &m_release;
+    std::atomic<int> &m_running;
+    std::atomic<int> &m_mostRunning;
 };
 
 struct Handed {
@@ -67,6 +77,7 @@ private slots:
         connect(controller.get(), &Controller::insertItem,
             [&handed](_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule) {
                 handed.append({ file, rule, QThread::currentThread() });
+                SendSlots::giveBack(); // its worker ends at once
             });
         controller->start();
         QTRY_COMPARE_WITH_TIMEOUT(handed.size(), 2, 30000);
@@ -105,7 +116,10 @@ private slots:
 
         int handed = 0;
         std::unique_ptr<Controller> controller(new Controller);
-        connect(controller.get(), &Controller::insertItem, [&handed] { ++handed; });
+        connect(controller.get(), &Controller::insertItem, [&handed] {
+            ++handed;
+            SendSlots::giveBack();
+        });
         controller->start();
         QTRY_VERIFY_WITH_TIMEOUT(handed > 0, 30000);
         stopAsTheWindowDoes(controller, scan.rule);
@@ -125,7 +139,7 @@ private slots:
         QVERIFY(!scan.write(QStringLiteral("unsent"), 1).isEmpty());
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), 2);
         _FINDFILEINFO *sent = scan.handed.at(0);
         _FINDFILEINFO *unsent = scan.handed.at(1);
@@ -138,11 +152,13 @@ private slots:
         QVERIFY(unsent->filePath.endsWith(QLatin1String("/unsent")));
         scan.finishSending(sent);
 
-        // Once the pool has run dry, sending starts again.
+        // Once the pool has run dry, sending starts again, with a scanner of its own.
         Controller::releaseRetiredFiles();
         QCOMPARE(scan.rule.sentFiles.value(sent->fileKey()), sent);
         scan.rule.stopFlag = false;
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        DirectoryTraversal restarted;
+        scan.collect(restarted);
+        scan.walkTwice(restarted);
         QCOMPARE(scan.handed.size(), 3);
         QCOMPARE(scan.handed.last()->filePath, scan.path(QStringLiteral("unsent")));
     }
@@ -151,23 +167,126 @@ private slots:
     {
         ScanFixture scan;
         QVERIFY(!scan.write(QStringLiteral("waiting"), 1).isEmpty());
-        QThreadPool *pool = QThreadPool::globalInstance();
-        const int maxThreads = pool->maxThreadCount();
-        pool->setMaxThreadCount(1);
-        QSemaphore release;
-        pool->start(new BlockingTask(release));
-        QTRY_COMPARE_WITH_TIMEOUT(pool->activeThreadCount(), 1, 30000);
+        const int capacity = QThreadPool::globalInstance()->maxThreadCount();
+        for (int i = 0; i < capacity; ++i)
+            QVERIFY(SendSlots::tryTake(capacity));
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
+        scan.walkTwice(traversal);
         QVERIFY(scan.handed.isEmpty());
 
-        release.release();
+        SendSlots::giveBack();
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+    }
+
+    // Workers that take a while: the scanner never has more files in flight than the pool runs,
+    // and hands the next one over as a worker ends.
+    void inFlightNeverExceedsThePool()
+    {
+        ScanFixture scan;
+        constexpr int kFiles = 12;
+        for (int i = 0; i < kFiles; ++i)
+            QVERIFY(
+                !scan.write(QStringLiteral("f%1").arg(i, 2, 10, QLatin1Char('0')), 1).isEmpty());
+        g_SendPathList.append(&scan.rule);
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int maxThreads = pool->maxThreadCount();
+        pool->setMaxThreadCount(2);
+
+        std::atomic<int> running { 0 };
+        std::atomic<int> mostRunning { 0 };
+        int mostInFlight = 0;
+        QStringList paths;
+        std::unique_ptr<Controller> controller(new Controller);
+        connect(controller.get(), &Controller::insertItem, [&](_FINDFILEINFO *file) {
+            paths << file->filePath;
+            mostInFlight = qMax(mostInFlight, SendSlots::inFlight());
+            pool->start(new SlowWorker(running, mostRunning));
+        });
+        controller->start();
+        QTRY_COMPARE_WITH_TIMEOUT(paths.size(), kFiles, 60000);
+        stopAsTheWindowDoes(controller, scan.rule);
         pool->waitForDone();
         pool->setMaxThreadCount(maxThreads);
-        traversal.findFile(scan.rule.SendPath, &scan.rule);
-        QCOMPARE(scan.handed.size(), 1);
+
+        QVERIFY(mostInFlight <= 2);
+        QVERIFY(mostRunning <= 2);
+        QCOMPARE(SendSlots::inFlight(), 0);
+        paths.removeDuplicates();
+        QCOMPARE(paths.size(), kFiles);
+    }
+
+    // While the pool is full, the scanner still walks every rule at its pace: a rule with many
+    // known files does not hold back the new file of the next rule.
+    void fullPoolDoesNotHoldBackLaterRules()
+    {
+        ScanFixture first;
+        ScanFixture second;
+        constexpr int kKnownFiles = 300;
+        for (int i = 0; i < kKnownFiles; ++i)
+            QVERIFY(!first.write(QStringLiteral("k%1").arg(i), 1).isEmpty());
+        {
+            DirectoryTraversal traversal;
+            first.collect(traversal);
+            first.walkTwice(traversal);
+            QCOMPARE(first.handed.size(), kKnownFiles);
+            for (_FINDFILEINFO *file : qAsConst(first.handed))
+                first.finishSending(file);
+        }
+        const QString waiting = second.write(QStringLiteral("new.bin"), 1);
+        g_SendPathList.append(&first.rule);
+        g_SendPathList.append(&second.rule);
+        const int capacity = QThreadPool::globalInstance()->maxThreadCount();
+
+        QStringList handed;
+        std::unique_ptr<Controller> controller(new Controller);
+        for (int i = 0; i < capacity; ++i)
+            QVERIFY(SendSlots::tryTake(capacity));
+        connect(controller.get(), &Controller::insertItem,
+            [&handed](_FINDFILEINFO *file) { handed << file->filePath; });
+        controller->start();
+        // Both rules are walked again and again while nothing can be handed over.
+        QTRY_VERIFY_WITH_TIMEOUT(second.rule.scanStarted, 30000);
+        QVERIFY(handed.isEmpty());
+        // The first place that frees goes to the waiting file.
+        SendSlots::giveBack();
+        QTRY_COMPARE_WITH_TIMEOUT(handed, QStringList { waiting }, 30000);
+
+        Controller::stopRule(&second.rule);
+        stopAsTheWindowDoes(controller, first.rule);
+    }
+
+    // A send directory that goes away shows on its rule; once it is back, its files are sent.
+    void missingDirectoryIsReported()
+    {
+        ScanFixture scan;
+        QTemporaryDir parent;
+        scan.rule.SendPath = parent.filePath(QStringLiteral("outbox"));
+        QVERIFY(QDir().mkpath(scan.rule.SendPath));
+        g_SendPathList.append(&scan.rule);
+        QStringList handed;
+        std::unique_ptr<Controller> controller(new Controller);
+        connect(controller.get(), &Controller::insertItem, [&handed](_FINDFILEINFO *file) {
+            handed << file->filePath;
+            SendSlots::giveBack();
+        });
+        controller->start();
+        QTRY_COMPARE_WITH_TIMEOUT(scan.rule.sendState.load(), 2, 30000);
+
+        QVERIFY(QDir(scan.rule.SendPath).removeRecursively());
+        QTRY_COMPARE_WITH_TIMEOUT(scan.rule.sendState.load(), 4, 30000);
+
+        QVERIFY(QDir().mkpath(scan.rule.SendPath));
+        const QString filePath = QDir(scan.rule.SendPath).filePath(QStringLiteral("back.bin"));
+        QFile file(filePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1);
+        file.close();
+        QTRY_COMPARE_WITH_TIMEOUT(handed, QStringList { filePath }, 30000);
+        QCOMPARE(scan.rule.sendState.load(), 2);
+
+        stopAsTheWindowDoes(controller, scan.rule);
     }
 
 private:

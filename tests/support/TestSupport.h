@@ -14,7 +14,8 @@ class QTemporaryDir;
 
 namespace TestSupport {
 
-// A port that is free on the address right now, or 0 when none could be had.
+// A port that is free on the address right now and that no other test process will pick while
+// this one runs (see TestSupport.cpp), or 0 when none could be had.
 quint16 pickFreePort(const QHostAddress &address = QHostAddress(QHostAddress::AnyIPv4));
 
 // Moves the client's two listeners to free ports; call before anything reads the ports.

@@ -126,6 +126,9 @@ private slots:
         QTest::newRow("searching")
             << true << 1 << 2 << true << QStringList { QStringLiteral("搜索待发送文件") } << 0;
         QTest::newRow("state without text") << true << 1 << 3 << true << QStringList() << 0;
+        // The scanner found the rule's directory missing.
+        QTest::newRow("send directory missing")
+            << true << 1 << 4 << true << QStringList { QStringLiteral("发送目录不存在") } << 0;
         QTest::newRow("sending, path no longer granted")
             << true << 1 << 0 << false << QStringList { QStringLiteral("正在发送文件"), unknown }
             << 1;
