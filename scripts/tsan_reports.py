@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Judges the ThreadSanitizer reports in a directory (scripts/tsan_check.sh fills it).
+
+  tsan_reports.py LOG_DIRECTORY
+
+One kind of report is tolerated, and only one: a data race whose two accesses both happen inside
+Qt's or GLib's own machine code, with no symbol for either. That is, in each of the two access
+stacks, the first frame that is not ThreadSanitizer's own (memmove, malloc and the like, which it
+intercepts) is a "<null>" function in libQt5Core, libQt5Network or libglib. These are the queues Qt
+guards with locks that ThreadSanitizer cannot see (Debian's Qt is not instrumented), such as the
+posted-event list growing in one thread while another drains it; a name-based suppression cannot
+reach them because they have no name.
+
+Everything else fails the run and is printed in full: any race with a frame of ours, or of a
+named Qt function, at the top of either access; any other kind of report (use after free, lock
+order inversion, a signal-unsafe call, a thread leak); any ThreadSanitizer error. The tolerated
+reports are counted by the pair of code addresses, so that a new one shows in the log.
+"""
+import collections
+import os
+import re
+import sys
+
+UNSEEN_LIBRARIES = ("libQt5Core.so", "libQt5Network.so", "libglib-2.0.so")
+FRAME = re.compile(r"^\s+#\d+ (?P<function>.*?) (?P<where>\S+) \((?P<module>[^+()]+)\+(?P<offset>0x[0-9a-f]+)\)$")
+ACCESS = re.compile(r"^  (Previous )?(atomic )?(read|write)", re.IGNORECASE)
+
+
+def reports(text):
+    """Splits one log into its reports (the text between the separator lines)."""
+    for block in re.split(r"^=+$", text, flags=re.MULTILINE):
+        if "ThreadSanitizer" in block and ("WARNING:" in block or "ERROR:" in block):
+            yield block.strip("\n")
+
+
+def access_stacks(report):
+    """The frames of each access stack, in order: a stack starts at an access line and ends at the
+    first blank line."""
+    stacks, current = [], None
+    for line in report.splitlines():
+        if ACCESS.match(line):
+            current = []
+            stacks.append(current)
+        elif current is not None:
+            match = FRAME.match(line)
+            if match:
+                current.append(match)
+            elif not line.strip():
+                current = None
+    return stacks
+
+
+def unseen_top(stack):
+    """The module and offset of the stack's first frame beyond ThreadSanitizer's interceptors when
+    that frame is unnamed code of an uninstrumented library; None otherwise."""
+    for frame in stack:
+        module = os.path.basename(frame["module"])
+        if module.startswith("libtsan.so"):
+            continue
+        if frame["function"] == "<null>" and module.startswith(UNSEEN_LIBRARIES):
+            return f"{module}+{frame['offset']}"
+        return None
+    return None
+
+
+def tolerated(report):
+    """The class of a tolerated report, or None when it must fail the run."""
+    first = report.splitlines()[0]
+    if not first.startswith("WARNING: ThreadSanitizer: data race"):
+        return None
+    stacks = access_stacks(report)
+    if len(stacks) != 2:
+        return None
+    tops = [unseen_top(stack) for stack in stacks]
+    if None in tops:
+        return None
+    return " / ".join(tops)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    directory = sys.argv[1]
+    counts = collections.Counter()
+    failing = []
+    for name in sorted(os.listdir(directory)):
+        with open(os.path.join(directory, name), encoding="utf-8", errors="replace") as log:
+            for report in reports(log.read()):
+                kind = tolerated(report)
+                if kind:
+                    counts[kind] += 1
+                else:
+                    failing.append((name, report))
+    for kind, count in sorted(counts.items()):
+        print(f"tsan: tolerated {count} x data race inside uninstrumented Qt/GLib code: {kind}")
+    for name, report in failing:
+        print(f"tsan: NOT TOLERATED, from {name}:\n{report}\n", file=sys.stderr)
+    print(f"tsan: {sum(counts.values())} tolerated, {len(failing)} not tolerated")
+    return 1 if failing else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
