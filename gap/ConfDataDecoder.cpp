@@ -2,6 +2,8 @@
 #include "model/GlobalData.h"
 #include "protocol/ControlPackets.h"
 
+#include <QList>
+#include <QPair>
 #include <QtDebug>
 
 // The configuration-data decoder: merges one packet into a gap record and the send rules. It only
@@ -40,23 +42,33 @@ bool isKnownRecvPath(const _VKGAPIP_CONF *gap, const QString &pathID)
     return false;
 }
 
-// Every send rule of this gap that sends to toUser takes the receiving user's new level.
-void applyLevelToRules(const _VKGAPIP_CONF *gap, const QByteArray &toUser, qint32 level)
+// A receiving user and the level the gap gives it.
+using UserLevel = QPair<QByteArray, qint32>;
+
+// Every send rule of this gap that sends to a user takes the user's new level, in the order the
+// levels came. The rules' fields are read under sendTaskMutex, as a rule is changed in place
+// under it; g_Mutex must not be held, as it is never nested.
+void applyLevelsToRules(const _VKGAPIP_CONF *gap, const QList<UserLevel> &levels)
 {
     const QByteArray host = fieldBytes(gap->HostIP, kHostIPSize);
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
-    for (_SENDPATH_LISTDATA *rule : rules) {
-        if (rule && fieldBytes(rule->GapIP, kHostIPSize) == host
-            && fieldBytes(rule->ToUser, kUserNameSize) == toUser)
-            rule->RecviverLevel = level;
+    QMutexLocker lock(&sendTaskMutex);
+    for (const UserLevel &level : levels) {
+        for (_SENDPATH_LISTDATA *rule : rules) {
+            if (rule && fieldBytes(rule->GapIP, kHostIPSize) == host
+                && fieldBytes(rule->ToUser, kUserNameSize) == level.first)
+                rule->RecviverLevel = level.second;
+        }
     }
 }
 
-void decodeSendEntries(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA &pkt)
+// Adds the packet's new send paths; returns the levels they give their receiving users.
+QList<UserLevel> decodeSendEntries(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA &pkt)
 {
+    QList<UserLevel> levels;
     const quint64 scount = pkt.scount;
     if (scount == 0 || gap->sendPathCount >= kMaxPathsPerGap)
-        return;
+        return levels;
     for (quint64 i = 0; i < scount && i < quint64(kConfEntriesPerPacket); ++i) {
         const _CONF_ENTRY &entry = pkt.entries[i];
         const QByteArray toUser = fieldBytes(entry.userName, kEntryUserSize);
@@ -69,10 +81,11 @@ void decodeSendEntries(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA &pkt)
         stored.pathID = pathID;
         stored.toUser = QString::fromLatin1(toUser);
         stored.level = entry.level;
-        applyLevelToRules(gap, toUser, entry.level);
+        levels.append({ toUser, entry.level });
         if (++gap->sendPathCount >= kMaxPathsPerGap)
-            return;
+            return levels;
     }
+    return levels;
 }
 
 void decodeRecvEntries(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA &pkt)
@@ -100,7 +113,11 @@ void decodeRecvEntries(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA &pkt)
 
 void BaseFunction::DealWithConfData(_VKGAPIP_CONF *gap, const _PACKET_CONF_DATA *pkt)
 {
-    QMutexLocker lock(&g_Mutex);
-    decodeSendEntries(gap, *pkt);
-    decodeRecvEntries(gap, *pkt);
+    QList<UserLevel> levels;
+    {
+        QMutexLocker lock(&g_Mutex);
+        levels = decodeSendEntries(gap, *pkt);
+        decodeRecvEntries(gap, *pkt);
+    }
+    applyLevelsToRules(gap, levels);
 }

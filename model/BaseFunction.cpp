@@ -118,11 +118,17 @@ QByteArray BaseFunction::getFileMd5(QFileDevice &file)
 {
     if (!file.seek(0))
         return QByteArray();
+    return md5OfOpenFile(file, file.size());
+}
+
+QByteArray BaseFunction::md5OfOpenFile(QIODevice &file, qint64 size, const std::atomic<bool> *stop)
+{
     QCryptographicHash hash(QCryptographicHash::Md5);
-    const qint64 size = file.size();
     QByteArray chunk(int(kMd5ChunkSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < size) {
+        if (stop && *stop)
+            return QByteArray();
         const qint64 got = file.read(chunk.data(), qMin(kMd5ChunkSize, size - done));
         if (got <= 0) {
             // The file shrank or could not be read: a digest of part of it would describe no

@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 
 class QFileDevice;
+class QIODevice;
 struct _VKGAPIP_CONF;
 struct _PACKET_CONF_DATA;
 
@@ -19,6 +21,10 @@ public:
     static QByteArray getFileMd5(const QString &path);
     // The digest of an open file's whole content, read from its start.
     static QByteArray getFileMd5(QFileDevice &file);
+    // The digest of the next size bytes of an open file, read in pieces from where it stands.
+    // Empty when the file ends early or fails, or when stop is set: it is tested between pieces.
+    static QByteArray md5OfOpenFile(
+        QIODevice &file, qint64 size, const std::atomic<bool> *stop = nullptr);
     static bool DeleteFileOrFolder(const QString &path);
     static _VKGAPIP_CONF *findVkgapinfo(const QString &address);
 

@@ -92,19 +92,22 @@ struct _FINDFILEINFO {
 };
 
 // One send rule: a local directory whose files go through one gap to one receiving user.
+// A change of the rule rewrites the record in place, so that its bookkeeping stays with it: the
+// fields marked "edit" are written by the GUI thread under sendTaskMutex once the record is
+// listed, and other threads read them under sendTaskMutex (the GUI thread reads them freely).
 struct _SENDPATH_LISTDATA {
-    char SendPathID[kPathIDSize] = {};
-    char GapIP[kHostIPSize] = {};
-    char ToUser[kUserNameSize] = {};
-    char FromUser[kUserNameSize] = {};
+    char SendPathID[kPathIDSize] = {};    // edit
+    char GapIP[kHostIPSize] = {};         // edit
+    char ToUser[kUserNameSize] = {};      // edit
+    char FromUser[kUserNameSize] = {};    // edit
     std::atomic<qint32> RecviverLevel{0};
     // 0 sending, 1 fault, 2 searching, 3 gap unreachable, 4 send directory missing
     std::atomic<qint32> sendState{0};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> scanStarted{false};
-    QString SendPath;
+    QString SendPath;                                    // edit
     QString statusText = QStringLiteral("发送未启动");   // statusMutex
-    _VKGAPIP_CONF *gapConf = nullptr;
+    _VKGAPIP_CONF *gapConf = nullptr;                    // edit
     QHash<FileKey, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
     QMap<FileKey, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
     // Pending files a worker gave up because the gap could not be reached, with a mark of the

@@ -18,12 +18,11 @@ int Prompt::show(const PromptRequest &request)
         QMutexLocker lock(&handlerMutex);
         handler = currentHandler;
     }
-    if (!handler) {
-        // No display library installed a handler (a headless use of the core): the box is lost,
-        // so at least the log keeps its text.
-        qWarning() << "prompt:" << request.title << request.text;
+    // The log keeps every box's text: a box nobody sees (an unattended client, a display nobody
+    // watches, or no display library at all) would otherwise leave no trace of why it waits.
+    qWarning().noquote() << "prompt:" << request.title << request.text;
+    if (!handler)
         return PromptRequest::NoButton;
-    }
     return handler(request);
 }
 

@@ -109,13 +109,19 @@ void DirectoryTraversal::forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &r
 // Walks one rule's directory; false when a stop ends the whole scan.
 bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
 {
-    const QString dir = rule->SendPath;
+    QString dir;
+    {
+        QMutexLocker lock(&sendTaskMutex); // a rule is changed in place under it
+        dir = rule->SendPath;
+    }
     const bool present = QFileInfo(dir).isDir();
     bool serving = false;
     {
-        // Decided under the lock a stop takes, so that a stopped rule never reads as scanned.
+        // Decided under the lock a stop takes, so that a stopped rule never reads as scanned. A
+        // change of the rule takes it too, and is refused once the rule reads as scanned; one
+        // made since the directory was read leaves the rule to the next pass.
         QMutexLocker lock(&sendTaskMutex);
-        serving = !isStopped(rule);
+        serving = !isStopped(rule) && rule->SendPath == dir;
         if (serving) {
             rule->scanStarted = true;
             rule->sendState = present ? kSearchingState : kDirectoryMissingState;

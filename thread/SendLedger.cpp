@@ -8,21 +8,30 @@ namespace SendLedger {
 
 namespace {
 
-// The gap the rule's files go through; looked up without sendTaskMutex, as g_Mutex is never
-// nested.
+// The gap the rule's files go through. Its address is read under sendTaskMutex, as a rule is
+// changed in place under it, and looked up without, as g_Mutex is never nested.
 _VKGAPIP_CONF *gapOf(const _SENDPATH_LISTDATA *rule)
 {
-    const int size = int(strnlen(rule->GapIP, sizeof rule->GapIP));
-    return BaseFunction::findVkgapinfo(QString::fromLatin1(rule->GapIP, size));
+    QString address;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        address = QString::fromLatin1(rule->GapIP, int(strnlen(rule->GapIP, sizeof rule->GapIP)));
+    }
+    return BaseFunction::findVkgapinfo(address);
 }
 
 // Moves once the rule's gap has been reached: a heartbeat it answered, or a file delivered through
 // it (the heartbeat leaves a gap alone while its rules are sending).
 quint32 reachMark(const _SENDPATH_LISTDATA *rule)
 {
+    const _VKGAPIP_CONF *ruleGap = nullptr;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        ruleGap = rule->gapConf;
+    }
     const _VKGAPIP_CONF *gap = gapOf(rule);
     const quint32 answers = gap ? gap->heartbeatAnswers.load() : 0;
-    return answers + quint32(rule->gapConf ? rule->gapConf->sendFileNum.load() : 0);
+    return answers + quint32(ruleGap ? ruleGap->sendFileNum.load() : 0);
 }
 
 } // namespace

@@ -12,10 +12,12 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QtDebug>
 #include <cstring>
 
@@ -60,6 +62,8 @@ const QString kWaitingConfirm = QStringLiteral("文件已发送/等待确认");
 const QString kSentOk = QStringLiteral("文件发送成功 ");
 const QString kMismatch = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
 const QString kTransferDone = QStringLiteral("传输完毕");
+const QString kEmptyAtOpen = QStringLiteral("文件为空/稍后重发");
+const QString kChangedWhileSending = QStringLiteral("文件发送期间被修改/稍后重发");
 
 QString now()
 {
@@ -79,8 +83,39 @@ void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!stopFlag && !clock.hasExpired(ms))
-        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, ms - clock.elapsed())));
+    // The time left is read once per round: read again after the test, it may have run out, and
+    // a negative sleep would be taken for an almost endless one.
+    for (qint64 left = ms; !stopFlag && left > 0; left = ms - clock.elapsed())
+        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, left)));
+}
+
+bool isConnecting(const QTcpSocket &socket)
+{
+    return socket.state() == QAbstractSocket::HostLookupState
+        || socket.state() == QAbstractSocket::ConnectingState;
+}
+
+// Waits until the connection is made or has failed, at most kIoTimeoutMs, and ends early on a
+// stop. waitForConnected cannot wait in short slices: a slice that times out abandons the
+// connection attempt. A local event loop waits instead, looking at the stop flag in between.
+void waitForConnection(QTcpSocket &socket, const std::atomic<bool> &stopFlag)
+{
+    if (!isConnecting(socket) || stopFlag)
+        return;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stopFlag || clock.hasExpired(kIoTimeoutMs))
+            loop.quit();
+    });
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, [&] {
+        if (!isConnecting(socket))
+            loop.quit();
+    });
+    poll.start(kStopPollMs);
+    loop.exec();
 }
 
 QString progressText(const _SENDSTATUS_INFO &status)
@@ -110,8 +145,9 @@ int levelOfWord(const QByteArray &word)
 
 } // namespace
 
-// What one attempt works with: the open file, the connection, the row, the audit record and the
-// two packet buffers with their storage, allocated once per attempt.
+// What one attempt works with: the open file and the version it is, the rule's fields and the
+// settings as they were when it began, the connection, the row, the audit record and the two
+// packet buffers with their storage, allocated once per attempt.
 struct SendWorkThread::Attempt {
     Attempt(const QString &path, QTcpSocket *socket, const std::atomic<bool> &stopFlag,
         TransferStateInfo &row)
@@ -123,9 +159,18 @@ struct SendWorkThread::Attempt {
     }
 
     QFile file;
+    FileIdentity identity; // as the file was opened
     SendChannel channel;
     TransferStateInfo &info;
-    _VKGAPIP_CONF *gap = nullptr;
+    bool keepSent = false;
+    bool forceVisit = false;
+    QByteArray pathKey;
+    QByteArray gapAddress;
+    QByteArray fromUser;
+    QByteArray toUser;
+    QString sendDir;
+    _VKGAPIP_CONF *ruleGap = nullptr; // the gap record the rule points to, for the counters
+    _VKGAPIP_CONF *gap = nullptr; // the gap record looked up by address
     _SEND_LOG log;
     _SENDSTATUS_INFO status;
     DataBuff staging;
@@ -172,14 +217,12 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
         const int result = sendThisFile(m_file, rule, m_info);
         switch (result) {
         case Done:
-            // sendThisFile has already moved the file from pendingFiles to sentFiles.
+        case Released:
+            // sendThisFile has already ended the file in the rule's bookkeeping.
             setSendState(rule, 0);
             return result;
         case Refused:
-            // One text: the stream operator would put blanks between the parts.
-            qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath
-                    + QStringLiteral("文件拒绝传输");
-            BaseFunction::DeleteFileOrFolder(m_file.filePath);
+            removeRefused(rule);
             return result;
         case Stopped:
             return result;
@@ -202,7 +245,6 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             finishRow(m_info, kUserStop);
             return Stopped;
         }
-        m_md5Ready = true;
         setSendState(rule, 1);
         if (delayMs >= kLastRetryDelayMs) {
             qWarning().noquote() << QStringLiteral("文件名: ") + m_file.filePath
@@ -218,13 +260,6 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
 int SendWorkThread::sendThisFile(
     const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule, TransferStateInfo &info)
 {
-    bool keepSent = false;
-    bool forceVisit = false;
-    {
-        QMutexLocker lock(&sendTaskMutex);
-        keepSent = g_sysbaseconf.ifDelSendFile;
-        forceVisit = g_sysbaseconf.isForceVisit;
-    }
     if (!m_socket)
         m_socket = std::make_unique<QTcpSocket>();
     // Whatever way the attempt ends, its connection ends with it.
@@ -234,34 +269,37 @@ int SendWorkThread::sendThisFile(
     } closer { m_socket.get() };
 
     Attempt attempt(file.filePath, m_socket.get(), rule->stopFlag, info);
-    attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(fieldText(rule->GapIP)));
-    if (!attempt.file.open(QIODevice::ReadOnly)) {
+    readRule(attempt, rule);
+    attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(attempt.gapAddress));
+    if (attempt.file.open(QIODevice::ReadOnly))
+        attempt.identity = FileIdentity::ofDescriptor(attempt.file.handle());
+    if (!attempt.identity.isValid()) {
         setSendState(rule, 1);
         qDebug() << "File:" << file.filePath << "file open failed!";
         return Retry;
     }
-    const qint64 size = attempt.file.size();
-    if (size == 0) {
-        SendLedger::markSent(rule, m_file);
-        return Done;
+    if (m_file.identity.isValid() && !attempt.identity.sameFile(m_file.identity)) {
+        // Replaced since the scanner saw it: the file there now has a key of its own, under which
+        // a later pass offers it; sent under this one, a kept file would be sent again.
+        describeRow(attempt);
+        return endUnsent(attempt, rule, kChangedWhileSending);
     }
-    attempt.status.fileSize = size;
+    if (attempt.identity.size == 0) {
+        // The scanner saw content that is gone now: a later pass offers the file once it has some.
+        describeRow(attempt);
+        return endUnsent(attempt, rule, kEmptyAtOpen);
+    }
+    attempt.status.fileSize = attempt.identity.size;
     attempt.readStore = QByteArray(kStagingCapacity, '\0');
     attempt.stagingStore = QByteArray(kStagingCapacity, '\0');
     attempt.burstStore = QByteArray(kBurstCapacity, '\0');
     attempt.staging.initital(kStagingCapacity);
     attempt.burst.initital(kBurstCapacity);
 
-    showChecking(info, rule, size);
-
-    ensureDigest(size);
-    if (m_fileMd5.size() != kMd5TextSize) {
-        // Unreadable while hashing: no digest, nothing that could be verified on the far side.
-        setSendState(rule, 1);
-        qDebug() << "File:" << file.filePath << "digest failed";
-        return Retry;
-    }
-    attempt.status.md5 = QString::fromLatin1(m_fileMd5);
+    showChecking(attempt);
+    int result = ensureDigest(attempt, rule);
+    if (result != Done)
+        return result;
 
     if (rule->stopFlag) {
         qDebug() << kUserStopRow;
@@ -275,32 +313,53 @@ int SendWorkThread::sendThisFile(
         setSendState(rule, 3);
         return GapUnreachable;
     }
-    if (forceVisit && fileSecurityFilter(&attempt.file, rule, attempt.gap, info) != 0)
+    if (attempt.forceVisit && fileSecurityFilter(&attempt.file, rule, attempt.gap, info) != 0)
         return Refused;
-    if (!connectToGap(rule)) {
-        qDebug() << "send servers connect failed ";
-        setSendState(rule, 3);
-        return GapUnreachable;
-    }
-    fillAuditRecord(attempt, rule);
-
-    const int result = exchange(attempt, rule);
+    result = connectToGap(attempt, rule);
     if (result != Done)
         return result;
-    recordDelivery(attempt, rule, keepSent);
-    return Done;
+    fillAuditRecord(attempt);
+
+    result = exchange(attempt, rule);
+    if (result != Done)
+        return result;
+    return recordDelivery(attempt, rule);
 }
 
-void SendWorkThread::showChecking(TransferStateInfo &info, _SENDPATH_LISTDATA *rule, qint64 size)
+void SendWorkThread::readRule(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    // A rule is changed in place under this lock (GUI thread), so its fields are read under it,
+    // once, and the attempt works with what it read.
+    QMutexLocker lock(&sendTaskMutex);
+    attempt.keepSent = g_sysbaseconf.ifDelSendFile;
+    attempt.forceVisit = g_sysbaseconf.isForceVisit;
+    attempt.pathKey = fieldText(rule->SendPathID);
+    attempt.gapAddress = fieldText(rule->GapIP);
+    attempt.fromUser = fieldText(rule->FromUser);
+    attempt.toUser = fieldText(rule->ToUser);
+    attempt.sendDir = rule->SendPath;
+    attempt.ruleGap = rule->gapConf;
+}
+
+void SendWorkThread::describeRow(Attempt &attempt)
+{
+    TransferStateInfo &info = attempt.info;
     info.setText(TransferStateInfo::FileName, fileName());
     // Path keys are the gap's bytes, UTF-8 when not ASCII.
-    info.setText(TransferStateInfo::TransferPath, QString::fromUtf8(fieldText(rule->SendPathID)));
+    info.setText(TransferStateInfo::TransferPath, QString::fromUtf8(attempt.pathKey));
     info.setText(TransferStateInfo::Rate, kZeroRate);
-    info.setText(TransferStateInfo::Status, kChecking);
-    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
+    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(attempt.identity.size));
     info.setText(TransferStateInfo::StartTime, now());
-    publish(info);
+}
+
+void SendWorkThread::showChecking(Attempt &attempt)
+{
+    describeRow(attempt);
+    // A new attempt starts from nothing: no end time, no progress of the attempt before.
+    attempt.info.setText(TransferStateInfo::Progress, QString());
+    attempt.info.setText(TransferStateInfo::EndTime, QString());
+    attempt.info.setText(TransferStateInfo::Status, kChecking);
+    publish(attempt.info);
 }
 
 QString SendWorkThread::fileName() const
@@ -308,26 +367,62 @@ QString SendWorkThread::fileName() const
     return m_file.filePath.mid(m_file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-bool SendWorkThread::connectToGap(_SENDPATH_LISTDATA *rule)
+int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
-    m_socket->abort();
-    m_socket->connectToHost(QString::fromLatin1(fieldText(rule->GapIP)), Ports::gapPort(),
-        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!m_socket->waitForConnected(kIoTimeoutMs))
-        return false;
-    // Set once connected: an unconnected socket has no descriptor to take the option.
-    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
-    return true;
+    // Reused by retries only while the file is the version it was computed for.
+    if (m_fileMd5.size() != kMd5TextSize || !m_md5Identity.sameVersion(attempt.identity)) {
+        m_md5Identity = FileIdentity();
+        m_fileMd5
+            = BaseFunction::md5OfOpenFile(attempt.file, attempt.identity.size, &rule->stopFlag);
+        if (rule->stopFlag) {
+            qDebug() << kUserStopRow;
+            finishRow(attempt.info, kUserStop);
+            return Stopped;
+        }
+        if (!isSameVersion(attempt.identity))
+            return endUnsent(attempt, rule, kChangedWhileSending);
+        if (m_fileMd5.size() != kMd5TextSize) {
+            // Unreadable while hashing: no digest, nothing that could be verified on the far side.
+            setSendState(rule, 1);
+            qDebug() << "File:" << m_file.filePath << "digest failed";
+            return Retry;
+        }
+        m_md5Identity = attempt.identity;
+    }
+    attempt.status.md5 = QString::fromLatin1(m_fileMd5);
+    attempt.file.seek(0);
+    return Done;
 }
 
-void SendWorkThread::fillAuditRecord(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+int SendWorkThread::connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    m_socket->abort();
+    m_socket->connectToHost(QString::fromLatin1(attempt.gapAddress), Ports::gapPort(),
+        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    waitForConnection(*m_socket, rule->stopFlag);
+    if (rule->stopFlag) {
+        qDebug() << kUserStopRow;
+        finishRow(attempt.info, kUserStop);
+        return Stopped;
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug() << "send servers connect failed ";
+        setSendState(rule, 3);
+        return GapUnreachable;
+    }
+    // Set once connected: an unconnected socket has no descriptor to take the option.
+    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+    return Done;
+}
+
+void SendWorkThread::fillAuditRecord(Attempt &attempt)
 {
     _SEND_LOG &log = attempt.log;
     putField(log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
     putField(log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
     putField(log.filename, int(sizeof log.filename), fileName().toUtf8());
-    putField(log.fromuser, kUserNameSize, fieldText(rule->FromUser));
-    putField(log.touser, kUserNameSize, fieldText(rule->ToUser));
+    putField(log.fromuser, kUserNameSize, attempt.fromUser);
+    putField(log.touser, kUserNameSize, attempt.toUser);
 }
 
 int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -354,6 +449,10 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         return result;
     if (rule->stopFlag)
         return endAsUserStop(attempt, "用户停止发送 ");
+    // What was read must be one version of the file, the one the digest describes: a file that
+    // changed meanwhile gets no file end, so the far side never takes the content for a file.
+    if (!isSameVersion(attempt.identity))
+        return endUnsent(attempt, rule, kChangedWhileSending);
     result = sendFileEnd(attempt, rule);
     if (result != Done) {
         qDebug() << "type 2 send failed!";
@@ -367,28 +466,31 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     return result;
 }
 
-void SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule, bool keepSent)
+int SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
     writeAudit(attempt.log, kTransferDone, 1);
-    {
+    if (attempt.ruleGap) {
         QMutexLocker lock(&sendTaskMutex);
-        if (rule->gapConf) {
-            const int count = ++rule->gapConf->sendFileNum;
-            rule->gapConf->sendBytes += attempt.status.fileSize;
-            qDebug() << "发送数量" << count;
-        }
+        const int count = ++attempt.ruleGap->sendFileNum;
+        attempt.ruleGap->sendBytes += attempt.status.fileSize;
+        qDebug() << "发送数量" << count;
     }
-    if (!keepSent)
+    // The delivered version is whole and confirmed, but if the path now names another version,
+    // that one has not been sent and must neither be deleted nor be taken for sent.
+    if (!isSameVersion(attempt.identity))
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    if (!attempt.keepSent)
         BaseFunction::DeleteFileOrFolder(m_file.filePath);
     SendLedger::markSent(rule, m_file);
+    return Done;
 }
 
 int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
     const std::optional<_PACKET_FILE_DISCRIBE> descriptor
         = buildDescriptor(attempt.status.fileSize, m_socket->localAddress().toString(),
-            fieldText(rule->SendPathID), relativeSendPath(m_file.filePath, rule->SendPath),
-            fieldText(rule->FromUser), fieldText(rule->ToUser), m_fileMd5);
+            attempt.pathKey, relativeSendPath(m_file.filePath, attempt.sendDir), attempt.fromUser,
+            attempt.toUser, m_fileMd5);
     if (!descriptor) {
         // A path that does not fit the descriptor would arrive cut, under another name.
         qDebug() << "type 0 build failed!" << m_file.filePath;
@@ -505,7 +607,7 @@ int SendWorkThread::recvDescriptorResponse(
 int SendWorkThread::checkMetaResponse(
     Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule)
 {
-    if (fieldText(response->sendPathID) == fieldText(rule->SendPathID))
+    if (fieldText(response->sendPathID) == attempt.pathKey)
         return 0;
     setSendState(rule, 1);
     finishRow(attempt.info, QStringLiteral("校验文件元数据：发送路径不一致"));
@@ -528,8 +630,9 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             attempt.staging.freeSpace(), attempt.status.fileSize - attempt.bytesRead);
         const qint64 got = attempt.file.read(attempt.readStore.data(), wanted);
         if (got <= 0) {
-            // The file shrank or failed while being sent; the next attempt takes it as it is now.
             qDebug() << "File:" << m_file.filePath << "read failed at" << attempt.bytesRead;
+            if (!isSameVersion(attempt.identity))
+                return endUnsent(attempt, rule, kChangedWhileSending);
             setSendState(rule, 1);
             return Retry;
         }
@@ -707,6 +810,36 @@ int SendWorkThread::endAsUserStop(Attempt &attempt, const char *logText)
     return Stopped;
 }
 
+int SendWorkThread::endUnsent(Attempt &attempt, _SENDPATH_LISTDATA *rule, const QString &status)
+{
+    qDebug() << "File:" << m_file.filePath << status;
+    SendLedger::release(rule, m_file);
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+    finishRow(attempt.info, status);
+    return Released;
+}
+
+bool SendWorkThread::isSameVersion(const FileIdentity &identity) const
+{
+    // The path, not the open handle: after a rename over it the handle still reads the old file.
+    // While the path names the opened file, its status is the handle's.
+    return FileIdentity::ofPath(m_file.filePath).sameVersion(identity);
+}
+
+void SendWorkThread::removeRefused(_SENDPATH_LISTDATA *rule)
+{
+    // One text: the stream operator would put blanks between the parts.
+    qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath
+            + QStringLiteral("文件拒绝传输");
+    if (isSameVersion(m_md5Identity)) {
+        BaseFunction::DeleteFileOrFolder(m_file.filePath);
+        return;
+    }
+    // Replaced or changed since it was judged: what is there now was never offered to the gap.
+    qDebug() << "File:" << m_file.filePath << "changed after its refusal, kept";
+    SendLedger::release(rule, m_file);
+}
+
 int SendWorkThread::getSecurityByFileName(QFile *file)
 {
     const qint64 size = file->size();
@@ -744,15 +877,6 @@ int SendWorkThread::fileSecurityFilter(
     info.setText(TransferStateInfo::EndTime, now());
     publish(info);
     return 1;
-}
-
-void SendWorkThread::ensureDigest(qint64 size)
-{
-    // Reused by retries only while the file keeps the size it was hashed at.
-    if (m_md5Ready && m_md5FileSize == size && m_fileMd5.size() == kMd5TextSize)
-        return;
-    m_fileMd5 = BaseFunction::getFileMd5(m_file.filePath);
-    m_md5FileSize = size;
 }
 
 void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)

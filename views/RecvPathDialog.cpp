@@ -43,11 +43,17 @@ bool RecvPathDialog::pathInUse() const
     return false;
 }
 
-bool RecvPathDialog::dirUsedBySameKind(const QString &dir) const { return recvRuleUsesDir(dir); }
+bool RecvPathDialog::dirUsedBySameKind(const QString &dir) const
+{
+    return recvRuleHasDir(dir, DirMatch::Same);
+}
 
-bool RecvPathDialog::dirUsedByOtherKind(const QString &dir) const { return sendRuleUsesDir(dir); }
+bool RecvPathDialog::dirUsedByOtherKind(const QString &dir) const
+{
+    return sendRuleHasDir(dir, DirMatch::Overlapping);
+}
 
-void RecvPathDialog::storeRule()
+bool RecvPathDialog::storeRule()
 {
     // A change fills a fresh record and swaps it in: a running transfer keeps the record it found,
     // with its directory and in-use count, and releases that one when it ends.
@@ -65,4 +71,5 @@ void RecvPathDialog::storeRule()
         g_RecvPathList.append(rule);
     // The directory may hold part files of a run that ended mid-file.
     RecvPartFiles::sweep(rule->RecvPath);
+    return true;
 }

@@ -6,7 +6,9 @@
 #include "protocol/PacketCommon.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -24,6 +26,8 @@ const QString kErrorTitle = QStringLiteral("error");
 const QString kHintTitle = QStringLiteral("提示");
 const QString kGapMissing = QStringLiteral("隔离器地址不能为空");
 const QString kDirMissing = QStringLiteral("文件目录不能为空");
+const QString kDirNotFound = QStringLiteral("文件目录不存在,请重新选择！");
+const QString kRuleBusy = QStringLiteral("该规则路径正在使用");
 const QString kDirInUse = QStringLiteral("文件目录已被使用,请重新选择！");
 const QString kStartDir = QStringLiteral("/home");
 const QString kGapIcon = QStringLiteral(":/res/centerwidget/combobox_ip.svg");
@@ -47,6 +51,32 @@ void addUnique(QComboBox *combo, const QIcon &icon, const QString &text)
         combo->addItem(icon, text);
 }
 
+// A rule's directory that is gone can no longer be resolved: it is compared as cleaned text.
+QString resolvedDir(const QString &dir)
+{
+    const QFileInfo info(dir);
+    const QString real = info.canonicalFilePath();
+    return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
+}
+
+// Whether inner is outer or lies below it; both resolved.
+bool isWithin(const QString &inner, const QString &outer)
+{
+    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
+    return inner == outer || inner.startsWith(prefix);
+}
+
+// Whether one of the directories matches dir; each is resolved before the comparison.
+bool anyDirMatches(const QStringList &dirs, const QString &dir, bool overlappingToo)
+{
+    const QString chosen = resolvedDir(dir);
+    return std::any_of(dirs.cbegin(), dirs.cend(), [&](const QString &ruleDir) {
+        const QString other = resolvedDir(ruleDir);
+        return overlappingToo ? isWithin(chosen, other) || isWithin(other, chosen)
+                              : chosen == other;
+    });
+}
+
 QLabel *formLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -60,6 +90,8 @@ void RuleDialog::setDirectoryChooser(DirectoryChooser chooser)
 {
     directoryChooser = std::move(chooser);
 }
+
+QString RuleDialog::ruleBusyText() { return kRuleBusy; }
 
 RuleDialog::RuleDialog(const Texts &texts, QWidget *parent)
     : QDialog(parent)
@@ -154,18 +186,25 @@ void RuleDialog::onSeletedGapCombo()
     m_userCombo->setCurrentIndex(-1);
 }
 
-bool RuleDialog::sendRuleUsesDir(const QString &dir)
+// Directories are compared as the file system resolves them: a receive directory written with a
+// trailing "/", reached through a link, or lying inside a send directory (or above it) would
+// otherwise be accepted, and every received file would be sent out again, in a loop.
+bool RuleDialog::sendRuleHasDir(const QString &dir, DirMatch match)
 {
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
-    return std::any_of(rules.cbegin(), rules.cend(),
-        [&dir](const _SENDPATH_LISTDATA *rule) { return rule->SendPath == dir; });
+    QStringList dirs;
+    for (const _SENDPATH_LISTDATA *rule : rules)
+        dirs << rule->SendPath;
+    return anyDirMatches(dirs, dir, match == DirMatch::Overlapping);
 }
 
-bool RuleDialog::recvRuleUsesDir(const QString &dir)
+bool RuleDialog::recvRuleHasDir(const QString &dir, DirMatch match)
 {
     const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
-    return std::any_of(rules.cbegin(), rules.cend(),
-        [&dir](const _RECVPATH_LISTDATA *rule) { return rule->RecvPath == dir; });
+    QStringList dirs;
+    for (const _RECVPATH_LISTDATA *rule : rules)
+        dirs << rule->RecvPath;
+    return anyDirMatches(dirs, dir, match == DirMatch::Overlapping);
 }
 
 void RuleDialog::on_pushButton_clicked()
@@ -185,6 +224,10 @@ QPair<QString, QString> RuleDialog::failedCheck() const
         return { kErrorTitle, m_texts.pathMissing };
     if (dir.isEmpty())
         return { kErrorTitle, kDirMissing };
+    // A send directory that is not there would read as "searching" for ever, a receive
+    // directory would fail every file.
+    if (!QFileInfo(dir).isDir())
+        return { kErrorTitle, kDirNotFound };
     if (!m_modify && pathInUse())
         return { kHintTitle, m_texts.pathInUse };
     // The rule being changed counts too: a change has to pick a directory no rule uses.
@@ -197,7 +240,9 @@ QPair<QString, QString> RuleDialog::failedCheck() const
 
 void RuleDialog::onOKClicked()
 {
-    const QPair<QString, QString> failed = failedCheck();
+    QPair<QString, QString> failed = failedCheck();
+    if (failed.second.isEmpty() && !storeRule())
+        failed = { kHintTitle, kRuleBusy };
     if (!failed.second.isEmpty()) {
         PromptRequest request;
         request.icon = PromptRequest::Critical;
@@ -207,7 +252,6 @@ void RuleDialog::onOKClicked()
         Prompt::show(request);
         return;
     }
-    storeRule();
     emit ruleStored();
     close();
 }

@@ -22,6 +22,8 @@ public:
     using DirectoryChooser = std::function<QString(QWidget *parent)>;
     // Replaces the directory dialog (tests); an empty chooser restores it.
     static void setDirectoryChooser(DirectoryChooser chooser);
+    // The answer to a change of a rule that is in use.
+    static QString ruleBusyText();
 
     void setModify(bool modify) { m_modify = modify; }
     void setIndex(int index) { m_index = index; }
@@ -73,10 +75,17 @@ protected:
     virtual bool pathInUse() const = 0;
     virtual bool dirUsedBySameKind(const QString &dir) const = 0;
     virtual bool dirUsedByOtherKind(const QString &dir) const = 0;
-    virtual void storeRule() = 0;
+    // False, and nothing stored, when the rule to be changed has come into use meanwhile.
+    virtual bool storeRule() = 0;
 
-    static bool sendRuleUsesDir(const QString &dir);
-    static bool recvRuleUsesDir(const QString &dir);
+    // How a rule's directory meets the chosen one, both as the file system resolves them
+    // (cleaned, absolute, links followed).
+    enum class DirMatch {
+        Same, // the same directory
+        Overlapping, // the same, or one inside the other
+    };
+    static bool sendRuleHasDir(const QString &dir, DirMatch match);
+    static bool recvRuleHasDir(const QString &dir, DirMatch match);
 
 private:
     void buildForm();

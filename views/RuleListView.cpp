@@ -20,7 +20,6 @@ namespace {
 const QString kHintTitle = QStringLiteral("提示");
 const QString kDeleteTitle = QStringLiteral("删除");
 const QString kDeleteQuestion = QStringLiteral("确定删除？");
-const QString kRuleBusy = QStringLiteral("该规则路径正在使用");
 const QString kSelectRowFirst = QStringLiteral("请先选择一行再进行操作");
 constexpr int kRowHeight = 60;
 constexpr int kHeaderHeight = 55;
@@ -209,6 +208,6 @@ bool RuleListView::refuseWhenBusy(int row)
 {
     if (!isBusy(row))
         return false;
-    ask(PromptRequest::Question, kHintTitle, kRuleBusy, PromptRequest::Yes);
+    ask(PromptRequest::Question, kHintTitle, RuleDialog::ruleBusyText(), PromptRequest::Yes);
     return true;
 }

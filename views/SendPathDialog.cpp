@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QtDebug>
+#include <memory>
 
 namespace {
 
@@ -84,38 +85,58 @@ bool SendPathDialog::pathInUse() const
     return false;
 }
 
-bool SendPathDialog::dirUsedBySameKind(const QString &dir) const { return sendRuleUsesDir(dir); }
-
-bool SendPathDialog::dirUsedByOtherKind(const QString &dir) const { return recvRuleUsesDir(dir); }
-
-void SendPathDialog::storeRule()
+bool SendPathDialog::dirUsedBySameKind(const QString &dir) const
 {
-    // A change fills a fresh record and swaps it in: other threads may be reading the old one
-    // right now, and it stays allocated for them.
-    const _SENDPATH_LISTDATA *previous = index() >= 0 ? g_SendPathList.value(index()) : nullptr;
-    auto *rule = new _SENDPATH_LISTDATA;
+    return sendRuleHasDir(dir, DirMatch::Same);
+}
+
+bool SendPathDialog::dirUsedByOtherKind(const QString &dir) const
+{
+    return recvRuleHasDir(dir, DirMatch::Overlapping);
+}
+
+bool SendPathDialog::storeRule()
+{
+    // A change rewrites the listed record in place: the files it has sent stay recorded with it,
+    // so that a file kept after sending is not sent again.
+    _SENDPATH_LISTDATA *listed = index() >= 0 ? g_SendPathList.value(index()) : nullptr;
+    auto fresh = listed ? nullptr : std::make_unique<_SENDPATH_LISTDATA>();
+    _SENDPATH_LISTDATA *rule = listed ? listed : fresh.get();
     const QString gapText = gapCombo()->currentText();
     const QString toUser = userCombo()->currentText();
-    copyToField(rule->SendPathID, kPathIDSize, RuleFields::utf8Bytes(pathCombo()->currentText()));
-    copyToField(rule->GapIP, kHostIPSize, RuleFields::latin1Bytes(gapText));
-    copyToField(rule->ToUser, kUserNameSize, RuleFields::latin1Bytes(toUser));
-    rule->gapConf = BaseFunction::findVkgapinfo(gapText);
-    rule->RecviverLevel
-        = levelOf(rule->gapConf, toUser, previous ? previous->RecviverLevel.load() : 0);
+    _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(gapText);
+    const qint32 level = levelOf(gap, toUser, rule->RecviverLevel);
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        // The scanner may have reached the rule while the dialog was open: a rule in use keeps
+        // its directory and path, as the list would have refused the change.
+        if (rule->scanStarted)
+            return false;
+        copyToField(
+            rule->SendPathID, kPathIDSize, RuleFields::utf8Bytes(pathCombo()->currentText()));
+        copyToField(rule->GapIP, kHostIPSize, RuleFields::latin1Bytes(gapText));
+        copyToField(rule->ToUser, kUserNameSize, RuleFields::latin1Bytes(toUser));
+        rule->gapConf = gap;
+        rule->SendPath = dirEdit()->text();
+    }
+    rule->RecviverLevel = level;
     qDebug() << "接收者" << fieldBytes(rule->ToUser, kUserNameSize);
-    qDebug() << "用户等级" << rule->RecviverLevel.load();
+    qDebug() << "用户等级" << level;
     const QByteArray fromUser = loginUserOf(fieldBytes(rule->GapIP, kHostIPSize));
     if (fromUser.isEmpty())
         qDebug() << "登录用户名获取为空";
-    copyToField(rule->FromUser, kUserNameSize, fromUser);
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        copyToField(rule->FromUser, kUserNameSize, fromUser);
+    }
+    // The stop flag of a changed rule stays as it is: a worker of the last run may still be
+    // ending on it.
     rule->sendState = kGapUnreachableState;
-    rule->stopFlag = false;
-    rule->scanStarted = false;
-    rule->SendPath = dirEdit()->text();
-    rule->statusText = QStringLiteral("发送未启动");
-
-    if (previous)
-        g_SendPathList.replace(index(), rule);
-    else
-        g_SendPathList.append(rule);
+    {
+        QMutexLocker lock(&statusMutex);
+        rule->statusText = QStringLiteral("发送未启动");
+    }
+    if (fresh)
+        g_SendPathList.append(fresh.release());
+    return true;
 }

@@ -23,5 +23,5 @@ protected:
     bool pathInUse() const override;
     bool dirUsedBySameKind(const QString &dir) const override;
     bool dirUsedByOtherKind(const QString &dir) const override;
-    void storeRule() override;
+    bool storeRule() override;
 };

@@ -115,7 +115,15 @@ void StatusCheckout::checkSendRules()
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     for (int row = 0; row < rules.size() && rules.at(row); ++row) {
         _SENDPATH_LISTDATA *rule = rules.at(row);
-        _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(fieldText(rule->GapIP, kHostIPSize));
+        QString gapAddress;
+        QString pathID;
+        {
+            // A rule is changed in place under this lock.
+            QMutexLocker lock(&sendTaskMutex);
+            gapAddress = fieldText(rule->GapIP, kHostIPSize);
+            pathID = fieldText(rule->SendPathID, kPathIDSize);
+        }
+        _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(gapAddress);
         // A rule of an unknown gap ends the pass: later rules keep last second's texts.
         if (!gap)
             return;
@@ -130,7 +138,7 @@ void StatusCheckout::checkSendRules()
         }
 
         gap->hasSendPath = true;
-        if (started && !gapListsSendPath(gap, fieldText(rule->SendPathID, kPathIDSize))) {
+        if (started && !gapListsSendPath(gap, pathID)) {
             {
                 QMutexLocker lock(&statusMutex);
                 rule->statusText = kUnknownPath;

@@ -44,6 +44,9 @@ const StatusText kStatusTexts[] = {
     { "用户停止发送", TransferOutcome::Failed },
     { "用户停止发送 ", TransferOutcome::Failed },
     { "设备掉线请检查网络 ", TransferOutcome::Failed },
+    // The file changed or was empty: this row ends, and a later scan offers the file again.
+    { "文件发送期间被修改/稍后重发", TransferOutcome::Failed },
+    { "文件为空/稍后重发", TransferOutcome::Failed },
     // The gap's verdicts on the content, on either side.
     { "不允许发送的文件类型", TransferOutcome::Refused },
     { "文件存在过滤关键字", TransferOutcome::Refused },

@@ -168,6 +168,38 @@ private slots:
         QCOMPARE(rows->topLevelItemCount(), 2);
     }
 
+    // A restart while a worker hashes a large file waits for that worker to end: it ends at the
+    // stop, long before the whole file could have been read, so the window is not held up.
+    void restartDuringTheDigestOfALargeFile()
+    {
+        QTemporaryDir sendDir;
+        QFile large(sendDir.filePath(QStringLiteral("large.img")));
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        const qint64 size = qint64(1) << 30;
+        QVERIFY(large.resize(size)); // sparse: costs no disk, reads as zeros
+        large.close();
+        auto *rule = new _SENDPATH_LISTDATA;
+        rule->SendPath = sendDir.path();
+        g_SendPathList.append(rule);
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QPushButton *start = button(window, "start");
+        QTreeWidget *rows = window.sendStatusView()->tree();
+        const qint64 readBefore = TestSupport::bytesReadByProcess();
+
+        QTest::mouseClick(start, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rows->topLevelItemCount() == 1
+                && rows->topLevelItem(0)->text(7) == QStringLiteral("文件正在校验中,请稍候 "),
+            60000);
+        QTest::mouseClick(start, Qt::LeftButton);
+        QTest::mouseClick(start, Qt::LeftButton); // waits for the earlier run's workers
+        const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
+        QTest::mouseClick(start, Qt::LeftButton);
+        QVERIFY2(read < size / 2, qPrintable(QString::number(read)));
+        QTRY_VERIFY(
+            !rows->findItems(QStringLiteral("用户停止发送"), Qt::MatchExactly, 7).isEmpty());
+    }
+
     void historyButtonShowsTheHistoryPage()
     {
         MainWindow window;

@@ -6,6 +6,7 @@
 #include "views/RuleDialog.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -101,6 +102,14 @@ private:
     QSet<_SENDPATH_LISTDATA *> m_sendRules;
     QSet<_RECVPATH_LISTDATA *> m_recvRules;
 };
+
+// A directory below root, made if needed: the dialogs accept only directories that exist.
+inline QString madeDir(const QString &root, const QString &name)
+{
+    const QString dir = QDir(root).filePath(name);
+    QDir().mkpath(dir);
+    return dir;
+}
 
 // Picks the item with this text, or no item for an empty text.
 inline void choose(QComboBox *combo, const QString &text)

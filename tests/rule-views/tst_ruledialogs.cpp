@@ -1,8 +1,12 @@
 #include "RuleFixture.h"
 #include "support/TestSupport.h"
+#include "thread/DirectoryTraversal.h"
+#include "thread/SendLedger.h"
 #include "views/RecvPathDialog.h"
 #include "views/SendPathDialog.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
@@ -48,12 +52,24 @@ private:
     Records m_records;
     _VKGAPIP_CONF *m_gapA = nullptr;
     _VKGAPIP_CONF *m_gapB = nullptr;
+    QScopedPointer<QTemporaryDir> m_root;
+
+    // A directory under the test's root, made if needed.
+    QString dirOf(const QString &name) const { return madeDir(m_root->path(), name); }
 
 private slots:
     // Gap A offers two send and two receive paths, gap B one of each with A's keys, and a gap
-    // that is down offers paths it cannot serve. One rule of each kind exists already.
+    // that is down offers paths it cannot serve. One rule of each kind exists already, over
+    // directories "s1" and "r1" of the test's root; "n" is a free directory.
     void init()
     {
+        m_root.reset(new QTemporaryDir);
+        for (const char *name : { "s1/inside", "r1/inside", "n" })
+            dirOf(QString::fromLatin1(name));
+        for (const char *name : { "s1", "r1" }) {
+            const QString target = m_root->filePath(QString::fromLatin1(name));
+            QFile::link(target, target + QStringLiteral("-link"));
+        }
         m_gapA = addGap(kGapA.toLatin1(), 1, "alice");
         offerSend(m_gapA, QStringLiteral("K1"), QStringLiteral("bob"), 2);
         offerSend(m_gapA, QStringLiteral("K2"), QStringLiteral("carol"), 1);
@@ -64,8 +80,8 @@ private slots:
         offerRecv(m_gapB, QStringLiteral("R1"), QStringLiteral("dave"));
         _VKGAPIP_CONF *down = addGap(kGapDown.toLatin1(), 0);
         offerSend(down, QStringLiteral("K9"), QStringLiteral("zed"), 0);
-        addSendRule("10.0.0.1", "K1", QStringLiteral("/s1"));
-        addRecvRule("10.0.0.2", "R1", QStringLiteral("/r1"));
+        addSendRule("10.0.0.1", "K1", m_root->filePath(QStringLiteral("s1")));
+        addRecvRule("10.0.0.2", "R1", m_root->filePath(QStringLiteral("r1")));
         m_records.keep();
     }
 
@@ -127,73 +143,114 @@ private slots:
         const QString e = QStringLiteral("error");
         const QString h = QStringLiteral("提示");
         const QString dirInUse = QStringLiteral("文件目录已被使用,请重新选择！");
+        const QString sendOnRecv
+            = QStringLiteral("发送目录路径不能和接收目录路径相同,请重新选择目录路径！");
+        const QString recvOnSend
+            = QStringLiteral("接收目录路径不能和发送目录路径相同,请重新选择目录路径！");
         QTest::newRow("send no gap") << "send"
                                      << ""
                                      << ""
                                      << ""
-                                     << "/n" << -1 << e << "隔离器地址不能为空";
+                                     << "n" << -1 << e << "隔离器地址不能为空";
         QTest::newRow("send no user") << "send" << kGapA << "K2"
                                       << ""
-                                      << "/n" << -1 << e << "接收者不能为空";
+                                      << "n" << -1 << e << "接收者不能为空";
         QTest::newRow("send no path") << "send" << kGapA << ""
                                       << "bob"
-                                      << "/n" << -1 << e << "发送路径不能为空";
+                                      << "n" << -1 << e << "发送路径不能为空";
         QTest::newRow("send no dir") << "send" << kGapA << "K2"
                                      << "bob"
                                      << "" << -1 << e << "文件目录不能为空";
         QTest::newRow("send key on same gap") << "send" << kGapA << "K1"
                                               << "bob"
-                                              << "/n" << -1 << h << "发送路径已被使用";
+                                              << "n" << -1 << h << "发送路径已被使用";
         QTest::newRow("send key on other gap") << "send" << kGapB << "K1"
                                                << "bob"
-                                               << "/n" << -1 << ""
+                                               << "n" << -1 << ""
                                                << "";
         QTest::newRow("send key kept by a change") << "send" << kGapA << "K1"
                                                    << "bob"
-                                                   << "/n" << 0 << ""
+                                                   << "n" << 0 << ""
                                                    << "";
         QTest::newRow("send dir of a send rule") << "send" << kGapA << "K2"
                                                  << "bob"
-                                                 << "/s1" << -1 << h << dirInUse;
+                                                 << "s1" << -1 << h << dirInUse;
         QTest::newRow("send change keeping its dir") << "send" << kGapA << "K1"
                                                      << "bob"
-                                                     << "/s1" << 0 << h << dirInUse;
+                                                     << "s1" << 0 << h << dirInUse;
         QTest::newRow("send dir with trailing slash") << "send" << kGapA << "K2"
                                                       << "bob"
-                                                      << "/s1/" << -1 << ""
-                                                      << "";
-        QTest::newRow("send dir of a receive rule")
+                                                      << "s1/" << -1 << h << dirInUse;
+        QTest::newRow("send dir through a link") << "send" << kGapA << "K2"
+                                                 << "bob"
+                                                 << "s1-link" << -1 << h << dirInUse;
+        QTest::newRow("send dir inside a send dir") << "send" << kGapA << "K2"
+                                                    << "bob"
+                                                    << "s1/inside" << -1 << ""
+                                                    << "";
+        QTest::newRow("send dir that does not exist")
             << "send" << kGapA << "K2"
             << "bob"
-            << "/r1" << -1 << h << "发送目录路径不能和接收目录路径相同,请重新选择目录路径！";
+            << "missing" << -1 << e << "文件目录不存在,请重新选择！";
+        QTest::newRow("send dir of a receive rule") << "send" << kGapA << "K2"
+                                                    << "bob"
+                                                    << "r1" << -1 << h << sendOnRecv;
+        QTest::newRow("send dir of a receive rule with trailing slash")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "r1/" << -1 << h << sendOnRecv;
+        QTest::newRow("send dir of a receive rule through a link")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "r1-link" << -1 << h << sendOnRecv;
+        QTest::newRow("send dir inside a receive dir") << "send" << kGapA << "K2"
+                                                       << "bob"
+                                                       << "r1/inside" << -1 << h << sendOnRecv;
+        QTest::newRow("send dir above a receive dir") << "send" << kGapA << "K2"
+                                                      << "bob"
+                                                      << "." << -1 << h << sendOnRecv;
         QTest::newRow("recv no gap") << "recv"
                                      << ""
                                      << ""
                                      << ""
-                                     << "/n" << -1 << e << "隔离器地址不能为空";
+                                     << "n" << -1 << e << "隔离器地址不能为空";
         QTest::newRow("recv no user") << "recv" << kGapA << "R2"
                                       << ""
-                                      << "/n" << -1 << e << "发送者不能为空";
+                                      << "n" << -1 << e << "发送者不能为空";
         QTest::newRow("recv no path") << "recv" << kGapA << ""
                                       << "dave"
-                                      << "/n" << -1 << e << "接收路径不能为空";
+                                      << "n" << -1 << e << "接收路径不能为空";
         QTest::newRow("recv no dir") << "recv" << kGapA << "R2"
                                      << "dave"
                                      << "" << -1 << e << "文件目录不能为空";
         QTest::newRow("recv key on other gap") << "recv" << kGapA << "R1"
                                                << "dave"
-                                               << "/n" << -1 << h << "该接收路径已被使用";
+                                               << "n" << -1 << h << "该接收路径已被使用";
         QTest::newRow("recv key kept by a change") << "recv" << kGapB << "R1"
                                                    << "dave"
-                                                   << "/n" << 0 << ""
+                                                   << "n" << 0 << ""
                                                    << "";
         QTest::newRow("recv dir of a receive rule") << "recv" << kGapA << "R2"
                                                     << "dave"
-                                                    << "/r1" << -1 << h << dirInUse;
-        QTest::newRow("recv dir of a send rule")
+                                                    << "r1" << -1 << h << dirInUse;
+        QTest::newRow("recv dir of a send rule") << "recv" << kGapA << "R2"
+                                                 << "dave"
+                                                 << "s1" << -1 << h << recvOnSend;
+        QTest::newRow("recv dir of a send rule with trailing slash")
             << "recv" << kGapA << "R2"
             << "dave"
-            << "/s1" << -1 << h << "接收目录路径不能和发送目录路径相同,请重新选择目录路径！";
+            << "s1/" << -1 << h << recvOnSend;
+        QTest::newRow("recv dir inside a send dir") << "recv" << kGapA << "R2"
+                                                    << "dave"
+                                                    << "s1/inside" << -1 << h << recvOnSend;
+        QTest::newRow("recv dir above a send dir through a link")
+            << "recv" << kGapA << "R2"
+            << "dave"
+            << "s1-link/.." << -1 << h << recvOnSend;
+        QTest::newRow("recv dir that does not exist")
+            << "recv" << kGapA << "R2"
+            << "dave"
+            << "missing" << -1 << e << "文件目录不存在,请重新选择！";
     }
 
     // Each check refuses with its own box and leaves the dialog open and the lists as they were;
@@ -216,7 +273,8 @@ private slots:
         dialog->show();
         QSignalSpy stored(dialog.data(), &RuleDialog::ruleStored);
         const int before = ruleCount(kind);
-        fillAndConfirm(dialog, gap, path, user, dir);
+        // Directories are named relative to the test's root; "missing" is never made.
+        fillAndConfirm(dialog, gap, path, user, dir.isEmpty() ? dir : m_root->filePath(dir));
 
         if (text.isEmpty()) {
             QCOMPARE(prompts.boxes().size(), 0);
@@ -242,7 +300,8 @@ private slots:
     {
         QPointer<RuleDialog> dialog = new SendPathDialog;
         QSignalSpy added(dialog.data(), SIGNAL(addSendPath()));
-        fillAndConfirm(dialog, kGapA, "K2", "carol", QStringLiteral("/home/用户/发送 目录"));
+        const QString dir = dirOf(QStringLiteral("用户/发送 目录"));
+        fillAndConfirm(dialog, kGapA, "K2", "carol", dir);
         QCOMPARE(added.count(), 1);
         const _SENDPATH_LISTDATA *rule = g_SendPathList.value(1);
         QVERIFY(rule);
@@ -253,7 +312,7 @@ private slots:
         QCOMPARE(rule->RecviverLevel.load(), 1);
         QCOMPARE(rule->sendState.load(), 3);
         QVERIFY(!rule->stopFlag && !rule->scanStarted);
-        QCOMPARE(rule->SendPath, QStringLiteral("/home/用户/发送 目录"));
+        QCOMPARE(rule->SendPath, dir);
         QCOMPARE(rule->statusText, QStringLiteral("发送未启动"));
         QCOMPARE(rule->gapConf, m_gapA);
     }
@@ -262,7 +321,7 @@ private slots:
     void aSendRuleOfAGapWithoutLoginUserHasNoSender()
     {
         QPointer<RuleDialog> dialog = new SendPathDialog;
-        fillAndConfirm(dialog, kGapB, "K1", "bob", "/n");
+        fillAndConfirm(dialog, kGapB, "K1", "bob", dirOf(QStringLiteral("n")));
         const _SENDPATH_LISTDATA *rule = g_SendPathList.value(1);
         QVERIFY(rule);
         QCOMPARE(QByteArray(rule->FromUser), QByteArray());
@@ -300,7 +359,7 @@ private slots:
         const QString key = QStringLiteral("路径甲");
         offerRecv(m_gapA, key, QStringLiteral("dave"));
         QPointer<RuleDialog> dialog = new RecvPathDialog;
-        fillAndConfirm(dialog, kGapA, key, "dave", "/n");
+        fillAndConfirm(dialog, kGapA, key, "dave", dirOf(QStringLiteral("n")));
         const _RECVPATH_LISTDATA *rule = g_RecvPathList.value(1);
         QVERIFY(rule);
         QCOMPARE(QByteArray(rule->RecvPathID), key.toUtf8());
@@ -316,19 +375,79 @@ private slots:
         dialog->setModify(true);
         dialog->setIndex(0);
         QSignalSpy added(dialog.data(), SIGNAL(addRecvPath()));
-        fillAndConfirm(dialog, kGapA, "R2", "erin", QStringLiteral("/接收"));
+        const QString dir = dirOf(QStringLiteral("接收"));
+        fillAndConfirm(dialog, kGapA, "R2", "erin", dir);
         QCOMPARE(added.count(), 1);
         QCOMPARE(g_RecvPathList.size(), 1);
         const _RECVPATH_LISTDATA *rule = g_RecvPathList.value(0);
         QVERIFY(rule != old);
-        QCOMPARE(rule->RecvPath, QStringLiteral("/接收"));
+        QCOMPARE(rule->RecvPath, dir);
         QCOMPARE(QByteArray(rule->RecvPathID), QByteArray("R2"));
         QCOMPARE(QByteArray(rule->GapIP), QByteArray("10.0.0.1"));
         QCOMPARE(QByteArray(rule->FromUser), QByteArray("erin"));
         QCOMPARE(rule->useCount.load(), 0);
         QCOMPARE(rule->statusText, QStringLiteral("空闲中"));
-        QCOMPARE(old->RecvPath, QStringLiteral("/r1"));
+        QCOMPARE(old->RecvPath, m_root->filePath(QStringLiteral("r1")));
         QCOMPARE(old->useCount.load(), 1);
+    }
+
+    // A change rewrites the rule in place: with sent files kept, the files it has sent stay
+    // recorded, so that going back to their directory sends none of them again.
+    void aChangedSendRuleKeepsItsSentFiles()
+    {
+        _SENDPATH_LISTDATA *rule = g_SendPathList.value(0);
+        const QString sent = dirOf(QStringLiteral("s1"));
+        QFile file(sent + QStringLiteral("/kept.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
+        file.close();
+        DirectoryTraversal scanner;
+        QList<_FINDFILEINFO *> handed;
+        connect(&scanner, &DirectoryTraversal::insertItem,
+            [&handed](_FINDFILEINFO *found, _SENDPATH_LISTDATA *) { handed.append(found); });
+        // A few passes: a file may have to be seen unchanged more than once before it goes.
+        for (int pass = 0; pass < 3 && handed.isEmpty(); ++pass)
+            scanner.findFile(sent, rule);
+        QCOMPARE(handed.size(), 1);
+        SendLedger::markSent(rule, *handed.first()); // as a worker does once the gap confirmed
+
+        for (const QString &dir : { dirOf(QStringLiteral("n")), sent }) {
+            QPointer<RuleDialog> dialog = new SendPathDialog;
+            dialog->setModify(true);
+            dialog->setIndex(0);
+            fillAndConfirm(dialog, kGapA, "K2", "carol", dir);
+            QVERIFY(dialog.isNull() || !dialog->isVisible());
+        }
+        QCOMPARE(g_SendPathList.size(), 1);
+        QCOMPARE(g_SendPathList.value(0), rule);
+        QCOMPARE(QByteArray(rule->SendPathID), QByteArray("K2"));
+        QCOMPARE(QByteArray(rule->ToUser), QByteArray("carol"));
+        QCOMPARE(rule->SendPath, sent);
+        for (int pass = 0; pass < 3; ++pass)
+            scanner.findFile(sent, rule);
+        QCOMPARE(handed.size(), 1);
+        QMutexLocker lock(&sendTaskMutex);
+        qDeleteAll(rule->sentFiles);
+        rule->sentFiles.clear();
+    }
+
+    // The scanner may reach a rule while its change dialog is open: the change is refused then.
+    void aSendRuleThatCameIntoUseIsNotChanged()
+    {
+        TestSupport::PromptRecorder prompts;
+        _SENDPATH_LISTDATA *rule = g_SendPathList.value(0);
+        const QString before = rule->SendPath;
+        QPointer<RuleDialog> dialog = new SendPathDialog;
+        dialog->setModify(true);
+        dialog->setIndex(0);
+        dialog->show();
+        rule->scanStarted = true;
+        fillAndConfirm(dialog, kGapA, "K2", "carol", dirOf(QStringLiteral("n")));
+        QCOMPARE(prompts.texts(), QStringList({ "该规则路径正在使用" }));
+        QCOMPARE(prompts.boxes().first().title, QStringLiteral("提示"));
+        QCOMPARE(rule->SendPath, before);
+        QCOMPARE(QByteArray(rule->SendPathID), QByteArray("K1"));
+        QVERIFY(dialog && dialog->isVisible());
+        delete dialog;
     }
 
     void browseTakesTheChosenDirectoryAndCancelEmptiesIt()

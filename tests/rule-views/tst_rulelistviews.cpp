@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QMenu>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
@@ -77,6 +78,7 @@ class TestRuleListViews : public QObject
 
 private:
     Records m_records;
+    QTemporaryDir m_root;
 
     void addKindColumn()
     {
@@ -163,9 +165,10 @@ private slots:
         QCOMPARE(dialog->windowTitle(),
             kind == kSend ? QStringLiteral("发送目录--添加") : QStringLiteral("接收目录-添加"));
         const bool send = kind == kSend;
-        fillAndConfirm(dialog, "10.0.0.1", send ? "K1" : "R1", send ? "bob" : "dave", "/新目录");
+        const QString dir = madeDir(m_root.path(), QStringLiteral("新目录"));
+        fillAndConfirm(dialog, "10.0.0.1", send ? "K1" : "R1", send ? "bob" : "dave", dir);
         QTRY_VERIFY(dialog.isNull());
-        QCOMPARE(cell(*view, 0, 1), QStringLiteral("/新目录"));
+        QCOMPARE(cell(*view, 0, 1), dir);
         QCOMPARE(cell(*view, 0, 4), send ? QStringLiteral("发送未启动") : QStringLiteral("空闲中"));
     }
 
@@ -291,11 +294,12 @@ private slots:
         QCOMPARE(dialog->gapCombo()->currentIndex(), -1);
         QCOMPARE(dialog->dirEdit()->text(), QString());
 
-        fillAndConfirm(dialog, "10.0.0.1", send ? "K1" : "R1", send ? "bob" : "dave", "/改");
+        const QString dir = madeDir(m_root.path(), QStringLiteral("改"));
+        fillAndConfirm(dialog, "10.0.0.1", send ? "K1" : "R1", send ? "bob" : "dave", dir);
         QTRY_VERIFY(dialog.isNull());
         QCOMPARE(ruleCount(kind), 2);
         QCOMPARE(cell(*view, 0, 1), QStringLiteral("/d0"));
-        QCOMPARE(cell(*view, 1, 1), QStringLiteral("/改"));
+        QCOMPARE(cell(*view, 1, 1), dir);
     }
 
     void deleteAsksAndRemovesOnlyOnYes_data() { addKindColumn(); }

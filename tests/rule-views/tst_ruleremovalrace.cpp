@@ -5,6 +5,7 @@
 #include "views/StatusCheckout.h"
 
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 #include <atomic>
@@ -84,6 +85,7 @@ private slots:
         SendPathView send;
         RecvPathView recv;
         TestSupport::PromptRecorder prompts;
+        QTemporaryDir root;
         BusyChecker checker(&send, &recv);
         checker.start();
 
@@ -94,15 +96,15 @@ private slots:
                 const bool isSend = view == &send;
                 view->addButton()->click();
                 fillAndConfirm(view->dialog(), "10.0.0.1", isSend ? "K1" : "R1",
-                    isSend ? "bob" : "dave", "/a" + n);
+                    isSend ? "bob" : "dave", madeDir(root.path(), "a" + n));
                 view->addButton()->click();
                 fillAndConfirm(view->dialog(), "10.0.0.1", isSend ? "K2" : "R2",
-                    isSend ? "bob" : "dave", "/b" + n);
+                    isSend ? "bob" : "dave", madeDir(root.path(), "b" + n));
                 m_records.keep();
                 view->table()->selectRow(0);
                 view->modifyButton()->click();
                 fillAndConfirm(view->dialog(), "10.0.0.1", isSend ? "K1" : "R1",
-                    isSend ? "bob" : "dave", "/c" + n);
+                    isSend ? "bob" : "dave", madeDir(root.path(), "c" + n));
                 m_records.keep();
                 view->table()->selectRow(0);
                 view->deleteButton()->click();

@@ -78,13 +78,21 @@ QByteArray ScriptedTransferPeer::acceptance(const QByteArray &descriptor) const
     return answer;
 }
 
+void ScriptedTransferPeer::reach(int transfer, PeerMoment moment) const
+{
+    if (m_script.onMoment)
+        m_script.onMoment(transfer, moment);
+}
+
 void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
 {
     PeerTransfer transfer;
     transfer.connectedAtMs = connectedAtMs;
     transfer.descriptor = GapWire::readBytes(socket, GapWire::kPacket);
-    if (transfer.descriptor.size() == GapWire::kPacket)
-        ++m_descriptors;
+    const bool described = transfer.descriptor.size() == GapWire::kPacket;
+    const int number = described ? m_descriptors++ : -1;
+    if (described)
+        reach(number, PeerMoment::Descriptor);
     for (const QByteArray &answer : m_script.afterDescriptor)
         GapWire::send(socket, answer.isEmpty() ? acceptance(transfer.descriptor) : answer);
     while (m_script.stall && !m_stop)
@@ -98,13 +106,17 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
             break;
         const QByteArray piece = GapWire::contentOf(stream);
         hash.addData(piece);
+        const bool first = transfer.size == 0;
         transfer.size += piece.size();
         if (m_script.keepContent)
             transfer.content += piece;
         if (GapWire::u64(stream, 0) == 2) {
             transfer.ended = true;
+            reach(number, PeerMoment::FileEnd);
             break;
         }
+        if (first)
+            reach(number, PeerMoment::FirstData);
     }
     const QByteArray digest = hash.result().toHex().toUpper();
     transfer.digestMatches = transfer.ended && digest == transfer.descriptor.mid(1166, 32);

@@ -11,6 +11,14 @@
 #include <QSemaphore>
 #include <QThread>
 #include <atomic>
+#include <functional>
+
+// Moments of a transfer at which a script may act, as the peer sees them.
+enum class PeerMoment {
+    Descriptor, // the descriptor has arrived; nothing answered yet
+    FirstData, // the first data packet has arrived
+    FileEnd, // the file end has arrived; not confirmed yet
+};
 
 struct PeerScript {
     // Sent once the descriptor has arrived. An empty entry stands for the acceptance (9) that
@@ -24,6 +32,9 @@ struct PeerScript {
     bool closeAfterEnd = false;
     // Keep the content of each transfer (off for a sink that only checks the digest).
     bool keepContent = true;
+    // Called in the peer's thread with the transfer's number (from 0) at each moment; the peer
+    // goes on once it returns.
+    std::function<void(int transfer, PeerMoment moment)> onMoment;
 
     static PeerScript receiver() { return {}; }
     // A gap that accepts the type and relays an acceptance.
@@ -60,6 +71,7 @@ protected:
 private:
     void serve(class QTcpSocket &socket, qint64 connectedAtMs);
     QByteArray acceptance(const QByteArray &descriptor) const;
+    void reach(int transfer, PeerMoment moment) const;
 
     const PeerScript m_script;
     std::atomic<quint16> m_port;

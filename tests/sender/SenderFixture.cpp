@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 SenderFixture::SenderFixture(const QString &root)
     : m_dir(QDir(root).filePath(QStringLiteral("send")))
@@ -28,15 +29,13 @@ SenderFixture::~SenderFixture()
 {
     g_SendPathList.removeOne(&rule);
     g_GapInfoList.removeOne(&gap);
-    // The records moved between the two maps; each is freed once.
+    // The bookkeeping owns its records (a worker may free one it gives back); the tests' own
+    // copies are the fixture's.
     QList<_FINDFILEINFO *> records = rule.pendingFiles.values() + rule.sentFiles.values();
-    for (_FINDFILEINFO *file : qAsConst(m_files)) {
-        if (!records.contains(file))
-            records.append(file);
-    }
     std::sort(records.begin(), records.end());
     records.erase(std::unique(records.begin(), records.end()), records.end());
     qDeleteAll(records);
+    qDeleteAll(m_files);
 }
 
 QString SenderFixture::pathOf(const QString &name) const { return m_dir + '/' + name; }
@@ -61,9 +60,13 @@ _FINDFILEINFO *SenderFixture::handOver(const QString &name)
     record->createdTime
         = QFileInfo(path).birthTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     record->size = QFileInfo(path).size();
+    record->identity = FileIdentity::ofPath(path);
     m_files.append(record);
     QMutexLocker lock(&sendTaskMutex);
-    rule.pendingFiles.insert(record->fileKey(), record);
+    // As the scanner does it, but pendingFiles gets a record of its own: the bookkeeping frees
+    // its records, the test keeps using the one returned.
+    delete rule.pendingFiles.take(record->fileKey());
+    rule.pendingFiles.insert(record->fileKey(), new _FINDFILEINFO(*record));
     return record;
 }
 
@@ -71,6 +74,19 @@ void SenderFixture::watch(SendWorkThread *worker)
 {
     QObject::connect(worker, &SendWorkThread::updataRequset, &m_context,
         [this](const TransferStateInfo &info) { rows.append(info); });
+}
+
+void SenderFixture::startWorker(_FINDFILEINFO *file, QThreadPool &pool)
+{
+    auto *worker = new SendWorkThread(&rule, file);
+    watch(worker);
+    pool.start(worker);
+}
+
+bool SenderFixture::hasShown(const QString &status) const
+{
+    return std::any_of(rows.cbegin(), rows.cend(),
+        [&status](const TransferStateInfo &row) { return row.at(7) == status; });
 }
 
 bool SenderFixture::isPending(const _FINDFILEINFO *file) const

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+class QThreadPool;
 class SendWorkThread;
 
 class SenderFixture
@@ -28,6 +29,10 @@ public:
     QString pathOf(const QString &name) const;
     // Collects what the worker publishes (queued when it runs in another thread).
     void watch(SendWorkThread *worker);
+    // Starts a worker for the file on the pool, watched.
+    void startWorker(_FINDFILEINFO *file, QThreadPool &pool);
+    // Whether some row showed this status.
+    bool hasShown(const QString &status) const;
 
     bool isPending(const _FINDFILEINFO *file) const;
     bool isSent(const _FINDFILEINFO *file) const;

@@ -42,6 +42,7 @@ private slots:
     void securityFilterGatesSending_data();
     void securityFilterGatesSending();
     void stopEndsRetryPause();
+    void aRetriedRowStartsClean();
 
 private:
     QTemporaryDir m_auditDir;
@@ -211,10 +212,8 @@ void tst_SenderScripted::stopEndsRetryPause()
     SenderFixture fixture(dir.path());
     _FINDFILEINFO *record = fixture.addFile(QStringLiteral("paused.bin"), patternedContent(2000));
     QVERIFY(record);
-    auto *worker = new SendWorkThread(&fixture.rule, record);
-    fixture.watch(worker);
     QThreadPool pool;
-    pool.start(worker);
+    fixture.startWorker(record, pool);
 
     QTRY_VERIFY_WITH_TIMEOUT(
         !fixture.rows.isEmpty() && fixture.rows.last().at(7) == QStringLiteral("文件类型判断出错"),
@@ -226,6 +225,43 @@ void tst_SenderScripted::stopEndsRetryPause()
     QCOMPARE(gap.descriptorsSeen(), 1);
     QVERIFY(QFile::exists(record->filePath));
     QVERIFY(fixture.isPending(record));
+}
+
+// The row of a new attempt shows no end time and no progress of the attempt before it.
+void tst_SenderScripted::aRetriedRowStartsClean()
+{
+    qRegisterMetaType<TransferStateInfo>();
+    PeerScript script = PeerScript::gap();
+    script.closeAfterEnd = true;
+    ScriptedTransferPeer gap(script, Ports::gapPort());
+    QVERIFY(gap.startListening());
+    QTemporaryDir dir;
+    SenderFixture fixture(dir.path());
+    _FINDFILEINFO *record = fixture.addFile(QStringLiteral("again.bin"), patternedContent(5000));
+    QVERIFY(record);
+    QThreadPool pool;
+    fixture.startWorker(record, pool);
+
+    const QString checking = QStringLiteral("文件正在校验中,请稍候 ");
+    const auto secondAttempt = [&] {
+        int attempts = 0;
+        for (int i = 0; i < fixture.rows.size(); ++i) {
+            if (fixture.rows.at(i).at(7) == checking && ++attempts == 2)
+                return i;
+        }
+        return -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(secondAttempt() > 0, 60000);
+    fixture.rule.stopFlag = true;
+    QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), 60000);
+    gap.stop();
+    const TransferStateInfo failed = fixture.rows.at(secondAttempt() - 1);
+    QCOMPARE(failed.at(7), QStringLiteral("确认报文接收失败/稍后重发(错误代码:05)"));
+    QVERIFY(!failed.at(6).isEmpty());
+    QCOMPARE(failed.at(2), QStringLiteral("1"));
+    const TransferStateInfo retried = fixture.rows.at(secondAttempt());
+    QCOMPARE(retried.at(6), QString());
+    QCOMPARE(retried.at(2), QString());
 }
 
 QTEST_GUILESS_MAIN(tst_SenderScripted)

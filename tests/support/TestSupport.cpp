@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -118,6 +119,19 @@ void PromptRecorder::clear()
 {
     QMutexLocker lock(&m_mutex);
     m_boxes.clear();
+}
+
+qint64 bytesReadByProcess()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = io.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("rchar:"))
+            return line.mid(int(qstrlen("rchar:"))).trimmed().toLongLong();
+    }
+    return -1;
 }
 
 } // namespace TestSupport

@@ -24,6 +24,10 @@ void useFreeListenerPorts();
 // Makes the directory the current one; false when it could not be created or entered.
 bool enterDir(const QTemporaryDir &dir);
 
+// The bytes this process has read so far from files and sockets (rchar of /proc/self/io); -1
+// when unknown. Tells how much of a file a worker read before it stopped, whatever the speed.
+qint64 bytesReadByProcess();
+
 // Records every box while it exists and answers each with the answer set last.
 class PromptRecorder
 {
