@@ -50,15 +50,26 @@ def access_stacks(report):
     return stacks
 
 
+ALLOCATORS = ("malloc", "calloc", "realloc")
+
+
 def unseen_top(stack):
-    """The module and offset of the stack's first frame beyond ThreadSanitizer's interceptors when
-    that frame is unnamed code of an uninstrumented library; None otherwise."""
+    """(where, unnamed) for a stack whose first frame beyond ThreadSanitizer's interceptors is code
+    of an uninstrumented library: unnamed code, or a named allocator of that library calling
+    malloc; None otherwise."""
+    if not stack:
+        return None
+    allocation = stack[0]["function"] in ALLOCATORS
     for frame in stack:
         module = os.path.basename(frame["module"])
         if module.startswith("libtsan.so"):
             continue
-        if frame["function"] == "<null>" and module.startswith(UNSEEN_LIBRARIES):
-            return f"{module}+{frame['offset']}"
+        if not module.startswith(UNSEEN_LIBRARIES):
+            return None
+        if frame["function"] == "<null>":
+            return f"{module}+{frame['offset']}", True
+        if allocation:
+            return f"{module}+{frame['offset']} (allocation)", False
         return None
     return None
 
@@ -72,9 +83,9 @@ def tolerated(report):
     if len(stacks) != 2:
         return None
     tops = [unseen_top(stack) for stack in stacks]
-    if None in tops:
+    if None in tops or not any(unnamed for _, unnamed in tops):
         return None
-    return " / ".join(tops)
+    return " / ".join(where for where, _ in tops)
 
 
 def main():
