@@ -9,6 +9,7 @@
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
+#include "model/ThreadHandOver.h"
 #include "thread/Controller.h"
 #include "thread/RecvDataProc.h"
 #include "thread/RecvPartFiles.h"
@@ -203,7 +204,7 @@ void MainWindow::initThread()
     connect(m_statusCheckout, &StatusCheckout::updateGapState, m_ui->gapaddrview,
         &IPAddrView::onUpdateGapState, Qt::QueuedConnection);
     connect(&m_statusThread, &QThread::finished, m_statusCheckout, &QObject::deleteLater);
-    m_statusThread.start(QThread::InheritPriority);
+    ThreadHandOver::start(&m_statusThread, m_statusCheckout);
 
     m_poolSize = QThread::idealThreadCount();
     qDebug() << "线程数：" << m_poolSize;
@@ -315,11 +316,11 @@ void MainWindow::stopStatusThread()
 {
     if (!m_statusThread.isRunning())
         return;
-    // Quit from inside the thread, after the events already posted to the checker: moving it
-    // there queued the re-registration of its timers, which would otherwise be dropped unfreed.
-    QMetaObject::invokeMethod(
-        m_statusCheckout, [this] { m_statusThread.quit(); }, Qt::QueuedConnection);
-    m_statusThread.wait();
+    // The checker ends in its own thread, after the events already posted to it (moving it there
+    // queued the re-registration of its timers, which would otherwise be dropped unfreed), and its
+    // end quits the thread.
+    ThreadHandOver::end(&m_statusThread, m_statusCheckout);
+    ThreadHandOver::wait(&m_statusThread);
     m_statusCheckout = nullptr;
     // Reports the checker posted before it ended describe a state the logout is about to change.
     for (QObject *view :

@@ -2,9 +2,11 @@
 
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
+#include "model/HandOver.h"
 #include "protocol/ControlPackets.h"
 
 #include <QHostAddress>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QtDebug>
 #include <unistd.h>
@@ -16,10 +18,17 @@ RecvConfThread::RecvConfThread(qintptr socketDescriptor, QObject *parent)
     Q_UNUSED(parent)
 }
 
-RecvConfThread::~RecvConfThread() { delete m_socket; }
+// Deleted once finished, in another thread: run() hands its fields over explicitly, because Qt's
+// end-of-thread synchronisation is invisible to ThreadSanitizer.
+RecvConfThread::~RecvConfThread()
+{
+    HandOver::acquire(this);
+    delete m_socket;
+}
 
 void RecvConfThread::run()
 {
+    const auto handOver = qScopeGuard([this] { HandOver::release(this); });
     // Created here, so that the socket belongs to this thread.
     m_socket = new QTcpSocket;
     if (!m_socket->setSocketDescriptor(

@@ -135,6 +135,10 @@ struct _SYS_BASE_CONF {
 };
 
 // A registry: a list of heap records whose changes are safe against concurrent walks.
+//
+// A change never writes into the list a walker may still hold: it builds the new list and swaps it
+// in. Qt decides whether a list is shared with a relaxed read of its reference count, so a change
+// in place after the last walker let go would not be ordered after that walker's reads.
 template <typename T>
 class Registry
 {
@@ -146,26 +150,28 @@ public:
     }
     void append(T *record)
     {
-        QMutexLocker lock(&m_mutex);
-        m_list.append(record);
+        change([record](QList<T *> &list) { list.append(record); });
     }
     // Unlists a record; the record itself stays allocated.
     bool removeOne(T *record)
     {
-        QMutexLocker lock(&m_mutex);
-        return m_list.removeOne(record);
+        bool removed = false;
+        change([record, &removed](QList<T *> &list) { removed = list.removeOne(record); });
+        return removed;
     }
     void removeAt(int index)
     {
-        QMutexLocker lock(&m_mutex);
-        if (index >= 0 && index < m_list.size())
-            m_list.removeAt(index);
+        change([index](QList<T *> &list) {
+            if (index >= 0 && index < list.size())
+                list.removeAt(index);
+        });
     }
     void replace(int index, T *record)
     {
-        QMutexLocker lock(&m_mutex);
-        if (index >= 0 && index < m_list.size())
-            m_list[index] = record;
+        change([index, record](QList<T *> &list) {
+            if (index >= 0 && index < list.size())
+                list[index] = record;
+        });
     }
     T *value(int index) const
     {
@@ -187,10 +193,20 @@ public:
     void clear()
     {
         QMutexLocker lock(&m_mutex);
-        m_list.clear();
+        m_list = QList<T *>();
     }
 
 private:
+    template <typename Change>
+    void change(Change apply)
+    {
+        QMutexLocker lock(&m_mutex);
+        QList<T *> next(m_list);
+        next.detach();
+        apply(next);
+        m_list.swap(next);
+    }
+
     mutable QMutex m_mutex;
     QList<T *> m_list;
 };

@@ -9,7 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   xvfb xauth x11-utils imagemagick xdotool
   fonts-noto-cjk fonts-wqy-microhei
-  iproute2 procps psmisc python3 time
+  iproute2 procps psmisc python3 time util-linux
   dpkg-dev file desktop-file-utils
 )
 

@@ -1,6 +1,7 @@
 #include "thread/Controller.h"
 
 #include "model/GlobalData.h"
+#include "model/ThreadHandOver.h"
 #include "thread/DirectoryTraversal.h"
 #include "thread/SendSlots.h"
 
@@ -36,15 +37,14 @@ Controller::Controller(QObject *parent)
     m_traversal->moveToThread(m_scanThread);
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
-    connect(m_scanThread, &QThread::finished, m_traversal, &QObject::deleteLater);
-    m_scanThread->start(QThread::InheritPriority);
+    ThreadHandOver::start(m_scanThread, m_traversal);
 }
 
 Controller::~Controller()
 {
     m_traversal->cancel();
-    m_scanThread->quit();
-    if (m_scanThread->wait(kScanEndWaitMs)) {
+    ThreadHandOver::end(m_scanThread, m_traversal);
+    if (ThreadHandOver::wait(m_scanThread, kScanEndWaitMs)) {
         delete m_scanThread;
         return;
     }

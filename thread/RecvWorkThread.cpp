@@ -3,6 +3,7 @@
 #include "model/AuditLog.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
+#include "model/HandOver.h"
 #include "thread/RecvAdmission.h"
 #include "thread/RecvPathResolver.h"
 #include "thread/RecvStatusText.h"
@@ -98,7 +99,13 @@ RecvWorkThread::RecvWorkThread(qintptr socketDescriptor)
     ++s_alive;
 }
 
-RecvWorkThread::~RecvWorkThread() { --s_alive; }
+// Deleted once finished, in another thread: Qt's own end-of-thread synchronisation is invisible
+// to ThreadSanitizer, so run() hands its fields over explicitly.
+RecvWorkThread::~RecvWorkThread()
+{
+    HandOver::acquire(this);
+    --s_alive;
+}
 
 void RecvWorkThread::run()
 {
@@ -122,6 +129,7 @@ void RecvWorkThread::run()
     std::vector<char>().swap(m_readBuffer);
     std::vector<char>().swap(m_payloadStore);
     std::vector<char>().swap(m_streamStore);
+    HandOver::release(this);
 }
 
 int RecvWorkThread::recvData(QTcpSocket *socket)

@@ -2,6 +2,7 @@
 
 #include "model/AuditLog.h"
 #include "model/BaseFunction.h"
+#include "model/HandOver.h"
 #include "model/Ports.h"
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
@@ -194,6 +195,7 @@ SendWorkThread::~SendWorkThread() { qDebug() << "发送线程结束 "; }
 
 void SendWorkThread::run()
 {
+    HandOver::acquire(this); // from the thread that gave the worker to the pool
     qDebug() << "send 线程 Current thread ID:" << QThread::currentThreadId();
     m_socket = std::make_unique<QTcpSocket>();
     sendFileProc(m_sendPath);

@@ -1,6 +1,7 @@
 #include "views/HistoryModel.h"
 
 #include "audit/VisibleText.h"
+#include "model/ThreadHandOver.h"
 #include "views/OutcomeStyle.h"
 
 namespace {
@@ -42,8 +43,8 @@ HistoryModel::~HistoryModel()
         return;
     // A read under way gives up at once.
     m_loader->setEpoch(++m_epoch);
-    m_thread.quit();
-    m_thread.wait();
+    ThreadHandOver::end(&m_thread, m_loader);
+    ThreadHandOver::wait(&m_thread);
 }
 
 void HistoryModel::setFilter(const AuditFilter &filter)
@@ -156,7 +157,9 @@ void HistoryModel::startLoader()
     m_loader->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_loader, &QObject::deleteLater);
     connect(m_loader, &HistoryLoader::loaded, this, &HistoryModel::onLoaded);
-    m_thread.start();
+    connect(
+        this, &HistoryModel::loadRequested, m_loader, &HistoryLoader::load, Qt::QueuedConnection);
+    ThreadHandOver::start(&m_thread, m_loader);
 }
 
 void HistoryModel::request(const AuditEvent &after, qint64 afterId)
@@ -170,9 +173,7 @@ void HistoryModel::request(const AuditEvent &after, qint64 afterId)
     m_reading = true;
     if (m_rows.isEmpty())
         setState(Loading);
-    HistoryLoader *loader = m_loader;
-    QMetaObject::invokeMethod(
-        loader, [loader, request] { loader->load(request); }, Qt::QueuedConnection);
+    emit loadRequested(request);
 }
 
 void HistoryModel::onLoaded(const HistoryRequest &request, const HistoryBatch &batch)

@@ -52,6 +52,9 @@ public:
 
 signals:
     void stateChanged();
+    // Queued to the loader's thread (a connection made before the thread starts, rather than a
+    // functor per request, whose hand-over ThreadSanitizer cannot see).
+    void loadRequested(const HistoryRequest &request);
 
 private:
     void startLoader();

@@ -1,5 +1,6 @@
 #include "views/TransferItem.h"
 
+#include "model/HandOver.h"
 #include "thread/RecvWorkThread.h"
 #include "thread/SendSlots.h"
 #include "thread/SendWorkThread.h"
@@ -58,6 +59,9 @@ int TransferItem::sendStart()
     // The scanner counts the file in flight until its worker is gone; the connection is direct,
     // so the count drops in the pool's thread as the worker is deleted.
     QObject::connect(worker, &QObject::destroyed, [] { SendSlots::giveBack(); });
+    // The pool passes the worker to one of its threads under a lock of its own, out of
+    // ThreadSanitizer's sight when it reuses a thread; the worker takes it over in run().
+    HandOver::release(worker);
     QThreadPool::globalInstance()->start(worker, 0);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 
 namespace {
 
@@ -104,7 +105,9 @@ private slots:
         request.defaultButton = defaultButton;
 
         BoxAnswerer answerer { QMessageBox::StandardButton(press) };
-        int answer = -1;
+        // Written by the worker and read here after its end, which QThread::wait() orders in a way
+        // ThreadSanitizer cannot see.
+        std::atomic<int> answer { -1 };
         if (fromWorker) {
             std::unique_ptr<QThread> worker(
                 QThread::create([&] { answer = Prompt::show(request); }));
@@ -117,7 +120,7 @@ private slots:
 
         const SeenBox &seen = answerer.seen;
         QVERIFY(seen.seen);
-        QCOMPARE(answer, press);
+        QCOMPARE(answer.load(), press);
         const QMessageBox::Icon icons[] = { QMessageBox::Critical, QMessageBox::Question,
             QMessageBox::Information, QMessageBox::Warning };
         QCOMPARE(seen.icon, icons[icon]);

@@ -4,6 +4,7 @@
 // exactly what was sent, once, and the sent files leave the send directory only once delivered.
 
 #include "app/MainWindow.h"
+#include "e2e/TestFiles.h"
 #include "gap/GapTestSupport.h"
 #include "gap/SocketTools.h"
 #include "gapsim/GapsimProcess.h"
@@ -16,7 +17,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -31,34 +31,11 @@ const QString kPathKey = QStringLiteral("报表-ALICE-TO-BOB");
 constexpr int kPayload = 1444;
 constexpr int kDeliveryWaitMs = 60000;
 
-QByteArray contentOfSize(int size, int seed)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 151 + seed) % 253);
-    return content;
-}
-
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// Every file under a directory, by path relative to it, hidden ones included.
-QMap<QString, QByteArray> filesUnder(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(root).relativeFilePath(path), file.readAll());
-    }
-    return files;
 }
 
 template <typename T> void clearRegistry(Registry<T> &registry)
@@ -173,10 +150,10 @@ void TestEndToEnd::filesArriveExactlyOnce()
     g_RecvPathList.append(recvRule);
 
     const QMap<QString, QByteArray> sent {
-        { QStringLiteral("one.txt"), contentOfSize(1, 1) },
-        { QStringLiteral("payload.bin"), contentOfSize(kPayload, 2) },
-        { QStringLiteral("子目录/报告.doc"), contentOfSize(kPayload + 1, 3) },
-        { QStringLiteral("big.bin"), contentOfSize(3 * 100 * kPayload + 777, 4) },
+        { QStringLiteral("one.txt"), TestFiles::contentOfSize(1, 1) },
+        { QStringLiteral("payload.bin"), TestFiles::contentOfSize(kPayload, 2) },
+        { QStringLiteral("子目录/报告.doc"), TestFiles::contentOfSize(kPayload + 1, 3) },
+        { QStringLiteral("big.bin"), TestFiles::contentOfSize(3 * 100 * kPayload + 777, 4) },
     };
     for (auto it = sent.cbegin(); it != sent.cend(); ++it)
         QVERIFY(writeFile(sendDir + QLatin1Char('/') + it.key(), it.value()));
@@ -186,10 +163,10 @@ void TestEndToEnd::filesArriveExactlyOnce()
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("start")), Qt::LeftButton);
     QVERIFY(window.sendStatusView()->isSending);
 
-    QTRY_COMPARE_WITH_TIMEOUT(filesUnder(recvDir).size(), sent.size(), kDeliveryWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(recvDir).size(), sent.size(), kDeliveryWaitMs);
     // Every sent file leaves the send directory once the gap confirmed it (directories stay).
-    QTRY_COMPARE_WITH_TIMEOUT(filesUnder(sendDir).size(), 0, kDeliveryWaitMs);
-    QCOMPARE(filesUnder(recvDir), sent);
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(sendDir).size(), 0, kDeliveryWaitMs);
+    QCOMPARE(TestFiles::filesUnder(recvDir), sent);
     // The gap delivered each file exactly once.
     QTRY_COMPARE(gapsim.events().filter(QStringLiteral("result=delivered")).size(), sent.size());
     QVERIFY2(prompts.texts().isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('|'))));
@@ -204,7 +181,7 @@ void TestEndToEnd::filesArriveExactlyOnce()
     QVERIFY(!window.sendStatusView()->isSending);
     QThreadPool::globalInstance()->waitForDone();
     // Nothing more arrives once the workers have ended.
-    QCOMPARE(filesUnder(recvDir), sent);
+    QCOMPARE(TestFiles::filesUnder(recvDir), sent);
     QCOMPARE(gapsim.stop(), 0);
 }
 

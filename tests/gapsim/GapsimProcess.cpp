@@ -33,9 +33,11 @@ bool GapsimProcess::start(const QString &configText, const QStringList &extraArg
     m_partial.clear();
     m_process.setWorkingDirectory(m_directory);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(binary(QStringLiteral("gapsim")),
-        QStringList { "--config", configPath, "--listen", "127.0.0.1", "--port", "0" }
-            + extraArguments);
+    QStringList command = m_launcher;
+    command << binary(QStringLiteral("gapsim"))
+            << QStringList { "--config", configPath, "--listen", "127.0.0.1", "--port", "0" }
+            << extraArguments;
+    m_process.start(command.takeFirst(), command);
     const QString listening = waitForEvent(QStringLiteral("^listening "));
     m_port = quint16(field(listening, QStringLiteral("port")).toUInt());
     return m_port != 0;

@@ -13,7 +13,10 @@ public:
     ~GapsimProcess();
 
     // Starts gapsim on 127.0.0.1 and a free port; false when it did not report listening.
+    // Arguments given here come last, so that a --listen or --port among them wins.
     bool start(const QString &configText, const QStringList &extraArguments = {});
+    // A command that runs gapsim, such as "ip netns exec NAME"; set before start().
+    void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     quint16 port() const { return m_port; }
     qint64 processId() const { return m_process.processId(); }
 
@@ -32,6 +35,7 @@ private:
 
     QString m_directory;
     QProcess m_process;
+    QStringList m_launcher;
     QStringList m_events;
     QByteArray m_partial;
     quint16 m_port = 0;

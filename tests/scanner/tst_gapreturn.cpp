@@ -7,6 +7,7 @@
 #include "SenderTestSupport.h"
 #include "gap/SocketTools.h"
 #include "gapsim/GapsimProcess.h"
+#include "model/HandOver.h"
 #include "thread/Controller.h"
 #include "thread/SendSlots.h"
 #include "thread/SendWorkThread.h"
@@ -67,6 +68,7 @@ private slots:
             [](_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule) {
                 auto *worker = new SendWorkThread(rule, file);
                 QObject::connect(worker, &QObject::destroyed, [] { SendSlots::giveBack(); });
+                HandOver::release(worker);
                 QThreadPool::globalInstance()->start(worker);
             });
         controller->start();
@@ -86,9 +88,8 @@ private slots:
         QList<QByteArray> arrived;
         for (const PeerTransfer &transfer : receiver.transfers())
             arrived << transfer.content;
-        std::sort(arrived.begin(), arrived.end(), [](const QByteArray &a, const QByteArray &b) {
-            return a.size() < b.size();
-        });
+        std::sort(arrived.begin(), arrived.end(),
+            [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
         QCOMPARE(arrived, (QList<QByteArray> { first, second }));
         QCOMPARE(awaitingGap(fixture.rule), 0);
 

@@ -1,4 +1,5 @@
 #include "ScanFixture.h"
+#include "model/HandOver.h"
 
 #include <QRunnable>
 #include <QThread>
@@ -33,6 +34,7 @@ public:
     ~SlowWorker() override { SendSlots::giveBack(); }
     void run() override
     {
+        HandOver::acquire(this);
         const int now = ++m_running;
         int most = m_mostRunning;
         while (now > most && !m_mostRunning.compare_exchange_weak(most, now)) { }
@@ -203,7 +205,9 @@ private slots:
         connect(controller.get(), &Controller::insertItem, [&](_FINDFILEINFO *file) {
             paths << file->filePath;
             mostInFlight = qMax(mostInFlight, SendSlots::inFlight());
-            pool->start(new SlowWorker(running, mostRunning));
+            auto *worker = new SlowWorker(running, mostRunning);
+            HandOver::release(worker);
+            pool->start(worker);
         });
         controller->start();
         QTRY_COMPARE_WITH_TIMEOUT(paths.size(), kFiles, 60000);

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Judges the ThreadSanitizer reports in a directory (scripts/tsan_check.sh fills it).
+
+  tsan_reports.py LOG_DIRECTORY
+
+Two kinds of report are tolerated, and only these. Debian's Qt is not instrumented: ThreadSanitizer
+sees its memory accesses only through the calls it intercepts (memmove, malloc and the like), with
+the caller's address as the top frame, and never sees Qt's own locks.
+
+1. A data race whose two accesses both happen inside Qt's or GLib's machine code, at least one of
+   them with no symbol: in each access stack, the first frame that is not ThreadSanitizer's own is
+   a "<null>" function in libQt5Core, libQt5Network or libglib, except that one of the two may be
+   the block's allocation by a named allocator of those libraries calling malloc. These are the
+   queues Qt guards with locks ThreadSanitizer cannot see, such as the posted-event list growing in
+   one thread while another drains it; a name-based suppression cannot reach them: no name.
+2. The argument array of a queued signal: Qt allocates it in the emitting thread (unnamed code of
+   libQt5Core calling operator new) and posts it through that queue; the receiving thread reads
+   the pointers in it at the top of Qt's header template QtPrivate::FunctorCall, compiled into our
+   code, before any code of ours runs. The arguments themselves are not covered: a type that
+   crosses threads this way hands its copies over itself (model/TransferStateInfo.h).
+
+Everything else fails the run and is printed in full: any race with a frame of ours, or of a
+named Qt function, at the top of either access; any other kind of report (use after free, lock
+order inversion, a signal-unsafe call, a thread leak); any ThreadSanitizer error. The tolerated
+reports are counted by the pair of code addresses, so that a new one shows in the log.
+"""
+import collections
+import os
+import re
+import sys
+
+UNSEEN_LIBRARIES = ("libQt5Core.so", "libQt5Network.so", "libglib-2.0.so")
+FRAME = re.compile(r"^\s+#\d+ (?P<function>.*?) (?P<where>\S+) \((?P<module>[^+()]+)\+(?P<offset>0x[0-9a-f]+)\)$")
+ACCESS = re.compile(r"^  (Previous )?(atomic )?(read|write)", re.IGNORECASE)
+
+
+def reports(text):
+    """Splits one log into its reports (the text between the separator lines)."""
+    for block in re.split(r"^=+$", text, flags=re.MULTILINE):
+        if "ThreadSanitizer" in block and ("WARNING:" in block or "ERROR:" in block):
+            yield block.strip("\n")
+
+
+def access_stacks(report):
+    """The frames of each access stack, in order: a stack starts at an access line and ends at the
+    first blank line."""
+    stacks, current = [], None
+    for line in report.splitlines():
+        if ACCESS.match(line):
+            current = []
+            stacks.append(current)
+        elif current is not None:
+            match = FRAME.match(line)
+            if match:
+                current.append(match)
+            elif not line.strip():
+                current = None
+    return stacks
+
+
+ALLOCATORS = ("malloc", "calloc", "realloc")
+
+
+def unseen_top(stack):
+    """(where, unnamed) for a stack whose first frame beyond ThreadSanitizer's interceptors is code
+    of an uninstrumented library: unnamed code, or a named allocator of that library calling
+    malloc; None otherwise."""
+    if not stack:
+        return None
+    allocation = stack[0]["function"] in ALLOCATORS
+    for frame in stack:
+        module = os.path.basename(frame["module"])
+        if module.startswith("libtsan.so"):
+            continue
+        if not module.startswith(UNSEEN_LIBRARIES):
+            return None
+        if frame["function"] == "<null>":
+            return f"{module}+{frame['offset']}", True
+        if allocation:
+            return f"{module}+{frame['offset']} (allocation)", False
+        return None
+    return None
+
+
+def queued_arguments(stacks):
+    """Whether the race is on a queued signal's argument array: one access is its allocation by
+    unnamed Qt code, the other a read at the top of QtPrivate::FunctorCall."""
+    for reader, allocator in (stacks, stacks[::-1]):
+        if len(reader) < 1 or len(allocator) < 2:
+            continue
+        top = reader[0]["function"]
+        if not top.startswith("QtPrivate::FunctorCall<") or "::call(" not in top:
+            continue
+        caller = allocator[1]
+        if (allocator[0]["function"].startswith("operator new(") and caller["function"] == "<null>"
+                and os.path.basename(caller["module"]).startswith("libQt5Core.so")):
+            return True
+    return False
+
+
+def tolerated(report):
+    """The class of a tolerated report, or None when it must fail the run."""
+    first = report.splitlines()[0]
+    if not first.startswith("WARNING: ThreadSanitizer: data race"):
+        return None
+    stacks = access_stacks(report)
+    if len(stacks) != 2:
+        return None
+    if queued_arguments(stacks):
+        return "argument array of a queued signal"
+    tops = [unseen_top(stack) for stack in stacks]
+    if None in tops or not any(unnamed for _, unnamed in tops):
+        return None
+    return "inside uninstrumented Qt/GLib code: " + " / ".join(where for where, _ in tops)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    directory = sys.argv[1]
+    counts = collections.Counter()
+    failing = []
+    for name in sorted(os.listdir(directory)):
+        with open(os.path.join(directory, name), encoding="utf-8", errors="replace") as log:
+            for report in reports(log.read()):
+                kind = tolerated(report)
+                if kind:
+                    counts[kind] += 1
+                else:
+                    failing.append((name, report))
+    for kind, count in sorted(counts.items()):
+        print(f"tsan: tolerated {count} x data race: {kind}")
+    for name, report in failing:
+        print(f"tsan: NOT TOLERATED, from {name}:\n{report}\n", file=sys.stderr)
+    print(f"tsan: {sum(counts.values())} tolerated, {len(failing)} not tolerated")
+    return 1 if failing else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
