@@ -13,11 +13,13 @@ the caller's address as the top frame, and never sees Qt's own locks.
    the block's allocation by a named allocator of those libraries calling malloc. These are the
    queues Qt guards with locks ThreadSanitizer cannot see, such as the posted-event list growing in
    one thread while another drains it; a name-based suppression cannot reach them: no name.
-2. The argument array of a queued signal: Qt allocates it in the emitting thread (unnamed code of
-   libQt5Core calling operator new) and posts it through that queue; the receiving thread reads
-   the pointers in it at the top of Qt's header template QtPrivate::FunctorCall, compiled into our
-   code, before any code of ours runs. The arguments themselves are not covered: a type that
-   crosses threads this way hands its copies over itself (model/TransferStateInfo.h).
+2. The argument array of a queued signal and Qt's copies of the arguments: Qt allocates them in
+   the emitting thread (unnamed code of libQt5Core, or QMetaType::create, calling operator new)
+   and posts them through that queue; the receiving thread reads them at the top of Qt's header
+   template QtPrivate::FunctorCall, compiled into our code, before any code of ours runs. What
+   they point to is not covered: a record passed by pointer is handed over by the code that sends
+   it (thread/DirectoryTraversal.cpp), and a type passed by value hands its copies over itself
+   (model/TransferStateInfo.h).
 
 Everything else fails the run and is printed in full: any race with a frame of ours, or of a
 named Qt function, at the top of either access; any other kind of report (use after free, lock
@@ -83,8 +85,8 @@ def unseen_top(stack):
 
 
 def queued_arguments(stacks):
-    """Whether the race is on a queued signal's argument array: one access is its allocation by
-    unnamed Qt code, the other a read at the top of QtPrivate::FunctorCall."""
+    """Whether the race is on a queued signal's argument array or Qt's copy of an argument: one
+    access is its allocation by Qt, the other a read at the top of QtPrivate::FunctorCall."""
     for reader, allocator in (stacks, stacks[::-1]):
         if len(reader) < 1 or len(allocator) < 2:
             continue
@@ -92,7 +94,8 @@ def queued_arguments(stacks):
         if not top.startswith("QtPrivate::FunctorCall<") or "::call(" not in top:
             continue
         caller = allocator[1]
-        if (allocator[0]["function"].startswith("operator new(") and caller["function"] == "<null>"
+        qt_made = caller["function"] == "<null>" or caller["function"].startswith("QMetaType::create(")
+        if (allocator[0]["function"].startswith("operator new(") and qt_made
                 and os.path.basename(caller["module"]).startswith("libQt5Core.so")):
             return True
     return False
@@ -107,7 +110,7 @@ def tolerated(report):
     if len(stacks) != 2:
         return None
     if queued_arguments(stacks):
-        return "argument array of a queued signal"
+        return "a queued signal's arguments, as Qt copies them"
     tops = [unseen_top(stack) for stack in stacks]
     if None in tops or not any(unnamed for _, unnamed in tops):
         return None

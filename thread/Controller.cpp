@@ -1,6 +1,7 @@
 #include "thread/Controller.h"
 
 #include "model/GlobalData.h"
+#include "model/HandOver.h"
 #include "model/ThreadHandOver.h"
 #include "thread/DirectoryTraversal.h"
 #include "thread/SendSlots.h"
@@ -66,6 +67,7 @@ void Controller::stop()
 
 void Controller::insertItemRequst(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
 {
+    HandOver::acquire(file); // made by the scanner thread (DirectoryTraversal::work)
     if (m_stopped)
         SendSlots::giveBack(); // no worker will end for this file
     else

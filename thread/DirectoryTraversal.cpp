@@ -1,6 +1,7 @@
 #include "thread/DirectoryTraversal.h"
 
 #include "model/GlobalData.h"
+#include "model/HandOver.h"
 #include "thread/ScanTree.h"
 #include "thread/SendLedger.h"
 #include "thread/SendSlots.h"
@@ -333,6 +334,8 @@ void DirectoryTraversal::startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule)
 
 void DirectoryTraversal::work(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
 {
+    // The record crosses to the GUI thread through Qt's event queue; Controller takes it over.
+    HandOver::release(file);
     emit insertItem(file, rule);
 }
 
