@@ -39,4 +39,18 @@ inline void acquire(const void *token)
 #endif
 }
 
+// The last member of a plain type that crosses threads as a queued signal's argument. Qt copies
+// the argument in the emitting thread; the copy's mark is copied last and releases, so the slot
+// that calls taken() on it before reading sees every member. Empty unless ThreadSanitizer is on.
+struct Mark {
+    Mark() = default;
+    Mark(const Mark &) { release(this); }
+    Mark &operator=(const Mark &)
+    {
+        release(this);
+        return *this;
+    }
+    void taken() const { acquire(this); }
+};
+
 } // namespace HandOver

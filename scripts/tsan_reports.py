@@ -16,10 +16,11 @@ the caller's address as the top frame, and never sees Qt's own locks.
 2. The argument array of a queued signal and Qt's copies of the arguments: Qt allocates them in
    the emitting thread (unnamed code of libQt5Core, or QMetaType::create, calling operator new)
    and posts them through that queue; the receiving thread reads them at the top of Qt's header
-   template QtPrivate::FunctorCall, compiled into our code, before any code of ours runs. What
+   template QtPrivate::FunctorCall (or in the parameter's copy constructor that it calls), compiled
+   into our code, before any code of ours runs. What
    they point to is not covered: a record passed by pointer is handed over by the code that sends
    it (thread/DirectoryTraversal.cpp), and a type passed by value hands its copies over itself
-   (model/TransferStateInfo.h).
+   (model/TransferStateInfo.h, HandOver::Mark in model/HandOver.h).
 
 Everything else fails the run and is printed in full: any race with a frame of ours, or of a
 named Qt function, at the top of either access; any other kind of report (use after free, lock
@@ -84,15 +85,25 @@ def unseen_top(stack):
     return None
 
 
+COPY = re.compile(r"^(?:\w+::)*(?P<name>\w+)::(?P=name)\((?P=name) const&\)$")
+
+
+def slot_call(function):
+    return function.startswith("QtPrivate::FunctorCall<") and "::call(" in function
+
+
 def queued_arguments(stacks):
     """Whether the race is on a queued signal's argument array or Qt's copy of an argument: one
     access is its allocation by Qt, the other a read at the top of QtPrivate::FunctorCall."""
     for reader, allocator in (stacks, stacks[::-1]):
         if len(reader) < 1 or len(allocator) < 2:
             continue
-        top = reader[0]["function"]
-        if not top.startswith("QtPrivate::FunctorCall<") or "::call(" not in top:
-            continue
+        if not slot_call(reader[0]["function"]):
+            # Or the parameter's copy constructor, inlined into that call, copying Qt's copy.
+            if len(reader) < 2 or not COPY.match(reader[0]["function"]):
+                continue
+            if not slot_call(reader[1]["function"]):
+                continue
         caller = allocator[1]
         qt_made = caller["function"] == "<null>" or caller["function"].startswith("QMetaType::create(")
         if (allocator[0]["function"].startswith("operator new(") and qt_made

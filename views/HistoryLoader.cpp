@@ -13,6 +13,7 @@ HistoryLoader::~HistoryLoader() = default;
 
 void HistoryLoader::load(const HistoryRequest &request)
 {
+    request.handOver.taken();
     if (!current(request.epoch))
         return;
     HistoryBatch batch;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audit/AuditFilter.h"
+#include "model/HandOver.h"
 #include "views/HistoryRow.h"
 
 #include <QObject>
@@ -17,6 +18,7 @@ struct HistoryRequest {
     AuditFilter filter;
     AuditEvent after; // the last row shown; id 0: from the newest
     int limit = 0;
+    HandOver::Mark handOver; // last: see model/HandOver.h
 };
 
 // What a read found.
@@ -27,6 +29,7 @@ struct HistoryBatch {
     QVector<HistoryRow> rows;
     qint64 lastId = 0; // the event stored last when the rows were read
     QString error;
+    HandOver::Mark handOver; // last: see model/HandOver.h
 };
 
 Q_DECLARE_METATYPE(HistoryRequest)

@@ -178,6 +178,8 @@ void HistoryModel::request(const AuditEvent &after, qint64 afterId)
 
 void HistoryModel::onLoaded(const HistoryRequest &request, const HistoryBatch &batch)
 {
+    request.handOver.taken();
+    batch.handOver.taken();
     if (request.epoch != m_epoch)
         return;
     m_reading = false;
