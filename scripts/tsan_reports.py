@@ -3,7 +3,7 @@
 
   tsan_reports.py LOG_DIRECTORY
 
-Two kinds of report are tolerated, and only these. Debian's Qt is not instrumented: ThreadSanitizer
+Three kinds of report are tolerated, and only these. Debian's Qt is not instrumented: ThreadSanitizer
 sees its memory accesses only through the calls it intercepts (memmove, malloc and the like), with
 the caller's address as the top frame, and never sees Qt's own locks.
 
@@ -21,6 +21,10 @@ the caller's address as the top frame, and never sees Qt's own locks.
    they point to is not covered: a record passed by pointer is handed over by the code that sends
    it (thread/DirectoryTraversal.cpp), and a type passed by value hands its copies over itself
    (model/TransferStateInfo.h, HandOver::Mark in model/HandOver.h).
+3. A receiver's destructor (QObject::~QObject, in Qt) reading the meta object of a sender that
+   another thread is deleting: Qt does it under the sender's connection lock, which the sender's
+   own ~QObject takes before the sender is freed. Only that read (the generated metaObject() at
+   the top) against the free of the sender is covered.
 
 Everything else fails the run and is printed in full: any race with a frame of ours, or of a
 named Qt function, at the top of either access; any other kind of report (use after free, lock
@@ -112,6 +116,25 @@ def queued_arguments(stacks):
     return False
 
 
+def sender_meta_object(stacks):
+    """Whether the race is a receiver's QObject::~QObject reading its sender's meta object while
+    another thread deletes the sender: one access is a metaObject() const at the top (or under
+    QScopedPointer::operator->) called by QObject::~QObject in libQt5Core, the other the free."""
+    for reader, freer in (stacks, stacks[::-1]):
+        if not freer or not freer[0]["function"].startswith("operator delete("):
+            continue
+        for i in range(min(2, len(reader) - 1)):
+            if not reader[i]["function"].endswith("::metaObject() const"):
+                continue
+            caller = reader[i + 1]
+            if i == 1 and not reader[0]["function"].startswith("QScopedPointer<QObjectData"):
+                continue
+            if (caller["function"] == "QObject::~QObject()"
+                    and os.path.basename(caller["module"]).startswith("libQt5Core.so")):
+                return True
+    return False
+
+
 def tolerated(report):
     """The class of a tolerated report, or None when it must fail the run."""
     first = report.splitlines()[0]
@@ -120,6 +143,8 @@ def tolerated(report):
     stacks = access_stacks(report)
     if len(stacks) != 2:
         return None
+    if sender_meta_object(stacks):
+        return "a receiver's ~QObject reading its sender's meta object, under Qt's connection lock"
     if queued_arguments(stacks):
         return "a queued signal's arguments, as Qt copies them"
     tops = [unseen_top(stack) for stack in stacks]
