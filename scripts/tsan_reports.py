@@ -65,6 +65,7 @@ def access_stacks(report):
     return stacks
 
 
+QT_HEADERS = "/usr/include/x86_64-linux-gnu/qt5/QtCore/"
 ALLOCATORS = ("malloc", "calloc", "realloc")
 
 
@@ -92,8 +93,12 @@ def unseen_top(stack):
 COPY = re.compile(r"^(?:\w+::)*(?P<name>\w+)::(?P=name)\((?P=name) const&\)$")
 
 
-def slot_call(function):
-    return function.startswith("QtPrivate::FunctorCall<") and "::call(" in function
+def slot_call(frame):
+    """A frame of Qt's header template that calls a slot with the arguments of a queued call."""
+    function = frame["function"]
+    if not frame["where"].startswith(QT_HEADERS + "qobjectdefs_impl.h:"):
+        return False
+    return function == "call" or (function.startswith("QtPrivate::FunctorCall<") and "::call(" in function)
 
 
 def queued_arguments(stacks):
@@ -102,11 +107,11 @@ def queued_arguments(stacks):
     for reader, allocator in (stacks, stacks[::-1]):
         if len(reader) < 1 or len(allocator) < 2:
             continue
-        if not slot_call(reader[0]["function"]):
+        if not slot_call(reader[0]):
             # Or the parameter's copy constructor, inlined into that call, copying Qt's copy.
             if len(reader) < 2 or not COPY.match(reader[0]["function"]):
                 continue
-            if not slot_call(reader[1]["function"]):
+            if not slot_call(reader[1]):
                 continue
         caller = allocator[1]
         qt_made = caller["function"] == "<null>" or caller["function"].startswith("QMetaType::create(")

@@ -1,6 +1,7 @@
 #include "ScriptedGapPeer.h"
 
 #include "protocol/PacketCommon.h"
+#include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -45,7 +46,7 @@ void ScriptedGapPeer::stop()
 QList<QByteArray> ScriptedGapPeer::requests() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_requests;
+    return TestSupport::ownCopy(m_requests);
 }
 
 QList<quint64> ScriptedGapPeer::requestTypes() const

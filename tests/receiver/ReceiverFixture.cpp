@@ -2,6 +2,7 @@
 
 #include "gapsim/GapWire.h"
 #include "model/GlobalData.h"
+#include "support/TestSupport.h"
 #include "thread/RecvWorkThread.h"
 
 #include <QCryptographicHash>
@@ -101,7 +102,7 @@ bool ReceiverFixture::deliver(const QByteArray &relativePath, const QByteArray &
 QList<TransferStateInfo> ReceiverFixture::reports() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_reports;
+    return TestSupport::ownCopy(m_reports);
 }
 
 QStringList ReceiverFixture::statuses() const

@@ -1,6 +1,7 @@
 #include "ScriptedTransferPeer.h"
 
 #include "gapsim/GapWire.h"
+#include "support/TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -45,7 +46,7 @@ void ScriptedTransferPeer::stop()
 QList<PeerTransfer> ScriptedTransferPeer::transfers() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_transfers;
+    return TestSupport::ownCopy(m_transfers);
 }
 
 QByteArray ScriptedTransferPeer::reply(quint64 type) { return GapWire::packet(type); }

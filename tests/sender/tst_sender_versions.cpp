@@ -7,6 +7,7 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "model/Ports.h"
+#include "support/TestSupport.h"
 #include "thread/Controller.h"
 #include "thread/SendSlots.h"
 #include "thread/SendWorkThread.h"
@@ -68,7 +69,7 @@ public:
     QList<QByteArray> all() const
     {
         QMutexLocker lock(&m_mutex);
-        return m_versions;
+        return TestSupport::ownCopy(m_versions);
     }
 
 private:

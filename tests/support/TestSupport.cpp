@@ -92,7 +92,7 @@ void PromptRecorder::setAnswer(int answer)
 QList<PromptRequest> PromptRecorder::boxes() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_boxes;
+    return ownCopy(m_boxes);
 }
 
 QStringList PromptRecorder::texts() const

@@ -50,4 +50,14 @@ private:
     int m_answer;
 };
 
+// A copy that shares nothing with the original, for a list a peer thread appends to under a lock:
+// made under that lock, it is never detached later, outside it (Qt checks sharing with a relaxed
+// read, so a later detach would race with the append).
+template <typename List> List ownCopy(const List &list)
+{
+    List copy = list;
+    copy.detach();
+    return copy;
+}
+
 } // namespace TestSupport
