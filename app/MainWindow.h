@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chrome/FramelessMainWindow.h"
-#include "views/RememberedRules.h"
+#include "views/rules/RememberedRules.h"
 
 #include <QThread>
 #include <memory>

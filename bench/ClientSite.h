@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QProcess>
 #include <QString>

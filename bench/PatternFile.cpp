@@ -1,6 +1,6 @@
 #include "bench/PatternFile.h"
 
-#include "gapsim/GapWire.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "bench/ScriptedSender.h"
 
-#include "gapsim/GapWire.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QTcpSocket>
 

@@ -12,12 +12,12 @@
 
 #include "bench/BenchSupport.h"
 #include "model/GlobalData.h"
-#include "scanner/ScanFixture.h"
-#include "thread/Controller.h"
-#include "thread/DirectoryTraversal.h"
-#include "thread/SendLedger.h"
-#include "thread/SendSlots.h"
-#include "thread/SentFileStore.h"
+#include "send/ScanFixture.h"
+#include "send/Controller.h"
+#include "send/DirectoryTraversal.h"
+#include "send/SendLedger.h"
+#include "send/SendSlots.h"
+#include "send/SentFileStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

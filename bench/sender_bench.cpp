@@ -8,12 +8,12 @@
 // "bench/bench.sh sender_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
-#include "sender/ScriptedTransferPeer.h"
-#include "sender/SenderFixture.h"
-#include "sender/SenderTestSupport.h"
-#include "thread/SendWorkThread.h"
+#include "send/ScriptedTransferPeer.h"
+#include "send/SenderFixture.h"
+#include "send/SenderTestSupport.h"
+#include "send/SendWorkThread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include "model/GlobalData.h"
 #include "protocol/PacketCommon.h"
 #include "protocol/TransferPackets.h"
-#include "thread/RecvWorkThread.h"
+#include "receive/RecvWorkThread.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

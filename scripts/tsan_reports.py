@@ -19,7 +19,7 @@ the caller's address as the top frame, and never sees Qt's own locks.
    template QtPrivate::FunctorCall (or in the parameter's copy constructor that it calls), compiled
    into our code, before any code of ours runs. What
    they point to is not covered: a record passed by pointer is handed over by the code that sends
-   it (thread/DirectoryTraversal.cpp), and a type passed by value hands its copies over itself
+   it (send/DirectoryTraversal.cpp), and a type passed by value hands its copies over itself
    (model/TransferStateInfo.h, HandOver::Mark in model/HandOver.h).
 3. A receiver's destructor (QObject::~QObject, in Qt) reading the meta object of a sender that
    another thread is deleting: Qt does it under the sender's connection lock, which the sender's

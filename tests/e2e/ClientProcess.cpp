@@ -1,6 +1,6 @@
 #include "ClientProcess.h"
 
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClientProcess.h"
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QByteArray>
 #include <QMap>

@@ -7,13 +7,13 @@
 #include "e2e/TestFiles.h"
 #include "gap/GapTestSupport.h"
 #include "gap/SocketTools.h"
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
 #include "model/TransferStateInfo.h"
 #include "support/TestSupport.h"
-#include "thread/Controller.h"
-#include "views/RecvStatusView.h"
-#include "views/SendStatusView.h"
+#include "send/Controller.h"
+#include "views/transfers/RecvStatusView.h"
+#include "views/transfers/SendStatusView.h"
 
 #include <QCryptographicHash>
 #include <QDir>

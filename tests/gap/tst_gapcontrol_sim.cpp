@@ -4,7 +4,7 @@
 #include "GapTestSupport.h"
 #include "gap/RecvConfThread.h"
 #include "gap/SocketTools.h"
-#include "gapsim/GapsimProcess.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

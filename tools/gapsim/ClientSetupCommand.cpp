@@ -5,7 +5,7 @@
 #include "gap/GapInput.h"
 #include "gap/LoginFile.h"
 #include "model/GlobalData.h"
-#include "views/ConfigurationFile.h"
+#include "views/rules/ConfigurationFile.h"
 
 #include <QCommandLineParser>
 #include <QDir>

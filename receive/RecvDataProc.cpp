@@ -1,0 +1,53 @@
+#include "receive/RecvDataProc.h"
+
+#include "app/MainWindow.h"
+#include "gap/RecvConfThread.h"
+#include "model/Ports.h"
+#include "model/Prompt.h"
+#include "views/transfers/RecvStatusView.h"
+
+#include <QtDebug>
+#include <unistd.h>
+
+RecvDataProc::RecvDataProc(int port, MainWindow *owner, QObject *parent)
+    : QTcpServer(parent)
+    , m_owner(owner)
+{
+    if (listen(QHostAddress::AnyIPv4, quint16(port))) {
+        qDebug() << "port:" << serverPort() << "is listening";
+        return;
+    }
+    qDebug() << port << "listen failed!";
+    // Both ports may be moved by the environment: the file port is told apart by its number.
+    Prompt::error(port == Ports::filePort() ? QStringLiteral("接收文件端口监听失败")
+                                            : QStringLiteral("配置信息端口监听失败"));
+}
+
+void RecvDataProc::incomingConnection(qintptr socketDescriptor)
+{
+    qDebug() << serverPort() << "have new socket connect";
+    if (serverPort() == Ports::filePort())
+        work(socketDescriptor);
+    else
+        startConfThread(socketDescriptor);
+}
+
+void RecvDataProc::work(qintptr socketDescriptor)
+{
+    if (m_admission.judge(socketDescriptor) == RecvAdmission::Admitted)
+        insertItem(socketDescriptor);
+    else
+        ::close(int(socketDescriptor)); // unread: nothing of the peer's reaches a worker
+}
+
+void RecvDataProc::insertItem(qintptr socketDescriptor)
+{
+    m_owner->recvStatusView()->onInsertItem(socketDescriptor);
+}
+
+void RecvDataProc::startConfThread(qintptr socketDescriptor)
+{
+    auto *thread = new RecvConfThread(socketDescriptor);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start(QThread::InheritPriority);
+}

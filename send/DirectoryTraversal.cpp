@@ -1,0 +1,351 @@
+#include "send/DirectoryTraversal.h"
+
+#include "model/GlobalData.h"
+#include "model/HandOver.h"
+#include "send/ScanTree.h"
+#include "send/SendLedger.h"
+#include "send/SendSlots.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QThreadPool>
+#include <QtDebug>
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPassPauseMs = 500;
+constexpr int kPurgeThreshold = 5;
+constexpr qint32 kSearchingState = 2;
+constexpr qint32 kDirectoryMissingState = 4;
+// The purge of one walk stops after this long; what is left waits for the next walk.
+constexpr qint64 kPurgeBudgetNs = 20 * 1000 * 1000;
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+bool canRead(const QString &filePath)
+{
+    const int fd = ::open(
+        QFile::encodeName(filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+int poolCapacity() { return QThreadPool::globalInstance()->maxThreadCount(); }
+
+std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const FileIdentity &seen)
+{
+    auto file = std::make_unique<_FINDFILEINFO>();
+    file->filePath = filePath;
+    const QString name = filePath.mid(filePath.lastIndexOf('/') + 1);
+    const int dot = name.lastIndexOf('.');
+    file->suffix = dot < 0 ? QString() : name.mid(dot + 1);
+    if (seen.bornNs != 0)
+        file->createdTime
+            = QDateTime::fromMSecsSinceEpoch(seen.bornNs / 1000000).toString(kTimeFormat);
+    file->size = seen.size;
+    file->identity = seen;
+    return file;
+}
+
+} // namespace
+
+// What the scanner knows of one rule.
+struct DirectoryTraversal::RuleScan {
+    RuleScan(const QString &directory, DirectoryWatch &watch)
+        : tree(directory, watch)
+    {
+    }
+
+    ScanTree tree;
+    bool storeLoaded = false;
+    QVector<FileKey> sweep; // keys of sent files being checked, a share per walk
+    int swept = 0;
+};
+
+DirectoryTraversal::DirectoryTraversal(QObject *parent)
+    : QObject(parent)
+{
+    qDebug() << "DirectoryTraversal 线程 Current thread ID:" << QThread::currentThreadId();
+}
+
+DirectoryTraversal::~DirectoryTraversal() { qDebug() << "遍历结束"; }
+
+void DirectoryTraversal::checkSendPath()
+{
+    for (;;) {
+        const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
+        if (rules.isEmpty())
+            return;
+        // Stable files that found no place are weighed again by this pass, in offering order.
+        m_queued.clear();
+        forgetRemovedRules(rules);
+        for (_SENDPATH_LISTDATA *rule : rules) {
+            if (!scanRule(rule))
+                return;
+        }
+        waitForNextPass();
+        if (m_cancelled)
+            return;
+    }
+}
+
+void DirectoryTraversal::forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules)
+{
+    for (auto it = m_rules.begin(); it != m_rules.end();) {
+        if (rules.contains(it->first))
+            ++it;
+        else
+            it = m_rules.erase(it);
+    }
+}
+
+// Walks one rule's directory; false when a stop ends the whole scan.
+bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
+{
+    QString dir;
+    {
+        QMutexLocker lock(&sendTaskMutex); // a rule is changed in place under it
+        dir = rule->SendPath;
+    }
+    const bool present = QFileInfo(dir).isDir();
+    bool serving = false;
+    {
+        // Decided under the lock a stop takes, so that a stopped rule never reads as scanned. A
+        // change of the rule takes it too, and is refused once the rule reads as scanned; one
+        // made since the directory was read leaves the rule to the next pass.
+        QMutexLocker lock(&sendTaskMutex);
+        serving = !isStopped(rule) && rule->SendPath == dir;
+        if (serving) {
+            rule->scanStarted = true;
+            rule->sendState = present ? kSearchingState : kDirectoryMissingState;
+        }
+    }
+    if (serving)
+        findFile(dir, rule);
+    if (!isStopped(rule))
+        return true;
+    if (rule->stopFlag) {
+        QMutexLocker lock(&sendTaskMutex);
+        rule->scanStarted = false;
+    }
+    return false;
+}
+
+int DirectoryTraversal::findFile(const QString &dir, _SENDPATH_LISTDATA *rule)
+{
+    RuleScan &scan = ruleScan(rule, dir);
+    readEvents();
+    const bool safetyNet = scan.tree.beginWalk();
+    if (!scan.storeLoaded) {
+        SendLedger::loadStored(rule, ScanTree::rootPath(dir));
+        scan.storeLoaded = true;
+        startSweep(scan, rule);
+    }
+    takeReoffered(scan.tree, rule);
+    int result = 0;
+    const ScanTree::RootState root = scan.tree.placeRoot();
+    if (root == ScanTree::Missing) {
+        qDebug() << "文件路径不存在";
+    } else {
+        if (safetyNet || root == ScanTree::Replaced)
+            startSweep(scan, rule);
+        result = walk(scan.tree.root(), scan.tree, rule) ? 1 : 0;
+    }
+    purge(scan, rule);
+    return result;
+}
+
+// The rule's scan, for a tree of dir. Files queued by an earlier walk of the rule are dropped:
+// this walk weighs them again, and may change the nodes they point into.
+DirectoryTraversal::RuleScan &DirectoryTraversal::ruleScan(
+    _SENDPATH_LISTDATA *rule, const QString &dir)
+{
+    m_queued.erase(std::remove_if(m_queued.begin(), m_queued.end(),
+                       [rule](const Queued &queued) { return queued.rule == rule; }),
+        m_queued.end());
+    std::unique_ptr<RuleScan> &scan = m_rules[rule];
+    if (!scan || scan->tree.directory() != dir)
+        scan = std::make_unique<RuleScan>(dir, m_watch);
+    return *scan;
+}
+
+void DirectoryTraversal::readEvents()
+{
+    const bool complete = m_watch.readEvents(
+        [](ScanNode &node, DirectoryWatch::Subject subject, const QByteArray &name) {
+            // The event's name points into the read buffer, which the next read reuses.
+            if (subject != DirectoryWatch::Entry)
+                node.relist = ScanNode::Everything;
+            else if (!name.startsWith('.'))
+                node.dirty.insert(QByteArray(name.constData(), name.size()));
+        });
+    if (complete)
+        return;
+    for (const auto &rule : m_rules)
+        rule.second->tree.relistEverything();
+}
+
+void DirectoryTraversal::takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule)
+{
+    const QList<FileKey> keys = SendLedger::takeReoffered(rule);
+    for (const FileKey &key : keys)
+        tree.reoffer(key);
+}
+
+// Visits a directory, then its subdirectories in order, then hands over the stable files of this
+// level; false when a stop cut the walk short.
+bool DirectoryTraversal::walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA *rule)
+{
+    if (isStopped(rule))
+        return false;
+    ScanTree::Visit visit;
+    visit.stopped = [this, rule] { return isStopped(rule); };
+    tree.visit(node, visit);
+    if (!visit.fresh.isEmpty()) {
+        // Looked up all at once, under one hold of the bookkeeping's lock.
+        const QVector<FileKey> keys = tree.freshKeys(node, visit);
+        tree.settleFresh(node, visit, keys, SendLedger::findKnown(rule, keys));
+    }
+    for (size_t i = 0; i < node.children.size(); ++i) {
+        if (isStopped(rule))
+            return false;
+        walk(*node.children[i].node, tree, rule);
+    }
+    std::sort(visit.ready.begin(), visit.ready.end());
+    for (const auto &ready : qAsConst(visit.ready)) {
+        if (isStopped(rule)) {
+            qDebug() << "发送线程已被暂停 ";
+            return false;
+        }
+        if (!handOver(rule, node, ready.second, ready.first))
+            return false;
+    }
+    return true;
+}
+
+// Once one file has had to wait for a place in the pool, the later ones wait behind it.
+bool DirectoryTraversal::handOver(
+    _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath)
+{
+    if (!m_queued.isEmpty() || !SendSlots::tryTake(poolCapacity())) {
+        m_queued.append({ rule, &node, name, filePath });
+        return true;
+    }
+    return deliver(rule, node, name, filePath);
+}
+
+// Hands a stable file over, its place in the pool already taken; false when the rule stopped.
+bool DirectoryTraversal::deliver(
+    _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath)
+{
+    const auto entry = node.files.find(name);
+    if (entry == node.files.end() || entry->state != ScanEntry::Waiting) {
+        SendSlots::giveBack();
+        return true;
+    }
+    // A file that cannot be read yet is picked up once its permissions change.
+    if (!canRead(filePath)) {
+        SendSlots::giveBack();
+        ScanTree::setState(node, entry.key(), *entry, ScanEntry::Unreadable);
+        return true;
+    }
+    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, entry->seen);
+    const SendLedger::Admission admission = SendLedger::admit(rule, file.get(), m_cancelled);
+    if (admission != SendLedger::Admitted)
+        SendSlots::giveBack();
+    if (admission == SendLedger::RuleStopped)
+        return false;
+    ScanTree::setState(node, entry.key(), *entry, ScanEntry::Known);
+    if (admission == SendLedger::Admitted)
+        work(file.release(), rule);
+    return true;
+}
+
+void DirectoryTraversal::handOverQueued()
+{
+    while (!m_queued.isEmpty()) {
+        if (isStopped(m_queued.first().rule)) {
+            m_queued.removeFirst();
+            continue;
+        }
+        if (!SendSlots::tryTake(poolCapacity()))
+            return;
+        const Queued next = m_queued.takeFirst();
+        deliver(next.rule, *next.node, next.name, next.filePath);
+    }
+}
+
+// The pause between passes, during which every worker that ends makes room for a queued file.
+void DirectoryTraversal::waitForNextPass()
+{
+    const QDeadlineTimer deadline(kPassPauseMs);
+    for (;;) {
+        handOverQueued();
+        if (m_cancelled || deadline.hasExpired())
+            return;
+        SendSlots::wait(deadline, poolCapacity(), !m_queued.isEmpty(), m_cancelled);
+    }
+}
+
+// Forgets the sent files that are gone: those the walks saw disappear, and a share of a sweep
+// over all sent files, which catches what no walk saw (files removed while sending was off).
+// Bounded in time; at most once per walk.
+void DirectoryTraversal::purge(RuleScan &scan, _SENDPATH_LISTDATA *rule)
+{
+    // After a stop a worker may still hold a record it is moving from pendingFiles (now emptied)
+    // into sentFiles: a stopped rule's sent files wait for the purge of a later run.
+    if (isStopped(rule))
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    QVector<FileKey> &forgetting = scan.tree.forgetting();
+    QVector<FileKey> gone;
+    int checked = 0;
+    for (; checked < forgetting.size() && clock.nsecsElapsed() < kPurgeBudgetNs; ++checked) {
+        if (scan.tree.isGone(forgetting.at(checked)))
+            gone.append(forgetting.at(checked));
+    }
+    forgetting.remove(0, checked);
+    for (; scan.swept < scan.sweep.size() && clock.nsecsElapsed() < kPurgeBudgetNs; ++scan.swept) {
+        if (scan.tree.isGone(scan.sweep.at(scan.swept)))
+            gone.append(scan.sweep.at(scan.swept));
+    }
+    if (scan.swept >= scan.sweep.size()) {
+        scan.sweep.clear();
+        scan.swept = 0;
+    }
+    if (!gone.isEmpty())
+        forgetting += SendLedger::forget(rule, gone);
+}
+
+void DirectoryTraversal::startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule)
+{
+    scan.sweep = SendLedger::sentKeys(rule, kPurgeThreshold);
+    scan.swept = 0;
+}
+
+void DirectoryTraversal::work(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
+{
+    // The record crosses to the GUI thread through Qt's event queue; Controller takes it over.
+    HandOver::release(file);
+    emit insertItem(file, rule);
+}
+
+bool DirectoryTraversal::isStopped(const _SENDPATH_LISTDATA *rule) const
+{
+    return m_cancelled || rule->stopFlag;
+}
+
+void DirectoryTraversal::cancel()
+{
+    m_cancelled = true;
+    SendSlots::wake();
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "send/DirectoryWatch.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <atomic>
+#include <memory>
+#include <unordered_map>
+
+struct ScanNode;
+class ScanTree;
+struct _FINDFILEINFO;
+struct _SENDPATH_LISTDATA;
+
+// Walks the directories of all send rules, over and over, inside the scanner thread, and hands
+// every new, readable, non-empty file over once, when two consecutive walks found the same size
+// and modification time. A file is new while its key (path, birth time, inode) is in neither the
+// rule's sentFiles nor its pendingFiles; a handed-over file goes into pendingFiles before it
+// leaves. See Controller.h for who owns the records.
+//
+// What a walk costs follows what changed, not what exists: each rule's tree is kept as it was
+// last seen (ScanTree) and inotify tells which entries changed; files already known cost nothing.
+//
+// Hand-overs are paced by the pool that runs the workers (SendSlots): a file is handed over while
+// fewer files are in flight than the pool can run; when it is full, the stable files wait in
+// offering order and are handed over as workers end, instead of after a fixed pause.
+//
+// The walk ends when a rule's stopFlag is set or when cancel() is called; both are noticed before
+// the next directory or file entry, and cancel() also cuts a pause short.
+class DirectoryTraversal : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DirectoryTraversal(QObject *parent = nullptr);
+    ~DirectoryTraversal() override;
+
+    // One walk of a rule's directory and its subdirectories, ending with the rule's purge; 1 when
+    // the directory was walked, 0 when it does not exist or the walk was cut short by a stop.
+    int findFile(const QString &dir, _SENDPATH_LISTDATA *rule);
+    // Hands one file over.
+    void work(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+    // Thread-safe: ends the scan at the next entry, whatever the rules' stop flags say.
+    void cancel();
+
+public slots:
+    // The scan loop; returns when sending is stopped or there are no send rules.
+    void checkSendPath();
+
+signals:
+    void insertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+
+private:
+    struct RuleScan;
+    // A stable file waiting for a free place in the pool.
+    struct Queued {
+        _SENDPATH_LISTDATA *rule;
+        ScanNode *node;
+        QByteArray name;
+        QString filePath;
+    };
+
+    bool scanRule(_SENDPATH_LISTDATA *rule);
+    void forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules);
+    RuleScan &ruleScan(_SENDPATH_LISTDATA *rule, const QString &dir);
+    void readEvents();
+    void takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule);
+    bool walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA *rule);
+    bool handOver(
+        _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
+    bool deliver(
+        _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
+    void handOverQueued();
+    void waitForNextPass();
+    void purge(RuleScan &scan, _SENDPATH_LISTDATA *rule);
+    void startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule);
+    bool isStopped(const _SENDPATH_LISTDATA *rule) const;
+
+    DirectoryWatch m_watch; // outlives the trees, which unwatch their directories
+    std::unordered_map<_SENDPATH_LISTDATA *, std::unique_ptr<RuleScan>> m_rules;
+    QVector<Queued> m_queued; // in offering order
+    std::atomic<bool> m_cancelled { false };
+};

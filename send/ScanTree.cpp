@@ -1,0 +1,485 @@
+#include "send/ScanTree.h"
+
+#include "send/DirectoryWatch.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QtDebug>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxPathLength = 260;
+// Every so many walks (about 30 s) the tree is listed again, in case an event was missed.
+constexpr quint64 kRelistEveryWalks = 60;
+// An unwatched directory changed this recently may change again within the same tick of its
+// modification time: it is listed again until it has been quiet for longer.
+constexpr qint64 kRecentChangeNs = 2000LL * 1000 * 1000;
+
+// File systems on which changes made by other machines raise no inotify event.
+constexpr quint32 kRemoteFileSystems[] = {
+    0x6969, // NFS
+    0x517B, // SMB
+    0xFF534D42, // CIFS
+    0xFE534D42, // SMB2
+    0x65735546, // FUSE
+    0x01021997, // 9P
+    0x00C36400, // Ceph
+    0x5346414F, // AFS
+    0x73757245, // Coda
+};
+
+bool isRemote(const QByteArray &nativePath)
+{
+    struct statfs status;
+    if (::statfs(nativePath.constData(), &status) != 0)
+        return false;
+    const auto type = quint32(status.f_type);
+    return std::find(std::begin(kRemoteFileSystems), std::end(kRemoteFileSystems), type)
+        != std::end(kRemoteFileSystems);
+}
+
+bool isSpecial(unsigned char type)
+{
+    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
+}
+
+// The same file, as far as its key goes: whatever was written to it.
+bool sameFile(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.sameFile(b) && a.bornNs == b.bornNs;
+}
+
+template <typename Text> Text joined(const Text &directory, const Text &name)
+{
+    return directory.endsWith('/') ? directory + name : directory + '/' + name;
+}
+
+QString directoryOf(const QString &path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// Only a file the system says is not there, or that its path now names another file, is gone:
+// one that cannot be looked at now (a directory without permission) would be sent again once it
+// can, if it were forgotten.
+bool isGoneOnDisk(const FileKey &key)
+{
+    errno = 0;
+    const QByteArray path = QFile::encodeName(key.path);
+    const FileIdentity now = FileIdentity::ofEntry(AT_FDCWD, path.constData(), true, nullptr);
+    if (!now.isValid())
+        return errno == ENOENT || errno == ENOTDIR;
+    // A key recorded without an identity stands for whatever file has its path.
+    return key.inode != 0 && (now.inode != key.inode || now.bornNs != key.bornNs);
+}
+
+FileKey keyOf(const ScanNode &node, const QByteArray &name, const FileIdentity &seen)
+{
+    return { joined(node.path, QFile::decodeName(name)), seen.bornNs, seen.inode };
+}
+
+void markForRelisting(ScanNode &node, ScanNode::Relist watched)
+{
+    node.relist = node.watch >= 0 ? watched : ScanNode::Everything;
+    for (ScanNode::Child &child : node.children)
+        markForRelisting(*child.node, watched);
+}
+
+// Closes the directory a visit opened, whichever way the visit ends.
+struct OpenDirectory {
+    DIR *dir = nullptr;
+    ~OpenDirectory()
+    {
+        if (dir)
+            ::closedir(dir);
+    }
+};
+
+} // namespace
+
+ScanTree::ScanTree(const QString &directory, DirectoryWatch &watch)
+    : m_directory(directory)
+    , m_watch(watch)
+{
+}
+
+ScanTree::~ScanTree()
+{
+    if (m_root)
+        dropTree(*m_root, false);
+}
+
+bool ScanTree::beginWalk()
+{
+    ++m_walks;
+    if (m_walks % kRelistEveryWalks != 0 || !m_root)
+        return false;
+    markForRelisting(*m_root, ScanNode::Names);
+    return true;
+}
+
+ScanTree::RootState ScanTree::placeRoot()
+{
+    quint32 type = 0;
+    const QByteArray nativePath = QFile::encodeName(m_directory);
+    const FileIdentity seen = FileIdentity::ofEntry(AT_FDCWD, nativePath.constData(), true, &type);
+    if (!seen.isValid() || type != S_IFDIR)
+        return Missing;
+    RootState state = Placed;
+    // Another directory under the rule's path: nothing known of the old one holds for it.
+    if (m_root && (m_root->device != seen.device || m_root->inode != seen.inode)) {
+        dropTree(*m_root, false);
+        m_root.reset();
+        state = Replaced;
+    }
+    if (!m_root) {
+        const QString path = rootPath(m_directory);
+        m_root = newNode(path, seen);
+        m_nodes.insert(path, m_root.get());
+    }
+    return state;
+}
+
+QString ScanTree::rootPath(const QString &directory)
+{
+    return directory.size() > 1 && directory.endsWith('/') ? directory.chopped(1) : directory;
+}
+
+void ScanTree::relistEverything()
+{
+    for (ScanNode *node : qAsConst(m_nodes))
+        node->relist = ScanNode::Everything;
+}
+
+void ScanTree::reoffer(const FileKey &key)
+{
+    ScanNode *node = m_nodes.value(directoryOf(key.path));
+    if (!node)
+        return;
+    const QByteArray name = QFile::encodeName(key.path.mid(key.path.lastIndexOf('/') + 1));
+    const auto entry = node->files.find(name);
+    if (entry == node->files.end() || entry->state != ScanEntry::Known
+        || entry->seen.inode != key.inode || entry->seen.bornNs != key.bornNs)
+        return;
+    setState(*node, entry.key(), *entry, ScanEntry::Fresh);
+    node->dirty.insert(name);
+}
+
+// Looks at what changed in the directory since its last visit, and at the candidates.
+void ScanTree::visit(ScanNode &node, Visit &visit)
+{
+    if (node.watch < 0 && node.relist == ScanNode::None && listingChanged(node))
+        node.relist = ScanNode::Names;
+    if (node.relist == ScanNode::None && node.dirty.isEmpty() && node.polled.isEmpty())
+        return;
+    // Below the root, a directory replaced by a link is not followed: its parent drops it.
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (&node == m_root.get() ? 0 : O_NOFOLLOW);
+    const int fd = ::open(node.nativePath.constData(), flags);
+    OpenDirectory open { fd < 0 ? nullptr : ::fdopendir(fd) };
+    if (!open.dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    if (node.relist != ScanNode::None) {
+        list(node, open.dir, visit);
+    } else {
+        const QSet<QByteArray> dirty = node.dirty;
+        node.dirty.clear();
+        for (const QByteArray &name : dirty)
+            lookAt(node, fd, name, visit);
+    }
+    const QSet<QByteArray> polled = node.polled;
+    for (const QByteArray &name : polled) {
+        const auto entry = node.files.constFind(name);
+        if (entry != node.files.constEnd() && entry->seenWalk != m_walks)
+            lookAt(node, fd, name, visit);
+    }
+}
+
+// A listing cut short by a stop forgets nothing: entries it did not reach are not gone.
+void ScanTree::list(ScanNode &node, DIR *dir, Visit &visit)
+{
+    // Watched before the listing, so that no change falls between the two.
+    if (!node.remote)
+        m_watch.watch(node, &node == m_root.get());
+    const int fd = ::dirfd(dir);
+    const bool everything = node.relist == ScanNode::Everything;
+    node.modifiedNs = FileIdentity::ofDescriptor(fd).modifiedNs;
+    const quint32 listing = ++node.listing;
+    node.dirty.clear();
+    while (const struct dirent *entry = ::readdir(dir)) {
+        // Hidden names (and "." and "..") are not listed.
+        if (entry->d_name[0] == '.')
+            continue;
+        if (visit.stopped())
+            return;
+        const QByteArray name = QByteArray::fromRawData(entry->d_name, int(strlen(entry->d_name)));
+        if (isSpecial(entry->d_type))
+            dropName(node, name);
+        else if (everything || !takeAsListed(node, name, entry->d_ino))
+            lookAt(node, fd, name, visit);
+    }
+    node.relist = ScanNode::None;
+    QVector<QByteArray> gone;
+    for (auto it = node.files.cbegin(); it != node.files.cend(); ++it) {
+        if (it->listing != listing)
+            gone.append(it.key());
+    }
+    for (const ScanNode::Child &child : node.children) {
+        if (child.listing != listing)
+            gone.append(child.nativeName);
+    }
+    for (const QByteArray &name : qAsConst(gone))
+        dropName(node, name);
+}
+
+// For a directory without a watch: whether its entries may have changed since its listing.
+bool ScanTree::listingChanged(ScanNode &node)
+{
+    const FileIdentity now
+        = FileIdentity::ofEntry(AT_FDCWD, node.nativePath.constData(), true, nullptr);
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    return !now.isValid() || now.modifiedNs != node.modifiedNs
+        || nowNs - node.modifiedNs < kRecentChangeNs;
+}
+
+// An entry a listing names with the inode it had is taken as it was, without a stat.
+bool ScanTree::takeAsListed(ScanNode &node, const QByteArray &name, quint64 entryInode)
+{
+    const auto entry = node.files.find(name);
+    if (entry != node.files.end()) {
+        if (entry->viaLink || entry->state == ScanEntry::Fresh || entry->entryInode != entryInode)
+            return false;
+        entry->listing = node.listing;
+        return true;
+    }
+    for (ScanNode::Child &child : node.children) {
+        if (child.nativeName == name) {
+            if (child.node->inode != entryInode)
+                return false;
+            child.listing = node.listing;
+            return true;
+        }
+    }
+    return false;
+}
+
+// One stat (two for a link): what the entry is now.
+void ScanTree::lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &visit)
+{
+    quint32 type = 0;
+    errno = 0;
+    FileIdentity seen = FileIdentity::ofEntry(dirFd, name.constData(), false, &type);
+    if (!seen.isValid()) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            dropName(node, name);
+        return;
+    }
+    if (type == S_IFDIR) {
+        dropFile(node, name);
+        ensureChild(node, name, seen);
+        return;
+    }
+    dropChild(node, name);
+    const quint64 entryInode = seen.inode;
+    const bool viaLink = type == S_IFLNK;
+    // A linked file is sent; a linked directory is not entered: it may lead back up the tree.
+    if (viaLink)
+        seen = FileIdentity::ofEntry(dirFd, name.constData(), true, &type);
+    if (seen.isValid() && type == S_IFREG)
+        seeFile(node, name, seen, entryInode, viaLink, visit);
+    else
+        dropFile(node, name);
+}
+
+void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
+    quint64 entryInode, bool viaLink, Visit &visit)
+{
+    auto it = node.files.find(name);
+    if (it == node.files.end())
+        it = node.files.insert(QByteArray(name.constData(), name.size()), ScanEntry());
+    ScanEntry &entry = *it;
+    const QByteArray &stored = it.key();
+    const FileIdentity last = entry.seen;
+    const quint64 lastWalk = entry.seenWalk;
+    entry.seen = seen;
+    entry.seenWalk = m_walks;
+    entry.entryInode = entryInode;
+    entry.listing = node.listing;
+    entry.viaLink = viaLink;
+    if (entry.state != ScanEntry::Fresh && !sameFile(last, seen)) {
+        // Another file under this name: the key of the old one may be forgotten.
+        if (entry.state == ScanEntry::Known)
+            m_forgetting.append(keyOf(node, stored, last));
+        setState(node, stored, entry, ScanEntry::Fresh);
+    }
+    switch (entry.state) {
+    case ScanEntry::Known:
+        return;
+    case ScanEntry::Fresh:
+        visit.fresh.append(stored);
+        return;
+    default:
+        weigh(node, stored, entry, last, lastWalk, QString(), visit);
+    }
+}
+
+// A candidate is handed over once two consecutive walks saw the same size and modification time:
+// a file still being written would otherwise be sent cut short.
+void ScanTree::weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry,
+    const FileIdentity &last, quint64 lastWalk, const QString &knownPath, Visit &visit)
+{
+    if (entry.seen.size <= 0) {
+        setState(node, name, entry, ScanEntry::Empty);
+        return;
+    }
+    const QString filePath
+        = knownPath.isNull() ? joined(node.path, QFile::decodeName(name)) : knownPath;
+    if (filePath.size() >= kMaxPathLength) {
+        qDebug() << filePath.mid(filePath.lastIndexOf('/') + 1) << "文件路径过长";
+        setState(node, name, entry, ScanEntry::Skipped);
+        return;
+    }
+    const bool stable = entry.state == ScanEntry::Waiting && lastWalk + 1 == m_walks
+        && last.sameVersion(entry.seen);
+    setState(node, name, entry, ScanEntry::Waiting);
+    if (stable)
+        visit.ready.append({ filePath, name });
+}
+
+QVector<FileKey> ScanTree::freshKeys(const ScanNode &node, const Visit &visit) const
+{
+    QVector<FileKey> keys;
+    keys.reserve(visit.fresh.size());
+    for (const QByteArray &name : visit.fresh)
+        keys.append(keyOf(node, name, node.files.value(name).seen));
+    return keys;
+}
+
+void ScanTree::settleFresh(
+    ScanNode &node, Visit &visit, const QVector<FileKey> &keys, const QVector<bool> &known)
+{
+    for (int i = 0; i < keys.size(); ++i) {
+        const auto entry = node.files.find(visit.fresh.at(i));
+        if (entry == node.files.end())
+            continue;
+        if (known.at(i))
+            setState(node, entry.key(), *entry, ScanEntry::Known);
+        else
+            weigh(node, entry.key(), *entry, FileIdentity(), 0, keys.at(i).path, visit);
+    }
+}
+
+bool ScanTree::isGone(const FileKey &key) const
+{
+    const ScanNode *node = m_nodes.value(directoryOf(key.path));
+    if (!node || node->relist != ScanNode::None || node->listing == 0)
+        return isGoneOnDisk(key);
+    const QByteArray name = QFile::encodeName(key.path.mid(key.path.lastIndexOf('/') + 1));
+    const auto entry = node->files.constFind(name);
+    if (entry == node->files.constEnd())
+        return true;
+    return key.inode != 0 && (entry->seen.inode != key.inode || entry->seen.bornNs != key.bornNs);
+}
+
+// Files whose state may change without an event in their directory are looked at in every
+// visit: candidates on their way to becoming stable, and links whose target lies elsewhere.
+void ScanTree::setState(
+    ScanNode &node, const QByteArray &name, ScanEntry &entry, ScanEntry::State state)
+{
+    entry.state = state;
+    if (state == ScanEntry::Waiting || (entry.viaLink && state != ScanEntry::Known))
+        node.polled.insert(name);
+    else
+        node.polled.remove(name);
+}
+
+// Directories below a path of 260 characters or more are not entered.
+void ScanTree::ensureChild(ScanNode &node, const QByteArray &name, const FileIdentity &seen)
+{
+    if (node.path.size() >= kMaxPathLength)
+        return;
+    auto it = std::find_if(node.children.begin(), node.children.end(),
+        [&name](const ScanNode::Child &child) { return child.nativeName == name; });
+    if (it != node.children.end()) {
+        if (it->node->device == seen.device && it->node->inode == seen.inode) {
+            it->listing = node.listing;
+            return;
+        }
+        dropTree(*it->node, true);
+        node.children.erase(it);
+    }
+    ScanNode::Child child;
+    child.name = QFile::decodeName(name);
+    child.nativeName = QByteArray(name.constData(), name.size());
+    child.listing = node.listing;
+    child.node = newNode(joined(node.path, child.name), seen);
+    m_nodes.insert(child.node->path, child.node.get());
+    const auto place = std::lower_bound(node.children.begin(), node.children.end(), child.name,
+        [](const ScanNode::Child &one, const QString &name) { return one.name < name; });
+    node.children.insert(place, std::move(child));
+}
+
+std::unique_ptr<ScanNode> ScanTree::newNode(const QString &path, const FileIdentity &seen)
+{
+    auto node = std::make_unique<ScanNode>();
+    node->path = path;
+    node->nativePath = QFile::encodeName(path);
+    node->device = seen.device;
+    node->inode = seen.inode;
+    node->remote = isRemote(node->nativePath);
+    return node;
+}
+
+void ScanTree::dropName(ScanNode &node, const QByteArray &name)
+{
+    dropFile(node, name);
+    dropChild(node, name);
+}
+
+void ScanTree::dropFile(ScanNode &node, const QByteArray &name)
+{
+    const auto entry = node.files.find(name);
+    if (entry == node.files.end())
+        return;
+    if (entry->state == ScanEntry::Known)
+        m_forgetting.append(keyOf(node, entry.key(), entry->seen));
+    node.polled.remove(name);
+    node.files.erase(entry);
+}
+
+void ScanTree::dropChild(ScanNode &node, const QByteArray &name)
+{
+    const auto it = std::find_if(node.children.begin(), node.children.end(),
+        [&name](const ScanNode::Child &child) { return child.nativeName == name; });
+    if (it == node.children.end())
+        return;
+    dropTree(*it->node, true);
+    node.children.erase(it);
+}
+
+// Unwatches a tree that is about to be dropped; with forgetKnown, its known files are gone and
+// their keys may be forgotten.
+void ScanTree::dropTree(ScanNode &node, bool forgetKnown)
+{
+    for (ScanNode::Child &child : node.children)
+        dropTree(*child.node, forgetKnown);
+    if (forgetKnown) {
+        for (auto it = node.files.cbegin(); it != node.files.cend(); ++it) {
+            if (it->state == ScanEntry::Known)
+                m_forgetting.append(keyOf(node, it.key(), it->seen));
+        }
+    }
+    m_watch.unwatch(node);
+    m_nodes.remove(node.path);
+}

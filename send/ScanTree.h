@@ -1,0 +1,90 @@
+#pragma once
+
+#include "model/FileKey.h"
+#include "send/ScanNode.h"
+
+#include <QPair>
+#include <QString>
+#include <QVector>
+#include <dirent.h>
+#include <functional>
+#include <memory>
+
+class DirectoryWatch;
+
+// What the scanner knows of one send rule's directory tree, and how it learns what changed: a
+// directory is listed in full the first time and when its events were lost, its names alone now
+// and then as a safety net, and otherwise only the entries its events name and the candidates
+// still on their way to becoming stable are looked at, one stat each. A directory that cannot be
+// watched (the system's limit of watches reached, or a network file system) is listed again when
+// its modification time changed. Only the scanner's thread uses it.
+class ScanTree
+{
+public:
+    // What a visit of one directory found.
+    struct Visit {
+        std::function<bool()> stopped; // a stop ends the visit at the next entry
+        QVector<QByteArray> fresh; // names to look up in the rule's bookkeeping
+        QVector<QPair<QString, QByteArray>> ready; // stable candidates: path and name
+    };
+    enum RootState { Missing, Placed, Replaced };
+
+    ScanTree(const QString &directory, DirectoryWatch &watch);
+    ~ScanTree();
+    ScanTree(const ScanTree &) = delete;
+    ScanTree &operator=(const ScanTree &) = delete;
+
+    const QString &directory() const { return m_directory; }
+    // The directory as its files' paths begin: without a trailing "/", as a listing names them.
+    static QString rootPath(const QString &directory);
+    // Counts a walk; every so many walks the names of the whole tree are listed again, in case an
+    // event was missed, and the sent files are to be checked. True for such a walk.
+    bool beginWalk();
+    quint64 walks() const { return m_walks; }
+    // Finds the rule's directory: Replaced when another directory now has its path, and the tree
+    // starts afresh.
+    RootState placeRoot();
+    ScanNode &root() { return *m_root; }
+    // Every directory is listed in full at its next visit (events were lost).
+    void relistEverything();
+    // The file is looked at again as a new one (a worker gave it back).
+    void reoffer(const FileKey &key);
+
+    void visit(ScanNode &node, Visit &visit);
+    // The keys of the visit's fresh names, then what the bookkeeping said of them.
+    QVector<FileKey> freshKeys(const ScanNode &node, const Visit &visit) const;
+    void settleFresh(
+        ScanNode &node, Visit &visit, const QVector<FileKey> &keys, const QVector<bool> &known);
+
+    // Whether the file of a sent key is gone: by the tree where it lists the key's directory, by a
+    // stat elsewhere.
+    bool isGone(const FileKey &key) const;
+    // Keys of known files that walks no longer found, for the purge.
+    QVector<FileKey> &forgetting() { return m_forgetting; }
+
+    static void setState(
+        ScanNode &node, const QByteArray &name, ScanEntry &entry, ScanEntry::State state);
+
+private:
+    void list(ScanNode &node, DIR *dir, Visit &visit);
+    bool listingChanged(ScanNode &node);
+    void lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &visit);
+    void seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
+        quint64 entryInode, bool viaLink, Visit &visit);
+    void weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry, const FileIdentity &last,
+        quint64 lastWalk, const QString &knownPath, Visit &visit);
+    bool takeAsListed(ScanNode &node, const QByteArray &name, quint64 entryInode);
+    void ensureChild(ScanNode &node, const QByteArray &name, const FileIdentity &seen);
+    std::unique_ptr<ScanNode> newNode(const QString &path, const FileIdentity &seen);
+    void dropName(ScanNode &node, const QByteArray &name);
+    void dropFile(ScanNode &node, const QByteArray &name);
+    void dropChild(ScanNode &node, const QByteArray &name);
+    void dropTree(ScanNode &node, bool forgetKnown);
+
+    QString m_directory;
+    DirectoryWatch &m_watch;
+    std::unique_ptr<ScanNode> m_root;
+    QHash<QString, ScanNode *> m_nodes; // by path
+    quint64 m_walks = 0;
+    QVector<FileKey> m_forgetting;
+};

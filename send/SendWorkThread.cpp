@@ -1,0 +1,902 @@
+#include "send/SendWorkThread.h"
+
+#include "model/AuditLog.h"
+#include "model/BaseFunction.h"
+#include "model/HandOver.h"
+#include "model/Ports.h"
+#include "protocol/DataBuff.h"
+#include "protocol/TransferPackets.h"
+#include "send/SendChannel.h"
+#include "send/SendLedger.h"
+#include "model/TransferVerdict.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <QtDebug>
+#include <cstring>
+
+namespace {
+
+constexpr int kIoTimeoutMs = 30000;
+constexpr int kFirstRetryDelayMs = 1000;
+constexpr int kRetryDelayStepMs = 1000;
+constexpr int kLastRetryDelayMs = 5000; // reaching it means five attempts have failed
+constexpr int kUnreachablePauseMs = 5000;
+constexpr int kOfflinePauseMs = 1000;
+constexpr int kStopPollMs = 50;
+constexpr int kConfirmMissLimit = 7;
+constexpr int kPolledBursts = 3; // bursts followed by a verdict poll without the key flag
+constexpr int kPublishEveryBursts = 100;
+constexpr int kAuditDetailMax = 1023;
+
+// Security label: "hello" and a level word, both scrambled, at the very end of the file.
+constexpr int kLabelSize = 9;
+constexpr int kLabelMarkSize = 5;
+constexpr int kLabelWordSize = 4;
+constexpr int kNoLabelLevel = 3;
+
+const char *const kAuditCategory = "CLIENT_SEND";
+const char *const kAuditOperation = "发送";
+
+const QString kZeroRate = QStringLiteral("0 Mbps");
+const QString kChecking = QStringLiteral("文件正在校验中,请稍候 ");
+const QString kUserStop = QStringLiteral("用户停止发送");
+const QString kUserStopRow = QStringLiteral("用户停止发送 ");
+const QString kPaused = QStringLiteral("发送线程已被暂停 ");
+const QString kGaveUp = QStringLiteral("文件多次发送失败/暂停发送");
+const QString kDescriptorSent = QStringLiteral("发送文件描述符");
+const QString kSizeRefused = QStringLiteral("文件大小超出文件落地范围");
+const QString kOffline = QStringLiteral("设备掉线请检查网络 ");
+const QString kTypeUnjudged = QStringLiteral("文件类型判断出错");
+const QString kNameTooLongRow = QStringLiteral("文件名太长 ");
+const QString kNameTooLong = QStringLiteral("文件名太长");
+const QString kNoRecvPath = QStringLiteral("接收方未配置接收路径");
+const QString kSending = QStringLiteral("正在发送中");
+const QString kWaitingConfirm = QStringLiteral("文件已发送/等待确认");
+const QString kSentOk = QStringLiteral("文件发送成功 ");
+const QString kMismatch = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
+const QString kTransferDone = QStringLiteral("传输完毕");
+const QString kEmptyAtOpen = QStringLiteral("文件为空/稍后重发");
+const QString kChangedWhileSending = QStringLiteral("文件发送期间被修改/稍后重发");
+
+QString now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+template <int N> QByteArray fieldText(const char (&field)[N]) { return fieldBytes(field, N); }
+
+void setSendState(_SENDPATH_LISTDATA *rule, int state)
+{
+    QMutexLocker lock(&sendTaskMutex);
+    rule->sendState = state;
+}
+
+// Sleeps, waking early when the rule is stopped: the caller tests the flag next anyway.
+void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // The time left is read once per round: read again after the test, it may have run out, and
+    // a negative sleep would be taken for an almost endless one.
+    for (qint64 left = ms; !stopFlag && left > 0; left = ms - clock.elapsed())
+        QThread::msleep(ulong(qMin<qint64>(kStopPollMs, left)));
+}
+
+bool isConnecting(const QTcpSocket &socket)
+{
+    return socket.state() == QAbstractSocket::HostLookupState
+        || socket.state() == QAbstractSocket::ConnectingState;
+}
+
+// Waits until the connection is made or has failed, at most kIoTimeoutMs, and ends early on a
+// stop. waitForConnected cannot wait in short slices: a slice that times out abandons the
+// connection attempt. A local event loop waits instead, looking at the stop flag in between.
+void waitForConnection(QTcpSocket &socket, const std::atomic<bool> &stopFlag)
+{
+    if (!isConnecting(socket) || stopFlag)
+        return;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stopFlag || clock.hasExpired(kIoTimeoutMs))
+            loop.quit();
+    });
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, [&] {
+        if (!isConnecting(socket))
+            loop.quit();
+    });
+    poll.start(kStopPollMs);
+    loop.exec();
+}
+
+QString progressText(const _SENDSTATUS_INFO &status)
+{
+    return QString::number(double(status.bytesSent) / double(status.fileSize), 'g', 6);
+}
+
+// The next part of a security label, restored from its scrambled form.
+QByteArray restoreLabelPart(QFile *file, int size)
+{
+    char buffer[kLabelMarkSize + 1] = {};
+    file->read(buffer, size);
+    BaseFunction::deCrypPasswd(buffer);
+    return QByteArray(buffer);
+}
+
+int levelOfWord(const QByteArray &word)
+{
+    if (word == "high")
+        return 0;
+    if (word == "midd")
+        return 1;
+    if (word == "loww")
+        return 2;
+    return kNoLabelLevel;
+}
+
+} // namespace
+
+// What one attempt works with: the open file and the version it is, the rule's fields and the
+// settings as they were when it began, the connection, the row, the audit record and the two
+// packet buffers with their storage, allocated once per attempt.
+struct SendWorkThread::Attempt {
+    Attempt(const QString &path, QTcpSocket *socket, const std::atomic<bool> &stopFlag,
+        TransferStateInfo &row)
+        : file(path)
+        , channel(socket, stopFlag)
+        , info(row)
+    {
+        std::memset(&log, 0, sizeof log);
+    }
+
+    QFile file;
+    FileIdentity identity; // as the file was opened
+    SendChannel channel;
+    TransferStateInfo &info;
+    bool keepSent = false;
+    bool forceVisit = false;
+    QByteArray pathKey;
+    QByteArray gapAddress;
+    QByteArray fromUser;
+    QByteArray toUser;
+    QString sendDir;
+    _VKGAPIP_CONF *ruleGap = nullptr; // the gap record the rule points to, for the counters
+    _VKGAPIP_CONF *gap = nullptr; // the gap record looked up by address
+    _SEND_LOG log;
+    _SENDSTATUS_INFO status;
+    DataBuff staging;
+    DataBuff burst;
+    QByteArray readStore;
+    QByteArray stagingStore;
+    QByteArray burstStore;
+    qint64 bytesRead = 0;
+};
+
+SendWorkThread::SendWorkThread(
+    _SENDPATH_LISTDATA *sendPath, _FINDFILEINFO *fileInfo, QObject *parent)
+    : m_sendPath(sendPath)
+    , m_file(fileInfo ? *fileInfo : _FINDFILEINFO())
+    , m_hasFile(fileInfo != nullptr)
+{
+    Q_UNUSED(parent)
+    setAutoDelete(true);
+}
+
+SendWorkThread::~SendWorkThread() { qDebug() << "发送线程结束 "; }
+
+void SendWorkThread::run()
+{
+    HandOver::acquire(this); // from the thread that gave the worker to the pool
+    qDebug() << "send 线程 Current thread ID:" << QThread::currentThreadId();
+    m_socket = std::make_unique<QTcpSocket>();
+    sendFileProc(m_sendPath);
+    m_socket.reset();
+}
+
+int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
+{
+    setSendState(rule, 0);
+    if (rule->stopFlag) {
+        qDebug() << kPaused << "线程id" << QThread::currentThreadId();
+        return Stopped;
+    }
+    if (!m_hasFile)
+        return Stopped;
+    qDebug() << "now info" << m_file.filePath;
+    int delayMs = kFirstRetryDelayMs;
+    for (;;) {
+        const int result = sendThisFile(m_file, rule, m_info);
+        switch (result) {
+        case Done:
+        case Released:
+            // sendThisFile has already ended the file in the rule's bookkeeping.
+            setSendState(rule, 0);
+            return result;
+        case Refused:
+            removeRefused(rule);
+            return result;
+        case Stopped:
+            return result;
+        case GapUnreachable:
+            // The row would otherwise keep "checking" although nothing is sent any more.
+            finishRow(m_info, kOffline);
+            setSendState(rule, 3);
+            SendLedger::awaitGap(rule, m_file);
+            pauseUnlessStopped(kUnreachablePauseMs, rule->stopFlag);
+            return result;
+        case Retry:
+            break;
+        default:
+            qDebug() << "未知返回值：" << result;
+            setSendState(rule, 0);
+            return result;
+        }
+        qDebug() << "运行故障,重传";
+        if (rule->stopFlag) {
+            finishRow(m_info, kUserStop);
+            return Stopped;
+        }
+        setSendState(rule, 1);
+        if (delayMs >= kLastRetryDelayMs) {
+            qWarning().noquote() << QStringLiteral("文件名: ") + m_file.filePath
+                    + QStringLiteral("放弃发送 ");
+            finishRow(m_info, kGaveUp);
+            return result;
+        }
+        pauseUnlessStopped(delayMs, rule->stopFlag);
+        delayMs += kRetryDelayStepMs;
+    }
+}
+
+int SendWorkThread::sendThisFile(
+    const _FINDFILEINFO &file, _SENDPATH_LISTDATA *rule, TransferStateInfo &info)
+{
+    if (!m_socket)
+        m_socket = std::make_unique<QTcpSocket>();
+    // Whatever way the attempt ends, its connection ends with it.
+    struct SocketCloser {
+        QTcpSocket *socket;
+        ~SocketCloser() { socket->abort(); }
+    } closer { m_socket.get() };
+
+    Attempt attempt(file.filePath, m_socket.get(), rule->stopFlag, info);
+    readRule(attempt, rule);
+    attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(attempt.gapAddress));
+    if (attempt.file.open(QIODevice::ReadOnly))
+        attempt.identity = FileIdentity::ofDescriptor(attempt.file.handle());
+    if (!attempt.identity.isValid()) {
+        setSendState(rule, 1);
+        qDebug() << "File:" << file.filePath << "file open failed!";
+        return Retry;
+    }
+    if (m_file.identity.isValid() && !attempt.identity.sameFile(m_file.identity)) {
+        // Replaced since the scanner saw it: the file there now has a key of its own, under which
+        // a later pass offers it; sent under this one, a kept file would be sent again.
+        describeRow(attempt);
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    }
+    if (attempt.identity.size == 0) {
+        // The scanner saw content that is gone now: a later pass offers the file once it has some.
+        describeRow(attempt);
+        return endUnsent(attempt, rule, kEmptyAtOpen);
+    }
+    attempt.status.fileSize = attempt.identity.size;
+    attempt.readStore = QByteArray(kStagingCapacity, '\0');
+    attempt.stagingStore = QByteArray(kStagingCapacity, '\0');
+    attempt.burstStore = QByteArray(kBurstCapacity, '\0');
+    attempt.staging.initital(kStagingCapacity);
+    attempt.burst.initital(kBurstCapacity);
+
+    showChecking(attempt);
+    int result = ensureDigest(attempt, rule);
+    if (result != Done)
+        return result;
+
+    if (rule->stopFlag) {
+        qDebug() << kUserStopRow;
+        finishRow(info, kUserStop);
+        return Stopped;
+    }
+    if (!attempt.gap) {
+        // The gap has been removed from the list: there is nobody to send to.
+        qDebug() << "send servers connect failed "
+                 << "gap not listed";
+        setSendState(rule, 3);
+        return GapUnreachable;
+    }
+    if (attempt.forceVisit && fileSecurityFilter(&attempt.file, rule, attempt.gap, info) != 0)
+        return Refused;
+    result = connectToGap(attempt, rule);
+    if (result != Done)
+        return result;
+    fillAuditRecord(attempt);
+
+    result = exchange(attempt, rule);
+    if (result != Done)
+        return result;
+    return recordDelivery(attempt, rule);
+}
+
+void SendWorkThread::readRule(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    // A rule is changed in place under this lock (GUI thread), so its fields are read under it,
+    // once, and the attempt works with what it read.
+    QMutexLocker lock(&sendTaskMutex);
+    attempt.keepSent = g_sysbaseconf.ifDelSendFile;
+    attempt.forceVisit = g_sysbaseconf.isForceVisit;
+    attempt.pathKey = fieldText(rule->SendPathID);
+    attempt.gapAddress = fieldText(rule->GapIP);
+    attempt.fromUser = fieldText(rule->FromUser);
+    attempt.toUser = fieldText(rule->ToUser);
+    attempt.sendDir = rule->SendPath;
+    attempt.ruleGap = rule->gapConf;
+}
+
+void SendWorkThread::describeRow(Attempt &attempt)
+{
+    TransferStateInfo &info = attempt.info;
+    info.setText(TransferStateInfo::FileName, fileName());
+    // Path keys are the gap's bytes, UTF-8 when not ASCII.
+    info.setText(TransferStateInfo::TransferPath, QString::fromUtf8(attempt.pathKey));
+    info.setText(TransferStateInfo::Rate, kZeroRate);
+    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(attempt.identity.size));
+    info.setText(TransferStateInfo::StartTime, now());
+}
+
+void SendWorkThread::showChecking(Attempt &attempt)
+{
+    describeRow(attempt);
+    // A new attempt starts from nothing: no end time, no progress of the attempt before.
+    attempt.info.setText(TransferStateInfo::Progress, QString());
+    attempt.info.setText(TransferStateInfo::EndTime, QString());
+    attempt.info.setText(TransferStateInfo::Status, kChecking);
+    publish(attempt.info);
+}
+
+QString SendWorkThread::fileName() const
+{
+    return m_file.filePath.mid(m_file.filePath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    // Reused by retries only while the file is the version it was computed for.
+    if (m_fileMd5.size() != kMd5TextSize || !m_md5Identity.sameVersion(attempt.identity)) {
+        m_md5Identity = FileIdentity();
+        m_fileMd5
+            = BaseFunction::md5OfOpenFile(attempt.file, attempt.identity.size, &rule->stopFlag);
+        if (rule->stopFlag) {
+            qDebug() << kUserStopRow;
+            finishRow(attempt.info, kUserStop);
+            return Stopped;
+        }
+        if (!isSameVersion(attempt.identity))
+            return endUnsent(attempt, rule, kChangedWhileSending);
+        if (m_fileMd5.size() != kMd5TextSize) {
+            // Unreadable while hashing: no digest, nothing that could be verified on the far side.
+            setSendState(rule, 1);
+            qDebug() << "File:" << m_file.filePath << "digest failed";
+            return Retry;
+        }
+        m_md5Identity = attempt.identity;
+    }
+    attempt.status.md5 = QString::fromLatin1(m_fileMd5);
+    attempt.file.seek(0);
+    return Done;
+}
+
+int SendWorkThread::connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    m_socket->abort();
+    m_socket->connectToHost(QString::fromLatin1(attempt.gapAddress), Ports::gapPort(),
+        QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    waitForConnection(*m_socket, rule->stopFlag);
+    if (rule->stopFlag) {
+        qDebug() << kUserStopRow;
+        finishRow(attempt.info, kUserStop);
+        return Stopped;
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug() << "send servers connect failed ";
+        setSendState(rule, 3);
+        return GapUnreachable;
+    }
+    // Set once connected: an unconnected socket has no descriptor to take the option.
+    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBurstCapacity);
+    // Every exchange is a short packet waiting for a short answer: with Nagle's rule each one
+    // would wait for the peer's delayed acknowledgement, which caps small files at a few a second.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return Done;
+}
+
+void SendWorkThread::fillAuditRecord(Attempt &attempt)
+{
+    _SEND_LOG &log = attempt.log;
+    putField(log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
+    putField(log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
+    putField(log.filename, int(sizeof log.filename), fileName().toUtf8());
+    putField(log.fromuser, kUserNameSize, attempt.fromUser);
+    putField(log.touser, kUserNameSize, attempt.toUser);
+}
+
+int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    int result = sendFileDiscription(attempt, rule);
+    if (result != Done)
+        return result;
+    result = checkFileType(attempt, rule);
+    if (result != 0)
+        return result;
+    _PACKET_META_RESPONSE response;
+    zeroPacket(response);
+    result = recvDescriptorResponse(attempt, rule, &response);
+    if (result != Done)
+        return result;
+    result = checkMetaResponse(attempt, &response, rule);
+    if (result != 0)
+        return result;
+    if (rule->stopFlag)
+        return endAsUserStop(attempt, "发送线程已被暂停 ");
+
+    result = sendFileData(attempt, rule);
+    if (result != Done)
+        return result;
+    if (rule->stopFlag)
+        return endAsUserStop(attempt, "用户停止发送 ");
+    // What was read must be one version of the file, the one the digest describes: a file that
+    // changed meanwhile gets no file end, so the far side never takes the content for a file.
+    if (!isSameVersion(attempt.identity))
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    result = sendFileEnd(attempt, rule);
+    if (result != Done) {
+        qDebug() << "type 2 send failed!";
+        return result;
+    }
+    attempt.file.close();
+
+    result = recvConfirType(attempt, rule);
+    if (result != Done)
+        qDebug() << "接收失败的文件：" << m_file.filePath;
+    return result;
+}
+
+int SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    writeAudit(attempt.log, kTransferDone, 1);
+    if (attempt.ruleGap) {
+        QMutexLocker lock(&sendTaskMutex);
+        const int count = ++attempt.ruleGap->sendFileNum;
+        attempt.ruleGap->sendBytes += attempt.status.fileSize;
+        qDebug() << "发送数量" << count;
+    }
+    // The delivered version is whole and confirmed, but if the path now names another version,
+    // that one has not been sent and must neither be deleted nor be taken for sent.
+    if (!isSameVersion(attempt.identity))
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    if (!attempt.keepSent)
+        BaseFunction::DeleteFileOrFolder(m_file.filePath);
+    SendLedger::markSent(rule, m_file);
+    return Done;
+}
+
+int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    const std::optional<_PACKET_FILE_DISCRIBE> descriptor
+        = buildDescriptor(attempt.status.fileSize, m_socket->localAddress().toString(),
+            attempt.pathKey, relativeSendPath(m_file.filePath, attempt.sendDir), attempt.fromUser,
+            attempt.toUser, m_fileMd5);
+    if (!descriptor) {
+        // A path that does not fit the descriptor would arrive cut, under another name.
+        qDebug() << "type 0 build failed!" << m_file.filePath;
+        finishRow(attempt.info, kNameTooLongRow);
+        return Retry;
+    }
+    const int written = attempt.channel.write(
+        reinterpret_cast<const char *>(&*descriptor), kPacketSize, kIoTimeoutMs);
+    if (written != kPacketSize) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        qDebug() << "type 0 send failed!";
+        setSendState(rule, 1);
+        finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 0"));
+        writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 0"), 0);
+        return Retry;
+    }
+    attempt.info.setText(TransferStateInfo::Status, kDescriptorSent);
+    publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        writeAudit(attempt.log, kUserStop, 0);
+        return Stopped;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (answer.isEmpty())
+        return 0; // a gap that does not judge the type lets the file go on
+    if (answer.size() != kPacketSize) {
+        qDebug() << "接收后缀类型type3失败";
+        return 0;
+    }
+    switch (packetType(answer.constData())) {
+    case kTypeTypeAccepted:
+        return 0;
+    case kTypeTypeRefused: {
+        QMutexLocker lock(&sendTaskMutex);
+        if (!attempt.gap->refusedSuffixes.contains(m_file.suffix))
+            attempt.gap->refusedSuffixes.append(m_file.suffix);
+    }
+        finishRow(attempt.info, TransferVerdict::kTypeRefused);
+        writeAudit(attempt.log, TransferVerdict::kTypeRefused, 0);
+        return Refused;
+    case kTypeSizeOutOfRange:
+        finishRow(attempt.info, kSizeRefused);
+        writeAudit(attempt.log, kSizeRefused, 0);
+        return Refused;
+    case kTypePeerOffline:
+        attempt.info.setText(TransferStateInfo::Status, kOffline);
+        attempt.info.setText(TransferStateInfo::EndTime, now());
+        pauseUnlessStopped(kOfflinePauseMs, rule->stopFlag);
+        return Retry;
+    default:
+        finishRow(attempt.info, kTypeUnjudged);
+        writeAudit(attempt.log, kTypeUnjudged, 0);
+        return Retry;
+    }
+}
+
+int SendWorkThread::recvDescriptorResponse(
+    Attempt &attempt, _SENDPATH_LISTDATA *rule, _PACKET_META_RESPONSE *response)
+{
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        writeAudit(attempt.log, kUserStop, 0);
+        return Stopped;
+    }
+    const QString retryLater = QStringLiteral("文件描述符响应接收失败/稍后重发");
+    if (!attempt.channel.canRead()) {
+        finishRow(attempt.info, retryLater);
+        qDebug() << retryLater;
+        return Retry;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (rule->stopFlag) {
+        finishRow(attempt.info, kUserStopRow);
+        return Stopped;
+    }
+    if (answer.size() != kPacketSize) {
+        finishRow(attempt.info, QStringLiteral("文件描述符响应接收失败/检查网络"));
+        qDebug() << retryLater;
+        return Retry;
+    }
+    *response = packetFrom<_PACKET_META_RESPONSE>(answer);
+    const quint64 type = response->type;
+    switch (type) {
+    case kTypeMetaAccepted:
+        return Done;
+    case kTypeNameTooLong:
+        finishRow(attempt.info, kNameTooLongRow);
+        writeAudit(attempt.log, kNameTooLong, 0);
+        return Refused;
+    case kTypeNoRecvPath:
+        finishRow(attempt.info, kNoRecvPath);
+        writeAudit(attempt.log, kNoRecvPath, 0);
+        return Refused;
+    case kTypePeerOffline:
+        attempt.info.setText(TransferStateInfo::Status, kOffline);
+        attempt.info.setText(TransferStateInfo::EndTime, now());
+        return Retry;
+    default:
+        setSendState(rule, 1);
+        finishRow(attempt.info, QStringLiteral("未知的接收文件描述符/稍后重传"));
+        qDebug() << "未知的接收文件描述符?"
+                 << "recv type=" << type;
+        return Retry;
+    }
+}
+
+int SendWorkThread::checkMetaResponse(
+    Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule)
+{
+    if (fieldText(response->sendPathID) == attempt.pathKey)
+        return 0;
+    setSendState(rule, 1);
+    finishRow(attempt.info, QStringLiteral("校验文件元数据：发送路径不一致"));
+    qDebug() << "校验文件元数据：发送路径不一致！";
+    writeAudit(attempt.log, QStringLiteral("校验发送路径不一致"), 0);
+    return Retry;
+}
+
+int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    qint64 notedSecs = QDateTime::currentSecsSinceEpoch();
+    qint64 notedBytes = 0;
+    char payload[kPayloadSize];
+    while (attempt.bytesRead < attempt.status.fileSize) {
+        if (rule->stopFlag)
+            return endAsUserStop(attempt, "用户停止发送 ");
+        // Never more than the staging buffer can take, and never past the size announced in the
+        // descriptor: a file that grew meanwhile is sent as it was described.
+        const qint64 wanted = qMin<qint64>(
+            attempt.staging.freeSpace(), attempt.status.fileSize - attempt.bytesRead);
+        const qint64 got = attempt.file.read(attempt.readStore.data(), wanted);
+        if (got <= 0) {
+            qDebug() << "File:" << m_file.filePath << "read failed at" << attempt.bytesRead;
+            if (!isSameVersion(attempt.identity))
+                return endUnsent(attempt, rule, kChangedWhileSending);
+            setSendState(rule, 1);
+            return Retry;
+        }
+        attempt.staging.insertData(
+            attempt.readStore.constData(), int(got), attempt.stagingStore.data());
+        attempt.bytesRead += got;
+        while (attempt.staging.isDataEnoughToSend()) {
+            if (rule->stopFlag) {
+                attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+                return endAsUserStop(attempt, "用户停止发送 ");
+            }
+            attempt.staging.getData(payload, kPayloadSize, attempt.stagingStore.data());
+            const _PACKET_FILE_DATA packet = buildDataPacket(payload);
+            attempt.burst.insertData(
+                reinterpret_cast<const char *>(&packet), kPacketSize, attempt.burstStore.data());
+        }
+        const int result = sendThisBuffer(attempt, rule);
+        if (result != Done) {
+            qDebug() << "发送数据type1错误";
+            return result;
+        }
+        const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
+        if (nowSecs > notedSecs) {
+            const qint64 rate = (attempt.status.bytesSent - notedBytes) / (nowSecs - notedSecs);
+            attempt.info.setText(TransferStateInfo::Rate,
+                BaseFunction::readableRate(quint64(qMax<qint64>(rate, 0))));
+            publish(attempt.info);
+            notedSecs = nowSecs;
+            notedBytes = attempt.status.bytesSent;
+        }
+    }
+    return Done;
+}
+
+int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    if (attempt.burst.isEmpty())
+        return Done;
+    const int length = attempt.burst.dataLength();
+    const int written = attempt.channel.write(attempt.burstStore.constData(), length, kIoTimeoutMs);
+    if (written <= 0) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 1）"));
+        writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 1"), 0);
+        return Retry;
+    }
+    attempt.burst.initialBuffer();
+    attempt.burst.restoreFreeSpace();
+    if (g_sysbaseconf.keyFlag || attempt.status.burstsSent < kPolledBursts) {
+        if (recvSerRes(attempt, rule) == Refused)
+            return Refused;
+    }
+    attempt.status.bytesSent += qint64(length / kPacketSize) * kPayloadSize;
+    attempt.info.setText(TransferStateInfo::Status, kSending);
+    attempt.info.setText(TransferStateInfo::Progress, progressText(attempt.status));
+    const bool publishNow = attempt.status.burstsSent % kPublishEveryBursts == 0;
+    ++attempt.status.burstsSent;
+    if (publishNow)
+        publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    for (int look = 0; look < 2; ++look) {
+        if (rule->stopFlag) {
+            finishRow(attempt.info, kUserStop);
+            qDebug() << kUserStop;
+            return Stopped;
+        }
+        if (!attempt.channel.canRead())
+            return 0;
+        if (attempt.channel.hasBytesNow())
+            break;
+        if (look == 1)
+            return 0;
+    }
+    const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
+    if (answer.size() != kPacketSize) {
+        qDebug() << "no data" << answer.size();
+        return 0;
+    }
+    const QString verdict = TransferVerdict::text(packetType(answer.constData()));
+    if (verdict.isEmpty())
+        return 0;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        if (!attempt.gap->flaggedDigests.contains(attempt.status.md5))
+            attempt.gap->flaggedDigests.append(attempt.status.md5);
+    }
+    qDebug() << "错误类型" << packetType(answer.constData());
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+    finishRow(attempt.info, verdict);
+    writeAudit(attempt.log, verdict, 0);
+    return Refused;
+}
+
+int SendWorkThread::sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    char tail[kPayloadSize];
+    const int length = attempt.staging.dataLength();
+    attempt.staging.getData(tail, length, attempt.stagingStore.data());
+    const _PACKET_FILE_END end = buildFileEnd(tail, length);
+    const int written
+        = attempt.channel.write(reinterpret_cast<const char *>(&end), kPacketSize, kIoTimeoutMs);
+    if (written != kPacketSize) {
+        if (attempt.channel.stopped())
+            return endAsUserStop(attempt, "用户停止发送 ");
+        setSendState(rule, 1);
+        qDebug() << "type2 send falied" << written;
+        finishRow(attempt.info, QStringLiteral("尾包链路故障/稍后重发(错误代码:002)"));
+        return Retry;
+    }
+    attempt.status.bytesSent += length;
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+    attempt.info.setText(TransferStateInfo::Status, kWaitingConfirm);
+    attempt.info.setText(TransferStateInfo::Progress, progressText(attempt.status));
+    publish(attempt.info);
+    return Done;
+}
+
+int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
+{
+    int misses = 0;
+    for (;;) {
+        if (rule->stopFlag) {
+            finishRow(attempt.info, kUserStop);
+            writeAudit(attempt.log, kUserStop, 0);
+            return Stopped;
+        }
+        // A connection that ended with nothing left to read can bring no confirmation: waiting
+        // on it would spin until the user stops.
+        const bool closed = !attempt.channel.canRead();
+        const QByteArray answer = closed ? QByteArray() : attempt.channel.readPacket(kIoTimeoutMs);
+        if (answer.size() != kPacketSize) {
+            if (rule->stopFlag)
+                continue;
+            if (!closed && ++misses < kConfirmMissLimit)
+                continue;
+            setSendState(rule, 1);
+            finishRow(attempt.info, QStringLiteral("确认报文接收失败/稍后重发(错误代码:05)"));
+            writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 5"), 0);
+            return Retry;
+        }
+        const quint64 type = packetType(answer.constData());
+        if (type == kTypeConfirmOk) {
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+            attempt.info.setText(TransferStateInfo::Progress, QStringLiteral("1"));
+            finishRow(attempt.info, kSentOk);
+            return Done;
+        }
+        if (type == kTypeConfirmMismatch) {
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+            finishRow(attempt.info, kMismatch);
+            return Retry;
+        }
+        const QString verdict = TransferVerdict::text(type);
+        if (!verdict.isEmpty()) {
+            attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+            finishRow(attempt.info, verdict);
+            writeAudit(attempt.log, verdict, 0);
+            return Refused;
+        }
+    }
+}
+
+int SendWorkThread::endAsUserStop(Attempt &attempt, const char *logText)
+{
+    qDebug() << logText;
+    attempt.file.close();
+    m_socket->abort();
+    finishRow(attempt.info, kUserStopRow);
+    writeAudit(attempt.log, kUserStop, 0);
+    return Stopped;
+}
+
+int SendWorkThread::endUnsent(Attempt &attempt, _SENDPATH_LISTDATA *rule, const QString &status)
+{
+    qDebug() << "File:" << m_file.filePath << status;
+    SendLedger::release(rule, m_file);
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
+    finishRow(attempt.info, status);
+    return Released;
+}
+
+bool SendWorkThread::isSameVersion(const FileIdentity &identity) const
+{
+    // The path, not the open handle: after a rename over it the handle still reads the old file.
+    // While the path names the opened file, its status is the handle's.
+    return FileIdentity::ofPath(m_file.filePath).sameVersion(identity);
+}
+
+void SendWorkThread::removeRefused(_SENDPATH_LISTDATA *rule)
+{
+    // One text: the stream operator would put blanks between the parts.
+    qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath
+            + QStringLiteral("文件拒绝传输");
+    if (isSameVersion(m_md5Identity)) {
+        BaseFunction::DeleteFileOrFolder(m_file.filePath);
+        return;
+    }
+    // Replaced or changed since it was judged: what is there now was never offered to the gap.
+    qDebug() << "File:" << m_file.filePath << "changed after its refusal, kept";
+    SendLedger::release(rule, m_file);
+}
+
+int SendWorkThread::getSecurityByFileName(QFile *file)
+{
+    const qint64 size = file->size();
+    if (size <= kLabelSize) {
+        file->seek(0);
+        return kNoLabelLevel;
+    }
+    if (!file->seek(size - kLabelSize))
+        qDebug() << "seek fail!";
+    int level = kNoLabelLevel;
+    if (restoreLabelPart(file, kLabelMarkSize) == "hello")
+        level = levelOfWord(restoreLabelPart(file, kLabelWordSize));
+    file->seek(0);
+    return level;
+}
+
+int SendWorkThread::fileSecurityFilter(
+    QFile *file, _SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *gap, TransferStateInfo &info)
+{
+    const int level = getSecurityByFileName(file);
+    if (level == kNoLabelLevel)
+        return 0;
+    const int senderLevel = gap->rightLevel;
+    const int receiverLevel = rule->RecviverLevel;
+    qDebug() << "发送者等级:" << senderLevel << "接收者等级:" << receiverLevel;
+    QString refusal;
+    if (level < senderLevel)
+        refusal = QStringLiteral("传输失败,发送方没有权限发送该文件");
+    else if (level < receiverLevel)
+        refusal = QStringLiteral("接收方没有权限接收该文件");
+    else
+        return 0;
+    info.setText(TransferStateInfo::Status, refusal);
+    info.setText(TransferStateInfo::StartTime, now());
+    info.setText(TransferStateInfo::EndTime, now());
+    publish(info);
+    return 1;
+}
+
+void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)
+{
+    QByteArray detail = "'" + fieldText(log.localip) + "', '" + fieldText(log.filename) + "', '"
+        + fieldText(log.touser) + "', '" + message.toUtf8() + "'";
+    detail.truncate(kAuditDetailMax);
+    QMutexLocker lock(&sendTaskMutex);
+    AuditLog::record(fieldText(log.host), kAuditCategory, fieldText(log.fromuser), kAuditOperation,
+        result, detail);
+}
+
+void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset(info); }
+
+void SendWorkThread::finishRow(TransferStateInfo &info, const QString &status)
+{
+    info.setText(TransferStateInfo::Status, status);
+    info.setText(TransferStateInfo::EndTime, now());
+    publish(info);
+}

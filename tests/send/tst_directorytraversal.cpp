@@ -1,0 +1,535 @@
+#include "ScanFixture.h"
+#include "send/SendLedger.h"
+
+#include <QThread>
+#include <QtTest>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+// A creation time is kept to a clock tick of a few milliseconds: files made further apart than
+// this differ in it.
+constexpr unsigned long kBirthTickMs = 20;
+
+bool hasBirthTimes(const QString &filePath) { return QFileInfo(filePath).birthTime().isValid(); }
+
+bool append(const QString &filePath, const QByteArray &bytes)
+{
+    QFile file(filePath);
+    return file.open(QIODevice::Append) && file.write(bytes) == bytes.size();
+}
+
+// Waits for the start of a second, so that what follows happens within it. File times come from
+// a clock that may lag a tick behind.
+void waitForANewSecond()
+{
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    while (QDateTime::currentMSecsSinceEpoch() / 1000 == second)
+        QThread::msleep(1);
+    QThread::msleep(kBirthTickMs);
+}
+
+void replaceByRename(ScanFixture &scan, const QString &name)
+{
+    const QString fresh = scan.write(QStringLiteral(".new-version"), 12);
+    QVERIFY(::rename(QFile::encodeName(fresh).constData(),
+                QFile::encodeName(scan.path(name)).constData())
+        == 0);
+}
+
+_VKGAPIP_CONF *registerGap(_SENDPATH_LISTDATA &rule)
+{
+    auto *gap = new _VKGAPIP_CONF;
+    copyToField(gap->HostIP, kHostIPSize, "192.0.2.7");
+    copyToField(rule.GapIP, kHostIPSize, "192.0.2.7");
+    rule.gapConf = gap;
+    g_GapInfoList.append(gap);
+    return gap;
+}
+
+} // namespace
+
+// The walk of one rule's directory, called directly in the test's thread.
+class TestDirectoryTraversal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handsOverNewFilesOnce()
+    {
+        ScanFixture scan;
+        QVERIFY(!scan.write(QStringLiteral("a.txt"), 1).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral("empty.txt"), 0).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral(".hidden"), 3).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral("noext"), 2).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral("sub/c."), 4).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral("sub/deep/b.tar.gz"), 5).isEmpty());
+        QVERIFY(!scan.write(QStringLiteral(".hiddendir/d.txt"), 6).isEmpty());
+        // A pipe would block the probe that opens each file: it must not be listed at all.
+        QCOMPARE(mkfifo(QFile::encodeName(scan.path(QStringLiteral("pipe"))).constData(), 0600), 0);
+        // Another program still writing a readable file does not hold it back.
+        QFile writer(scan.path(QStringLiteral("writing.log")));
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        writer.write("partial");
+        writer.flush();
+        // The modification time is not the creation time.
+        QFile old(scan.path(QStringLiteral("noext")));
+        QVERIFY(old.open(QIODevice::ReadWrite));
+        QVERIFY(old.setFileTime(
+            QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6)), QFileDevice::FileModificationTime));
+        old.close();
+
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        // A file is handed over once a second walk found it unchanged.
+        QCOMPARE(scan.walk(traversal), 1);
+        QVERIFY(scan.handed.isEmpty());
+        QCOMPARE(scan.walk(traversal), 1);
+
+        // Subdirectories first, each level sorted by name.
+        const QStringList expected
+            = { QStringLiteral("sub/deep/b.tar.gz"), QStringLiteral("sub/c."),
+                  QStringLiteral("a.txt"), QStringLiteral("noext"), QStringLiteral("writing.log") };
+        const QList<QString> suffixes = { "gz", "", "txt", "", "log" };
+        const QList<qint64> sizes = { 5, 4, 1, 2, 7 };
+        QCOMPARE(scan.handed.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            const _FINDFILEINFO *file = scan.handed.at(i);
+            QCOMPARE(file->filePath, scan.rule.SendPath + '/' + expected.at(i));
+            QCOMPARE(file->suffix, suffixes.at(i));
+            QCOMPARE(file->size, sizes.at(i));
+            // Known by path, birth time and inode.
+            const FileIdentity now = FileIdentity::ofPath(file->filePath);
+            QVERIFY(file->identity.sameVersion(now));
+            QCOMPARE(file->fileKey(), (FileKey { file->filePath, now.bornNs, now.inode }));
+            if (hasBirthTimes(file->filePath))
+                QCOMPARE(
+                    file->createdTime, QFileInfo(file->filePath).birthTime().toString(kTimeFormat));
+            QCOMPARE(scan.rule.pendingFiles.value(file->fileKey()), file);
+        }
+        QCOMPARE(scan.rule.pendingFiles.size(), expected.size());
+
+        // Files handed over and not finished are not handed over again.
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), expected.size());
+    }
+
+    // A file still being written would be sent cut short.
+    void growingFileWaitsUntilItStops()
+    {
+        ScanFixture scan;
+        const QString filePath = scan.write(QStringLiteral("growing.log"), 1);
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        for (int walk = 0; walk < 3; ++walk) {
+            scan.walk(traversal);
+            QVERIFY(append(filePath, "more"));
+        }
+        QVERIFY(scan.handed.isEmpty());
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handedPaths(), QStringList { filePath });
+        QCOMPARE(scan.handed.first()->size, qint64(13));
+    }
+
+    // However the files change in between, no walk hands a file over that is pending or sent.
+    void noWalkHandsAFileOverTwice()
+    {
+        ScanFixture scan;
+        const QStringList names = { "a", "b", "d1/c", "d1/d2/e", "d3/f" };
+        for (const QString &name : names)
+            QVERIFY(!scan.write(name, 8).isEmpty());
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), names.size());
+        scan.finishSending(scan.handed.at(0));
+        scan.finishSending(scan.handed.at(3));
+
+        for (int round = 0; round < 4; ++round) {
+            for (const QString &name : names) {
+                QVERIFY(append(scan.path(name), "x"));
+                QFile::setPermissions(scan.path(name),
+                    round % 2 ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                            | QFileDevice::ReadGroup);
+            }
+            scan.walkTwice(traversal);
+        }
+        QStringList paths = scan.handedPaths();
+        QCOMPARE(paths.size(), names.size());
+        paths.removeDuplicates();
+        QCOMPARE(paths.size(), names.size());
+    }
+
+    void knownFilesAreNotHandedOverAgain_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("handedAgain");
+
+        QTest::newRow("sent and kept") << "none" << 0;
+        // A file being written changes its modification and metadata times, never its key.
+        QTest::newRow("sent, then appended to") << "append" << 0;
+        QTest::newRow("sent, then replaced by a renamed new version") << "rename" << 1;
+    }
+
+    void knownFilesAreNotHandedOverAgain()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, handedAgain);
+
+        ScanFixture scan;
+        const QString name = QStringLiteral("report.csv");
+        const QString filePath = scan.write(name, 10);
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+        _FINDFILEINFO *sent = scan.handed.first();
+        scan.finishSending(sent);
+
+        if (change == "append") {
+            QVERIFY(append(filePath, "more"));
+        } else if (change == "rename") {
+            replaceByRename(scan, name);
+        }
+        scan.walkTwice(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1 + handedAgain);
+    }
+
+    // The creation time the status shows is kept to the second; the key tells the two apart.
+    void recreatedWithinTheSecondIsSentAgain()
+    {
+        const QString name = QStringLiteral("report.csv");
+        bool withinTheSecond = false;
+        // A loaded machine may let the second turn before the file is created again: try anew.
+        for (int attempt = 0; attempt < 5 && !withinTheSecond; ++attempt) {
+            ScanFixture scan;
+            waitForANewSecond();
+            const QString filePath = scan.write(name, 10);
+            if (!hasBirthTimes(filePath))
+                QSKIP("this file system keeps no creation times");
+            DirectoryTraversal traversal;
+            scan.collect(traversal);
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handed.size(), 1);
+            scan.finishSending(scan.handed.first());
+            QVERIFY(QFile::remove(filePath));
+            // Past the file system's clock tick, so that the birth times differ.
+            QThread::msleep(kBirthTickMs);
+            QCOMPARE(scan.write(name, 10), filePath);
+            withinTheSecond = QFileInfo(filePath).birthTime().toString(kTimeFormat)
+                == scan.handed.first()->createdTime;
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handed.size(), 2);
+            QCOMPARE(scan.handed.last()->filePath, filePath);
+        }
+        QVERIFY(withinTheSecond);
+    }
+
+    void pathLengthLimit_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("handed");
+        QTest::newRow("259 characters") << 259 << 1;
+        QTest::newRow("260 characters") << 260 << 0;
+    }
+
+    void pathLengthLimit()
+    {
+        QFETCH(int, length);
+        QFETCH(int, handed);
+
+        ScanFixture scan;
+        const int nameLength = length - scan.rule.SendPath.size() - 1;
+        QVERIFY(nameLength > 0 && nameLength <= 255);
+        QCOMPARE(scan.write(QString(nameLength, 'n'), 1).size(), length);
+
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        QCOMPARE(scan.walkTwice(traversal), 1);
+        QCOMPARE(scan.handed.size(), handed);
+    }
+
+    // A link back up the tree would hand the same file over under ever longer paths.
+    void linkedDirectoryIsNotEntered()
+    {
+        ScanFixture scan;
+        const QString filePath = scan.write(QStringLiteral("a"), 1);
+        QVERIFY(QFile::link(scan.rule.SendPath, scan.path(QStringLiteral("loop"))));
+
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        QCOMPARE(scan.walkTwice(traversal), 1);
+        QCOMPARE(scan.handedPaths(), QStringList { filePath });
+    }
+
+    void emptyListingPurgesGoneSentFiles_data()
+    {
+        QTest::addColumn<int>("recorded");
+        QTest::addColumn<int>("gone");
+        QTest::addColumn<bool>("firstStillPending");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<int>("left");
+
+        QTest::newRow("5 recorded, all gone") << 5 << 5 << false << false << 0;
+        QTest::newRow("4 recorded, all gone") << 4 << 4 << false << false << 4;
+        QTest::newRow("6 recorded, 2 gone") << 6 << 2 << false << false << 4;
+        // Its worker has put it into sentFiles and still has to take it out of pendingFiles.
+        QTest::newRow("5 gone, one still pending") << 5 << 5 << true << false << 1;
+        // After a stop such a record is no longer in pendingFiles, yet its worker may run on.
+        QTest::newRow("5 gone, rule stopped") << 5 << 5 << false << true << 5;
+    }
+
+    void emptyListingPurgesGoneSentFiles()
+    {
+        QFETCH(int, recorded);
+        QFETCH(int, gone);
+        QFETCH(bool, firstStillPending);
+        QFETCH(bool, stopped);
+        QFETCH(int, left);
+
+        ScanFixture scan;
+        QTemporaryDir elsewhere;
+        for (int i = 0; i < recorded; ++i) {
+            auto *file = new _FINDFILEINFO;
+            file->filePath = elsewhere.filePath(QString::number(i));
+            file->createdTime = QStringLiteral("2026-01-01 00:00:00");
+            if (i >= gone)
+                QFile(file->filePath).open(QIODevice::WriteOnly);
+            scan.rule.sentFiles.insert(file->fileKey(), file);
+            if (i == 0 && firstStillPending)
+                scan.rule.pendingFiles.insert(file->fileKey(), file);
+        }
+        scan.rule.stopFlag = stopped;
+
+        DirectoryTraversal traversal;
+        QCOMPARE(scan.walk(traversal), stopped ? 0 : 1);
+        QCOMPARE(scan.rule.sentFiles.size(), left);
+        for (const _FINDFILEINFO *file : qAsConst(scan.rule.sentFiles))
+            QVERIFY(!file->filePath.isEmpty()); // still allocated
+    }
+
+    // No directory of the tree is ever empty: the purge runs all the same.
+    void purgeForgetsDeletedFiles_data()
+    {
+        QTest::addColumn<bool>("whileWalked");
+        QTest::newRow("deleted while the scanner watches") << true;
+        QTest::newRow("deleted while sending was off") << false;
+    }
+
+    void purgeForgetsDeletedFiles()
+    {
+        QFETCH(bool, whileWalked);
+
+        ScanFixture scan;
+        const QStringList names = { "a/1", "a/2", "b/3", "4", "5", "6" };
+        for (const QString &name : names)
+            QVERIFY(!scan.write(name, 3).isEmpty());
+        {
+            DirectoryTraversal traversal;
+            scan.collect(traversal);
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handed.size(), names.size());
+            for (_FINDFILEINFO *file : qAsConst(scan.handed))
+                scan.finishSending(file);
+            if (whileWalked) {
+                for (const char *name : { "a/1", "b/3", "4" })
+                    QVERIFY(QFile::remove(scan.path(QLatin1String(name))));
+                scan.walk(traversal);
+            }
+        }
+        if (!whileWalked) {
+            for (const char *name : { "a/1", "b/3", "4" })
+                QVERIFY(QFile::remove(scan.path(QLatin1String(name))));
+            DirectoryTraversal restarted;
+            scan.walk(restarted);
+        }
+        QVERIFY(!scan.isSent(scan.path(QStringLiteral("a/1"))));
+        QVERIFY(!scan.isSent(scan.path(QStringLiteral("b/3"))));
+        QVERIFY(!scan.isSent(scan.path(QStringLiteral("4"))));
+        QCOMPARE(scan.rule.sentFiles.size(), 3);
+    }
+
+    void stopCutsTheWalkShort_data()
+    {
+        QTest::addColumn<bool>("stopFirst");
+        QTest::addColumn<int>("handed");
+        QTest::newRow("stopped before the walk") << true << 0;
+        QTest::newRow("stopped at the first hand-over") << false << 1;
+    }
+
+    void stopCutsTheWalkShort()
+    {
+        QFETCH(bool, stopFirst);
+        QFETCH(int, handed);
+
+        ScanFixture scan;
+        for (const char *name : { "d1/x", "d1/y", "d2/x", "d2/y", "d2/e/x", "x", "y" })
+            QVERIFY(!scan.write(QLatin1String(name), 1).isEmpty());
+        DirectoryTraversal traversal;
+        // The first walk only notes the files; the second hands them over.
+        scan.walk(traversal);
+        scan.rule.stopFlag = stopFirst;
+        scan.collect(traversal);
+        QObject::connect(
+            &traversal, &DirectoryTraversal::insertItem, [&scan] { scan.rule.stopFlag = true; });
+
+        QCOMPARE(scan.walk(traversal), 0);
+        QCOMPARE(scan.handed.size(), handed);
+        QCOMPARE(scan.rule.pendingFiles.size(), handed);
+    }
+
+    void unreadableFileWaitsUntilReadable()
+    {
+        ScanFixture scan;
+        const QString filePath = scan.write(QStringLiteral("locked"), 3);
+        QVERIFY(QFile::setPermissions(filePath, QFileDevice::Permissions()));
+        if (QFile(filePath).open(QIODevice::ReadOnly))
+            QSKIP("this user reads files without read permission");
+
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QVERIFY(scan.handed.isEmpty());
+        QVERIFY(scan.rule.pendingFiles.isEmpty());
+
+        QVERIFY(QFile::setPermissions(filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handedPaths(), QStringList { filePath });
+    }
+
+    // A file a worker gives back is offered again: at once when it changed or was empty when
+    // opened, once the gap has been reached again when it could not be reached.
+    void givenBackFileIsOfferedAgain_data()
+    {
+        QTest::addColumn<QString>("gapReached");
+        QTest::newRow("released") << QString();
+        QTest::newRow("gap unreachable, then answers a heartbeat") << "heartbeat";
+        QTest::newRow("gap unreachable, then another file goes through it") << "delivery";
+    }
+
+    void givenBackFileIsOfferedAgain()
+    {
+        QFETCH(QString, gapReached);
+
+        ScanFixture scan;
+        _VKGAPIP_CONF *gap = registerGap(scan.rule);
+        const QString filePath = scan.write(QStringLiteral("report.bin"), 5);
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+
+        const _FINDFILEINFO copy = *scan.handed.first();
+        if (gapReached.isEmpty()) {
+            SendLedger::release(&scan.rule, copy);
+        } else {
+            SendLedger::awaitGap(&scan.rule, copy);
+            scan.walkTwice(traversal);
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handed.size(), 1);
+            if (gapReached == "heartbeat")
+                ++gap->heartbeatAnswers;
+            else
+                ++gap->sendFileNum;
+        }
+        scan.walkTwice(traversal);
+        // The first record was freed when the worker gave the file back.
+        QCOMPARE(scan.handed.size(), 2);
+        QCOMPARE(scan.handed.last()->filePath, filePath);
+        QVERIFY(scan.rule.awaitingGap.isEmpty());
+
+        g_GapInfoList.removeOne(gap);
+        delete gap;
+    }
+
+    // With the keep setting on, the keys of sent files survive a restart of the client and a
+    // change of the rule that keeps its directory; the keys of files that are gone do not.
+    void keptFilesAreNotSentAgain_data()
+    {
+        QTest::addColumn<QString>("directorySuffix");
+        QTest::newRow("client restarted") << QString();
+        QTest::newRow("rule changed, same directory written with a trailing /") << "/";
+    }
+
+    void keptFilesAreNotSentAgain()
+    {
+        QFETCH(QString, directorySuffix);
+
+        ScanFixture scan;
+        const QStringList names = { "a", "b", "sub/c", "sub/d", "e" };
+        for (const QString &name : names)
+            QVERIFY(!scan.write(name, 4).isEmpty());
+        g_sysbaseconf.ifDelSendFile = true;
+        {
+            DirectoryTraversal traversal;
+            scan.collect(traversal);
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handed.size(), names.size());
+            for (_FINDFILEINFO *file : qAsConst(scan.handed))
+                SendLedger::markSent(&scan.rule, *file);
+        }
+        g_sysbaseconf.ifDelSendFile = false;
+        QVERIFY(QFile::remove(scan.path(QStringLiteral("sub/c"))));
+        const QString added = scan.write(QStringLiteral("f"), 4);
+
+        // A fresh rule record over the same directory, as after a restart.
+        ScanFixture::Restarted restarted(scan.rule.SendPath + directorySuffix);
+        DirectoryTraversal traversal;
+        QList<_FINDFILEINFO *> handed;
+        QObject::connect(&traversal, &DirectoryTraversal::insertItem,
+            [&handed](_FINDFILEINFO *file, _SENDPATH_LISTDATA *) {
+                handed.append(file);
+                SendSlots::giveBack();
+            });
+        traversal.findFile(restarted.rule.SendPath, &restarted.rule);
+        traversal.findFile(restarted.rule.SendPath, &restarted.rule);
+        QCOMPARE(handed.size(), 1);
+        QCOMPARE(handed.first()->filePath, added);
+
+        // The key of the deleted file is forgotten, in memory and in the store.
+        const QVector<FileKey> stored = SentFileStore::instance().load(scan.rule.SendPath);
+        QCOMPARE(stored.size(), names.size() - 1);
+        for (const FileKey &key : stored)
+            QVERIFY(!key.path.endsWith(QLatin1String("sub/c")));
+        QCOMPARE(restarted.rule.sentFiles.size(), names.size() - 1);
+    }
+
+    void storeIsOwnerOnly()
+    {
+        ScanFixture scan;
+        QVERIFY(!scan.write(QStringLiteral("a"), 1).isEmpty());
+        g_sysbaseconf.ifDelSendFile = true;
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+        SendLedger::markSent(&scan.rule, *scan.handed.first());
+        g_sysbaseconf.ifDelSendFile = false;
+
+        const QStringList files = QDir(scan.storeDir.path()).entryList(QDir::Files);
+        QVERIFY(files.contains(QStringLiteral("sentfiles.db")));
+        for (const QString &name : files) {
+            struct stat status;
+            QCOMPARE(
+                ::stat(QFile::encodeName(scan.storeDir.filePath(name)).constData(), &status), 0);
+            QCOMPARE(status.st_mode & 0777, mode_t(0600));
+        }
+    }
+
+    void scanEndsWithoutWork()
+    {
+        DirectoryTraversal traversal;
+        _SENDPATH_LISTDATA rule;
+        rule.SendPath = QStringLiteral("/nonexistent/send/dir");
+        QCOMPARE(traversal.findFile(rule.SendPath, &rule), 0);
+        // No send rules: the scan loop returns at once.
+        QVERIFY(g_SendPathList.isEmpty());
+        traversal.checkSendPath();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDirectoryTraversal)
+#include "tst_directorytraversal.moc"
