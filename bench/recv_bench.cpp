@@ -9,10 +9,10 @@
 // "bench/bench.sh recv_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
-#include "tools/gapsim/GapWire.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
 #include "receive/ReceiverFixture.h"
+#include "tools/gapsim/GapWire.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

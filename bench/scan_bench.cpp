@@ -12,9 +12,9 @@
 
 #include "bench/BenchSupport.h"
 #include "model/GlobalData.h"
-#include "send/ScanFixture.h"
 #include "send/Controller.h"
 #include "send/DirectoryTraversal.h"
+#include "send/ScanFixture.h"
 #include "send/SendLedger.h"
 #include "send/SendSlots.h"
 #include "send/SentFileStore.h"

@@ -8,12 +8,12 @@
 // "bench/bench.sh sender_bench" builds and runs it.
 
 #include "bench/BenchSupport.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
 #include "send/ScriptedTransferPeer.h"
+#include "send/SendWorkThread.h"
 #include "send/SenderFixture.h"
 #include "send/SenderTestSupport.h"
-#include "send/SendWorkThread.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -4,11 +4,11 @@
 #include "model/BaseFunction.h"
 #include "model/HandOver.h"
 #include "model/Ports.h"
+#include "model/TransferVerdict.h"
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
 #include "send/SendChannel.h"
 #include "send/SendLedger.h"
-#include "model/TransferVerdict.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // The real client, started twice in one working directory: the rules the first run was given
 // come back in the second without being imported again, and files go through them.
 
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QDir>
 #include <QProcess>

@@ -7,11 +7,11 @@
 #include "e2e/TestFiles.h"
 #include "gap/GapTestSupport.h"
 #include "gap/SocketTools.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
 #include "model/TransferStateInfo.h"
-#include "support/TestSupport.h"
 #include "send/Controller.h"
+#include "support/TestSupport.h"
+#include "tools/gapsim/GapsimProcess.h"
 #include "views/transfers/RecvStatusView.h"
 #include "views/transfers/SendStatusView.h"
 

@@ -1,9 +1,9 @@
 #include "receive/ReceiverFixture.h"
 
-#include "tools/gapsim/GapWire.h"
 #include "model/GlobalData.h"
-#include "support/TestSupport.h"
 #include "receive/RecvWorkThread.h"
+#include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>

@@ -1,10 +1,10 @@
 #include "app/MainWindow.h"
-#include "tools/gapsim/GapWire.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
-#include "support/TestSupport.h"
 #include "receive/RecvDataProc.h"
 #include "receive/RecvWorkThread.h"
+#include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 #include "views/transfers/RecvStatusView.h"
 
 #include <QCryptographicHash>

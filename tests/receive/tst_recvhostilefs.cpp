@@ -3,11 +3,11 @@
 // changes, no entry that was there changes, and each file is either refused at its descriptor or
 // lands under a new name inside the receive directory.
 
-#include "tools/gapsim/GapWire.h"
 #include "model/GlobalData.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -2,12 +2,12 @@
 // sweep at start removes while a running transfer's part file stays; stale part files never keep
 // a new transfer from a name.
 
-#include "tools/gapsim/GapWire.h"
 #include "model/GlobalData.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
-#include "support/TestSupport.h"
 #include "receive/RecvPartFiles.h"
+#include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -3,12 +3,12 @@
 // checked after each connection.
 
 #include "audit/AuditTestSupport.h"
-#include "tools/gapsim/GapWire.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,11 +1,11 @@
 // One file end to end through the gap simulator: a raw-packet sender on one side, the receiving
 // worker on the other, the gap relaying between them from its own address.
 
-#include "tools/gapsim/GapWire.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
 #include "receive/ReceiverFixture.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>

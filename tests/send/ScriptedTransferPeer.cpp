@@ -1,7 +1,7 @@
 #include "ScriptedTransferPeer.h"
 
-#include "tools/gapsim/GapWire.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

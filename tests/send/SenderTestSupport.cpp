@@ -1,9 +1,9 @@
 #include "SenderTestSupport.h"
 
 #include "audit/AuditTestSupport.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/Ports.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QDir>
 

@@ -6,12 +6,12 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "gap/SocketTools.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/HandOver.h"
 #include "send/Controller.h"
 #include "send/SendSlots.h"
 #include "send/SendWorkThread.h"
 #include "send/SentFileStore.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -5,9 +5,9 @@
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
-#include "tools/gapsim/GapsimProcess.h"
-#include "support/TestSupport.h"
 #include "send/SendWorkThread.h"
+#include "support/TestSupport.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -5,8 +5,8 @@
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "send/SendWorkThread.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -4,10 +4,10 @@
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
-#include "tools/gapsim/GapWire.h"
 #include "model/BaseFunction.h"
 #include "model/Ports.h"
 #include "send/SendWorkThread.h"
+#include "tools/gapsim/GapWire.h"
 
 #include <QFile>
 #include <QTemporaryDir>

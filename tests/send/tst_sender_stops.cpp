@@ -6,8 +6,8 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "model/Ports.h"
-#include "support/TestSupport.h"
 #include "send/SendWorkThread.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -4,10 +4,10 @@
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
-#include "tools/gapsim/GapWire.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/BaseFunction.h"
 #include "send/SendWorkThread.h"
+#include "tools/gapsim/GapWire.h"
+#include "tools/gapsim/GapsimProcess.h"
 
 #include <QFile>
 #include <QTemporaryDir>

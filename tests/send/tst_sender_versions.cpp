@@ -7,11 +7,11 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "model/Ports.h"
-#include "support/TestSupport.h"
 #include "send/Controller.h"
 #include "send/SendSlots.h"
 #include "send/SendWorkThread.h"
 #include "send/SentFileStore.h"
+#include "support/TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>

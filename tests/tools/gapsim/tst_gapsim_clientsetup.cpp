@@ -5,9 +5,9 @@
 
 #include "gap/GapInput.h"
 #include "gap/LoginView.h"
-#include "tools/gapsim/GapsimProcess.h"
 #include "model/GlobalData.h"
 #include "support/TestSupport.h"
+#include "tools/gapsim/GapsimProcess.h"
 #include "views/rules/ConfigurationFile.h"
 
 #include <QCheckBox>

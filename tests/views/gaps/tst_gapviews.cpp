@@ -1,14 +1,14 @@
 // The add-gap dialog and the gap list, against the gap simulator (IPv4 and IPv6), a scripted gap
 // for the answers the simulator does not give, and an address where nothing listens.
 
-#include "gap/ScriptedGap.h"
 #include "gap/IPAddrConfigDialog.h"
-#include "tools/gapsim/GapsimProcess.h"
+#include "gap/ScriptedGap.h"
 #include "model/GlobalData.h"
 #include "support/TestSupport.h"
-#include "views/rules/ConfigurationFile.h"
+#include "tools/gapsim/GapsimProcess.h"
 #include "views/gaps/IPAddrView.h"
 #include "views/gaps/StatusCheckout.h"
+#include "views/rules/ConfigurationFile.h"
 
 #include <QHeaderView>
 #include <QLabel>

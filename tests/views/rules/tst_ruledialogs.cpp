@@ -1,7 +1,7 @@
 #include "RuleFixture.h"
-#include "support/TestSupport.h"
 #include "send/DirectoryTraversal.h"
 #include "send/SendLedger.h"
+#include "support/TestSupport.h"
 #include "views/rules/RecvPathDialog.h"
 #include "views/rules/SendPathDialog.h"
 

@@ -1,8 +1,8 @@
 #include "RuleFixture.h"
 #include "support/TestSupport.h"
+#include "views/gaps/StatusCheckout.h"
 #include "views/rules/RecvPathView.h"
 #include "views/rules/SendPathView.h"
-#include "views/gaps/StatusCheckout.h"
 
 #include <QTableWidget>
 #include <QTemporaryDir>

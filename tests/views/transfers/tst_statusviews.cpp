@@ -2,9 +2,9 @@
 #include "model/TransferStateInfo.h"
 #include "support/TestSupport.h"
 #include "views/table/ColumnFitter.h"
+#include "views/table/SeparatedHeader.h"
 #include "views/transfers/RecvStatusView.h"
 #include "views/transfers/SendStatusView.h"
-#include "views/table/SeparatedHeader.h"
 #include "views/transfers/TransferDelegate.h"
 #include "views/transfers/TransferItem.h"
 
