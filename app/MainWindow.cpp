@@ -10,16 +10,17 @@
 #include "model/Ports.h"
 #include "model/Prompt.h"
 #include "model/ThreadHandOver.h"
-#include "send/Controller.h"
 #include "receive/RecvDataProc.h"
 #include "receive/RecvPartFiles.h"
+#include "send/Controller.h"
 #include "ui_MainWindow.h"
-#include "views/rules/ConfigurationFile.h"
 #include "views/gaps/IPAddrView.h"
+#include "views/gaps/StatusCheckout.h"
+#include "views/rules/ConfigurationFile.h"
 #include "views/rules/RecvPathView.h"
 #include "views/rules/SendPathView.h"
+#include "views/transfers/RecvStatusView.h"
 #include "views/transfers/SendStatusView.h"
-#include "views/gaps/StatusCheckout.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -212,8 +213,11 @@ void MainWindow::initThread()
 
     // Part files that no transfer holds were left by an earlier run that ended mid-file.
     RecvPartFiles::sweepRules();
-    m_fileListener.reset(new RecvDataProc(Ports::filePort(), this, nullptr));
-    m_confListener.reset(new RecvDataProc(Ports::confPort(), this, nullptr));
+    m_fileListener.reset(new RecvDataProc(Ports::filePort()));
+    m_confListener.reset(new RecvDataProc(Ports::confPort()));
+    // Direct: the row and its worker exist before the next connection is judged against the bound.
+    connect(m_fileListener.get(), &RecvDataProc::fileConnection, recvStatusView(),
+        &RecvStatusView::onInsertItem, Qt::DirectConnection);
 }
 
 void MainWindow::showPage(Page page) { m_ui->stackedWidget->setCurrentIndex(page); }

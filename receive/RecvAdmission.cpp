@@ -1,7 +1,6 @@
 #include "receive/RecvAdmission.h"
 
 #include "model/BaseFunction.h"
-#include "receive/RecvWorkThread.h"
 
 #include <QHostAddress>
 #include <QtDebug>
@@ -25,14 +24,14 @@ RecvAdmission::RecvAdmission(int limit)
 {
 }
 
-RecvAdmission::Verdict RecvAdmission::judge(qintptr socketDescriptor)
+RecvAdmission::Verdict RecvAdmission::judge(qintptr socketDescriptor, int workersAlive)
 {
     const QByteArray peer = gapAddressText(peerOf(socketDescriptor));
     if (!BaseFunction::findVkgapinfo(QString::fromLatin1(peer))) {
         qDebug() << "file connection from" << peer << "which is no listed gap: closed";
         return UnlistedPeer;
     }
-    if (RecvWorkThread::aliveCount() >= m_limit) {
+    if (workersAlive >= m_limit) {
         if (m_turnedAway++ == 0)
             qWarning().noquote() << "file port:" << m_limit
                                  << "transfers at once; further connections are closed";

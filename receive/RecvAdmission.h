@@ -16,9 +16,9 @@ public:
 
     explicit RecvAdmission(int limit = kMaxConnections);
 
-    // Judges one accepted connection by its peer and the receiving workers now alive. The first
-    // connection turned away for the bound is logged, and how many were once it is over.
-    Verdict judge(qintptr socketDescriptor);
+    // Judges one accepted connection by its peer and the number of receiving workers now alive.
+    // The first connection turned away for the bound is logged, and how many were once it is over.
+    Verdict judge(qintptr socketDescriptor, int workersAlive);
     void setLimit(int limit) { m_limit = limit; }
 
     // The text a gap is listed under for a peer address: IPv4 in IPv6 form reads as plain IPv4.

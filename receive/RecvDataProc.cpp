@@ -1,17 +1,15 @@
 #include "receive/RecvDataProc.h"
 
-#include "app/MainWindow.h"
 #include "gap/RecvConfThread.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
-#include "views/transfers/RecvStatusView.h"
+#include "receive/RecvWorkThread.h"
 
 #include <QtDebug>
 #include <unistd.h>
 
-RecvDataProc::RecvDataProc(int port, MainWindow *owner, QObject *parent)
+RecvDataProc::RecvDataProc(int port, QObject *parent)
     : QTcpServer(parent)
-    , m_owner(owner)
 {
     if (listen(QHostAddress::AnyIPv4, quint16(port))) {
         qDebug() << "port:" << serverPort() << "is listening";
@@ -34,15 +32,10 @@ void RecvDataProc::incomingConnection(qintptr socketDescriptor)
 
 void RecvDataProc::work(qintptr socketDescriptor)
 {
-    if (m_admission.judge(socketDescriptor) == RecvAdmission::Admitted)
-        insertItem(socketDescriptor);
+    if (m_admission.judge(socketDescriptor, RecvWorkThread::aliveCount()) == RecvAdmission::Admitted)
+        emit fileConnection(socketDescriptor);
     else
         ::close(int(socketDescriptor)); // unread: nothing of the peer's reaches a worker
-}
-
-void RecvDataProc::insertItem(qintptr socketDescriptor)
-{
-    m_owner->recvStatusView()->onInsertItem(socketDescriptor);
 }
 
 void RecvDataProc::startConfThread(qintptr socketDescriptor)

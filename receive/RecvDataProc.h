@@ -4,11 +4,9 @@
 
 #include <QTcpServer>
 
-class MainWindow;
-
 // A listener on one of the client's two service ports. It reads nothing itself: a connection to
-// the file port from a listed gap becomes a row of the receive status view (while fewer than the
-// bound run at once), any other a configuration-push thread.
+// the file port from a listed gap is handed on as fileConnection (while fewer than the bound run
+// at once), for whoever makes its row and worker; any other becomes a configuration-push thread.
 class RecvDataProc : public QTcpServer
 {
     Q_OBJECT
@@ -16,12 +14,15 @@ class RecvDataProc : public QTcpServer
 public:
     // Starts listening at once on every local IPv4 address; a port that cannot be opened is
     // reported in a box and the object stays without listening.
-    RecvDataProc(int port, MainWindow *owner, QObject *parent = nullptr);
+    explicit RecvDataProc(int port, QObject *parent = nullptr);
 
     void work(qintptr socketDescriptor);
-    void insertItem(qintptr socketDescriptor);
     // How many receiving workers may run at once (RecvAdmission::kMaxConnections unless set).
     void setConnectionLimit(int limit) { m_admission.setLimit(limit); }
+
+signals:
+    // An admitted file connection; the receiver owns the descriptor from here on.
+    void fileConnection(qintptr socketDescriptor);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -29,6 +30,5 @@ protected:
 private:
     void startConfThread(qintptr socketDescriptor);
 
-    MainWindow *m_owner;
     RecvAdmission m_admission;
 };

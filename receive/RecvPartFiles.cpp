@@ -1,8 +1,8 @@
 #include "receive/RecvPartFiles.h"
 
 #include "model/GlobalData.h"
-#include "receive/RecvPathResolver.h"
 #include "model/UniqueFd.h"
+#include "receive/RecvPathResolver.h"
 
 #include <QFile>
 #include <QRegularExpression>

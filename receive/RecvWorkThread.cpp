@@ -4,10 +4,10 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/HandOver.h"
+#include "model/TransferVerdict.h"
 #include "receive/RecvAdmission.h"
 #include "receive/RecvPathResolver.h"
 #include "receive/RecvStatusText.h"
-#include "model/TransferVerdict.h"
 
 #include <QDateTime>
 #include <QDir>
