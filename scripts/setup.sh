@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5svg5 qttools5-dev-tools qttranslations5-l10n
   libsqlite3-dev sqlite3
   xvfb xauth x11-utils imagemagick xdotool
