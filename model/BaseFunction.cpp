@@ -121,13 +121,14 @@ QByteArray BaseFunction::getFileMd5(QFileDevice &file)
     return md5OfOpenFile(file, file.size());
 }
 
-QByteArray BaseFunction::md5OfOpenFile(QIODevice &file, qint64 size, const std::atomic<bool> *stop)
+QByteArray BaseFunction::md5OfOpenFile(
+    QIODevice &file, qint64 size, const std::atomic<bool> *stop, const std::atomic<bool> *stopToo)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray chunk(int(kMd5ChunkSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < size) {
-        if (stop && *stop)
+        if ((stop && *stop) || (stopToo && *stopToo))
             return QByteArray();
         const qint64 got = file.read(chunk.data(), qMin(kMd5ChunkSize, size - done));
         if (got <= 0) {

@@ -22,9 +22,10 @@ public:
     // The digest of an open file's whole content, read from its start.
     static QByteArray getFileMd5(QFileDevice &file);
     // The digest of the next size bytes of an open file, read in pieces from where it stands.
-    // Empty when the file ends early or fails, or when stop is set: it is tested between pieces.
-    static QByteArray md5OfOpenFile(
-        QIODevice &file, qint64 size, const std::atomic<bool> *stop = nullptr);
+    // Empty when the file ends early or fails, or when stop (or stopToo) is set: they are tested
+    // between pieces.
+    static QByteArray md5OfOpenFile(QIODevice &file, qint64 size,
+        const std::atomic<bool> *stop = nullptr, const std::atomic<bool> *stopToo = nullptr);
     static bool DeleteFileOrFolder(const QString &path);
     static _VKGAPIP_CONF *findVkgapinfo(const QString &address);
 

@@ -19,16 +19,19 @@
 #include "model/FileIdentity.h"
 #include "model/FileKey.h"
 
+#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPair>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 
 constexpr int kHostIPSize = 46;     // longest IPv6 text plus terminator
 constexpr int kUserNameSize = 20;   // 19 characters plus terminator
@@ -82,13 +85,31 @@ struct _VKGAPIP_CONF {
 
 // One file found by the scanner.
 struct _FINDFILEINFO {
-    QString filePath;
+    QString filePath; // as shown and sent: the name's bytes as UTF-8, or decoded from GB18030
+    QByteArray nativePath; // the name's bytes, for every file operation; empty: filePath encoded
     QString suffix;
     QString createdTime;
     qint64 size = 0;
     FileIdentity identity; // as the scanner saw the file
+    int failedRounds = 0; // rounds of attempts that ended without delivery before this offer
+    bool offeredAgain = false; // handed over before: given back, waited after a round, or stopped
+    // Shared by the bookkeeping's record and the worker's copy: set to stop this file's transfer
+    // (the user's stop of the file, or of sending). Null until the file is handed over.
+    std::shared_ptr<std::atomic<bool>> cancelled;
 
     FileKey fileKey() const { return { filePath, identity.bornNs, identity.inode }; }
+    QByteArray pathBytes() const
+    {
+        return nativePath.isEmpty() ? QFile::encodeName(filePath) : nativePath;
+    }
+};
+
+// A pending file whose last round of attempts failed, until it is offered again.
+struct _SEND_RETRY {
+    qint64 dueMs = 0; // monotonic (QDeadlineTimer's clock); 0: offered at the next pass
+    quint32 gapMark = 0; // its gap's reach mark when it was given up
+    bool onGapReturn = false; // offered as soon as the gap has been reached since
+    int failedRounds = 0;
 };
 
 // One send rule: a local directory whose files go through one gap to one receiving user.
@@ -110,11 +131,15 @@ struct _SENDPATH_LISTDATA {
     _VKGAPIP_CONF *gapConf = nullptr;                    // edit
     QHash<FileKey, _FINDFILEINFO *> sentFiles;           // sendTaskMutex
     QMap<FileKey, _FINDFILEINFO *> pendingFiles;         // sendTaskMutex
-    // Pending files a worker gave up because the gap could not be reached, with a mark of the
-    // gap's heartbeat answers and deliveries at that moment (SendLedger::awaitGap).
-    QList<QPair<FileKey, quint32>> awaitingGap;          // sendTaskMutex
-    // Files a worker gave back for a later pass to look at again (SendLedger::release).
-    QList<FileKey> reoffered;                            // sendTaskMutex
+    // Pending files whose last round failed, until they are offered again (SendLedger::awaitRetry).
+    QHash<FileKey, _SEND_RETRY> waiting;                 // sendTaskMutex
+    // Files the user stopped (or refused files that could not be removed): not offered again
+    // until they change or the user asks for them (SendLedger::cancel, retryNow). Forgotten once
+    // gone.
+    QSet<FileKey> held;                                  // sendTaskMutex
+    // Files for a later pass to look at again, with the rounds that failed for them so far
+    // (SendLedger::release, awaitRetry, retryNow).
+    QList<QPair<FileKey, int>> reoffered;                // sendTaskMutex
 };
 
 // One receive rule: a local directory that files of one rule key from one gap are written into.

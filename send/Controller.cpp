@@ -79,11 +79,15 @@ void Controller::stopRule(_SENDPATH_LISTDATA *rule)
     QMutexLocker lock(&sendTaskMutex);
     rule->stopFlag = true;
     rule->scanStarted = false;
-    for (_FINDFILEINFO *file : qAsConst(rule->pendingFiles))
+    for (_FINDFILEINFO *file : qAsConst(rule->pendingFiles)) {
+        // Its worker ends at its next look, whichever flag it looks at.
+        if (file->cancelled)
+            *file->cancelled = true;
         retiredFiles().append({ rule, file });
+    }
     rule->pendingFiles.clear();
-    // The next start looks at every file afresh.
-    rule->awaitingGap.clear();
+    // The next start looks at every file afresh; the files the user stopped stay stopped.
+    rule->waiting.clear();
     rule->reoffered.clear();
 }
 

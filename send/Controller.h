@@ -21,8 +21,8 @@ struct _SENDPATH_LISTDATA;
 // - The scanner's purge frees a sentFiles record whose file is gone, unless its key is still in
 //   pendingFiles (its worker is still finishing it) or the rule is stopped.
 // - A file a worker gives back leaves pendingFiles, and its record is freed, as the worker works
-//   on a copy: at once (SendLedger::release), or once its gap has been reached again
-//   (awaitGap).
+//   on a copy: at once (SendLedger::release), or once it is offered again after a failed round
+//   (awaitRetry), or when the user stops it (cancel).
 // - Stopping a rule (stopRule) empties pendingFiles but frees nothing: a worker of that run may
 //   still hold a record, and may still move it into sentFiles. The records are kept aside until
 //   the thread pool has run dry; releaseRetiredFiles() then frees those that did not end up in

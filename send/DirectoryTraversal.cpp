@@ -40,8 +40,9 @@ bool canRead(const QString &filePath)
 
 int poolCapacity() { return QThreadPool::globalInstance()->maxThreadCount(); }
 
-std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const FileIdentity &seen)
+std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const ScanEntry &entry)
 {
+    const FileIdentity &seen = entry.seen;
     auto file = std::make_unique<_FINDFILEINFO>();
     file->filePath = filePath;
     const QString name = filePath.mid(filePath.lastIndexOf('/') + 1);
@@ -52,6 +53,8 @@ std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const FileIde
             = QDateTime::fromMSecsSinceEpoch(seen.bornNs / 1000000).toString(kTimeFormat);
     file->size = seen.size;
     file->identity = seen;
+    file->failedRounds = entry.failedRounds;
+    file->offeredAgain = entry.offeredAgain;
     return file;
 }
 
@@ -195,9 +198,9 @@ void DirectoryTraversal::readEvents()
 
 void DirectoryTraversal::takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule)
 {
-    const QList<FileKey> keys = SendLedger::takeReoffered(rule);
-    for (const FileKey &key : keys)
-        tree.reoffer(key);
+    const QList<QPair<FileKey, int>> keys = SendLedger::takeReoffered(rule);
+    for (const auto &key : keys)
+        tree.reoffer(key.first, key.second);
 }
 
 // Visits a directory, then its subdirectories in order, then hands over the stable files of this
@@ -211,8 +214,15 @@ bool DirectoryTraversal::walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA
     tree.visit(node, visit);
     if (!visit.fresh.isEmpty()) {
         // Looked up all at once, under one hold of the bookkeeping's lock.
-        const QVector<FileKey> keys = tree.freshKeys(node, visit);
+        const QVector<FileKey> keys = ScanTree::keysOf(node, visit.fresh);
         tree.settleFresh(node, visit, keys, SendLedger::findKnown(rule, keys));
+    }
+    if (!visit.changedKnown.isEmpty()) {
+        // Those the user had stopped are let go, and looked at again as new ones.
+        const QVector<FileKey> released
+            = SendLedger::releaseChanged(rule, ScanTree::keysOf(node, visit.changedKnown));
+        for (const FileKey &key : released)
+            tree.reoffer(key, 0);
     }
     for (size_t i = 0; i < node.children.size(); ++i) {
         if (isStopped(rule))
@@ -257,7 +267,7 @@ bool DirectoryTraversal::deliver(
         ScanTree::setState(node, entry.key(), *entry, ScanEntry::Unreadable);
         return true;
     }
-    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, entry->seen);
+    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, *entry);
     const SendLedger::Admission admission = SendLedger::admit(rule, file.get(), m_cancelled);
     if (admission != SendLedger::Admitted)
         SendSlots::giveBack();

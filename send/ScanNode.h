@@ -24,6 +24,8 @@ struct ScanEntry {
     quint64 entryInode = 0; // the inode a listing names for the entry (a link's own)
     quint64 seenWalk = 0; // the walk of the last look
     quint32 listing = 0; // the last listing of its directory that found it
+    int failedRounds = 0; // of the attempts to send it, when it is offered again
+    bool offeredAgain = false;
     State state = Fresh;
     bool viaLink = false; // a link to a file: its target changes without an event here
 };

@@ -160,7 +160,7 @@ void ScanTree::relistEverything()
         node->relist = ScanNode::Everything;
 }
 
-void ScanTree::reoffer(const FileKey &key)
+void ScanTree::reoffer(const FileKey &key, int failedRounds)
 {
     ScanNode *node = m_nodes.value(directoryOf(key.path));
     if (!node)
@@ -170,6 +170,8 @@ void ScanTree::reoffer(const FileKey &key)
     if (entry == node->files.end() || entry->state != ScanEntry::Known
         || entry->seen.inode != key.inode || entry->seen.bornNs != key.bornNs)
         return;
+    entry->failedRounds = failedRounds;
+    entry->offeredAgain = true;
     setState(*node, entry.key(), *entry, ScanEntry::Fresh);
     node->dirty.insert(name);
 }
@@ -325,6 +327,9 @@ void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentit
     }
     switch (entry.state) {
     case ScanEntry::Known:
+        // A file the user stopped is offered again once it changes.
+        if (!last.sameVersion(seen))
+            visit.changedKnown.append(stored);
         return;
     case ScanEntry::Fresh:
         visit.fresh.append(stored);
@@ -357,11 +362,11 @@ void ScanTree::weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry,
         visit.ready.append({ filePath, name });
 }
 
-QVector<FileKey> ScanTree::freshKeys(const ScanNode &node, const Visit &visit) const
+QVector<FileKey> ScanTree::keysOf(const ScanNode &node, const QVector<QByteArray> &names)
 {
     QVector<FileKey> keys;
-    keys.reserve(visit.fresh.size());
-    for (const QByteArray &name : visit.fresh)
+    keys.reserve(names.size());
+    for (const QByteArray &name : names)
         keys.append(keyOf(node, name, node.files.value(name).seen));
     return keys;
 }

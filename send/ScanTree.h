@@ -26,6 +26,7 @@ public:
         std::function<bool()> stopped; // a stop ends the visit at the next entry
         QVector<QByteArray> fresh; // names to look up in the rule's bookkeeping
         QVector<QPair<QString, QByteArray>> ready; // stable candidates: path and name
+        QVector<QByteArray> changedKnown; // pending, sent or stopped files whose content changed
     };
     enum RootState { Missing, Placed, Replaced };
 
@@ -47,12 +48,15 @@ public:
     ScanNode &root() { return *m_root; }
     // Every directory is listed in full at its next visit (events were lost).
     void relistEverything();
-    // The file is looked at again as a new one (a worker gave it back).
-    void reoffer(const FileKey &key);
+    // The file is looked at again as a new one (a worker gave it back, or it waited to be offered
+    // again after failedRounds rounds of attempts).
+    void reoffer(const FileKey &key, int failedRounds);
 
     void visit(ScanNode &node, Visit &visit);
-    // The keys of the visit's fresh names, then what the bookkeeping said of them.
-    QVector<FileKey> freshKeys(const ScanNode &node, const Visit &visit) const;
+    // The keys of files of the node, by name (the visit's fresh names, or its known files that
+    // changed).
+    static QVector<FileKey> keysOf(const ScanNode &node, const QVector<QByteArray> &names);
+    // Weighs the visit's fresh names by what the bookkeeping said of their keys.
     void settleFresh(
         ScanNode &node, Visit &visit, const QVector<FileKey> &keys, const QVector<bool> &known);
 

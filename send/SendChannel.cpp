@@ -7,14 +7,14 @@
 
 namespace {
 
-// How often a blocked wait looks at the stop flag.
+// How often a blocked wait looks at the stop flags.
 constexpr int kPollSliceMs = 50;
 
 } // namespace
 
-SendChannel::SendChannel(QTcpSocket *socket, const std::atomic<bool> &stopFlag)
+SendChannel::SendChannel(QTcpSocket *socket, const SendStop &stop)
     : m_socket(socket)
-    , m_stopFlag(stopFlag)
+    , m_stop(stop)
 {
 }
 

@@ -2,11 +2,29 @@
 
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
+#include "send/SendSlots.h"
 #include "send/SentFileStore.h"
+
+#include <QDeadlineTimer>
+#include <iterator>
 
 namespace SendLedger {
 
 namespace {
+
+// Minutes to wait after the first, second, third, fourth and every later failed round.
+constexpr int kBackoffMinutes[] = { 1, 2, 5, 10, 30 };
+constexpr int kMinuteMs = 60 * 1000;
+
+std::atomic<int> retryMinuteMs { kMinuteMs };
+
+qint64 backoffMs(int failedRounds)
+{
+    const int last = int(std::size(kBackoffMinutes)) - 1;
+    return qint64(kBackoffMinutes[qBound(0, failedRounds - 1, last)]) * retryMinuteMs;
+}
+
+qint64 monotonicNowMs() { return QDeadlineTimer::current().deadline(); }
 
 // The gap the rule's files go through. Its address is read under sendTaskMutex, as a rule is
 // changed in place under it, and looked up without, as g_Mutex is never nested.
@@ -34,9 +52,68 @@ quint32 reachMark(const _SENDPATH_LISTDATA *rule)
     return answers + quint32(ruleGap ? ruleGap->sendFileNum.load() : 0);
 }
 
+// Takes a released file out of the list of files to look at again; true when it was there.
+bool takeReofferedLocked(_SENDPATH_LISTDATA *rule, const FileKey &key)
+{
+    for (auto it = rule->reoffered.begin(); it != rule->reoffered.end(); ++it) {
+        if (it->first == key) {
+            rule->reoffered.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
-void markSent(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
+Request cancel(_SENDPATH_LISTDATA *rule, const FileKey &key)
+{
+    Request answer = Request::NotFound;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        if (_FINDFILEINFO *pending = rule->pendingFiles.value(key)) {
+            rule->held.insert(key);
+            if (rule->waiting.remove(key) > 0) {
+                delete rule->pendingFiles.take(key);
+                answer = Request::Dropped;
+            } else {
+                if (pending->cancelled)
+                    *pending->cancelled = true;
+                answer = Request::Stopping;
+            }
+        } else if (takeReofferedLocked(rule, key) || rule->held.contains(key)) {
+            rule->held.insert(key);
+            answer = Request::Dropped;
+        }
+    }
+    // A worker that waits between its attempts notices the flag at its next look.
+    SendSlots::wake();
+    return answer;
+}
+
+Request retryNow(_SENDPATH_LISTDATA *rule, const FileKey &key)
+{
+    Request answer = Request::NotFound;
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        const auto waiting = rule->waiting.find(key);
+        if (waiting != rule->waiting.end()) {
+            waiting->dueMs = 0;
+            answer = Request::Offered;
+        } else if (rule->held.remove(key)) {
+            // A worker that is still ending on the user's stop leaves it pending: the scanner's
+            // next pass finds it pending and leaves it, so it is offered once the worker has gone.
+            if (!rule->pendingFiles.contains(key))
+                rule->reoffered.append({ key, 0 });
+            answer = Request::Offered;
+        }
+    }
+    if (answer == Request::Offered)
+        SendSlots::wake();
+    return answer;
+}
+
+void markSent(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file, bool store)
 {
     const FileKey key = file.fileKey();
     {
@@ -45,8 +122,10 @@ void markSent(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
         if (!record)
             record = new _FINDFILEINFO(file);
         rule->sentFiles.insert(key, record);
+        rule->held.remove(key);
+        rule->waiting.remove(key);
     }
-    if (g_sysbaseconf.ifDelSendFile)
+    if (store || g_sysbaseconf.ifDelSendFile)
         SentFileStore::instance().add(key);
 }
 
@@ -57,41 +136,81 @@ void release(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
     const FileKey key = file.fileKey();
     QMutexLocker lock(&sendTaskMutex);
     delete rule->pendingFiles.take(key);
-    rule->reoffered.append(key);
+    rule->held.remove(key);
+    rule->reoffered.append({ key, file.failedRounds });
 }
 
-void awaitGap(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
+QDateTime awaitRetry(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file, bool onGapReturn)
 {
     const quint32 mark = reachMark(rule);
+    const int failedRounds = file.failedRounds + 1;
+    const qint64 delayMs = backoffMs(failedRounds);
     const FileKey key = file.fileKey();
-    QMutexLocker lock(&sendTaskMutex);
-    // It stays pending meanwhile, so that no pass hands it over again before the gap is back. A
-    // stop empties both lists.
-    if (rule->pendingFiles.contains(key))
-        rule->awaitingGap.append({ key, mark });
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        if (rule->held.contains(key)) {
+            // The user stopped it while its last attempt ended.
+            delete rule->pendingFiles.take(key);
+        } else if (rule->pendingFiles.contains(key)) {
+            // Not pending: a stop of sending emptied the lists, and the next start looks afresh.
+            rule->waiting.insert(
+                key, { monotonicNowMs() + delayMs, mark, onGapReturn, failedRounds });
+        }
+    }
+    return QDateTime::currentDateTime().addMSecs(delayMs);
 }
 
-QList<FileKey> takeReoffered(_SENDPATH_LISTDATA *rule)
+void refused(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file, bool removed)
 {
-    bool awaiting = false;
-    QList<FileKey> keys;
+    const FileKey key = file.fileKey();
+    QMutexLocker lock(&sendTaskMutex);
+    delete rule->pendingFiles.take(key);
+    rule->waiting.remove(key);
+    if (removed)
+        rule->held.remove(key);
+    else
+        rule->held.insert(key);
+}
+
+void stopped(_SENDPATH_LISTDATA *rule, const _FINDFILEINFO &file)
+{
+    const FileKey key = file.fileKey();
+    QMutexLocker lock(&sendTaskMutex);
+    // After a stop of sending the file is no longer pending: the next start looks afresh.
+    if (!rule->pendingFiles.contains(key))
+        return;
+    if (rule->held.contains(key)) {
+        delete rule->pendingFiles.take(key);
+    } else if (file.cancelled && *file.cancelled) {
+        // The user stopped it and asked for it again before the worker had ended.
+        delete rule->pendingFiles.take(key);
+        rule->reoffered.append({ key, file.failedRounds });
+    }
+}
+
+QList<QPair<FileKey, int>> takeReoffered(_SENDPATH_LISTDATA *rule)
+{
+    QList<QPair<FileKey, int>> keys;
+    bool waiting = false;
     {
         QMutexLocker lock(&sendTaskMutex);
         keys.swap(rule->reoffered);
-        awaiting = !rule->awaitingGap.isEmpty();
+        waiting = !rule->waiting.isEmpty();
     }
-    if (!awaiting)
+    if (!waiting)
         return keys;
     const quint32 mark = reachMark(rule);
+    const qint64 now = monotonicNowMs();
     QMutexLocker lock(&sendTaskMutex);
-    for (auto it = rule->awaitingGap.begin(); it != rule->awaitingGap.end();) {
-        if (it->second == mark) {
+    for (auto it = rule->waiting.begin(); it != rule->waiting.end();) {
+        const bool due = now >= it->dueMs || (it->onGapReturn && it->gapMark != mark);
+        if (!due) {
             ++it;
             continue;
         }
-        delete rule->pendingFiles.take(it->first);
-        keys.append(it->first);
-        it = rule->awaitingGap.erase(it);
+        delete rule->pendingFiles.take(it.key());
+        keys.append({ it.key(), it->failedRounds });
+        it = rule->waiting.erase(it);
     }
     return keys;
 }
@@ -100,9 +219,24 @@ QVector<bool> findKnown(_SENDPATH_LISTDATA *rule, const QVector<FileKey> &keys)
 {
     QVector<bool> known(keys.size());
     QMutexLocker lock(&sendTaskMutex);
-    for (int i = 0; i < keys.size(); ++i)
-        known[i] = rule->sentFiles.contains(keys.at(i)) || rule->pendingFiles.contains(keys.at(i));
+    for (int i = 0; i < keys.size(); ++i) {
+        const FileKey &key = keys.at(i);
+        known[i] = rule->sentFiles.contains(key) || rule->pendingFiles.contains(key)
+            || rule->held.contains(key);
+    }
     return known;
+}
+
+QVector<FileKey> releaseChanged(_SENDPATH_LISTDATA *rule, const QVector<FileKey> &keys)
+{
+    QVector<FileKey> released;
+    QMutexLocker lock(&sendTaskMutex);
+    for (const FileKey &key : keys) {
+        // One whose worker is still ending stays held until the worker has gone.
+        if (!rule->pendingFiles.contains(key) && rule->held.remove(key))
+            released.append(key);
+    }
+    return released;
 }
 
 Admission admit(_SENDPATH_LISTDATA *rule, _FINDFILEINFO *file, const std::atomic<bool> &cancelled)
@@ -111,8 +245,10 @@ Admission admit(_SENDPATH_LISTDATA *rule, _FINDFILEINFO *file, const std::atomic
     QMutexLocker lock(&sendTaskMutex);
     if (cancelled || rule->stopFlag)
         return RuleStopped;
-    if (rule->sentFiles.contains(key) || rule->pendingFiles.contains(key))
+    if (rule->sentFiles.contains(key) || rule->pendingFiles.contains(key)
+        || rule->held.contains(key))
         return AlreadyKnown;
+    file->cancelled = std::make_shared<std::atomic<bool>>(false);
     rule->pendingFiles.insert(key, file);
     return Admitted;
 }
@@ -132,7 +268,11 @@ QVector<FileKey> forget(_SENDPATH_LISTDATA *rule, const QVector<FileKey> &gone)
     {
         QMutexLocker lock(&sendTaskMutex);
         for (const FileKey &key : gone) {
-            if (rule->pendingFiles.contains(key)) {
+            rule->held.remove(key);
+            if (rule->waiting.remove(key) > 0) {
+                // Nothing runs for it: it waited to be offered again.
+                delete rule->pendingFiles.take(key);
+            } else if (rule->pendingFiles.contains(key)) {
                 pending.append(key);
             } else if (_FINDFILEINFO *record = rule->sentFiles.take(key)) {
                 delete record;
@@ -158,5 +298,7 @@ void loadStored(_SENDPATH_LISTDATA *rule, const QString &directory)
         rule->sentFiles.insert(key, record);
     }
 }
+
+void setRetryMinute(int ms) { retryMinuteMs = ms; }
 
 } // namespace SendLedger

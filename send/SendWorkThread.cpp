@@ -49,7 +49,8 @@ const QString kChecking = QStringLiteral("文件正在校验中,请稍候 ");
 const QString kUserStop = QStringLiteral("用户停止发送");
 const QString kUserStopRow = QStringLiteral("用户停止发送 ");
 const QString kPaused = QStringLiteral("发送线程已被暂停 ");
-const QString kGaveUp = QStringLiteral("文件多次发送失败/暂停发送");
+const QString kGaveUpFor = QStringLiteral("文件多次发送失败：");
+const QString kWaitingRetry = QStringLiteral("等待重发");
 const QString kDescriptorSent = QStringLiteral("发送文件描述符");
 const QString kSizeRefused = QStringLiteral("文件大小超出文件落地范围");
 const QString kOffline = QStringLiteral("设备掉线请检查网络 ");
@@ -65,6 +66,16 @@ const QString kTransferDone = QStringLiteral("传输完毕");
 const QString kEmptyAtOpen = QStringLiteral("文件为空/稍后重发");
 const QString kChangedWhileSending = QStringLiteral("文件发送期间被修改/稍后重发");
 
+// Why a round of attempts ended without delivery, for the row and the audit event.
+const QString kPeerOffline = QStringLiteral("接收方不在线");
+const QString kGapOutOfReach = QStringLiteral("隔离器无法连接");
+const QString kLinkFailure = QStringLiteral("链路故障");
+const QString kNoAnswer = QStringLiteral("等待应答超时");
+const QString kDigestMismatch = QStringLiteral("接收端文件校验失败");
+const QString kOddAnswer = QStringLiteral("隔离器应答异常");
+const QString kUnreadable = QStringLiteral("文件无法读取");
+const QString kPathTooLong = QStringLiteral("文件路径过长");
+
 QString now()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
@@ -79,13 +90,13 @@ void setSendState(_SENDPATH_LISTDATA *rule, int state)
 }
 
 // Sleeps, waking early when the rule is stopped: the caller tests the flag next anyway.
-void pauseUnlessStopped(int ms, const std::atomic<bool> &stopFlag)
+void pauseUnlessStopped(int ms, const SendStop &stop)
 {
     QElapsedTimer clock;
     clock.start();
     // The time left is read once per round: read again after the test, it may have run out, and
     // a negative sleep would be taken for an almost endless one.
-    for (qint64 left = ms; !stopFlag && left > 0; left = ms - clock.elapsed())
+    for (qint64 left = ms; !stop.requested() && left > 0; left = ms - clock.elapsed())
         QThread::msleep(ulong(qMin<qint64>(kStopPollMs, left)));
 }
 
@@ -98,16 +109,16 @@ bool isConnecting(const QTcpSocket &socket)
 // Waits until the connection is made or has failed, at most kIoTimeoutMs, and ends early on a
 // stop. waitForConnected cannot wait in short slices: a slice that times out abandons the
 // connection attempt. A local event loop waits instead, looking at the stop flag in between.
-void waitForConnection(QTcpSocket &socket, const std::atomic<bool> &stopFlag)
+void waitForConnection(QTcpSocket &socket, const SendStop &stop)
 {
-    if (!isConnecting(socket) || stopFlag)
+    if (!isConnecting(socket) || stop.requested())
         return;
     QEventLoop loop;
     QElapsedTimer clock;
     clock.start();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (stopFlag || clock.hasExpired(kIoTimeoutMs))
+        if (stop.requested() || clock.hasExpired(kIoTimeoutMs))
             loop.quit();
     });
     QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, [&] {
@@ -149,10 +160,8 @@ int levelOfWord(const QByteArray &word)
 // settings as they were when it began, the connection, the row, the audit record and the two
 // packet buffers with their storage, allocated once per attempt.
 struct SendWorkThread::Attempt {
-    Attempt(const QString &path, QTcpSocket *socket, const std::atomic<bool> &stopFlag,
-        TransferStateInfo &row)
-        : file(path)
-        , channel(socket, stopFlag)
+    Attempt(QTcpSocket *socket, const SendStop &stop, TransferStateInfo &row)
+        : channel(socket, stop)
         , info(row)
     {
         std::memset(&log, 0, sizeof log);
@@ -186,7 +195,9 @@ SendWorkThread::SendWorkThread(
     : m_sendPath(sendPath)
     , m_file(fileInfo ? *fileInfo : _FINDFILEINFO())
     , m_hasFile(fileInfo != nullptr)
+    , m_cancelled(m_file.cancelled ? m_file.cancelled : std::make_shared<std::atomic<bool>>(false))
 {
+    std::memset(&m_auditRecord, 0, sizeof m_auditRecord);
     Q_UNUSED(parent)
     setAutoDelete(true);
 }
@@ -205,15 +216,20 @@ void SendWorkThread::run()
 int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
 {
     setSendState(rule, 0);
-    if (rule->stopFlag) {
-        qDebug() << kPaused << "线程id" << QThread::currentThreadId();
-        return Stopped;
-    }
     if (!m_hasFile)
         return Stopped;
+    if (stopRequested(rule)) {
+        qDebug() << kPaused << "线程id" << QThread::currentThreadId();
+        // Stopped before it began: the row would otherwise stay blank.
+        m_info.setText(TransferStateInfo::FileName, fileName());
+        finishRow(m_info, kUserStop);
+        SendLedger::stopped(rule, m_file);
+        return Stopped;
+    }
     qDebug() << "now info" << m_file.filePath;
     int delayMs = kFirstRetryDelayMs;
     for (;;) {
+        m_failure.clear();
         const int result = sendThisFile(m_file, rule, m_info);
         switch (result) {
         case Done:
@@ -225,13 +241,13 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             removeRefused(rule);
             return result;
         case Stopped:
+            SendLedger::stopped(rule, m_file);
             return result;
         case GapUnreachable:
-            // The row would otherwise keep "checking" although nothing is sent any more.
-            finishRow(m_info, kOffline);
+            // One attempt is a round: the gap's return, which the heartbeat sees, ends the wait.
             setSendState(rule, 3);
-            SendLedger::awaitGap(rule, m_file);
-            pauseUnlessStopped(kUnreachablePauseMs, rule->stopFlag);
+            awaitNextRound(rule, kGapOutOfReach, true);
+            pauseUnlessStopped(kUnreachablePauseMs, stopOf(rule));
             return result;
         case Retry:
             break;
@@ -241,20 +257,34 @@ int SendWorkThread::sendFileProc(_SENDPATH_LISTDATA *rule)
             return result;
         }
         qDebug() << "运行故障,重传";
-        if (rule->stopFlag) {
+        if (stopRequested(rule)) {
             finishRow(m_info, kUserStop);
+            SendLedger::stopped(rule, m_file);
             return Stopped;
         }
         setSendState(rule, 1);
         if (delayMs >= kLastRetryDelayMs) {
             qWarning().noquote() << QStringLiteral("文件名: ") + m_file.filePath
                     + QStringLiteral("放弃发送 ");
-            finishRow(m_info, kGaveUp);
+            awaitNextRound(rule, m_failure.isEmpty() ? kLinkFailure : m_failure, false);
             return result;
         }
-        pauseUnlessStopped(delayMs, rule->stopFlag);
+        pauseUnlessStopped(delayMs, stopOf(rule));
         delayMs += kRetryDelayStepMs;
     }
+}
+
+void SendWorkThread::awaitNextRound(
+    _SENDPATH_LISTDATA *rule, const QString &reason, bool onGapReturn)
+{
+    writeAudit(m_auditRecord, kGaveUpFor + reason, 0);
+    const QDateTime due = SendLedger::awaitRetry(rule, m_file, onGapReturn);
+    const QString when = due.date() == QDate::currentDate()
+        ? due.toString(QStringLiteral("HH:mm"))
+        : due.toString(QStringLiteral("MM-dd HH:mm"));
+    m_info.setText(TransferStateInfo::Rate, kZeroRate);
+    finishRow(
+        m_info, kWaitingRetry + ' ' + when + QStringLiteral("（") + reason + QStringLiteral("）"));
 }
 
 int SendWorkThread::sendThisFile(
@@ -268,15 +298,17 @@ int SendWorkThread::sendThisFile(
         ~SocketCloser() { socket->abort(); }
     } closer { m_socket.get() };
 
-    Attempt attempt(file.filePath, m_socket.get(), rule->stopFlag, info);
+    Attempt attempt(m_socket.get(), stopOf(rule), info);
+    attempt.file.setFileName(file.filePath);
     readRule(attempt, rule);
+    fillAuditRecord(attempt);
     attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(attempt.gapAddress));
     if (attempt.file.open(QIODevice::ReadOnly))
         attempt.identity = FileIdentity::ofDescriptor(attempt.file.handle());
     if (!attempt.identity.isValid()) {
         setSendState(rule, 1);
         qDebug() << "File:" << file.filePath << "file open failed!";
-        return Retry;
+        return retryFor(kUnreadable);
     }
     if (m_file.identity.isValid() && !attempt.identity.sameFile(m_file.identity)) {
         // Replaced since the scanner saw it: the file there now has a key of its own, under which
@@ -301,7 +333,7 @@ int SendWorkThread::sendThisFile(
     if (result != Done)
         return result;
 
-    if (rule->stopFlag) {
+    if (stopRequested(rule)) {
         qDebug() << kUserStopRow;
         finishRow(info, kUserStop);
         return Stopped;
@@ -372,9 +404,9 @@ int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     // Reused by retries only while the file is the version it was computed for.
     if (m_fileMd5.size() != kMd5TextSize || !m_md5Identity.sameVersion(attempt.identity)) {
         m_md5Identity = FileIdentity();
-        m_fileMd5
-            = BaseFunction::md5OfOpenFile(attempt.file, attempt.identity.size, &rule->stopFlag);
-        if (rule->stopFlag) {
+        m_fileMd5 = BaseFunction::md5OfOpenFile(
+            attempt.file, attempt.identity.size, &rule->stopFlag, m_cancelled.get());
+        if (stopRequested(rule)) {
             qDebug() << kUserStopRow;
             finishRow(attempt.info, kUserStop);
             return Stopped;
@@ -385,7 +417,7 @@ int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             // Unreadable while hashing: no digest, nothing that could be verified on the far side.
             setSendState(rule, 1);
             qDebug() << "File:" << m_file.filePath << "digest failed";
-            return Retry;
+            return retryFor(kUnreadable);
         }
         m_md5Identity = attempt.identity;
     }
@@ -399,8 +431,8 @@ int SendWorkThread::connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     m_socket->abort();
     m_socket->connectToHost(QString::fromLatin1(attempt.gapAddress), Ports::gapPort(),
         QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    waitForConnection(*m_socket, rule->stopFlag);
-    if (rule->stopFlag) {
+    waitForConnection(*m_socket, stopOf(rule));
+    if (stopRequested(rule)) {
         qDebug() << kUserStopRow;
         finishRow(attempt.info, kUserStop);
         return Stopped;
@@ -421,11 +453,16 @@ int SendWorkThread::connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 void SendWorkThread::fillAuditRecord(Attempt &attempt)
 {
     _SEND_LOG &log = attempt.log;
-    putField(log.localip, kHostIPSize, m_socket->localAddress().toString().toUtf8());
-    putField(log.host, kHostIPSize, m_socket->peerAddress().toString().toUtf8());
+    // Before the connection the gap is known by its address in the rule.
+    const bool connected = m_socket->state() == QAbstractSocket::ConnectedState;
+    putField(log.localip, kHostIPSize,
+        connected ? m_socket->localAddress().toString().toUtf8() : QByteArray());
+    putField(log.host, kHostIPSize,
+        connected ? m_socket->peerAddress().toString().toUtf8() : attempt.gapAddress);
     putField(log.filename, int(sizeof log.filename), fileName().toUtf8());
     putField(log.fromuser, kUserNameSize, attempt.fromUser);
     putField(log.touser, kUserNameSize, attempt.toUser);
+    m_auditRecord = log;
 }
 
 int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -444,13 +481,13 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     result = checkMetaResponse(attempt, &response, rule);
     if (result != 0)
         return result;
-    if (rule->stopFlag)
+    if (stopRequested(rule))
         return endAsUserStop(attempt, "发送线程已被暂停 ");
 
     result = sendFileData(attempt, rule);
     if (result != Done)
         return result;
-    if (rule->stopFlag)
+    if (stopRequested(rule))
         return endAsUserStop(attempt, "用户停止发送 ");
     // What was read must be one version of the file, the one the digest describes: a file that
     // changed meanwhile gets no file end, so the far side never takes the content for a file.
@@ -498,7 +535,7 @@ int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *ru
         // A path that does not fit the descriptor would arrive cut, under another name.
         qDebug() << "type 0 build failed!" << m_file.filePath;
         finishRow(attempt.info, kNameTooLongRow);
-        return Retry;
+        return retryFor(kPathTooLong);
     }
     const int written = attempt.channel.write(
         reinterpret_cast<const char *>(&*descriptor), kPacketSize, kIoTimeoutMs);
@@ -509,7 +546,7 @@ int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *ru
         setSendState(rule, 1);
         finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 0"));
         writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 0"), 0);
-        return Retry;
+        return retryFor(kLinkFailure);
     }
     attempt.info.setText(TransferStateInfo::Status, kDescriptorSent);
     publish(attempt.info);
@@ -518,7 +555,7 @@ int SendWorkThread::sendFileDiscription(Attempt &attempt, _SENDPATH_LISTDATA *ru
 
 int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
-    if (rule->stopFlag) {
+    if (stopRequested(rule)) {
         finishRow(attempt.info, kUserStopRow);
         writeAudit(attempt.log, kUserStop, 0);
         return Stopped;
@@ -548,19 +585,19 @@ int SendWorkThread::checkFileType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     case kTypePeerOffline:
         attempt.info.setText(TransferStateInfo::Status, kOffline);
         attempt.info.setText(TransferStateInfo::EndTime, now());
-        pauseUnlessStopped(kOfflinePauseMs, rule->stopFlag);
-        return Retry;
+        pauseUnlessStopped(kOfflinePauseMs, stopOf(rule));
+        return retryFor(kPeerOffline);
     default:
         finishRow(attempt.info, kTypeUnjudged);
         writeAudit(attempt.log, kTypeUnjudged, 0);
-        return Retry;
+        return retryFor(kOddAnswer);
     }
 }
 
 int SendWorkThread::recvDescriptorResponse(
     Attempt &attempt, _SENDPATH_LISTDATA *rule, _PACKET_META_RESPONSE *response)
 {
-    if (rule->stopFlag) {
+    if (stopRequested(rule)) {
         finishRow(attempt.info, kUserStopRow);
         writeAudit(attempt.log, kUserStop, 0);
         return Stopped;
@@ -569,17 +606,17 @@ int SendWorkThread::recvDescriptorResponse(
     if (!attempt.channel.canRead()) {
         finishRow(attempt.info, retryLater);
         qDebug() << retryLater;
-        return Retry;
+        return retryFor(kLinkFailure);
     }
     const QByteArray answer = attempt.channel.readPacket(kIoTimeoutMs);
-    if (rule->stopFlag) {
+    if (stopRequested(rule)) {
         finishRow(attempt.info, kUserStopRow);
         return Stopped;
     }
     if (answer.size() != kPacketSize) {
         finishRow(attempt.info, QStringLiteral("文件描述符响应接收失败/检查网络"));
         qDebug() << retryLater;
-        return Retry;
+        return retryFor(kNoAnswer);
     }
     *response = packetFrom<_PACKET_META_RESPONSE>(answer);
     const quint64 type = response->type;
@@ -597,13 +634,13 @@ int SendWorkThread::recvDescriptorResponse(
     case kTypePeerOffline:
         attempt.info.setText(TransferStateInfo::Status, kOffline);
         attempt.info.setText(TransferStateInfo::EndTime, now());
-        return Retry;
+        return retryFor(kPeerOffline);
     default:
         setSendState(rule, 1);
         finishRow(attempt.info, QStringLiteral("未知的接收文件描述符/稍后重传"));
         qDebug() << "未知的接收文件描述符?"
                  << "recv type=" << type;
-        return Retry;
+        return retryFor(kOddAnswer);
     }
 }
 
@@ -616,7 +653,7 @@ int SendWorkThread::checkMetaResponse(
     finishRow(attempt.info, QStringLiteral("校验文件元数据：发送路径不一致"));
     qDebug() << "校验文件元数据：发送路径不一致！";
     writeAudit(attempt.log, QStringLiteral("校验发送路径不一致"), 0);
-    return Retry;
+    return retryFor(kOddAnswer);
 }
 
 int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -625,7 +662,7 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     qint64 notedBytes = 0;
     char payload[kPayloadSize];
     while (attempt.bytesRead < attempt.status.fileSize) {
-        if (rule->stopFlag)
+        if (stopRequested(rule))
             return endAsUserStop(attempt, "用户停止发送 ");
         // Never more than the staging buffer can take, and never past the size announced in the
         // descriptor: a file that grew meanwhile is sent as it was described.
@@ -637,13 +674,13 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             if (!isSameVersion(attempt.identity))
                 return endUnsent(attempt, rule, kChangedWhileSending);
             setSendState(rule, 1);
-            return Retry;
+            return retryFor(kUnreadable);
         }
         attempt.staging.insertData(
             attempt.readStore.constData(), int(got), attempt.stagingStore.data());
         attempt.bytesRead += got;
         while (attempt.staging.isDataEnoughToSend()) {
-            if (rule->stopFlag) {
+            if (stopRequested(rule)) {
                 attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
                 return endAsUserStop(attempt, "用户停止发送 ");
             }
@@ -681,7 +718,7 @@ int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             return endAsUserStop(attempt, "用户停止发送 ");
         finishRow(attempt.info, QStringLiteral("链路故障稍后重发（错误代码:type 1）"));
         writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 1"), 0);
-        return Retry;
+        return retryFor(kLinkFailure);
     }
     attempt.burst.initialBuffer();
     attempt.burst.restoreFreeSpace();
@@ -702,7 +739,7 @@ int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 int SendWorkThread::recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
     for (int look = 0; look < 2; ++look) {
-        if (rule->stopFlag) {
+        if (stopRequested(rule)) {
             finishRow(attempt.info, kUserStop);
             qDebug() << kUserStop;
             return Stopped;
@@ -748,7 +785,7 @@ int SendWorkThread::sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         setSendState(rule, 1);
         qDebug() << "type2 send falied" << written;
         finishRow(attempt.info, QStringLiteral("尾包链路故障/稍后重发(错误代码:002)"));
-        return Retry;
+        return retryFor(kLinkFailure);
     }
     attempt.status.bytesSent += length;
     attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
@@ -762,7 +799,7 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
     int misses = 0;
     for (;;) {
-        if (rule->stopFlag) {
+        if (stopRequested(rule)) {
             finishRow(attempt.info, kUserStop);
             writeAudit(attempt.log, kUserStop, 0);
             return Stopped;
@@ -772,14 +809,14 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         const bool closed = !attempt.channel.canRead();
         const QByteArray answer = closed ? QByteArray() : attempt.channel.readPacket(kIoTimeoutMs);
         if (answer.size() != kPacketSize) {
-            if (rule->stopFlag)
+            if (stopRequested(rule))
                 continue;
             if (!closed && ++misses < kConfirmMissLimit)
                 continue;
             setSendState(rule, 1);
             finishRow(attempt.info, QStringLiteral("确认报文接收失败/稍后重发(错误代码:05)"));
             writeAudit(attempt.log, QStringLiteral("链路故障稍错误代码:type 5"), 0);
-            return Retry;
+            return retryFor(kNoAnswer);
         }
         const quint64 type = packetType(answer.constData());
         if (type == kTypeConfirmOk) {
@@ -791,7 +828,7 @@ int SendWorkThread::recvConfirType(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         if (type == kTypeConfirmMismatch) {
             attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
             finishRow(attempt.info, kMismatch);
-            return Retry;
+            return retryFor(kDigestMismatch);
         }
         const QString verdict = TransferVerdict::text(type);
         if (!verdict.isEmpty()) {
@@ -822,6 +859,12 @@ int SendWorkThread::endUnsent(Attempt &attempt, _SENDPATH_LISTDATA *rule, const 
     return Released;
 }
 
+int SendWorkThread::retryFor(const QString &reason)
+{
+    m_failure = reason;
+    return Retry;
+}
+
 bool SendWorkThread::isSameVersion(const FileIdentity &identity) const
 {
     // The path, not the open handle: after a rename over it the handle still reads the old file.
@@ -836,6 +879,7 @@ void SendWorkThread::removeRefused(_SENDPATH_LISTDATA *rule)
             + QStringLiteral("文件拒绝传输");
     if (isSameVersion(m_md5Identity)) {
         BaseFunction::DeleteFileOrFolder(m_file.filePath);
+        SendLedger::refused(rule, m_file, !QFile::exists(m_file.filePath));
         return;
     }
     // Replaced or changed since it was judged: what is there now was never offered to the gap.
@@ -887,7 +931,10 @@ void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, in
     QByteArray detail = "'" + fieldText(log.localip) + "', '" + fieldText(log.filename) + "', '"
         + fieldText(log.touser) + "', '" + message.toUtf8() + "'";
     detail.truncate(kAuditDetailMax);
-    QMutexLocker lock(&sendTaskMutex);
+    // Not under sendTaskMutex: a write may wait seconds for the disk or a busy store, and the
+    // window takes that lock.
+    static QMutex auditMutex;
+    QMutexLocker lock(&auditMutex);
     AuditLog::record(fieldText(log.host), kAuditCategory, fieldText(log.fromuser), kAuditOperation,
         result, detail);
 }

@@ -4,6 +4,7 @@
 #include "model/TransferStateInfo.h"
 #include "send/SendLog.h"
 #include "send/SendStatusInfo.h"
+#include "send/SendStop.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -20,6 +21,12 @@ struct _PACKET_META_RESPONSE;
 // Sends one file found by the scanner through the gap of its send rule, retrying failed attempts,
 // and reports the row of its transfer item through updataRequset. Runs once on the global thread
 // pool, which deletes it afterwards.
+//
+// A round is at most five attempts (one when the gap cannot be reached at all). A round that ends
+// without delivery is recorded with its reason and leaves the file waiting in the rule's
+// bookkeeping, whose scanner offers it again after a back-off or once the gap is back
+// (SendLedger::awaitRetry): no file is stranded. The worker ends early when its rule is stopped or
+// the user stops its file (SendLedger::cancel).
 //
 // Ownership of the file record: the _FINDFILEINFO belongs to the rule's bookkeeping
 // (pendingFiles, later sentFiles), never to the worker. The worker copies the record in its
@@ -74,6 +81,17 @@ signals:
 private:
     struct Attempt;
 
+    SendStop stopOf(const _SENDPATH_LISTDATA *rule) const
+    {
+        return { rule->stopFlag, *m_cancelled };
+    }
+    // Sending switched off for the rule, or the user stopped this file.
+    bool stopRequested(const _SENDPATH_LISTDATA *rule) const { return stopOf(rule).requested(); }
+    // Ends a failed round: the audit event and the row say why, and the file waits in the rule's
+    // bookkeeping to be offered again.
+    void awaitNextRound(_SENDPATH_LISTDATA *rule, const QString &reason, bool onGapReturn);
+    // Retry, noting why the attempt failed.
+    int retryFor(const QString &reason);
     // Copies the settings and the rule's fields the attempt uses, as they are now.
     void readRule(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     void describeRow(Attempt &attempt);
@@ -83,6 +101,7 @@ private:
     int ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     // Done once connected; Stopped or GapUnreachable otherwise.
     int connectToGap(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    // The names of the audit record; the addresses once connected, the gap's address before.
     void fillAuditRecord(Attempt &attempt);
     // The stages from the descriptor to the confirmation; Done once the far side confirmed.
     int exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule);
@@ -119,4 +138,7 @@ private:
     QByteArray m_fileMd5; // 32 upper-case hexadecimal characters once computed
     FileIdentity m_md5Identity; // the version m_fileMd5 was computed for
     TransferStateInfo m_info;
+    std::shared_ptr<std::atomic<bool>> m_cancelled; // the file's own stop, shared with the ledger
+    _SEND_LOG m_auditRecord; // as the last attempt filled it, for the event that ends a round
+    QString m_failure; // why the last attempt failed
 };

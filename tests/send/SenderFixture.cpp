@@ -61,6 +61,7 @@ _FINDFILEINFO *SenderFixture::handOver(const QString &name)
         = QFileInfo(path).birthTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     record->size = QFileInfo(path).size();
     record->identity = FileIdentity::ofPath(path);
+    record->cancelled = std::make_shared<std::atomic<bool>>(false);
     m_files.append(record);
     QMutexLocker lock(&sendTaskMutex);
     // As the scanner does it, but pendingFiles gets a record of its own: the bookkeeping frees

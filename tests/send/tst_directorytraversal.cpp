@@ -401,13 +401,16 @@ private slots:
     }
 
     // A file a worker gives back is offered again: at once when it changed or was empty when
-    // opened, once the gap has been reached again when it could not be reached.
+    // opened, once the gap has been reached again when it could not be reached, after its
+    // back-off when a round of attempts failed, at once when the user asks.
     void givenBackFileIsOfferedAgain_data()
     {
         QTest::addColumn<QString>("gapReached");
         QTest::newRow("released") << QString();
         QTest::newRow("gap unreachable, then answers a heartbeat") << "heartbeat";
         QTest::newRow("gap unreachable, then another file goes through it") << "delivery";
+        QTest::newRow("round failed, back-off ends") << "back-off";
+        QTest::newRow("round failed, the user asks") << "retry now";
     }
 
     void givenBackFileIsOfferedAgain()
@@ -423,26 +426,89 @@ private slots:
         QCOMPARE(scan.handed.size(), 1);
 
         const _FINDFILEINFO copy = *scan.handed.first();
+        const bool backOff = gapReached == "back-off" || gapReached == "retry now";
         if (gapReached.isEmpty()) {
             SendLedger::release(&scan.rule, copy);
         } else {
-            SendLedger::awaitGap(&scan.rule, copy);
+            SendLedger::setRetryMinute(gapReached == "back-off" ? 300 : 60000);
+            SendLedger::awaitRetry(&scan.rule, copy, !backOff);
             scan.walkTwice(traversal);
             scan.walkTwice(traversal);
             QCOMPARE(scan.handed.size(), 1);
             if (gapReached == "heartbeat")
                 ++gap->heartbeatAnswers;
-            else
+            else if (gapReached == "delivery")
                 ++gap->sendFileNum;
+            else if (gapReached == "back-off")
+                QThread::msleep(400);
+            else
+                QCOMPARE(
+                    SendLedger::retryNow(&scan.rule, copy.fileKey()), SendLedger::Request::Offered);
         }
         scan.walkTwice(traversal);
         // The first record was freed when the worker gave the file back.
         QCOMPARE(scan.handed.size(), 2);
         QCOMPARE(scan.handed.last()->filePath, filePath);
-        QVERIFY(scan.rule.awaitingGap.isEmpty());
+        // The rounds that failed go with the file, so that the next back-off is longer.
+        QCOMPARE(scan.handed.last()->failedRounds, gapReached.isEmpty() ? 0 : 1);
+        QVERIFY(scan.rule.waiting.isEmpty());
+        SendLedger::setRetryMinute(60000);
 
         g_GapInfoList.removeOne(gap);
         delete gap;
+    }
+
+    // The user's stop of a file, whether its worker runs or it waits to be offered again: it is
+    // not offered again until it changes or the user asks for it.
+    void stoppedFileWaitsForAChangeOrTheUser_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("running, then changed") << true << true;
+        QTest::newRow("running, then asked for") << true << false;
+        QTest::newRow("waiting, then changed") << false << true;
+        QTest::newRow("waiting, then asked for") << false << false;
+    }
+
+    void stoppedFileWaitsForAChangeOrTheUser()
+    {
+        QFETCH(bool, running);
+        QFETCH(bool, changed);
+
+        ScanFixture scan;
+        const QString filePath = scan.write(QStringLiteral("report.bin"), 5);
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+        const _FINDFILEINFO copy = *scan.handed.first();
+        const FileKey key = copy.fileKey();
+        SendLedger::setRetryMinute(1);
+        if (running) {
+            QCOMPARE(SendLedger::cancel(&scan.rule, key), SendLedger::Request::Stopping);
+            // The worker's copy shares the flag it stops at.
+            QVERIFY(copy.cancelled && *copy.cancelled);
+            SendLedger::stopped(&scan.rule, copy);
+        } else {
+            SendLedger::awaitRetry(&scan.rule, copy, false);
+            QCOMPARE(SendLedger::cancel(&scan.rule, key), SendLedger::Request::Dropped);
+        }
+        QThread::msleep(20); // the back-off would have ended
+        scan.walkTwice(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+        QVERIFY(QFile::exists(filePath));
+
+        if (changed)
+            QVERIFY(append(filePath, "more"));
+        else
+            QCOMPARE(SendLedger::retryNow(&scan.rule, key), SendLedger::Request::Offered);
+        scan.walkTwice(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 2);
+        QCOMPARE(scan.handed.last()->size, changed ? 9 : 5);
+        QVERIFY(scan.rule.held.isEmpty());
+        SendLedger::setRetryMinute(60000);
     }
 
     // With the keep setting on, the keys of sent files survive a restart of the client and a

@@ -26,10 +26,10 @@ namespace {
 
 constexpr int kDeliveryWaitMs = 120000;
 
-int awaitingGap(_SENDPATH_LISTDATA &rule)
+int waitingFiles(_SENDPATH_LISTDATA &rule)
 {
     QMutexLocker lock(&sendTaskMutex);
-    return rule.awaitingGap.size();
+    return rule.waiting.size();
 }
 
 } // namespace
@@ -74,7 +74,7 @@ private slots:
         controller->start();
 
         // Nothing listens on the gap's port: both files are given up for the gap.
-        QTRY_COMPARE_WITH_TIMEOUT(awaitingGap(fixture.rule), 2, kDeliveryWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(waitingFiles(fixture.rule), 2, kDeliveryWaitMs);
         QVERIFY(receiver.transfers().isEmpty());
 
         GapsimProcess gapsim(dir.path());
@@ -91,7 +91,7 @@ private slots:
         std::sort(arrived.begin(), arrived.end(),
             [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
         QCOMPARE(arrived, (QList<QByteArray> { first, second }));
-        QCOMPARE(awaitingGap(fixture.rule), 0);
+        QCOMPARE(waitingFiles(fixture.rule), 0);
 
         Controller::stopRule(&fixture.rule);
         controller->stop();

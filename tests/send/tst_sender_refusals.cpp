@@ -1,6 +1,7 @@
 // Every way gapsim or the receiving client turns a file down, and the failures that are retried:
 // the attempt's result and status, then what the retry loop makes of it (row, file kept or
-// deleted, attempts, audit).
+// deleted, attempts, audit). A round that fails leaves the file waiting to be offered again, its
+// row and its audit event saying why.
 
 #include "ScriptedTransferPeer.h"
 #include "SenderFixture.h"
@@ -71,7 +72,8 @@ void tst_SenderRefusals::endsAsThePeerSays_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("status"); // of the attempt
     QTest::addColumn<QString>("audit"); // message of the attempt's audit event; empty: none
-    QTest::addColumn<QString>("finalRow"); // the row after the retry loop
+    // The row after the retry loop; for a failed round, the reason the row gives after the time.
+    QTest::addColumn<QString>("finalRow");
     QTest::addColumn<int>("attempts"); // made by the retry loop
     QTest::addColumn<bool>("kept");
 
@@ -79,7 +81,6 @@ void tst_SenderRefusals::endsAsThePeerSays_data()
     const QString tooBig = QStringLiteral("文件大小超出文件落地范围");
     const QString keyword = QStringLiteral("文件存在过滤关键字");
     const QString virus = QStringLiteral("文件存在病毒");
-    const QString gaveUp = QStringLiteral("文件多次发送失败/暂停发送");
     const QString offline = QStringLiteral("设备掉线请检查网络 ");
     const QString mismatch = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
     const QString keywords = QStringLiteral("keywords = %1\n").arg(QString::fromLatin1(kKeyword));
@@ -95,7 +96,7 @@ void tst_SenderRefusals::endsAsThePeerSays_data()
         << tooBig << tooBig << 1 << false;
     QTest::newRow("receiver unreachable (404)")
         << "far.bin" << plain << QString() << QStringList() << int(Absent) << 1 << offline
-        << QString() << gaveUp << 5 << true;
+        << QString() << "接收方不在线" << 5 << true;
     QTest::newRow("keyword during the data (10)")
         << "kw-data.txt" << contentWith(kKeyword) << keywords + "verdict_at = data" << QStringList()
         << int(Accepting) << 3 << keyword << keyword << keyword << 1 << false;
@@ -120,7 +121,7 @@ void tst_SenderRefusals::endsAsThePeerSays_data()
         << "接收方未配置接收路径" << 1 << false;
     QTest::newRow("receiver: digest mismatch (15)")
         << "flipped.bin" << plain << QString() << QStringList { QStringLiteral("flip,offset=10") }
-        << int(Accepting) << 1 << mismatch << QString() << gaveUp << 5 << true;
+        << int(Accepting) << 1 << mismatch << QString() << "接收端文件校验失败" << 5 << true;
 }
 
 void tst_SenderRefusals::endsAsThePeerSays()
@@ -181,14 +182,31 @@ void tst_SenderRefusals::endsAsThePeerSays()
                                  : QStringLiteral("文件名:") + record->filePath + "文件拒绝传输";
     QTest::ignoreMessage(QtWarningMsg, logLine.toUtf8().constData());
     worker.sendFileProc(&fixture.rule);
-    QCOMPARE(fixture.rows.last().at(7), finalRow);
+    const QString row = fixture.rows.last().at(7);
     QTRY_COMPARE(relayStarts(gapsim, name) - before, attempts);
     QCOMPARE(QFile::exists(record->filePath), kept);
-    // A file that is not delivered is never recorded as sent; it stays handed over until
-    // sending is restarted.
+    // A file that is not delivered is never recorded as sent.
     QVERIFY(!fixture.isSent(record));
-    QVERIFY(fixture.isPending(record));
     QCOMPARE(int(fixture.rule.sendState), code == 1 ? 1 : 0);
+    if (!kept) {
+        QCOMPARE(row, finalRow);
+        // Refused for good and removed: the bookkeeping forgets it.
+        QVERIFY(!fixture.isPending(record));
+        return;
+    }
+    // The round failed: the row says when the file is offered again, and why, and so does the
+    // audit event that ends the round; the file waits, pending, for its back-off.
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^等待重发 (\\d\\d-\\d\\d )?\\d\\d:\\d\\d（%1）$").arg(finalRow))
+                 .match(row)
+                 .hasMatch(),
+        qPrintable(row));
+    const QList<QPair<int, QString>> ended = auditEvents(name);
+    QCOMPARE(ended.last().first, 0);
+    QCOMPARE(ended.last().second, auditDetail(name, "文件多次发送失败：" + finalRow));
+    QVERIFY(fixture.isPending(record));
+    QMutexLocker lock(&sendTaskMutex);
+    QCOMPARE(fixture.rule.waiting.value(record->fileKey()).failedRounds, 1);
 }
 
 QTEST_GUILESS_MAIN(tst_SenderRefusals)

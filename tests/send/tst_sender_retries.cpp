@@ -111,11 +111,16 @@ void tst_SenderRetries::unreachableGap()
     for (const TransferStateInfo &row : qAsConst(fixture.rows))
         attempts += row.at(7) == QStringLiteral("文件正在校验中,请稍候 ") ? 1 : 0;
     QCOMPARE(attempts, 1);
-    QCOMPARE(fixture.rows.last().at(7), QStringLiteral("设备掉线请检查网络 "));
+    // One attempt is the round: the file waits for the gap's return (or its back-off).
+    QVERIFY2(fixture.rows.last().at(7).startsWith(QStringLiteral("等待重发 ")),
+        qPrintable(fixture.rows.last().at(7)));
+    QVERIFY(fixture.rows.last().at(7).endsWith(QStringLiteral("（隔离器无法连接）")));
     QCOMPARE(int(fixture.rule.sendState), 3);
     QVERIFY(QFile::exists(record->filePath));
     QVERIFY(fixture.isPending(record));
     QVERIFY(!fixture.isSent(record));
+    QMutexLocker lock(&sendTaskMutex);
+    QVERIFY(fixture.rule.waiting.value(record->fileKey()).onGapReturn);
 }
 
 QTEST_GUILESS_MAIN(tst_SenderRetries)

@@ -6,6 +6,7 @@
 #include "SenderFixture.h"
 #include "SenderTestSupport.h"
 #include "model/Ports.h"
+#include "send/SendLedger.h"
 #include "send/SendWorkThread.h"
 #include "support/TestSupport.h"
 
@@ -69,6 +70,7 @@ class tst_SenderStops : public QObject
 
 private slots:
     void initTestCase();
+    void stopEndsHashing_data();
     void stopEndsHashing();
     void stopEndsConnecting();
 
@@ -85,9 +87,19 @@ void tst_SenderStops::initTestCase()
     g_sysbaseconf.isForceVisit = false;
 }
 
-// The digest of a 1 GiB file is cut short by a stop: the worker reads far less than the file.
+// The digest of a 1 GiB file is cut short by a stop of sending or by the user's stop of this one
+// file (its row's 删除): the worker reads far less than the file and ends without a descriptor,
+// and the file stays where it is.
+void tst_SenderStops::stopEndsHashing_data()
+{
+    QTest::addColumn<bool>("fileOnly");
+    QTest::newRow("sending stopped") << false;
+    QTest::newRow("the file stopped") << true;
+}
+
 void tst_SenderStops::stopEndsHashing()
 {
+    QFETCH(bool, fileOnly);
     ScriptedTransferPeer gap(PeerScript::gap(), Ports::gapPort());
     QVERIFY(gap.startListening());
     QTemporaryDir dir;
@@ -104,7 +116,11 @@ void tst_SenderStops::stopEndsHashing()
 
     QTRY_VERIFY_WITH_TIMEOUT(
         fixture.hasShown(QStringLiteral("文件正在校验中,请稍候 ")), kWorkerWaitMs);
-    fixture.rule.stopFlag = true;
+    if (fileOnly)
+        QCOMPARE(
+            SendLedger::cancel(&fixture.rule, record->fileKey()), SendLedger::Request::Stopping);
+    else
+        fixture.rule.stopFlag = true;
     QTRY_VERIFY_WITH_TIMEOUT(pool.waitForDone(10), kWorkerWaitMs);
     const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
     QVERIFY2(read < kLargeFile / 2, qPrintable(QString::number(read)));
@@ -112,7 +128,18 @@ void tst_SenderStops::stopEndsHashing()
     gap.stop();
     QCOMPARE(gap.descriptorsSeen(), 0);
     QVERIFY(QFile::exists(record->filePath));
-    QVERIFY(fixture.isPending(record));
+    if (!fileOnly) {
+        QVERIFY(fixture.isPending(record));
+        return;
+    }
+    // The rule goes on; the file is held back until it changes or the user asks for it, and then
+    // the scanner's next pass looks at it again.
+    QVERIFY(!fixture.rule.stopFlag);
+    QVERIFY(!fixture.isPending(record));
+    QCOMPARE(SendLedger::retryNow(&fixture.rule, record->fileKey()), SendLedger::Request::Offered);
+    QMutexLocker lock(&sendTaskMutex);
+    QVERIFY(fixture.rule.held.isEmpty());
+    QCOMPARE(fixture.rule.reoffered.size(), 1);
 }
 
 // A gap that does not answer the connection: a stop ends the wait long before it times out.

@@ -2,6 +2,8 @@
 
 #include "views/transfers/TransferStatusView.h"
 
+class TransferItem;
+struct FileKey;
 struct _FINDFILEINFO;
 struct _SENDPATH_LISTDATA;
 
@@ -17,8 +19,12 @@ public:
     // cleared meanwhile.
     bool isSending = false;
 
+    // The row of the file of this key that no worker runs for, or null.
+    TransferItem *idleRowOf(const FileKey &key) const;
+
 public slots:
-    // A file the scanner handed over: adds its row and starts sending it.
+    // A file the scanner handed over: starts sending it, in a row of its own, or in the row where
+    // it waited to be offered again.
     void onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
 
 protected:

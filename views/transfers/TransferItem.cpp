@@ -45,6 +45,7 @@ TransferItem::TransferItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
     , m_file(file)
     , m_rule(rule)
     , m_filePath(file ? file->filePath : QString())
+    , m_fileKey(file ? file->fileKey() : FileKey())
 {
     m_clock.start();
 }
@@ -64,6 +65,16 @@ int TransferItem::sendStart()
     HandOver::release(worker);
     QThreadPool::globalInstance()->start(worker, 0);
     return 0;
+}
+
+void TransferItem::sendAgain(_FINDFILEINFO *file)
+{
+    m_file = file;
+    m_filePath = file->filePath;
+    m_fileKey = file->fileKey();
+    m_pace = TransferPace();
+    m_clock.restart();
+    sendStart();
 }
 
 int TransferItem::recvStart()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/FileKey.h"
 #include "model/TransferStateInfo.h"
 #include "views/table/SignalConnector.h"
 #include "views/transfers/TransferPace.h"
@@ -29,6 +30,14 @@ public:
     // Start the worker of this row; both return 0.
     int sendStart();
     int recvStart();
+    // Sends the file again in this row: the scanner offered it anew after the row's last round
+    // failed, or after the user asked for it.
+    void sendAgain(_FINDFILEINFO *file);
+
+    // A sending row's file, as the sending engine knows it (SendLedger::cancel, retryNow): its
+    // rule and its key. Null and empty for a receiving row.
+    _SENDPATH_LISTDATA *sendRule() const { return m_rule; }
+    const FileKey &fileKey() const { return m_fileKey; }
 
     // Shows a report: one string per column, the outcome's icon before the file name, and the
     // texts a narrow column may cut, the time left or the average rate as tooltips.
@@ -55,6 +64,7 @@ private:
     _SENDPATH_LISTDATA *m_rule = nullptr;
     // Where a sent file lies; taken at the start, as the scanner's record may go before the row.
     QString m_filePath;
+    FileKey m_fileKey;
     QElapsedTimer m_clock; // from the row's start
     TransferPace m_pace;
 };

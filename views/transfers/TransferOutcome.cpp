@@ -97,7 +97,14 @@ TransferOutcome::Kind TransferOutcome::of(const QString &status, const QString &
     const auto known = outcomeByText().constFind(status);
     if (known != outcomeByText().constEnd())
         return known.value();
+    if (isWaitingForRetry(status))
+        return Running;
     return endTime.isEmpty() ? Running : Failed;
+}
+
+bool TransferOutcome::isWaitingForRetry(const QString &status)
+{
+    return status.startsWith(QStringLiteral("等待重发"));
 }
 
 TransferOutcome::Kind TransferOutcome::ofRow(const QModelIndex &index)

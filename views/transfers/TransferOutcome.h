@@ -21,6 +21,9 @@ public:
 
     // Every status text the table knows, for sizing the status column.
     static QStringList knownTexts();
+    // A sending row whose round of attempts failed and whose file waits to be offered again:
+    // "等待重发" and when, then why. It counts as running.
+    static bool isWaitingForRetry(const QString &status);
     // A short word for the outcome: "进行中", "已完成", "已拒绝", "失败".
     static QString label(Kind kind);
 };

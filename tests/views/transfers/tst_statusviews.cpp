@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -473,6 +474,39 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(QString, shown);
         QCOMPARE(TransferDelegate::shownRate(rate, TransferOutcome::Kind(outcome)), shown);
+    }
+
+    // A file offered again after its row's round failed (or after the user stopped it) goes on
+    // in that row; a row whose worker runs, and a file seen for the first time, get rows of their
+    // own.
+    void fileOfferedAgainGoesOnInItsRow()
+    {
+        SendStatusView view;
+        _SENDPATH_LISTDATA rule;
+        rule.stopFlag = true; // every worker ends at once
+        const auto offer = [&view, &rule](quint64 inode, bool again) {
+            auto *file = new _FINDFILEINFO;
+            file->filePath = QStringLiteral("/srv/send/a.bin");
+            file->identity.inode = inode;
+            file->offeredAgain = again;
+            view.onInsertItem(file, &rule);
+            QThreadPool::globalInstance()->waitForDone();
+            QCoreApplication::processEvents();
+            return file;
+        };
+        std::unique_ptr<_FINDFILEINFO> first(offer(7, false));
+        auto *row = static_cast<TransferItem *>(view.tree()->topLevelItem(0));
+        QCOMPARE(row->fileKey(), first->fileKey());
+        QCOMPARE(row->sendRule(), &rule);
+        row->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("等待重发 14:36（接收方不在线）"), kEnd));
+        std::unique_ptr<_FINDFILEINFO> again(offer(7, true));
+        QCOMPARE(view.tree()->topLevelItemCount(), 1);
+        row->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("正在发送中"), QString()));
+        std::unique_ptr<_FINDFILEINFO> whileRunning(offer(7, true));
+        std::unique_ptr<_FINDFILEINFO> anotherFile(offer(8, true));
+        QCOMPARE(view.tree()->topLevelItemCount(), 3);
     }
 
     // Hovering shows what a narrow column may cut, and what the cells do not say: where a sent

@@ -59,6 +59,8 @@ private slots:
             << "传输失败,发送方没有权限发送该文件" << kEnd << refused;
         QTest::newRow("receiver not cleared") << "接收方没有权限接收该文件" << kEnd << refused;
         QTest::newRow("gave up") << "文件多次发送失败/暂停发送" << kEnd << failed;
+        QTest::newRow("waits to be offered again")
+            << "等待重发 14:36（接收方不在线）" << kEnd << running;
         QTest::newRow("user stop") << "用户停止发送" << kEnd << failed;
         QTest::newRow("user stop, blank") << "用户停止发送 " << kEnd << failed;
         QTest::newRow("gap offline") << "设备掉线请检查网络 " << kEnd << failed;
