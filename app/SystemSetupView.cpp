@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSignalBlocker>
+#include <QSpinBox>
 
 namespace {
 
@@ -14,6 +16,7 @@ const char *const kGroup = "setting";
 const char *const kForceVisitKey = "isForceVisit";
 const char *const kKeepSentFilesKey = "ifDelSendFile";
 const char *const kFullScreenKey = "ifFullScreen";
+const char *const kSettleKey = "settleSeconds";
 const char *const kChecked = "1";
 const char *const kTabIcon = ":/res/titlebar/设 置.png";
 
@@ -34,6 +37,8 @@ SystemSetupView::SystemSetupView(QWidget *parent)
         &SystemSetupView::onDelSendFileStatesChange);
     connect(m_ui->fullScreenBox, &QCheckBox::stateChanged, this,
         &SystemSetupView::onFullScreenStateChange);
+    connect(m_ui->settleSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+        &SystemSetupView::onSettleTimeChange);
     m_confPath = QDir::currentPath() + QLatin1String(kConfFile);
     loadConf();
 }
@@ -80,6 +85,14 @@ void SystemSetupView::loadConf()
         m_ui->fullScreenBox->setChecked(true);
         g_sysbaseconf.ifFullScreen = true;
     }
+    bool isNumber = false;
+    const int settle = readConf(QLatin1String(kSettleKey)).toInt(&isNumber);
+    if (isNumber && settle >= m_ui->settleSpin->minimum()
+        && settle <= m_ui->settleSpin->maximum()) {
+        const QSignalBlocker quiet(m_ui->settleSpin);
+        m_ui->settleSpin->setValue(settle);
+        g_sysbaseconf.settleSeconds = settle;
+    }
 }
 
 void SystemSetupView::applyBox(const QCheckBox *box, std::atomic<bool> &flag, const char *key)
@@ -99,6 +112,12 @@ void SystemSetupView::onCheckBoxStateChange()
 void SystemSetupView::onDelSendFileStatesChange()
 {
     applyBox(m_ui->keepSentFilesBox, g_sysbaseconf.ifDelSendFile, kKeepSentFilesKey);
+}
+
+void SystemSetupView::onSettleTimeChange(int seconds)
+{
+    g_sysbaseconf.settleSeconds = seconds;
+    writeConf(QLatin1String(kSettleKey), QString::number(seconds));
 }
 
 void SystemSetupView::onFullScreenStateChange()

@@ -10,8 +10,9 @@ class SystemSetupView;
 
 class QCheckBox;
 
-// The settings window: three switches kept in config/setting.conf and mirrored into
-// g_sysbaseconf. A change takes effect and is stored at once; there is no OK or Cancel.
+// The settings window: three switches and the settle time of files to be sent, kept in
+// config/setting.conf and mirrored into g_sysbaseconf. A change takes effect and is stored at
+// once; there is no OK or Cancel.
 class SystemSetupView : public QDialog
 {
     Q_OBJECT
@@ -29,6 +30,7 @@ public slots:
     void onCheckBoxStateChange();
     void onDelSendFileStatesChange();
     void onFullScreenStateChange();
+    void onSettleTimeChange(int seconds);
 
 private:
     void applyBox(const QCheckBox *box, std::atomic<bool> &flag, const char *key);

@@ -22,6 +22,7 @@ FileIdentity fromStatx(int dirFd, const char *path, int flags, quint32 *type = n
     identity.inode = status.stx_ino;
     identity.size = qint64(status.stx_size);
     identity.modifiedNs = nanoseconds(status.stx_mtime);
+    identity.changedNs = nanoseconds(status.stx_ctime);
     if (status.stx_mask & STATX_BTIME)
         identity.bornNs = nanoseconds(status.stx_btime);
     if (type)

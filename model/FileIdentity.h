@@ -4,14 +4,17 @@
 #include <QtGlobal>
 
 // What tells one file, and one version of one file, apart: the device and inode name the file,
-// size and modification time (to the nanosecond) its content, and the birth time tells a file
-// from a later one that reuses the inode. Taken with statx because Qt's QFileInfo rounds times
-// to milliseconds and does not give the inode.
+// the birth time tells a file from a later one that reuses the inode, and size, modification time
+// and status change time (to the nanosecond) tell its content. The change time counts because
+// copies that keep times ("cp -p", "rsync -t", "touch -r") give a new content the old size and
+// modification time, and nobody can set it back. Taken with statx because Qt's QFileInfo rounds
+// times to milliseconds and does not give the inode.
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
     qint64 size = -1;
     qint64 modifiedNs = 0;
+    qint64 changedNs = 0; // status change time: any write, rename, link or permission change
     qint64 bornNs = 0; // 0 where the file system keeps no birth time
 
     // An invalid identity (size -1) when the file cannot be looked at. Links are followed, as
@@ -30,6 +33,12 @@ struct FileIdentity {
     // The same file with the same content as far as the file system tells.
     bool sameVersion(const FileIdentity &other) const
     {
-        return sameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+        return sameContent(other) && changedNs == other.changedNs;
+    }
+    // As sameVersion, but for a file that was renamed since, which moves its change time on.
+    bool sameContent(const FileIdentity &other) const
+    {
+        return sameFile(other) && bornNs == other.bornNs && size == other.size
+            && modifiedNs == other.modifiedNs;
     }
 };

@@ -157,6 +157,8 @@ struct _SYS_BASE_CONF {
     std::atomic<bool> isForceVisit{false};
     std::atomic<bool> keyFlag{false};
     std::atomic<bool> ifFullScreen{false};
+    // How long a file must stay unchanged before it is sent (a file renamed in whole goes at once).
+    std::atomic<int> settleSeconds{2};
 };
 
 // A registry: a list of heap records whose changes are safe against concurrent walks.

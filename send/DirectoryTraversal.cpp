@@ -5,6 +5,7 @@
 #include "send/ScanTree.h"
 #include "send/SendLedger.h"
 #include "send/SendSlots.h"
+#include "send/WriterCheck.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -15,28 +16,20 @@
 #include <QThreadPool>
 #include <QtDebug>
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/inotify.h>
 
 namespace {
 
 constexpr int kPassPauseMs = 500;
+// Events start a pass at once, but never sooner than this after the last one began: a file being
+// written raises events all the time, and a burst of events is one pass.
+constexpr int kEventPassGapMs = 20;
 constexpr int kPurgeThreshold = 5;
 constexpr qint32 kSearchingState = 2;
 constexpr qint32 kDirectoryMissingState = 4;
 // The purge of one walk stops after this long; what is left waits for the next walk.
 constexpr qint64 kPurgeBudgetNs = 20 * 1000 * 1000;
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-
-bool canRead(const QString &filePath)
-{
-    const int fd = ::open(
-        QFile::encodeName(filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
 
 int poolCapacity() { return QThreadPool::globalInstance()->maxThreadCount(); }
 
@@ -84,6 +77,7 @@ DirectoryTraversal::~DirectoryTraversal() { qDebug() << "遍历结束"; }
 void DirectoryTraversal::checkSendPath()
 {
     for (;;) {
+        const QDeadlineTimer passStart(kEventPassGapMs);
         const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
         if (rules.isEmpty())
             return;
@@ -94,7 +88,8 @@ void DirectoryTraversal::checkSendPath()
             if (!scanRule(rule))
                 return;
         }
-        waitForNextPass();
+        // A pass that events or a request brought on does not count towards the safety net.
+        m_timedPass = !waitForNextPass(passStart);
         if (m_cancelled)
             return;
     }
@@ -146,7 +141,8 @@ int DirectoryTraversal::findFile(const QString &dir, _SENDPATH_LISTDATA *rule)
 {
     RuleScan &scan = ruleScan(rule, dir);
     readEvents();
-    const bool safetyNet = scan.tree.beginWalk();
+    const bool safetyNet = scan.tree.beginWalk(m_timedPass);
+    scan.tree.setSettleTime(qint64(g_sysbaseconf.settleSeconds) * 1000);
     if (!scan.storeLoaded) {
         SendLedger::loadStored(rule, ScanTree::rootPath(dir));
         scan.storeLoaded = true;
@@ -183,12 +179,25 @@ DirectoryTraversal::RuleScan &DirectoryTraversal::ruleScan(
 void DirectoryTraversal::readEvents()
 {
     const bool complete = m_watch.readEvents(
-        [](ScanNode &node, DirectoryWatch::Subject subject, const QByteArray &name) {
-            // The event's name points into the read buffer, which the next read reuses.
-            if (subject != DirectoryWatch::Entry)
+        [](ScanNode &node, DirectoryWatch::Subject subject, const QByteArray &name, quint32 mask) {
+            if (subject != DirectoryWatch::Entry) {
                 node.relist = ScanNode::Everything;
-            else if (!name.startsWith('.'))
-                node.dirty.insert(QByteArray(name.constData(), name.size()));
+                return;
+            }
+            if (name.startsWith('.'))
+                return;
+            // The event's name points into the read buffer, which the next read reuses.
+            EntryNews &news = node.dirty[QByteArray(name.constData(), name.size())];
+            if (mask & (IN_CREATE | IN_MODIFY)) {
+                news.writeOpen = 1;
+                news.movedIn = 0;
+            }
+            if (mask & IN_CLOSE_WRITE)
+                news.writeOpen = 0;
+            if (mask & IN_MOVED_TO) {
+                news.writeOpen = 0;
+                news.movedIn = 1;
+            }
         });
     if (complete)
         return;
@@ -261,10 +270,8 @@ bool DirectoryTraversal::deliver(
         SendSlots::giveBack();
         return true;
     }
-    // A file that cannot be read yet is picked up once its permissions change.
-    if (!canRead(filePath)) {
+    if (!isWriterDone(node, entry.key(), *entry, filePath)) {
         SendSlots::giveBack();
-        ScanTree::setState(node, entry.key(), *entry, ScanEntry::Unreadable);
         return true;
     }
     std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, *entry);
@@ -277,6 +284,30 @@ bool DirectoryTraversal::deliver(
     if (admission == SendLedger::Admitted)
         work(file.release(), rule);
     return true;
+}
+
+// Whether no program holds the file open for writing any more; a file that cannot be read or is
+// not a regular file is set aside until it changes.
+bool DirectoryTraversal::isWriterDone(
+    ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &filePath)
+{
+    switch (WriterCheck::check(QFile::encodeName(filePath))) {
+    case WriterCheck::NoWriter:
+        return true;
+    case WriterCheck::Unknown:
+        // Where leases do not work, the events tell whether the last writer has closed it.
+        return !entry.writeOpen;
+    case WriterCheck::Writing:
+        return false;
+    case WriterCheck::Unreadable:
+        // Picked up once its permissions change.
+        ScanTree::setState(node, name, entry, ScanEntry::Unreadable);
+        return false;
+    case WriterCheck::NotRegular:
+        ScanTree::setState(node, name, entry, ScanEntry::Refused);
+        return false;
+    }
+    return false;
 }
 
 void DirectoryTraversal::handOverQueued()
@@ -294,14 +325,18 @@ void DirectoryTraversal::handOverQueued()
 }
 
 // The pause between passes, during which every worker that ends makes room for a queued file.
-void DirectoryTraversal::waitForNextPass()
+// It ends early, true, on events in the watched directories or a request (a file asked for).
+bool DirectoryTraversal::waitForNextPass(const QDeadlineTimer &soonest)
 {
     const QDeadlineTimer deadline(kPassPauseMs);
     for (;;) {
         handOverQueued();
         if (m_cancelled || deadline.hasExpired())
-            return;
-        SendSlots::wait(deadline, poolCapacity(), !m_queued.isEmpty(), m_cancelled);
+            return false;
+        const bool eventsCount = soonest.hasExpired();
+        if (SendSlots::wait(eventsCount ? deadline : soonest, poolCapacity(), !m_queued.isEmpty(),
+                m_cancelled, eventsCount ? m_watch.descriptor() : -1))
+            return true;
     }
 }
 

@@ -11,19 +11,24 @@
 #include <memory>
 #include <unordered_map>
 
+class QDeadlineTimer;
+struct ScanEntry;
 struct ScanNode;
 class ScanTree;
 struct _FINDFILEINFO;
 struct _SENDPATH_LISTDATA;
 
 // Walks the directories of all send rules, over and over, inside the scanner thread, and hands
-// every new, readable, non-empty file over once, when two consecutive walks found the same size
-// and modification time. A file is new while its key (path, birth time, inode) is in neither the
-// rule's sentFiles nor its pendingFiles; a handed-over file goes into pendingFiles before it
+// every new, readable, non-empty file over once, when its writer is done: no program holds it open
+// for writing and it has not changed for the settle time, or it was renamed into the directory
+// whole. A file is new while its key (path, birth time, inode) is in none of the rule's
+// sentFiles, pendingFiles and held files; a handed-over file goes into pendingFiles before it
 // leaves. See Controller.h for who owns the records.
 //
 // What a walk costs follows what changed, not what exists: each rule's tree is kept as it was
 // last seen (ScanTree) and inotify tells which entries changed; files already known cost nothing.
+// Passes follow each other every half second, and at once when events come in, so that a file
+// renamed into a send directory is on its way within milliseconds.
 //
 // Hand-overs are paced by the pool that runs the workers (SendSlots): a file is handed over while
 // fewer files are in flight than the pool can run; when it is full, the stable files wait in
@@ -74,8 +79,10 @@ private:
         _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
     bool deliver(
         _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
+    bool isWriterDone(
+        ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &filePath);
     void handOverQueued();
-    void waitForNextPass();
+    bool waitForNextPass(const QDeadlineTimer &soonest);
     void purge(RuleScan &scan, _SENDPATH_LISTDATA *rule);
     void startSweep(RuleScan &scan, _SENDPATH_LISTDATA *rule);
     bool isStopped(const _SENDPATH_LISTDATA *rule) const;
@@ -84,4 +91,5 @@ private:
     std::unordered_map<_SENDPATH_LISTDATA *, std::unique_ptr<RuleScan>> m_rules;
     QVector<Queued> m_queued; // in offering order
     std::atomic<bool> m_cancelled { false };
+    bool m_timedPass = true; // the pass began when the pause ran out, not on events
 };

@@ -97,13 +97,13 @@ bool DirectoryWatch::readEvents(const EventHandler &handler)
             if (event->mask & IN_IGNORED) {
                 m_nodes.remove(event->wd);
                 node->watch = -1;
-                handler(*node, WatchEnded, QByteArray());
+                handler(*node, WatchEnded, QByteArray(), event->mask);
             } else if (event->len) {
                 // The name is padded with NULs up to len.
                 const int size = int(::strnlen(event->name, event->len));
-                handler(*node, Entry, QByteArray::fromRawData(event->name, size));
+                handler(*node, Entry, QByteArray::fromRawData(event->name, size), event->mask);
             } else if (event->mask & kSelfEvents) {
-                handler(*node, Directory, QByteArray());
+                handler(*node, Directory, QByteArray(), event->mask);
             }
         }
     }

@@ -15,8 +15,10 @@ public:
     // What an event is about: an entry of the directory (its name given), the directory itself
     // (removed or moved), or the end of the watch (the directory is gone).
     enum Subject { Entry, Directory, WatchEnded };
-    using EventHandler
-        = std::function<void(ScanNode &node, Subject subject, const QByteArray &name)>;
+    // The mask is inotify's: what happened to the entry (IN_CREATE, IN_MODIFY, IN_CLOSE_WRITE,
+    // IN_MOVED_TO, ...).
+    using EventHandler = std::function<void(
+        ScanNode &node, Subject subject, const QByteArray &name, quint32 mask)>;
 
     DirectoryWatch();
     ~DirectoryWatch();
@@ -35,6 +37,8 @@ public:
     // itself removed or moved, or a watch that ended. False when events were lost because too
     // many came at once.
     bool readEvents(const EventHandler &handler);
+    // Readable when events are queued, for a wait that ends on them; -1 without inotify.
+    int descriptor() const { return m_fd; }
 
 private:
     int m_fd;

@@ -9,20 +9,29 @@
 #include <memory>
 #include <vector>
 
+// What the events since the last visit say of a name's writers: -1 nothing, else the news.
+struct EntryNews {
+    qint8 writeOpen = -1; // created or written to (1), the last writer closed it (0)
+    qint8 movedIn = -1; // renamed into the directory (1), written to since (0)
+};
+
 // One file of a send directory as the scanner last saw it.
 struct ScanEntry {
     enum State : quint8 {
         Fresh, // not yet looked up in the rule's bookkeeping
-        Waiting, // a candidate: looked at every walk until two walks see the same version
-        Known, // pending or sent: nothing to do until the name changes
+        Waiting, // a candidate: looked at every walk until its writer is done
+        Known, // pending, sent or stopped: nothing to do until it changes
         Empty, // nothing to send yet
         Unreadable, // could not be opened
-        Skipped, // its path is too long
+        Refused, // cannot be sent as it is: its path is too long, its name or its type unsendable
     };
 
     FileIdentity seen; // the last look (through a link: the target's)
     quint64 entryInode = 0; // the inode a listing names for the entry (a link's own)
     quint64 seenWalk = 0; // the walk of the last look
+    qint64 stableSinceMs = 0; // monotonic: when the version seen was first seen
+    bool writeOpen = false; // the events say that a writer has it open
+    bool movedIn = false; // renamed into the directory whole, not written to since
     quint32 listing = 0; // the last listing of its directory that found it
     int failedRounds = 0; // of the attempts to send it, when it is offered again
     bool offeredAgain = false;
@@ -55,6 +64,6 @@ struct ScanNode {
     quint32 listing = 0; // count of listings
     std::vector<Child> children; // sorted by name, as they are walked
     QHash<QByteArray, ScanEntry> files; // by native name
-    QSet<QByteArray> dirty; // names the events reported since the last visit
+    QHash<QByteArray, EntryNews> dirty; // names the events reported since the last visit
     QSet<QByteArray> polled; // names looked at in every visit whatever the events say
 };

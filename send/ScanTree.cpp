@@ -3,6 +3,7 @@
 #include "send/DirectoryWatch.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QtDebug>
 #include <algorithm>
@@ -17,8 +18,9 @@
 namespace {
 
 constexpr int kMaxPathLength = 260;
-// Every so many walks (about 30 s) the tree is listed again, in case an event was missed.
+// Every so many timed walks (about 30 s) the tree is listed again, in case an event was missed.
 constexpr quint64 kRelistEveryWalks = 60;
+constexpr qint64 kNsPerMs = 1000 * 1000;
 // An unwatched directory changed this recently may change again within the same tick of its
 // modification time: it is listed again until it has been quiet for longer.
 constexpr qint64 kRecentChangeNs = 2000LL * 1000 * 1000;
@@ -87,6 +89,17 @@ FileKey keyOf(const ScanNode &node, const QByteArray &name, const FileIdentity &
     return { joined(node.path, QFile::decodeName(name)), seen.bornNs, seen.inode };
 }
 
+qint64 monotonicMs() { return QDeadlineTimer::current().deadline(); }
+
+// What the events tell of the entry's writers since its last look.
+void takeNews(ScanEntry &entry, const EntryNews &news)
+{
+    if (news.writeOpen >= 0)
+        entry.writeOpen = news.writeOpen != 0;
+    if (news.movedIn >= 0)
+        entry.movedIn = news.movedIn != 0;
+}
+
 void markForRelisting(ScanNode &node, ScanNode::Relist watched)
 {
     node.relist = node.watch >= 0 ? watched : ScanNode::Everything;
@@ -118,10 +131,12 @@ ScanTree::~ScanTree()
         dropTree(*m_root, false);
 }
 
-bool ScanTree::beginWalk()
+bool ScanTree::beginWalk(bool timed)
 {
     ++m_walks;
-    if (m_walks % kRelistEveryWalks != 0 || !m_root)
+    if (timed)
+        ++m_timedWalks;
+    if (!timed || m_timedWalks % kRelistEveryWalks != 0 || !m_root)
         return false;
     markForRelisting(*m_root, ScanNode::Names);
     return true;
@@ -173,7 +188,7 @@ void ScanTree::reoffer(const FileKey &key, int failedRounds)
     entry->failedRounds = failedRounds;
     entry->offeredAgain = true;
     setState(*node, entry.key(), *entry, ScanEntry::Fresh);
-    node->dirty.insert(name);
+    node->dirty[name];
 }
 
 // Looks at what changed in the directory since its last visit, and at the candidates.
@@ -195,8 +210,7 @@ void ScanTree::visit(ScanNode &node, Visit &visit)
     if (node.relist != ScanNode::None) {
         list(node, open.dir, visit);
     } else {
-        const QSet<QByteArray> dirty = node.dirty;
-        node.dirty.clear();
+        const QList<QByteArray> dirty = node.dirty.keys();
         for (const QByteArray &name : dirty)
             lookAt(node, fd, name, visit);
     }
@@ -218,7 +232,6 @@ void ScanTree::list(ScanNode &node, DIR *dir, Visit &visit)
     const bool everything = node.relist == ScanNode::Everything;
     node.modifiedNs = FileIdentity::ofDescriptor(fd).modifiedNs;
     const quint32 listing = ++node.listing;
-    node.dirty.clear();
     while (const struct dirent *entry = ::readdir(dir)) {
         // Hidden names (and "." and "..") are not listed.
         if (entry->d_name[0] == '.')
@@ -226,12 +239,16 @@ void ScanTree::list(ScanNode &node, DIR *dir, Visit &visit)
         if (visit.stopped())
             return;
         const QByteArray name = QByteArray::fromRawData(entry->d_name, int(strlen(entry->d_name)));
+        // A name the events reported is looked at whatever the listing says of it: its inode
+        // stays the same while it is written to.
         if (isSpecial(entry->d_type))
             dropName(node, name);
-        else if (everything || !takeAsListed(node, name, entry->d_ino))
+        else if (everything || node.dirty.contains(name) || !takeAsListed(node, name, entry->d_ino))
             lookAt(node, fd, name, visit);
     }
     node.relist = ScanNode::None;
+    // Names reported but not listed are gone.
+    node.dirty.clear();
     QVector<QByteArray> gone;
     for (auto it = node.files.cbegin(); it != node.files.cend(); ++it) {
         if (it->listing != listing)
@@ -255,12 +272,16 @@ bool ScanTree::listingChanged(ScanNode &node)
         || nowNs - node.modifiedNs < kRecentChangeNs;
 }
 
-// An entry a listing names with the inode it had is taken as it was, without a stat.
+// An entry a listing names with the inode it had is taken as it was, without a stat; one whose
+// content may have come without an event here (empty or unreadable, filled or opened up through
+// another link to it) is looked at again.
 bool ScanTree::takeAsListed(ScanNode &node, const QByteArray &name, quint64 entryInode)
 {
     const auto entry = node.files.find(name);
     if (entry != node.files.end()) {
-        if (entry->viaLink || entry->state == ScanEntry::Fresh || entry->entryInode != entryInode)
+        const bool mayHaveChanged = entry->state == ScanEntry::Fresh
+            || entry->state == ScanEntry::Empty || entry->state == ScanEntry::Unreadable;
+        if (entry->viaLink || mayHaveChanged || entry->entryInode != entryInode)
             return false;
         entry->listing = node.listing;
         return true;
@@ -279,6 +300,7 @@ bool ScanTree::takeAsListed(ScanNode &node, const QByteArray &name, quint64 entr
 // One stat (two for a link): what the entry is now.
 void ScanTree::lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &visit)
 {
+    const EntryNews news = node.dirty.take(name);
     quint32 type = 0;
     errno = 0;
     FileIdentity seen = FileIdentity::ofEntry(dirFd, name.constData(), false, &type);
@@ -299,13 +321,13 @@ void ScanTree::lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &
     if (viaLink)
         seen = FileIdentity::ofEntry(dirFd, name.constData(), true, &type);
     if (seen.isValid() && type == S_IFREG)
-        seeFile(node, name, seen, entryInode, viaLink, visit);
+        seeFile(node, name, seen, entryInode, viaLink, news, visit);
     else
         dropFile(node, name);
 }
 
 void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
-    quint64 entryInode, bool viaLink, Visit &visit)
+    quint64 entryInode, bool viaLink, const EntryNews &news, Visit &visit)
 {
     auto it = node.files.find(name);
     if (it == node.files.end())
@@ -313,7 +335,9 @@ void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentit
     ScanEntry &entry = *it;
     const QByteArray &stored = it.key();
     const FileIdentity last = entry.seen;
-    const quint64 lastWalk = entry.seenWalk;
+    if (!last.sameVersion(seen))
+        entry.stableSinceMs = monotonicMs();
+    takeNews(entry, news);
     entry.seen = seen;
     entry.seenWalk = m_walks;
     entry.entryInode = entryInode;
@@ -335,14 +359,15 @@ void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentit
         visit.fresh.append(stored);
         return;
     default:
-        weigh(node, stored, entry, last, lastWalk, QString(), visit);
+        weigh(node, stored, entry, QString(), visit);
     }
 }
 
-// A candidate is handed over once two consecutive walks saw the same size and modification time:
-// a file still being written would otherwise be sent cut short.
+// A candidate is handed over once its writer is done, so that it is never sent cut short: renamed
+// into the directory whole, or unchanged for the settle time. Whether a program still holds it
+// open for writing is asked once it looks settled, where it is handed over.
 void ScanTree::weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry,
-    const FileIdentity &last, quint64 lastWalk, const QString &knownPath, Visit &visit)
+    const QString &knownPath, Visit &visit)
 {
     if (entry.seen.size <= 0) {
         setState(node, name, entry, ScanEntry::Empty);
@@ -352,14 +377,23 @@ void ScanTree::weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry,
         = knownPath.isNull() ? joined(node.path, QFile::decodeName(name)) : knownPath;
     if (filePath.size() >= kMaxPathLength) {
         qDebug() << filePath.mid(filePath.lastIndexOf('/') + 1) << "文件路径过长";
-        setState(node, name, entry, ScanEntry::Skipped);
+        setState(node, name, entry, ScanEntry::Refused);
         return;
     }
-    const bool stable = entry.state == ScanEntry::Waiting && lastWalk + 1 == m_walks
-        && last.sameVersion(entry.seen);
     setState(node, name, entry, ScanEntry::Waiting);
-    if (stable)
+    if (isSettled(entry))
         visit.ready.append({ filePath, name });
+}
+
+// Unchanged for the settle time by its change time, or by what the walks saw, whichever says so
+// first: the clock of a network file system's server may run ahead of ours.
+bool ScanTree::isSettled(const ScanEntry &entry) const
+{
+    if (entry.movedIn && !entry.writeOpen)
+        return true;
+    const qint64 quietMs
+        = (QDateTime::currentMSecsSinceEpoch() * kNsPerMs - entry.seen.changedNs) / kNsPerMs;
+    return quietMs >= m_settleMs || monotonicMs() - entry.stableSinceMs >= m_settleMs;
 }
 
 QVector<FileKey> ScanTree::keysOf(const ScanNode &node, const QVector<QByteArray> &names)
@@ -381,7 +415,7 @@ void ScanTree::settleFresh(
         if (known.at(i))
             setState(node, entry.key(), *entry, ScanEntry::Known);
         else
-            weigh(node, entry.key(), *entry, FileIdentity(), 0, keys.at(i).path, visit);
+            weigh(node, entry.key(), *entry, keys.at(i).path, visit);
     }
 }
 

@@ -38,9 +38,12 @@ public:
     const QString &directory() const { return m_directory; }
     // The directory as its files' paths begin: without a trailing "/", as a listing names them.
     static QString rootPath(const QString &directory);
-    // Counts a walk; every so many walks the names of the whole tree are listed again, in case an
-    // event was missed, and the sent files are to be checked. True for such a walk.
-    bool beginWalk();
+    // Counts a walk; every so many timed walks (not those that events brought on) the names of the
+    // whole tree are listed again, in case an event was missed, and the sent files are to be
+    // checked. True for such a walk.
+    bool beginWalk(bool timed);
+    // How long a file must stay unchanged before it is handed over (the settle time).
+    void setSettleTime(qint64 ms) { m_settleMs = ms; }
     quint64 walks() const { return m_walks; }
     // Finds the rule's directory: Replaced when another directory now has its path, and the tree
     // starts afresh.
@@ -74,9 +77,10 @@ private:
     bool listingChanged(ScanNode &node);
     void lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &visit);
     void seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
-        quint64 entryInode, bool viaLink, Visit &visit);
-    void weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry, const FileIdentity &last,
-        quint64 lastWalk, const QString &knownPath, Visit &visit);
+        quint64 entryInode, bool viaLink, const EntryNews &news, Visit &visit);
+    void weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &knownPath,
+        Visit &visit);
+    bool isSettled(const ScanEntry &entry) const;
     bool takeAsListed(ScanNode &node, const QByteArray &name, quint64 entryInode);
     void ensureChild(ScanNode &node, const QByteArray &name, const FileIdentity &seen);
     std::unique_ptr<ScanNode> newNode(const QString &path, const FileIdentity &seen);
@@ -90,5 +94,7 @@ private:
     std::unique_ptr<ScanNode> m_root;
     QHash<QString, ScanNode *> m_nodes; // by path
     quint64 m_walks = 0;
+    quint64 m_timedWalks = 0;
+    qint64 m_settleMs = 0;
     QVector<FileKey> m_forgetting;
 };

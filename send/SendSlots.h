@@ -21,10 +21,12 @@ public:
     // sending starts after the pool has run dry.
     static void reset();
 
-    // Waits until the deadline, until wake() is called or cancelled is set, or, when wantSlot is
-    // true, until fewer than capacity files are in flight.
-    static void wait(const QDeadlineTimer &deadline, int capacity, bool wantSlot,
-        const std::atomic<bool> &cancelled);
-    // Wakes every wait(), so that a waiter that has just been cancelled notices at once.
+    // Waits until the deadline, until cancelled is set, until eventFd (when not -1) is readable,
+    // until wake() is called, or, when wantSlot is true, until fewer than capacity files are in
+    // flight. True when it ended on eventFd or wake().
+    static bool wait(const QDeadlineTimer &deadline, int capacity, bool wantSlot,
+        const std::atomic<bool> &cancelled, int eventFd = -1);
+    // Makes a wait() look at its conditions again: a waiter that has just been cancelled notices at
+    // once, and one that waits for the next pass starts it (a file asked for by the user).
     static void wake();
 };

@@ -4,8 +4,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -130,6 +132,41 @@ private slots:
         QVERIFY(g_sysbaseconf.ifDelSendFile);
         QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).value("setting/ifDelSendFile"),
             QVariant(QStringLiteral("1")));
+    }
+
+    // The settle time: read from the file when it holds a value the box takes, stored once changed.
+    void settleTimeIsKeptWithTheSettings_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("none stored") << QString() << 2;
+        QTest::newRow("stored") << "30" << 30;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("out of range") << "601" << 2;
+        QTest::newRow("not a number") << "soon" << 2;
+    }
+
+    void settleTimeIsKeptWithTheSettings()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, shown);
+        g_sysbaseconf.settleSeconds = 2;
+        if (!stored.isNull())
+            writeSettings({ { QStringLiteral("setting/settleSeconds"), stored } });
+        SystemSetupView view;
+        auto *spin = view.findChild<QSpinBox *>(QStringLiteral("settleSpin"));
+        QVERIFY(spin);
+        QCOMPARE(view.findChild<QLabel *>(QStringLiteral("settleLabel"))->text(),
+            QStringLiteral("文件稳定时间(秒)"));
+        QCOMPARE(spin->minimum(), 0);
+        QCOMPARE(spin->maximum(), 600);
+        QCOMPARE(spin->value(), shown);
+        QCOMPARE(g_sysbaseconf.settleSeconds.load(), shown);
+        spin->setValue(45);
+        QCOMPARE(g_sysbaseconf.settleSeconds.load(), 45);
+        QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).value("setting/settleSeconds"),
+            QVariant(QStringLiteral("45")));
+        g_sysbaseconf.settleSeconds = 2;
     }
 
     void firstCheckedBoxCreatesTheDirectory_data()

@@ -47,6 +47,9 @@ struct ScanFixture {
         rule.SendPath = dir.path();
         SentFileStore::instance().setLocation(storeDir.filePath(QStringLiteral("sentfiles.db")));
         SendSlots::reset();
+        // A file whose writer has closed it is handed over at the next walk, unless a test
+        // waits for a settle time.
+        g_sysbaseconf.settleSeconds = 0;
     }
 
     ~ScanFixture()
@@ -54,6 +57,7 @@ struct ScanFixture {
         // Records set aside by a stop may belong to this rule: sort them out while it exists.
         Controller::releaseRetiredFiles();
         freeRecords(rule);
+        g_sysbaseconf.settleSeconds = 2;
     }
 
     QString path(const QString &relative) const { return dir.filePath(relative); }
@@ -82,8 +86,8 @@ struct ScanFixture {
 
     int walk(DirectoryTraversal &traversal) { return traversal.findFile(rule.SendPath, &rule); }
 
-    // Two walks of the rule's directory: a file is handed over once two consecutive walks found
-    // it unchanged. Returns the second walk's result.
+    // Two walks of the rule's directory: the first notes what changed, the second finds what a
+    // worker gave back by then. Returns the second walk's result.
     int walkTwice(DirectoryTraversal &traversal)
     {
         walk(traversal);

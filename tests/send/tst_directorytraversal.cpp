@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QtTest>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,7 +69,7 @@ private slots:
         QVERIFY(!scan.write(QStringLiteral(".hiddendir/d.txt"), 6).isEmpty());
         // A pipe would block the probe that opens each file: it must not be listed at all.
         QCOMPARE(mkfifo(QFile::encodeName(scan.path(QStringLiteral("pipe"))).constData(), 0600), 0);
-        // Another program still writing a readable file does not hold it back.
+        // Another program still writing a readable file holds it back.
         QFile writer(scan.path(QStringLiteral("writing.log")));
         QVERIFY(writer.open(QIODevice::WriteOnly));
         writer.write("partial");
@@ -82,9 +83,11 @@ private slots:
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
-        // A file is handed over once a second walk found it unchanged.
+        // Without a settle time a file goes at the first walk once its writer has closed it; one
+        // that another program still writes waits until it is closed.
         QCOMPARE(scan.walk(traversal), 1);
-        QVERIFY(scan.handed.isEmpty());
+        QCOMPARE(scan.handed.size(), 4);
+        writer.close();
         QCOMPARE(scan.walk(traversal), 1);
 
         // Subdirectories first, each level sorted by name.
@@ -115,10 +118,12 @@ private slots:
         QCOMPARE(scan.handed.size(), expected.size());
     }
 
-    // A file still being written would be sent cut short.
+    // A file still being written would be sent cut short, even when its writer closes it between
+    // its writes: it waits until it has been left alone for the settle time.
     void growingFileWaitsUntilItStops()
     {
         ScanFixture scan;
+        g_sysbaseconf.settleSeconds = 1;
         const QString filePath = scan.write(QStringLiteral("growing.log"), 1);
         DirectoryTraversal traversal;
         scan.collect(traversal);
@@ -127,9 +132,91 @@ private slots:
             QVERIFY(append(filePath, "more"));
         }
         QVERIFY(scan.handed.isEmpty());
+        QThread::msleep(1100);
         scan.walkTwice(traversal);
         QCOMPARE(scan.handedPaths(), QStringList { filePath });
         QCOMPARE(scan.handed.first()->size, qint64(13));
+    }
+
+    // A file renamed into the directory whole goes at once, whatever the settle time; one written
+    // in place waits for it, and so does one written to after it was renamed in.
+    void renamedInWholeGoesAtOnce_data()
+    {
+        QTest::addColumn<bool>("renamed");
+        QTest::addColumn<bool>("writtenAfter");
+        QTest::addColumn<int>("handed");
+        QTest::newRow("renamed in whole") << true << false << 1;
+        QTest::newRow("written in place") << false << false << 0;
+        QTest::newRow("renamed in, then written to") << true << true << 0;
+    }
+
+    void renamedInWholeGoesAtOnce()
+    {
+        QFETCH(bool, renamed);
+        QFETCH(bool, writtenAfter);
+        QFETCH(int, handed);
+
+        ScanFixture scan;
+        g_sysbaseconf.settleSeconds = 600;
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walk(traversal); // the directory is watched from here on
+        const QString filePath = scan.path(QStringLiteral("report.pdf"));
+        if (renamed) {
+            replaceByRename(scan, QStringLiteral("report.pdf"));
+            if (writtenAfter)
+                QVERIFY(append(filePath, "more"));
+        } else {
+            QVERIFY(!scan.write(QStringLiteral("report.pdf"), 12).isEmpty());
+        }
+        scan.walk(traversal);
+        QCOMPARE(scan.handed.size(), handed);
+    }
+
+    // Every so many walks the tree's names are listed again, as a safety net. A change whose
+    // event came just before must still be looked at, and so must an empty or unreadable file,
+    // whose content or permissions may have changed through another link without an event here.
+    void safetyNetLosesNoChange_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("empty, then filled") << "filled";
+        QTest::newRow("unreadable, then made readable") << "readable";
+        QTest::newRow("empty, then filled through a hard link elsewhere") << "link";
+    }
+
+    void safetyNetLosesNoChange()
+    {
+        QFETCH(QString, change);
+        constexpr int kSafetyNetWalk = 60;
+
+        ScanFixture scan;
+        QTemporaryDir elsewhere;
+        const bool unreadable = change == "readable";
+        const QString filePath = scan.write(QStringLiteral("late.bin"), unreadable ? 4 : 0);
+        const QString otherName = elsewhere.filePath(QStringLiteral("other-name"));
+        QVERIFY(::link(QFile::encodeName(filePath).constData(),
+                    QFile::encodeName(otherName).constData())
+            == 0);
+        if (unreadable) {
+            QVERIFY(QFile::setPermissions(filePath, QFileDevice::Permissions()));
+            if (QFile(filePath).open(QIODevice::ReadOnly))
+                QSKIP("this user reads files without read permission");
+        }
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        for (int walk = 1; walk < kSafetyNetWalk; ++walk)
+            scan.walk(traversal);
+        QVERIFY(scan.handed.isEmpty());
+
+        if (change == "filled")
+            QVERIFY(append(filePath, "data"));
+        else if (change == "link")
+            QVERIFY(append(otherName, "data"));
+        else
+            QVERIFY(QFile::setPermissions(filePath, QFileDevice::ReadOwner));
+        scan.walk(traversal);
+        QCOMPARE(scan.handedPaths(), QStringList { filePath });
+        QCOMPARE(scan.handed.first()->size, qint64(4));
     }
 
     // However the files change in between, no walk hands a file over that is pending or sent.
@@ -369,8 +456,11 @@ private slots:
         for (const char *name : { "d1/x", "d1/y", "d2/x", "d2/y", "d2/e/x", "x", "y" })
             QVERIFY(!scan.write(QLatin1String(name), 1).isEmpty());
         DirectoryTraversal traversal;
-        // The first walk only notes the files; the second hands them over.
+        // The first walk only notes the files, which have not settled; the second hands them
+        // over.
+        g_sysbaseconf.settleSeconds = 600;
         scan.walk(traversal);
+        g_sysbaseconf.settleSeconds = 0;
         scan.rule.stopFlag = stopFirst;
         scan.collect(traversal);
         QObject::connect(
