@@ -276,6 +276,8 @@ void MainWindow::startScanner()
     m_controller.reset(new Controller);
     connect(m_controller.get(), &Controller::insertItem, sendStatusView(),
         &SendStatusView::onInsertItem);
+    connect(m_controller.get(), &Controller::unsendable, sendStatusView(),
+        &SendStatusView::onUnsendable);
     m_controller->start();
 }
 

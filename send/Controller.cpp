@@ -38,6 +38,7 @@ Controller::Controller(QObject *parent)
     m_traversal->moveToThread(m_scanThread);
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
+    connect(m_traversal, &DirectoryTraversal::unsendable, this, &Controller::unsendable);
     ThreadHandOver::start(m_scanThread, m_traversal);
 }
 

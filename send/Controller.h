@@ -54,6 +54,10 @@ public slots:
 signals:
     void startFileTraversal();
     void insertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+    // A file that stays in its send directory, and why (DirectoryTraversal::unsendable), relayed
+    // to the GUI thread.
+    void unsendable(
+        _SENDPATH_LISTDATA *rule, const QString &filePath, qint64 size, const QString &reason);
 
 private:
     QThread *m_scanThread;

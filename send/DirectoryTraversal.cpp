@@ -3,6 +3,7 @@
 #include "model/GlobalData.h"
 #include "model/HandOver.h"
 #include "send/ScanTree.h"
+#include "send/SendAudit.h"
 #include "send/SendLedger.h"
 #include "send/SendSlots.h"
 #include "send/WriterCheck.h"
@@ -33,11 +34,13 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 int poolCapacity() { return QThreadPool::globalInstance()->maxThreadCount(); }
 
-std::unique_ptr<_FINDFILEINFO> makeRecord(const QString &filePath, const ScanEntry &entry)
+std::unique_ptr<_FINDFILEINFO> makeRecord(
+    const QString &filePath, const QByteArray &nativePath, const ScanEntry &entry)
 {
     const FileIdentity &seen = entry.seen;
     auto file = std::make_unique<_FINDFILEINFO>();
     file->filePath = filePath;
+    file->nativePath = nativePath;
     const QString name = filePath.mid(filePath.lastIndexOf('/') + 1);
     const int dot = name.lastIndexOf('.');
     file->suffix = dot < 0 ? QString() : name.mid(dot + 1);
@@ -226,6 +229,8 @@ bool DirectoryTraversal::walk(ScanNode &node, ScanTree &tree, _SENDPATH_LISTDATA
         const QVector<FileKey> keys = ScanTree::keysOf(node, visit.fresh);
         tree.settleFresh(node, visit, keys, SendLedger::findKnown(rule, keys));
     }
+    for (const UnsendableFile &file : qAsConst(visit.unsendable))
+        tellUnsendable(rule, file);
     if (!visit.changedKnown.isEmpty()) {
         // Those the user had stopped are let go, and looked at again as new ones.
         const QVector<FileKey> released
@@ -270,11 +275,12 @@ bool DirectoryTraversal::deliver(
         SendSlots::giveBack();
         return true;
     }
-    if (!isWriterDone(node, entry.key(), *entry, filePath)) {
+    const QByteArray nativePath = node.nativePath + '/' + name;
+    if (!isWriterDone(rule, node, entry.key(), *entry, filePath, nativePath)) {
         SendSlots::giveBack();
         return true;
     }
-    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, *entry);
+    std::unique_ptr<_FINDFILEINFO> file = makeRecord(filePath, nativePath, *entry);
     const SendLedger::Admission admission = SendLedger::admit(rule, file.get(), m_cancelled);
     if (admission != SendLedger::Admitted)
         SendSlots::giveBack();
@@ -288,10 +294,11 @@ bool DirectoryTraversal::deliver(
 
 // Whether no program holds the file open for writing any more; a file that cannot be read or is
 // not a regular file is set aside until it changes.
-bool DirectoryTraversal::isWriterDone(
-    ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &filePath)
+bool DirectoryTraversal::isWriterDone(_SENDPATH_LISTDATA *rule, ScanNode &node,
+    const QByteArray &name, ScanEntry &entry, const QString &filePath, const QByteArray &nativePath)
 {
-    switch (WriterCheck::check(QFile::encodeName(filePath))) {
+    const char *refusal = nullptr;
+    switch (WriterCheck::check(nativePath)) {
     case WriterCheck::NoWriter:
         return true;
     case WriterCheck::Unknown:
@@ -300,14 +307,30 @@ bool DirectoryTraversal::isWriterDone(
     case WriterCheck::Writing:
         return false;
     case WriterCheck::Unreadable:
-        // Picked up once its permissions change.
+        // Looked at again once its permissions change, and at every safety-net listing.
         ScanTree::setState(node, name, entry, ScanEntry::Unreadable);
-        return false;
+        refusal = UnsendableReason::kUnreadable;
+        break;
     case WriterCheck::NotRegular:
         ScanTree::setState(node, name, entry, ScanEntry::Refused);
-        return false;
+        refusal = UnsendableReason::kNotRegular;
+        break;
     }
+    if (ScanTree::takeRefusalRow(entry))
+        tellUnsendable(rule, { filePath, entry.seen.size, QString::fromUtf8(refusal) });
     return false;
+}
+
+// One row and one log line for a file that stays where it is; a name that cannot be read is
+// also an audit event, as the file never reaches a worker that would write one.
+void DirectoryTraversal::tellUnsendable(_SENDPATH_LISTDATA *rule, const UnsendableFile &file)
+{
+    qWarning().noquote() << QStringLiteral("文件名:") + file.filePath + QStringLiteral("，")
+            + file.reason;
+    if (file.reason == QLatin1String(UnsendableReason::kNameEncoding))
+        SendAudit::recordForRule(
+            rule, file.filePath.mid(file.filePath.lastIndexOf('/') + 1), file.reason);
+    emit unsendable(rule, file.filePath, file.size, file.reason);
 }
 
 void DirectoryTraversal::handOverQueued()

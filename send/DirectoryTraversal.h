@@ -13,6 +13,7 @@
 
 class QDeadlineTimer;
 struct ScanEntry;
+struct UnsendableFile;
 struct ScanNode;
 class ScanTree;
 struct _FINDFILEINFO;
@@ -58,6 +59,9 @@ public slots:
 
 signals:
     void insertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+    // A file that stays where it is, and why (UnsendableReason); given once per version.
+    void unsendable(
+        _SENDPATH_LISTDATA *rule, const QString &filePath, qint64 size, const QString &reason);
 
 private:
     struct RuleScan;
@@ -79,8 +83,9 @@ private:
         _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
     bool deliver(
         _SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name, const QString &filePath);
-    bool isWriterDone(
-        ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &filePath);
+    bool isWriterDone(_SENDPATH_LISTDATA *rule, ScanNode &node, const QByteArray &name,
+        ScanEntry &entry, const QString &filePath, const QByteArray &nativePath);
+    void tellUnsendable(_SENDPATH_LISTDATA *rule, const UnsendableFile &file);
     void handOverQueued();
     bool waitForNextPass(const QDeadlineTimer &soonest);
     void purge(RuleScan &scan, _SENDPATH_LISTDATA *rule);

@@ -32,6 +32,7 @@ struct ScanEntry {
     qint64 stableSinceMs = 0; // monotonic: when the version seen was first seen
     bool writeOpen = false; // the events say that a writer has it open
     bool movedIn = false; // renamed into the directory whole, not written to since
+    bool refusalShown = false; // the row that says why this version cannot be sent was given
     quint32 listing = 0; // the last listing of its directory that found it
     int failedRounds = 0; // of the attempts to send it, when it is offered again
     bool offeredAgain = false;
@@ -63,7 +64,9 @@ struct ScanNode {
     Relist relist = Everything;
     quint32 listing = 0; // count of listings
     std::vector<Child> children; // sorted by name, as they are walked
-    QHash<QByteArray, ScanEntry> files; // by native name
+    using Files = QHash<QByteArray, ScanEntry>;
+
+    Files files; // by native name
     QHash<QByteArray, EntryNews> dirty; // names the events reported since the last visit
     QSet<QByteArray> polled; // names looked at in every visit whatever the events say
 };

@@ -1,6 +1,7 @@
 #include "send/ScanTree.h"
 
 #include "send/DirectoryWatch.h"
+#include "send/NativeName.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -17,7 +18,8 @@
 
 namespace {
 
-constexpr int kMaxPathLength = 260;
+// The longest path below the send directory that the receiver takes, in bytes of UTF-8.
+constexpr int kMaxWirePathBytes = 254;
 // Every so many timed walks (about 30 s) the tree is listed again, in case an event was missed.
 constexpr quint64 kRelistEveryWalks = 60;
 constexpr qint64 kNsPerMs = 1000 * 1000;
@@ -31,11 +33,17 @@ constexpr quint32 kRemoteFileSystems[] = {
     0x517B, // SMB
     0xFF534D42, // CIFS
     0xFE534D42, // SMB2
-    0x65735546, // FUSE
+    0x65735546, // FUSE (every fuse.* file system)
     0x01021997, // 9P
     0x00C36400, // Ceph
     0x5346414F, // AFS
     0x73757245, // Coda
+    0x6A656A63, // virtiofs
+    0x786F4256, // vboxsf
+    0x0BD00BD0, // Lustre
+    0x47504653, // GPFS
+    0x01161970, // GFS2
+    0x7461636F, // OCFS2
 };
 
 bool isRemote(const QByteArray &nativePath)
@@ -46,11 +54,6 @@ bool isRemote(const QByteArray &nativePath)
     const auto type = quint32(status.f_type);
     return std::find(std::begin(kRemoteFileSystems), std::end(kRemoteFileSystems), type)
         != std::end(kRemoteFileSystems);
-}
-
-bool isSpecial(unsigned char type)
-{
-    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
 }
 
 // The same file, as far as its key goes: whatever was written to it.
@@ -72,21 +75,38 @@ QString directoryOf(const QString &path)
 
 // Only a file the system says is not there, or that its path now names another file, is gone:
 // one that cannot be looked at now (a directory without permission) would be sent again once it
-// can, if it were forgotten.
+// can, if it were forgotten. Each form the path's bytes may have is looked at.
 bool isGoneOnDisk(const FileKey &key)
 {
-    errno = 0;
-    const QByteArray path = QFile::encodeName(key.path);
-    const FileIdentity now = FileIdentity::ofEntry(AT_FDCWD, path.constData(), true, nullptr);
-    if (!now.isValid())
-        return errno == ENOENT || errno == ENOTDIR;
-    // A key recorded without an identity stands for whatever file has its path.
-    return key.inode != 0 && (now.inode != key.inode || now.bornNs != key.bornNs);
+    for (const QByteArray &path : NativeName::encodings(key.path)) {
+        errno = 0;
+        const FileIdentity now = FileIdentity::ofEntry(AT_FDCWD, path.constData(), true, nullptr);
+        if (!now.isValid() && errno != ENOENT && errno != ENOTDIR)
+            return false;
+        // A key recorded without an identity stands for whatever file has its path.
+        if (now.isValid()
+            && (key.inode == 0 || (now.inode == key.inode && now.bornNs == key.bornNs)))
+            return false;
+    }
+    return true;
+}
+
+// A name as shown and sent; one that cannot be read whole is shown with its unreadable parts
+// replaced (and never sent).
+QString textOf(const QByteArray &name)
+{
+    const QString text = NativeName::decode(name);
+    return text.isNull() ? NativeName::shown(name) : text;
 }
 
 FileKey keyOf(const ScanNode &node, const QByteArray &name, const FileIdentity &seen)
 {
-    return { joined(node.path, QFile::decodeName(name)), seen.bornNs, seen.inode };
+    return { joined(node.path, textOf(name)), seen.bornNs, seen.inode };
+}
+
+bool isSpecial(quint32 type)
+{
+    return type == S_IFIFO || type == S_IFSOCK || type == S_IFCHR || type == S_IFBLK;
 }
 
 qint64 monotonicMs() { return QDeadlineTimer::current().deadline(); }
@@ -158,7 +178,7 @@ ScanTree::RootState ScanTree::placeRoot()
     }
     if (!m_root) {
         const QString path = rootPath(m_directory);
-        m_root = newNode(path, seen);
+        m_root = newNode(path, QFile::encodeName(path), seen);
         m_nodes.insert(path, m_root.get());
     }
     return state;
@@ -175,16 +195,29 @@ void ScanTree::relistEverything()
         node->relist = ScanNode::Everything;
 }
 
+// The entry a key names in the tree, or none.
+ScanNode::Files::iterator ScanTree::entryOf(const FileKey &key, ScanNode **node) const
+{
+    *node = m_nodes.value(directoryOf(key.path));
+    if (!*node)
+        return {};
+    const QString name = key.path.mid(key.path.lastIndexOf('/') + 1);
+    for (const QByteArray &form : NativeName::encodings(name)) {
+        const auto entry = (*node)->files.find(form);
+        if (entry != (*node)->files.end())
+            return entry;
+    }
+    return (*node)->files.end();
+}
+
 void ScanTree::reoffer(const FileKey &key, int failedRounds)
 {
-    ScanNode *node = m_nodes.value(directoryOf(key.path));
-    if (!node)
-        return;
-    const QByteArray name = QFile::encodeName(key.path.mid(key.path.lastIndexOf('/') + 1));
-    const auto entry = node->files.find(name);
-    if (entry == node->files.end() || entry->state != ScanEntry::Known
+    ScanNode *node = nullptr;
+    const auto entry = entryOf(key, &node);
+    if (!node || entry == node->files.end() || entry->state != ScanEntry::Known
         || entry->seen.inode != key.inode || entry->seen.bornNs != key.bornNs)
         return;
+    const QByteArray name = entry.key();
     entry->failedRounds = failedRounds;
     entry->offeredAgain = true;
     setState(*node, entry.key(), *entry, ScanEntry::Fresh);
@@ -241,9 +274,7 @@ void ScanTree::list(ScanNode &node, DIR *dir, Visit &visit)
         const QByteArray name = QByteArray::fromRawData(entry->d_name, int(strlen(entry->d_name)));
         // A name the events reported is looked at whatever the listing says of it: its inode
         // stays the same while it is written to.
-        if (isSpecial(entry->d_type))
-            dropName(node, name);
-        else if (everything || node.dirty.contains(name) || !takeAsListed(node, name, entry->d_ino))
+        if (everything || node.dirty.contains(name) || !takeAsListed(node, name, entry->d_ino))
             lookAt(node, fd, name, visit);
     }
     node.relist = ScanNode::None;
@@ -309,12 +340,19 @@ void ScanTree::lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &
             dropName(node, name);
         return;
     }
-    if (type == S_IFDIR) {
+    if (type == S_IFDIR && !NativeName::decode(name).isNull()) {
         dropFile(node, name);
         ensureChild(node, name, seen);
         return;
     }
     dropChild(node, name);
+    if (type == S_IFDIR || isSpecial(type)) {
+        // A directory is not entered when its name cannot be sent; a FIFO or a device is no file.
+        const QString reason
+            = type == S_IFDIR ? UnsendableReason::kNameEncoding : UnsendableReason::kNotRegular;
+        seeUnsendable(node, name, seen, reason, visit);
+        return;
+    }
     const quint64 entryInode = seen.inode;
     const bool viaLink = type == S_IFLNK;
     // A linked file is sent; a linked directory is not entered: it may lead back up the tree.
@@ -335,8 +373,10 @@ void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentit
     ScanEntry &entry = *it;
     const QByteArray &stored = it.key();
     const FileIdentity last = entry.seen;
-    if (!last.sameVersion(seen))
+    if (!last.sameVersion(seen)) {
         entry.stableSinceMs = monotonicMs();
+        entry.refusalShown = false;
+    }
     takeNews(entry, news);
     entry.seen = seen;
     entry.seenWalk = m_walks;
@@ -363,6 +403,31 @@ void ScanTree::seeFile(ScanNode &node, const QByteArray &name, const FileIdentit
     }
 }
 
+void ScanTree::seeUnsendable(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
+    const QString &reason, Visit &visit)
+{
+    auto it = node.files.find(name);
+    if (it == node.files.end())
+        it = node.files.insert(QByteArray(name.constData(), name.size()), ScanEntry());
+    if (!it->seen.sameVersion(seen))
+        it->refusalShown = false;
+    it->seen = seen;
+    it->seenWalk = m_walks;
+    it->entryInode = seen.inode;
+    it->listing = node.listing;
+    refuse(node, it.key(), *it, joined(node.path, textOf(name)), reason, visit);
+}
+
+void ScanTree::refuse(ScanNode &node, const QByteArray &name, ScanEntry &entry,
+    const QString &filePath, const QString &reason, Visit &visit)
+{
+    setState(node, name, entry, ScanEntry::Refused);
+    if (takeRefusalRow(entry))
+        visit.unsendable.append({ filePath, qMax<qint64>(entry.seen.size, 0), reason });
+}
+
+bool ScanTree::takeRefusalRow(ScanEntry &entry) { return !std::exchange(entry.refusalShown, true); }
+
 // A candidate is handed over once its writer is done, so that it is never sent cut short: renamed
 // into the directory whole, or unchanged for the settle time. Whether a program still holds it
 // open for writing is asked once it looks settled, where it is handed over.
@@ -373,11 +438,14 @@ void ScanTree::weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry,
         setState(node, name, entry, ScanEntry::Empty);
         return;
     }
-    const QString filePath
-        = knownPath.isNull() ? joined(node.path, QFile::decodeName(name)) : knownPath;
-    if (filePath.size() >= kMaxPathLength) {
-        qDebug() << filePath.mid(filePath.lastIndexOf('/') + 1) << "文件路径过长";
-        setState(node, name, entry, ScanEntry::Refused);
+    const QString filePath = knownPath.isNull() ? joined(node.path, textOf(name)) : knownPath;
+    const char *refusal = nullptr;
+    if (NativeName::decode(name).isNull())
+        refusal = UnsendableReason::kNameEncoding;
+    else if (filePath.mid(m_root->path.size() + 1).toUtf8().size() > kMaxWirePathBytes)
+        refusal = UnsendableReason::kPathTooLong;
+    if (refusal) {
+        refuse(node, name, entry, filePath, QString::fromUtf8(refusal), visit);
         return;
     }
     setState(node, name, entry, ScanEntry::Waiting);
@@ -421,12 +489,11 @@ void ScanTree::settleFresh(
 
 bool ScanTree::isGone(const FileKey &key) const
 {
-    const ScanNode *node = m_nodes.value(directoryOf(key.path));
+    ScanNode *node = nullptr;
+    const auto entry = entryOf(key, &node);
     if (!node || node->relist != ScanNode::None || node->listing == 0)
         return isGoneOnDisk(key);
-    const QByteArray name = QFile::encodeName(key.path.mid(key.path.lastIndexOf('/') + 1));
-    const auto entry = node->files.constFind(name);
-    if (entry == node->files.constEnd())
+    if (entry == node->files.end())
         return true;
     return key.inode != 0 && (entry->seen.inode != key.inode || entry->seen.bornNs != key.bornNs);
 }
@@ -443,11 +510,8 @@ void ScanTree::setState(
         node.polled.remove(name);
 }
 
-// Directories below a path of 260 characters or more are not entered.
 void ScanTree::ensureChild(ScanNode &node, const QByteArray &name, const FileIdentity &seen)
 {
-    if (node.path.size() >= kMaxPathLength)
-        return;
     auto it = std::find_if(node.children.begin(), node.children.end(),
         [&name](const ScanNode::Child &child) { return child.nativeName == name; });
     if (it != node.children.end()) {
@@ -459,21 +523,23 @@ void ScanTree::ensureChild(ScanNode &node, const QByteArray &name, const FileIde
         node.children.erase(it);
     }
     ScanNode::Child child;
-    child.name = QFile::decodeName(name);
+    child.name = NativeName::decode(name);
     child.nativeName = QByteArray(name.constData(), name.size());
     child.listing = node.listing;
-    child.node = newNode(joined(node.path, child.name), seen);
+    child.node
+        = newNode(joined(node.path, child.name), joined(node.nativePath, child.nativeName), seen);
     m_nodes.insert(child.node->path, child.node.get());
     const auto place = std::lower_bound(node.children.begin(), node.children.end(), child.name,
         [](const ScanNode::Child &one, const QString &name) { return one.name < name; });
     node.children.insert(place, std::move(child));
 }
 
-std::unique_ptr<ScanNode> ScanTree::newNode(const QString &path, const FileIdentity &seen)
+std::unique_ptr<ScanNode> ScanTree::newNode(
+    const QString &path, const QByteArray &nativePath, const FileIdentity &seen)
 {
     auto node = std::make_unique<ScanNode>();
     node->path = path;
-    node->nativePath = QFile::encodeName(path);
+    node->nativePath = nativePath;
     node->device = seen.device;
     node->inode = seen.inode;
     node->remote = isRemote(node->nativePath);

@@ -2,6 +2,7 @@
 
 #include "model/FileKey.h"
 #include "send/ScanNode.h"
+#include "send/UnsendableFile.h"
 
 #include <QPair>
 #include <QString>
@@ -27,6 +28,7 @@ public:
         QVector<QByteArray> fresh; // names to look up in the rule's bookkeeping
         QVector<QPair<QString, QByteArray>> ready; // stable candidates: path and name
         QVector<QByteArray> changedKnown; // pending, sent or stopped files whose content changed
+        QVector<UnsendableFile> unsendable; // files seen for the first time as they cannot be sent
     };
     enum RootState { Missing, Placed, Replaced };
 
@@ -71,6 +73,9 @@ public:
 
     static void setState(
         ScanNode &node, const QByteArray &name, ScanEntry &entry, ScanEntry::State state);
+    // Whether the row that says why this version of the file cannot be sent is still to be given;
+    // it is given once.
+    static bool takeRefusalRow(ScanEntry &entry);
 
 private:
     void list(ScanNode &node, DIR *dir, Visit &visit);
@@ -78,12 +83,20 @@ private:
     void lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &visit);
     void seeFile(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
         quint64 entryInode, bool viaLink, const EntryNews &news, Visit &visit);
+    // An entry that can never be sent as it is (a FIFO, a device, a directory whose name cannot
+    // be read): kept, so that its row is given once.
+    void seeUnsendable(ScanNode &node, const QByteArray &name, const FileIdentity &seen,
+        const QString &reason, Visit &visit);
+    void refuse(ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &filePath,
+        const QString &reason, Visit &visit);
+    ScanNode::Files::iterator entryOf(const FileKey &key, ScanNode **node) const;
     void weigh(ScanNode &node, const QByteArray &name, ScanEntry &entry, const QString &knownPath,
         Visit &visit);
     bool isSettled(const ScanEntry &entry) const;
     bool takeAsListed(ScanNode &node, const QByteArray &name, quint64 entryInode);
     void ensureChild(ScanNode &node, const QByteArray &name, const FileIdentity &seen);
-    std::unique_ptr<ScanNode> newNode(const QString &path, const FileIdentity &seen);
+    std::unique_ptr<ScanNode> newNode(
+        const QString &path, const QByteArray &nativePath, const FileIdentity &seen);
     void dropName(ScanNode &node, const QByteArray &name);
     void dropFile(ScanNode &node, const QByteArray &name);
     void dropChild(ScanNode &node, const QByteArray &name);

@@ -1,14 +1,16 @@
 #include "send/SendWorkThread.h"
 
-#include "model/AuditLog.h"
 #include "model/BaseFunction.h"
 #include "model/HandOver.h"
 #include "model/Ports.h"
 #include "model/TransferVerdict.h"
+#include "model/UniqueFd.h"
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
+#include "send/SendAudit.h"
 #include "send/SendChannel.h"
 #include "send/SendLedger.h"
+#include "send/SentFileRemoval.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -20,6 +22,8 @@
 #include <QTimer>
 #include <QtDebug>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -33,16 +37,12 @@ constexpr int kStopPollMs = 50;
 constexpr int kConfirmMissLimit = 7;
 constexpr int kPolledBursts = 3; // bursts followed by a verdict poll without the key flag
 constexpr int kPublishEveryBursts = 100;
-constexpr int kAuditDetailMax = 1023;
 
 // Security label: "hello" and a level word, both scrambled, at the very end of the file.
 constexpr int kLabelSize = 9;
 constexpr int kLabelMarkSize = 5;
 constexpr int kLabelWordSize = 4;
 constexpr int kNoLabelLevel = 3;
-
-const char *const kAuditCategory = "CLIENT_SEND";
-const char *const kAuditOperation = "发送";
 
 const QString kZeroRate = QStringLiteral("0 Mbps");
 const QString kChecking = QStringLiteral("文件正在校验中,请稍候 ");
@@ -65,6 +65,9 @@ const QString kMismatch = QStringLiteral("接收端文件校验失败/稍后重�
 const QString kTransferDone = QStringLiteral("传输完毕");
 const QString kEmptyAtOpen = QStringLiteral("文件为空/稍后重发");
 const QString kChangedWhileSending = QStringLiteral("文件发送期间被修改/稍后重发");
+const QString kSentNotRemoved = QStringLiteral("已发送，无法删除源文件");
+// Appended to a refusal's text once the refused file has been removed, as refused files are.
+const QString kRemovedAfterRefusal = QStringLiteral("，已从发送目录删除");
 
 // Why a round of attempts ended without delivery, for the row and the audit event.
 const QString kPeerOffline = QStringLiteral("接收方不在线");
@@ -98,6 +101,17 @@ void pauseUnlessStopped(int ms, const SendStop &stop)
     // a negative sleep would be taken for an almost endless one.
     for (qint64 left = ms; !stop.requested() && left > 0; left = ms - clock.elapsed())
         QThread::msleep(ulong(qMin<qint64>(kStopPollMs, left)));
+}
+
+// Opens the file for reading as the version to send. Without blocking, and only a regular file:
+// a FIFO or a device put in its place would hang the worker or never end.
+bool openVersion(QFile &file, const QByteArray &path)
+{
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status;
+    if (!fd.isValid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    return file.open(fd.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
 }
 
 bool isConnecting(const QTcpSocket &socket)
@@ -299,11 +313,10 @@ int SendWorkThread::sendThisFile(
     } closer { m_socket.get() };
 
     Attempt attempt(m_socket.get(), stopOf(rule), info);
-    attempt.file.setFileName(file.filePath);
     readRule(attempt, rule);
     fillAuditRecord(attempt);
     attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(attempt.gapAddress));
-    if (attempt.file.open(QIODevice::ReadOnly))
+    if (openVersion(attempt.file, file.pathBytes()))
         attempt.identity = FileIdentity::ofDescriptor(attempt.file.handle());
     if (!attempt.identity.isValid()) {
         setSendState(rule, 1);
@@ -519,9 +532,24 @@ int SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     // that one has not been sent and must neither be deleted nor be taken for sent.
     if (!isSameVersion(attempt.identity))
         return endUnsent(attempt, rule, kChangedWhileSending);
-    if (!attempt.keepSent)
-        BaseFunction::DeleteFileOrFolder(m_file.filePath);
-    SendLedger::markSent(rule, m_file);
+    if (attempt.keepSent) {
+        SendLedger::markSent(rule, m_file);
+        return Done;
+    }
+    switch (SentFileRemoval::remove(m_file.pathBytes(), attempt.identity)) {
+    case SentFileRemoval::Removed:
+        SendLedger::markSent(rule, m_file);
+        break;
+    case SentFileRemoval::OtherVersion:
+        return endUnsent(attempt, rule, kChangedWhileSending);
+    case SentFileRemoval::Failed:
+        // Delivered all the same: its key is stored, so that no restart sends it again.
+        qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath + "，"
+                + kSentNotRemoved;
+        SendLedger::markSent(rule, m_file, true);
+        finishRow(attempt.info, kSentNotRemoved);
+        break;
+    }
     return Done;
 }
 
@@ -869,7 +897,8 @@ bool SendWorkThread::isSameVersion(const FileIdentity &identity) const
 {
     // The path, not the open handle: after a rename over it the handle still reads the old file.
     // While the path names the opened file, its status is the handle's.
-    return FileIdentity::ofPath(m_file.filePath).sameVersion(identity);
+    return FileIdentity::ofEntry(AT_FDCWD, m_file.pathBytes().constData(), true, nullptr)
+        .sameVersion(identity);
 }
 
 void SendWorkThread::removeRefused(_SENDPATH_LISTDATA *rule)
@@ -877,14 +906,21 @@ void SendWorkThread::removeRefused(_SENDPATH_LISTDATA *rule)
     // One text: the stream operator would put blanks between the parts.
     qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath
             + QStringLiteral("文件拒绝传输");
-    if (isSameVersion(m_md5Identity)) {
-        BaseFunction::DeleteFileOrFolder(m_file.filePath);
-        SendLedger::refused(rule, m_file, !QFile::exists(m_file.filePath));
-        return;
+    switch (SentFileRemoval::remove(m_file.pathBytes(), m_md5Identity)) {
+    case SentFileRemoval::Removed:
+        SendLedger::refused(rule, m_file, true);
+        finishRow(m_info, m_info.at(TransferStateInfo::Status).trimmed() + kRemovedAfterRefusal);
+        break;
+    case SentFileRemoval::OtherVersion:
+        // Replaced or changed since it was judged: what is there now was never offered to the gap.
+        qDebug() << "File:" << m_file.filePath << "changed after its refusal, kept";
+        SendLedger::release(rule, m_file);
+        break;
+    case SentFileRemoval::Failed:
+        qWarning().noquote() << QStringLiteral("文件名:") + m_file.filePath + "，无法删除";
+        SendLedger::refused(rule, m_file, false);
+        break;
     }
-    // Replaced or changed since it was judged: what is there now was never offered to the gap.
-    qDebug() << "File:" << m_file.filePath << "changed after its refusal, kept";
-    SendLedger::release(rule, m_file);
 }
 
 int SendWorkThread::getSecurityByFileName(QFile *file)
@@ -928,15 +964,7 @@ int SendWorkThread::fileSecurityFilter(
 
 void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, int result)
 {
-    QByteArray detail = "'" + fieldText(log.localip) + "', '" + fieldText(log.filename) + "', '"
-        + fieldText(log.touser) + "', '" + message.toUtf8() + "'";
-    detail.truncate(kAuditDetailMax);
-    // Not under sendTaskMutex: a write may wait seconds for the disk or a busy store, and the
-    // window takes that lock.
-    static QMutex auditMutex;
-    QMutexLocker lock(&auditMutex);
-    AuditLog::record(fieldText(log.host), kAuditCategory, fieldText(log.fromuser), kAuditOperation,
-        result, detail);
+    SendAudit::record(log, message, result);
 }
 
 void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset(info); }

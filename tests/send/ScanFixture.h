@@ -41,6 +41,7 @@ struct ScanFixture {
     QTemporaryDir storeDir;
     _SENDPATH_LISTDATA rule;
     QList<_FINDFILEINFO *> handed;
+    QList<QPair<QString, QString>> unsendable; // rows of files that stay: path and reason
 
     ScanFixture()
     {
@@ -81,6 +82,10 @@ struct ScanFixture {
             [this](_FINDFILEINFO *file, _SENDPATH_LISTDATA *) {
                 handed.append(file);
                 SendSlots::giveBack();
+            });
+        QObject::connect(&traversal, &DirectoryTraversal::unsendable,
+            [this](_SENDPATH_LISTDATA *, const QString &filePath, qint64, const QString &reason) {
+                unsendable.append({ filePath, reason });
             });
     }
 

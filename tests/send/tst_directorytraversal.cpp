@@ -1,8 +1,10 @@
 #include "ScanFixture.h"
 #include "send/SendLedger.h"
+#include "send/UnsendableFile.h"
 
 #include <QThread>
 #include <QtTest>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,7 +69,7 @@ private slots:
         QVERIFY(!scan.write(QStringLiteral("sub/c."), 4).isEmpty());
         QVERIFY(!scan.write(QStringLiteral("sub/deep/b.tar.gz"), 5).isEmpty());
         QVERIFY(!scan.write(QStringLiteral(".hiddendir/d.txt"), 6).isEmpty());
-        // A pipe would block the probe that opens each file: it must not be listed at all.
+        // A pipe would block a reader that opened it: it is never opened, and its row says why.
         QCOMPARE(mkfifo(QFile::encodeName(scan.path(QStringLiteral("pipe"))).constData(), 0600), 0);
         // Another program still writing a readable file holds it back.
         QFile writer(scan.path(QStringLiteral("writing.log")));
@@ -113,9 +115,45 @@ private slots:
         }
         QCOMPARE(scan.rule.pendingFiles.size(), expected.size());
 
-        // Files handed over and not finished are not handed over again.
+        // Files handed over and not finished are not handed over again; the pipe has one row.
         scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), expected.size());
+        const QPair<QString, QString> pipeRow { scan.path(QStringLiteral("pipe")),
+            QString::fromUtf8(UnsendableReason::kNotRegular) };
+        QCOMPARE(scan.unsendable, (QList<QPair<QString, QString>> { pipeRow }));
+    }
+
+    // A name is sent as its maker saw it: UTF-8 as it is, a name in the legacy encoding of
+    // Chinese Windows (GBK) decoded as GB18030; its bytes stay what every file operation uses. A
+    // name neither reads whole is never sent under a name of replacement characters: its row says
+    // why, once.
+    void namesAreSentAsTheirMakerSawThem()
+    {
+        ScanFixture scan;
+        const QByteArray root = QFile::encodeName(scan.rule.SendPath);
+        const QByteArray gbkName("\xd6\xd0\xce\xc4\xb1\xa8\xb8\xe6.txt"); // 中文报告.txt
+        // "目录" in GBK would also read as UTF-8 ("Ŀ¼"), and UTF-8 comes first.
+        const QByteArray gbkDir("\xb1\xa8\xb8\xe6"); // 报告
+        const QByteArray unreadable("\x80\xff\xfe.bin");
+        QVERIFY(::mkdir((root + '/' + gbkDir).constData(), 0700) == 0);
+        for (const QByteArray &name : { gbkName, gbkDir + '/' + gbkName, unreadable }) {
+            const int fd = ::open((root + '/' + name).constData(), O_WRONLY | O_CREAT, 0600);
+            QVERIFY(fd >= 0 && ::write(fd, "data", 4) == 4 && ::close(fd) == 0);
+        }
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        scan.walkTwice(traversal);
+
+        const QString chinese = QStringLiteral("中文报告.txt");
+        QCOMPARE(scan.handedPaths(),
+            QStringList({ scan.path(QStringLiteral("报告/") + chinese), scan.path(chinese) }));
+        QCOMPARE(scan.handed.at(0)->nativePath, root + '/' + gbkDir + '/' + gbkName);
+        QCOMPARE(scan.handed.at(1)->nativePath, root + '/' + gbkName);
+        QCOMPARE(scan.handed.at(1)->suffix, QStringLiteral("txt"));
+        QCOMPARE(scan.unsendable.size(), 1);
+        QCOMPARE(
+            scan.unsendable.first().second, QString::fromUtf8(UnsendableReason::kNameEncoding));
     }
 
     // A file still being written would be sent cut short, even when its writer closes it between
@@ -315,28 +353,47 @@ private slots:
         QVERIFY(withinTheSecond);
     }
 
+    // The path below the send directory goes on the wire, where the receiver takes up to 254
+    // bytes: that is what is measured, not the local path, which may be long on its own.
     void pathLengthLimit_data()
     {
-        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("rootLength");
+        QTest::addColumn<QString>("relative");
         QTest::addColumn<int>("handed");
-        QTest::newRow("259 characters") << 259 << 1;
-        QTest::newRow("260 characters") << 260 << 0;
+        QTest::newRow("a 250-byte name under a 60-character directory")
+            << 60 << QString(250, 'n') << 1;
+        QTest::newRow("254 bytes below the directory") << 0 << "sub/" + QString(250, 'n') << 1;
+        QTest::newRow("255 bytes below the directory") << 0 << QString(255, 'n') << 0;
+        QTest::newRow("255 bytes of UTF-8 in 85 characters")
+            << 0 << QString(85, QChar(0x4E2D)) << 0;
     }
 
     void pathLengthLimit()
     {
-        QFETCH(int, length);
+        QFETCH(int, rootLength);
+        QFETCH(QString, relative);
         QFETCH(int, handed);
 
         ScanFixture scan;
-        const int nameLength = length - scan.rule.SendPath.size() - 1;
-        QVERIFY(nameLength > 0 && nameLength <= 255);
-        QCOMPARE(scan.write(QString(nameLength, 'n'), 1).size(), length);
+        QString written = relative;
+        if (rootLength > 0) {
+            const QString padding(rootLength - scan.dir.path().size() - 1, 'd');
+            scan.rule.SendPath = scan.path(padding);
+            QCOMPARE(scan.rule.SendPath.size(), rootLength);
+            written = padding + '/' + relative;
+        }
+        QVERIFY(!scan.write(written, 1).isEmpty());
 
         DirectoryTraversal traversal;
         scan.collect(traversal);
         QCOMPARE(scan.walkTwice(traversal), 1);
+        scan.walkTwice(traversal);
         QCOMPARE(scan.handed.size(), handed);
+        // One row for a file that stays, however many walks see it.
+        QCOMPARE(scan.unsendable.size(), 1 - handed);
+        if (!handed)
+            QCOMPARE(
+                scan.unsendable.first().second, QString::fromUtf8(UnsendableReason::kPathTooLong));
     }
 
     // A link back up the tree would hand the same file over under ever longer paths.

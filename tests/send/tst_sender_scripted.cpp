@@ -188,7 +188,8 @@ void tst_SenderScripted::securityFilterGatesSending()
     gap.stop();
     QVERIFY(!fixture.rows.isEmpty());
     if (forceVisit) {
-        QCOMPARE(fixture.rows.last().at(7), QStringLiteral("传输失败,发送方没有权限发送该文件"));
+        QCOMPARE(fixture.rows.last().at(7),
+            QStringLiteral("传输失败,发送方没有权限发送该文件，已从发送目录删除"));
         QCOMPARE(gap.descriptorsSeen(), 0);
         QVERIFY(!QFile::exists(record->filePath));
         // Refused and removed: the bookkeeping keeps nothing of it.

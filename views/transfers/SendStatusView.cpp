@@ -1,8 +1,10 @@
 #include "views/transfers/SendStatusView.h"
 
+#include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "views/transfers/TransferItem.h"
 
+#include <QDateTime>
 #include <QTreeWidget>
 
 SendStatusView::SendStatusView(QWidget *parent)
@@ -24,6 +26,28 @@ void SendStatusView::onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
     item = new TransferItem(file, rule);
     addRow(item);
     item->sendStart();
+}
+
+void SendStatusView::onUnsendable(
+    _SENDPATH_LISTDATA *rule, const QString &filePath, qint64 size, const QString &reason)
+{
+    QByteArray pathKey;
+    {
+        QMutexLocker lock(&sendTaskMutex); // a rule is changed in place under it
+        pathKey = QByteArray(rule->SendPathID, int(strnlen(rule->SendPathID, kPathIDSize)));
+    }
+    const QString now
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    TransferStateInfo info;
+    info.setText(TransferStateInfo::FileName, filePath.mid(filePath.lastIndexOf('/') + 1));
+    info.setText(TransferStateInfo::Size, BaseFunction::calcSize(size));
+    info.setText(TransferStateInfo::TransferPath, QString::fromUtf8(pathKey));
+    info.setText(TransferStateInfo::StartTime, now);
+    info.setText(TransferStateInfo::EndTime, now);
+    info.setText(TransferStateInfo::Status, reason);
+    auto *item = new TransferItem(filePath, rule);
+    addRow(item);
+    item->onUpdateRequest(info);
 }
 
 TransferItem *SendStatusView::idleRowOf(const FileKey &key) const

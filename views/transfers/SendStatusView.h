@@ -26,6 +26,9 @@ public slots:
     // A file the scanner handed over: starts sending it, in a row of its own, or in the row where
     // it waited to be offered again.
     void onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+    // A file the scanner cannot hand over: a row that says why, with nothing to run.
+    void onUnsendable(
+        _SENDPATH_LISTDATA *rule, const QString &filePath, qint64 size, const QString &reason);
 
 protected:
     QString clearRefusal() const override;

@@ -50,6 +50,14 @@ TransferItem::TransferItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
     m_clock.start();
 }
 
+TransferItem::TransferItem(const QString &filePath, _SENDPATH_LISTDATA *rule)
+    : m_connector(std::make_unique<SignalConnector>(this))
+    , m_rule(rule)
+    , m_filePath(filePath)
+{
+    m_clock.start();
+}
+
 TransferItem::~TransferItem() { qDebug() << "控件删除"; }
 
 int TransferItem::sendStart()

@@ -22,6 +22,8 @@ public:
     explicit TransferItem(qintptr socketDescriptor);
     // A sending row; neither the file nor the rule is owned.
     TransferItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
+    // A sending row for a file that is never started: it only says why the file stays.
+    TransferItem(const QString &filePath, _SENDPATH_LISTDATA *rule);
     ~TransferItem() override;
 
     TransferItem(const TransferItem &) = delete;

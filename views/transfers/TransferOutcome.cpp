@@ -47,6 +47,22 @@ const StatusText kStatusTexts[] = {
     // The file changed or was empty: this row ends, and a later scan offers the file again.
     { "文件发送期间被修改/稍后重发", TransferOutcome::Failed },
     { "文件为空/稍后重发", TransferOutcome::Failed },
+    // Delivered, but the file could not be removed from its send directory.
+    { "已发送，无法删除源文件", TransferOutcome::Done },
+    // Refused, and the refused file removed from its send directory.
+    { "文件大小超出文件落地范围，已从发送目录删除", TransferOutcome::Refused },
+    { "文件名太长，已从发送目录删除", TransferOutcome::Refused },
+    { "接收方未配置接收路径，已从发送目录删除", TransferOutcome::Refused },
+    { "传输失败,发送方没有权限发送该文件，已从发送目录删除", TransferOutcome::Refused },
+    { "接收方没有权限接收该文件，已从发送目录删除", TransferOutcome::Refused },
+    { "不允许发送的文件类型，已从发送目录删除", TransferOutcome::Refused },
+    { "文件存在过滤关键字，已从发送目录删除", TransferOutcome::Refused },
+    { "文件存在病毒，已从发送目录删除", TransferOutcome::Refused },
+    // The scanner cannot hand the file over as it is; it stays where it is.
+    { "文件名编码无法识别", TransferOutcome::Failed },
+    { "文件路径过长", TransferOutcome::Failed },
+    { "不是普通文件（管道或设备），不能发送", TransferOutcome::Failed },
+    { "文件无法读取，请检查权限", TransferOutcome::Failed },
     // The gap's verdicts on the content, on either side.
     { "不允许发送的文件类型", TransferOutcome::Refused },
     { "文件存在过滤关键字", TransferOutcome::Refused },

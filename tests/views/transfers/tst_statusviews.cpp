@@ -509,6 +509,25 @@ private slots:
         QCOMPARE(view.tree()->topLevelItemCount(), 3);
     }
 
+    // A file the scanner cannot send gets a row that says why, and nothing runs for it.
+    void unsendableFileHasARowThatSaysWhy()
+    {
+        SendStatusView view;
+        _SENDPATH_LISTDATA rule;
+        copyToField(rule.SendPathID, kPathIDSize, "docs");
+        view.onUnsendable(&rule, QStringLiteral("/srv/send/pipe"), 0,
+            QStringLiteral("不是普通文件（管道或设备），不能发送"));
+        QCOMPARE(view.tree()->topLevelItemCount(), 1);
+        auto *row = static_cast<TransferItem *>(view.tree()->topLevelItem(0));
+        QCOMPARE(row->text(TransferStateInfo::FileName), QStringLiteral("pipe"));
+        QCOMPARE(row->text(TransferStateInfo::TransferPath), QStringLiteral("docs"));
+        QCOMPARE(row->text(TransferStateInfo::Status),
+            QStringLiteral("不是普通文件（管道或设备），不能发送"));
+        QCOMPARE(row->toolTip(TransferStateInfo::FileName), QStringLiteral("/srv/send/pipe"));
+        QCOMPARE(row->outcome(), TransferOutcome::Failed);
+        QCOMPARE(row->sendRule(), &rule);
+    }
+
     // Hovering shows what a narrow column may cut, and what the cells do not say: where a sent
     // file lies, the time left, the average rate once done.
     void tooltipsTellTheWholeStory()

@@ -61,6 +61,10 @@ private slots:
         QTest::newRow("gave up") << "文件多次发送失败/暂停发送" << kEnd << failed;
         QTest::newRow("waits to be offered again")
             << "等待重发 14:36（接收方不在线）" << kEnd << running;
+        QTest::newRow("sent, not removed") << "已发送，无法删除源文件" << kEnd << done;
+        QTest::newRow("refused and removed") << "文件存在病毒，已从发送目录删除" << kEnd << refused;
+        QTest::newRow("name unreadable") << "文件名编码无法识别" << kEnd << failed;
+        QTest::newRow("path too long") << "文件路径过长" << kEnd << failed;
         QTest::newRow("user stop") << "用户停止发送" << kEnd << failed;
         QTest::newRow("user stop, blank") << "用户停止发送 " << kEnd << failed;
         QTest::newRow("gap offline") << "设备掉线请检查网络 " << kEnd << failed;
