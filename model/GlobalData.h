@@ -122,7 +122,8 @@ struct _SENDPATH_LISTDATA {
     char ToUser[kUserNameSize] = {};      // edit
     char FromUser[kUserNameSize] = {};    // edit
     std::atomic<qint32> RecviverLevel{0};
-    // 0 sending, 1 fault, 2 searching, 3 gap unreachable, 4 send directory missing
+    // 0 sending, 1 fault, 2 searching, 3 gap unreachable, 4 send directory missing, 5 send
+    // directory unavailable (its mount has gone)
     std::atomic<qint32> sendState{0};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> scanStarted{false};

@@ -17,7 +17,9 @@
 #include <QThreadPool>
 #include <QtDebug>
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,6 +30,7 @@ constexpr int kEventPassGapMs = 20;
 constexpr int kPurgeThreshold = 5;
 constexpr qint32 kSearchingState = 2;
 constexpr qint32 kDirectoryMissingState = 4;
+constexpr qint32 kDirectoryUnavailableState = 5;
 // The purge of one walk stops after this long; what is left waits for the next walk.
 constexpr qint64 kPurgeBudgetNs = 20 * 1000 * 1000;
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
@@ -65,6 +68,9 @@ struct DirectoryTraversal::RuleScan {
 
     ScanTree tree;
     bool storeLoaded = false;
+    // Sent keys not forgotten until the directory has shown content: an empty directory may be a
+    // mount point whose mount is not up (yet), and its files are not gone.
+    QSet<FileKey> protectedKeys;
     QVector<FileKey> sweep; // keys of sent files being checked, a share per walk
     int swept = 0;
 };
@@ -87,6 +93,7 @@ void DirectoryTraversal::checkSendPath()
         // Stable files that found no place are weighed again by this pass, in offering order.
         m_queued.clear();
         forgetRemovedRules(rules);
+        placeRuleDirectories(rules);
         for (_SENDPATH_LISTDATA *rule : rules) {
             if (!scanRule(rule))
                 return;
@@ -96,6 +103,41 @@ void DirectoryTraversal::checkSendPath()
         if (m_cancelled)
             return;
     }
+}
+
+// Notes where every rule's directory is, so that a rule inside another one's directory (allowed by
+// older versions) has its files to itself, and a second rule of the same directory sends none.
+void DirectoryTraversal::placeRuleDirectories(const QList<_SENDPATH_LISTDATA *> &rules)
+{
+    QSet<ScanTree::DirectoryId> directories;
+    QSet<_SENDPATH_LISTDATA *> shadowed;
+    for (_SENDPATH_LISTDATA *rule : rules) {
+        QString dir;
+        {
+            QMutexLocker lock(&sendTaskMutex); // a rule is changed in place under it
+            dir = rule->SendPath;
+        }
+        quint32 type = 0;
+        const FileIdentity seen
+            = FileIdentity::ofEntry(AT_FDCWD, QFile::encodeName(dir).constData(), true, &type);
+        if (!seen.isValid() || type != S_IFDIR)
+            continue;
+        const ScanTree::DirectoryId id { seen.device, seen.inode };
+        if (directories.contains(id))
+            shadowed.insert(rule);
+        directories.insert(id);
+    }
+    m_ruleDirectories = directories;
+    m_shadowed = shadowed;
+}
+
+void DirectoryTraversal::noteShadowed(_SENDPATH_LISTDATA *rule, const QString &dir)
+{
+    if (m_shadowReported.contains(rule))
+        return;
+    m_shadowReported.insert(rule);
+    qWarning().noquote() << QStringLiteral("发送目录已由另一条发送规则使用，本规则不再扫描：")
+            + dir;
 }
 
 void DirectoryTraversal::forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules)
@@ -129,7 +171,9 @@ bool DirectoryTraversal::scanRule(_SENDPATH_LISTDATA *rule)
             rule->sendState = present ? kSearchingState : kDirectoryMissingState;
         }
     }
-    if (serving)
+    if (serving && m_shadowed.contains(rule))
+        noteShadowed(rule, dir);
+    else if (serving)
         findFile(dir, rule);
     if (!isStopped(rule))
         return true;
@@ -146,21 +190,40 @@ int DirectoryTraversal::findFile(const QString &dir, _SENDPATH_LISTDATA *rule)
     readEvents();
     const bool safetyNet = scan.tree.beginWalk(m_timedPass);
     scan.tree.setSettleTime(qint64(g_sysbaseconf.settleSeconds) * 1000);
+    scan.tree.setExcluded(m_ruleDirectories);
     if (!scan.storeLoaded) {
-        SendLedger::loadStored(rule, ScanTree::rootPath(dir));
+        const QVector<FileKey> stored = SendLedger::loadStored(rule, ScanTree::rootPath(dir));
+        scan.protectedKeys = QSet<FileKey>(stored.cbegin(), stored.cend());
         scan.storeLoaded = true;
         startSweep(scan, rule);
     }
     takeReoffered(scan.tree, rule);
-    int result = 0;
     const ScanTree::RootState root = scan.tree.placeRoot();
-    if (root == ScanTree::Missing) {
+    switch (root) {
+    case ScanTree::Missing:
         qDebug() << "文件路径不存在";
-    } else {
-        if (safetyNet || root == ScanTree::Replaced)
-            startSweep(scan, rule);
-        result = walk(scan.tree.root(), scan.tree, rule) ? 1 : 0;
+        return 0;
+    case ScanTree::Unavailable: {
+        // Nothing is walked or forgotten until the mount is back.
+        QMutexLocker lock(&sendTaskMutex);
+        rule->sendState = kDirectoryUnavailableState;
+        return 0;
     }
+    case ScanTree::Remounted: {
+        // Another file system: the files sent from the one before are not gone.
+        const QVector<FileKey> sent = SendLedger::sentKeys(rule, 0);
+        scan.protectedKeys = QSet<FileKey>(sent.cbegin(), sent.cend());
+        break;
+    }
+    case ScanTree::Replaced:
+    case ScanTree::Placed:
+        break;
+    }
+    if (safetyNet || root == ScanTree::Replaced)
+        startSweep(scan, rule);
+    const int result = walk(scan.tree.root(), scan.tree, rule) ? 1 : 0;
+    if (scan.tree.hasContent())
+        scan.protectedKeys.clear();
     purge(scan, rule);
     return result;
 }
@@ -390,6 +453,9 @@ void DirectoryTraversal::purge(RuleScan &scan, _SENDPATH_LISTDATA *rule)
         scan.sweep.clear();
         scan.swept = 0;
     }
+    gone.erase(std::remove_if(gone.begin(), gone.end(),
+                   [&scan](const FileKey &key) { return scan.protectedKeys.contains(key); }),
+        gone.end());
     if (!gone.isEmpty())
         forgetting += SendLedger::forget(rule, gone);
 }

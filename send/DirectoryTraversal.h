@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <atomic>
@@ -75,6 +77,8 @@ private:
 
     bool scanRule(_SENDPATH_LISTDATA *rule);
     void forgetRemovedRules(const QList<_SENDPATH_LISTDATA *> &rules);
+    void placeRuleDirectories(const QList<_SENDPATH_LISTDATA *> &rules);
+    void noteShadowed(_SENDPATH_LISTDATA *rule, const QString &dir);
     RuleScan &ruleScan(_SENDPATH_LISTDATA *rule, const QString &dir);
     void readEvents();
     void takeReoffered(ScanTree &tree, _SENDPATH_LISTDATA *rule);
@@ -95,6 +99,9 @@ private:
     DirectoryWatch m_watch; // outlives the trees, which unwatch their directories
     std::unordered_map<_SENDPATH_LISTDATA *, std::unique_ptr<RuleScan>> m_rules;
     QVector<Queued> m_queued; // in offering order
+    QSet<QPair<quint64, quint64>> m_ruleDirectories; // of all rules, by device and inode
+    QSet<_SENDPATH_LISTDATA *> m_shadowed; // rules whose directory an earlier rule has
+    QSet<_SENDPATH_LISTDATA *> m_shadowReported;
     std::atomic<bool> m_cancelled { false };
     bool m_timedPass = true; // the pass began when the pause ran out, not on events
 };

@@ -104,6 +104,13 @@ FileKey keyOf(const ScanNode &node, const QByteArray &name, const FileIdentity &
     return { joined(node.path, textOf(name)), seen.bornNs, seen.inode };
 }
 
+// Whether the directory lies on the same file system as its parent: not a mount point.
+bool liesOnItsParent(const QByteArray &nativePath, const FileIdentity &seen)
+{
+    const QByteArray parent = nativePath + "/..";
+    return FileIdentity::ofEntry(AT_FDCWD, parent.constData(), true, nullptr).device == seen.device;
+}
+
 bool isSpecial(quint32 type)
 {
     return type == S_IFIFO || type == S_IFSOCK || type == S_IFCHR || type == S_IFBLK;
@@ -170,11 +177,15 @@ ScanTree::RootState ScanTree::placeRoot()
     if (!seen.isValid() || type != S_IFDIR)
         return Missing;
     RootState state = Placed;
+    // A mount that failed or went: the path names the empty directory it was mounted on. What is
+    // known of the tree holds again once the mount is back.
+    if (m_root && m_root->device != seen.device && liesOnItsParent(nativePath, seen))
+        return Unavailable;
     // Another directory under the rule's path: nothing known of the old one holds for it.
     if (m_root && (m_root->device != seen.device || m_root->inode != seen.inode)) {
+        state = m_root->device != seen.device ? Remounted : Replaced;
         dropTree(*m_root, false);
         m_root.reset();
-        state = Replaced;
     }
     if (!m_root) {
         const QString path = rootPath(m_directory);
@@ -187,6 +198,33 @@ ScanTree::RootState ScanTree::placeRoot()
 QString ScanTree::rootPath(const QString &directory)
 {
     return directory.size() > 1 && directory.endsWith('/') ? directory.chopped(1) : directory;
+}
+
+void ScanTree::setExcluded(const QSet<DirectoryId> &directories)
+{
+    if (directories == m_excluded)
+        return;
+    m_excluded = directories;
+    if (m_root)
+        dropExcluded(*m_root);
+}
+
+void ScanTree::dropExcluded(ScanNode &node)
+{
+    for (auto it = node.children.begin(); it != node.children.end();) {
+        if (m_excluded.contains({ it->node->device, it->node->inode })) {
+            dropTree(*it->node, true);
+            it = node.children.erase(it);
+        } else {
+            dropExcluded(*it->node);
+            ++it;
+        }
+    }
+}
+
+bool ScanTree::hasContent() const
+{
+    return m_root && m_root->listing > 0 && (!m_root->files.isEmpty() || !m_root->children.empty());
 }
 
 void ScanTree::relistEverything()
@@ -338,6 +376,11 @@ void ScanTree::lookAt(ScanNode &node, int dirFd, const QByteArray &name, Visit &
     if (!seen.isValid()) {
         if (errno == ENOENT || errno == ENOTDIR)
             dropName(node, name);
+        return;
+    }
+    if (type == S_IFDIR && m_excluded.contains({ seen.device, seen.inode })) {
+        // Another rule's directory: its files are that rule's.
+        dropName(node, name);
         return;
     }
     if (type == S_IFDIR && !NativeName::decode(name).isNull()) {

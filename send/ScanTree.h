@@ -5,6 +5,7 @@
 #include "send/UnsendableFile.h"
 
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <dirent.h>
@@ -30,7 +31,11 @@ public:
         QVector<QByteArray> changedKnown; // pending, sent or stopped files whose content changed
         QVector<UnsendableFile> unsendable; // files seen for the first time as they cannot be sent
     };
-    enum RootState { Missing, Placed, Replaced };
+    // Where the rule's directory stands: not there; there as it was; another directory on the same
+    // file system (the tree starts afresh); another file system mounted there (afresh too); or a
+    // mount point whose mount has gone, the tree kept for its return.
+    enum RootState { Missing, Placed, Replaced, Remounted, Unavailable };
+    using DirectoryId = QPair<quint64, quint64>; // device and inode
 
     ScanTree(const QString &directory, DirectoryWatch &watch);
     ~ScanTree();
@@ -53,6 +58,11 @@ public:
     ScanNode &root() { return *m_root; }
     // Every directory is listed in full at its next visit (events were lost).
     void relistEverything();
+    // Directories not entered, wherever they lie in the tree: other rules' directories, whose
+    // files are theirs (a rule inside another, from a rules file of an older version).
+    void setExcluded(const QSet<DirectoryId> &directories);
+    // The directory's last listing found something.
+    bool hasContent() const;
     // The file is looked at again as a new one (a worker gave it back, or it waited to be offered
     // again after failedRounds rounds of attempts).
     void reoffer(const FileKey &key, int failedRounds);
@@ -101,6 +111,7 @@ private:
     void dropFile(ScanNode &node, const QByteArray &name);
     void dropChild(ScanNode &node, const QByteArray &name);
     void dropTree(ScanNode &node, bool forgetKnown);
+    void dropExcluded(ScanNode &node);
 
     QString m_directory;
     DirectoryWatch &m_watch;
@@ -110,4 +121,5 @@ private:
     quint64 m_timedWalks = 0;
     qint64 m_settleMs = 0;
     QVector<FileKey> m_forgetting;
+    QSet<DirectoryId> m_excluded;
 };

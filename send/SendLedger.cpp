@@ -284,7 +284,7 @@ QVector<FileKey> forget(_SENDPATH_LISTDATA *rule, const QVector<FileKey> &gone)
     return pending;
 }
 
-void loadStored(_SENDPATH_LISTDATA *rule, const QString &directory)
+QVector<FileKey> loadStored(_SENDPATH_LISTDATA *rule, const QString &directory)
 {
     const QVector<FileKey> stored = SentFileStore::instance().load(directory);
     QMutexLocker lock(&sendTaskMutex);
@@ -297,6 +297,7 @@ void loadStored(_SENDPATH_LISTDATA *rule, const QString &directory)
         record->identity.inode = key.inode;
         rule->sentFiles.insert(key, record);
     }
+    return stored;
 }
 
 void setRetryMinute(int ms) { retryMinuteMs = ms; }

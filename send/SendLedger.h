@@ -96,8 +96,9 @@ QVector<FileKey> sentKeys(_SENDPATH_LISTDATA *rule, int minimum);
 // Returns the keys that are still pending (a worker is finishing them) for a later try.
 QVector<FileKey> forget(_SENDPATH_LISTDATA *rule, const QVector<FileKey> &gone);
 
-// Takes in the keys stored for files under the directory, sent and kept in an earlier run.
-void loadStored(_SENDPATH_LISTDATA *rule, const QString &directory);
+// Takes in the keys stored for files under the directory, sent and kept in an earlier run, and
+// returns them.
+QVector<FileKey> loadStored(_SENDPATH_LISTDATA *rule, const QString &directory);
 
 // The unit of the back-off, a minute; tests shorten it.
 void setRetryMinute(int ms);

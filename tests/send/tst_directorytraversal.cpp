@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QtTest>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -656,6 +657,65 @@ private slots:
         QCOMPARE(scan.handed.last()->size, changed ? 9 : 5);
         QVERIFY(scan.rule.held.isEmpty());
         SendLedger::setRetryMinute(60000);
+    }
+
+    // A send directory on a mount that goes (a network share, a disk) is not a directory that was
+    // emptied or replaced: with sent files kept, no key is forgotten and nothing is sent again
+    // when the mount is back, whether it went while the client ran or was not up at its start.
+    void mountThatGoesKeepsItsSentFiles_data()
+    {
+        QTest::addColumn<bool>("restarted");
+        QTest::newRow("mount gone while scanning") << false;
+        QTest::newRow("client started while the mount is down") << true;
+    }
+
+    void mountThatGoesKeepsItsSentFiles()
+    {
+        QFETCH(bool, restarted);
+        ScanFixture scan;
+        const QByteArray share = QFile::encodeName(scan.storeDir.filePath(QStringLiteral("share")));
+        const QByteArray sendDir = QFile::encodeName(scan.rule.SendPath);
+        QVERIFY(QDir().mkpath(QFile::decodeName(share)));
+        if (::mount("tmpfs", share.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("mounting needs root");
+        const auto bind = [&] {
+            return ::mount(share.constData(), sendDir.constData(), nullptr, MS_BIND, nullptr) == 0;
+        };
+        QVERIFY(bind());
+        g_sysbaseconf.ifDelSendFile = true;
+        const QString filePath = scan.write(QStringLiteral("kept.bin"), 7);
+        {
+            DirectoryTraversal traversal;
+            scan.collect(traversal);
+            scan.walkTwice(traversal);
+            QCOMPARE(scan.handedPaths(), QStringList { filePath });
+            SendLedger::markSent(&scan.rule, *scan.handed.first());
+
+            QCOMPARE(::umount2(sendDir.constData(), 0), 0);
+            if (!restarted) {
+                scan.walkTwice(traversal);
+                QCOMPARE(int(scan.rule.sendState), 5);
+                QVERIFY(scan.isSent(filePath));
+                QVERIFY(bind());
+                scan.walkTwice(traversal);
+            }
+        }
+        if (restarted) {
+            ScanFixture::Restarted again(scan.rule.SendPath);
+            DirectoryTraversal traversal;
+            scan.collect(traversal);
+            traversal.findFile(again.rule.SendPath, &again.rule);
+            traversal.findFile(again.rule.SendPath, &again.rule);
+            QVERIFY(bind());
+            traversal.findFile(again.rule.SendPath, &again.rule);
+            traversal.findFile(again.rule.SendPath, &again.rule);
+            QCOMPARE(again.rule.sentFiles.size(), 1);
+        }
+        QCOMPARE(scan.handed.size(), 1);
+        QCOMPARE(SentFileStore::instance().load(scan.rule.SendPath).size(), 1);
+        ::umount2(sendDir.constData(), 0);
+        ::umount2(share.constData(), 0);
+        g_sysbaseconf.ifDelSendFile = false;
     }
 
     // With the keep setting on, the keys of sent files survive a restart of the client and a

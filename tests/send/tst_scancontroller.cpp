@@ -107,6 +107,46 @@ private slots:
         stopAsTheWindowDoes(controller, scan.rule);
     }
 
+    // Rules whose directories lie one inside the other (a rules file of an older version): each
+    // file is handed over once, by the innermost rule, and no directory is watched by two rules.
+    void nestedRulesSendEachFileOnce()
+    {
+        ScanFixture outer;
+        ScanFixture::Restarted inner(outer.path(QStringLiteral("inner")));
+        ScanFixture::Restarted same(outer.rule.SendPath + '/');
+        QVERIFY(!outer.write(QStringLiteral("a.bin"), 3).isEmpty());
+        QVERIFY(!outer.write(QStringLiteral("inner/b.bin"), 4).isEmpty());
+        QVERIFY(!outer.write(QStringLiteral("inner/deep/c.bin"), 5).isEmpty());
+        for (_SENDPATH_LISTDATA *rule : { &outer.rule, &inner.rule, &same.rule })
+            g_SendPathList.append(rule);
+
+        QMap<QString, _SENDPATH_LISTDATA *> handed;
+        int handOvers = 0;
+        std::unique_ptr<Controller> controller(new Controller);
+        connect(controller.get(), &Controller::insertItem,
+            [&](_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule) {
+                handed.insert(file->filePath, rule);
+                ++handOvers;
+                SendSlots::giveBack();
+            });
+        controller->start();
+        QTRY_COMPARE_WITH_TIMEOUT(handed.size(), 3, 30000);
+        // A new file deep inside goes to the inner rule too, and nothing more is handed over.
+        QVERIFY(!outer.write(QStringLiteral("inner/deep/d.bin"), 6).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(handed.size(), 4, 30000);
+        QTest::qWait(1500);
+        QCOMPARE(handOvers, 4);
+        QCOMPARE(handed.value(outer.path(QStringLiteral("a.bin"))), &outer.rule);
+        for (const char *name : { "inner/b.bin", "inner/deep/c.bin", "inner/deep/d.bin" })
+            QCOMPARE(handed.value(outer.path(QLatin1String(name))), &inner.rule);
+
+        for (_SENDPATH_LISTDATA *rule : { &inner.rule, &same.rule })
+            Controller::stopRule(rule);
+        stopAsTheWindowDoes(controller, outer.rule);
+        // While all three rules exist.
+        Controller::releaseRetiredFiles();
+    }
+
     void stopEndsTheScanMidWalk()
     {
         ScanFixture scan;

@@ -15,11 +15,18 @@ const QString kSending = QStringLiteral("正在发送文件");
 const QString kSendFault = QStringLiteral("发送出现故障");
 const QString kSearching = QStringLiteral("搜索待发送文件");
 const QString kDirectoryMissing = QStringLiteral("发送目录不存在");
+const QString kDirectoryUnavailable = QStringLiteral("发送目录不可用");
 const QString kUnknownPath = QStringLiteral("未知发送路径 ");
 const QString kReceiving = QStringLiteral("正在接收文件");
 const QString kIdle = QStringLiteral("空闲");
 
-enum SendState { Sending = 0, SendFault = 1, Searching = 2, DirectoryMissing = 4 };
+enum SendState {
+    Sending = 0,
+    SendFault = 1,
+    Searching = 2,
+    DirectoryMissing = 4,
+    DirectoryUnavailable = 5 // a mount point whose mount has gone
+};
 
 const char *boolText(bool value) { return value ? "true" : "false"; }
 
@@ -164,6 +171,8 @@ QString StatusCheckout::sendStateText(_SENDPATH_LISTDATA *rule, _VKGAPIP_CONF *g
         return kSearching;
     case DirectoryMissing:
         return kDirectoryMissing;
+    case DirectoryUnavailable:
+        return kDirectoryUnavailable;
     default:
         return QString();
     }

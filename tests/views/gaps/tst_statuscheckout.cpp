@@ -129,6 +129,9 @@ private slots:
         // The scanner found the rule's directory missing.
         QTest::newRow("send directory missing")
             << true << 1 << 4 << true << QStringList { QStringLiteral("发送目录不存在") } << 0;
+        // The mount that holds the rule's directory has gone.
+        QTest::newRow("send directory unavailable")
+            << true << 1 << 5 << true << QStringList { QStringLiteral("发送目录不可用") } << 0;
         QTest::newRow("sending, path no longer granted")
             << true << 1 << 0 << false << QStringList { QStringLiteral("正在发送文件"), unknown }
             << 1;
