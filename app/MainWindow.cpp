@@ -13,6 +13,7 @@
 #include "receive/RecvDataProc.h"
 #include "receive/RecvPartFiles.h"
 #include "send/Controller.h"
+#include "send/SentFileStore.h"
 #include "ui_MainWindow.h"
 #include "views/gaps/IPAddrView.h"
 #include "views/gaps/StatusCheckout.h"
@@ -23,6 +24,7 @@
 #include "views/transfers/SendStatusView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -36,6 +38,9 @@ namespace {
 
 const QString kStartText = QStringLiteral("启动发送");
 const QString kStopText = QStringLiteral("停止发送");
+const QString kStoppingText = QStringLiteral("正在停止…");
+// How often a stop looks whether the scanner and the workers of the run have ended.
+constexpr int kStopWatchMs = 100;
 const char *const kStartIcon = ":/res/navbar/start.svg";
 const char *const kStopIcon = ":/res/navbar/stop.svg";
 const QString kNoSendPath = QStringLiteral("请先配置发送目录 ");
@@ -66,6 +71,17 @@ struct ExitIdentity {
     QByteArray user;
 };
 
+// A box that tells what happened, with nothing to decide.
+PromptRequest notice(const QString &text)
+{
+    PromptRequest request;
+    request.icon = PromptRequest::Warning;
+    request.title = QStringLiteral("提示");
+    request.text = text;
+    request.buttons = PromptRequest::Ok;
+    return request;
+}
+
 ExitIdentity firstGapIdentity()
 {
     ExitIdentity identity;
@@ -95,10 +111,17 @@ MainWindow::MainWindow(QWidget *parent)
     m_ui->setupUi(this);
     initFrame();
     initThread();
+    // The store is used by the scanner and the workers: its news reaches the user through the
+    // event loop, never holding them.
+    SentFileStore::instance().setReporter([](const QString &text) {
+        QMetaObject::invokeMethod(
+            qApp, [text] { Prompt::show(notice(text)); }, Qt::QueuedConnection);
+    });
 }
 
 MainWindow::~MainWindow()
 {
+    SentFileStore::instance().setReporter({});
     m_controller.reset();
     stopStatusThread();
 }
@@ -175,6 +198,7 @@ void MainWindow::setConnect()
         connect(page.first, &QAbstractButton::clicked, this, [this, index] { showPage(index); });
     }
     connect(m_ui->start, &QAbstractButton::clicked, this, &MainWindow::onSendStart);
+    connect(&m_stopWatch, &QTimer::timeout, this, &MainWindow::onStopProgress);
     connect(m_ui->reCover, &QAbstractButton::clicked, this, &MainWindow::onReStoreConf);
     connect(m_ui->saveConf, &QAbstractButton::clicked, this, &MainWindow::onSaveConf);
     connect(m_ui->about, &QAbstractButton::clicked, this, &MainWindow::onAboutClicked);
@@ -224,19 +248,15 @@ void MainWindow::showPage(Page page) { m_ui->stackedWidget->setCurrentIndex(page
 
 void MainWindow::onSendStart()
 {
+    // While a stop is under way the button is disabled: a start waits for the end of the run.
     if (m_ui->start->text() == kStartText)
         startSending();
-    else
+    else if (m_ui->start->text() == kStopText)
         stopSending();
 }
 
 void MainWindow::startSending()
 {
-    // Workers of an earlier run finish first, so that no file is sent twice.
-    QThreadPool::globalInstance()->waitForDone();
-    QThreadPool::globalInstance()->clear();
-    // No worker holds a file of the earlier run any more.
-    Controller::releaseRetiredFiles();
     sendStatusView()->isSending = true;
     const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
     if (rules.isEmpty()) {
@@ -266,9 +286,25 @@ void MainWindow::stopSending()
         QMutexLocker lock(&g_MainMutex);
         Controller::stopRule(rule);
     }
+    stopScanner();
+    sendStatusView()->endWaitingRows();
+    // The window never waits for the run's end: a worker may be stuck in the file system (a hung
+    // network mount). The button says so until the run has ended.
+    m_ui->start->setText(kStoppingText);
+    m_ui->start->setEnabled(false);
+    m_stopWatch.start(kStopWatchMs);
+}
+
+void MainWindow::onStopProgress()
+{
+    if (m_endingController || QThreadPool::globalInstance()->activeThreadCount() > 0)
+        return;
+    m_stopWatch.stop();
+    // No worker holds a file of the run that ended, so that a start sends none of them twice.
+    Controller::releaseRetiredFiles();
     m_ui->start->setText(kStartText);
     m_ui->start->setIcon(QIcon(QLatin1String(kStartIcon)));
-    stopScanner();
+    m_ui->start->setEnabled(true);
 }
 
 void MainWindow::startScanner()
@@ -286,7 +322,9 @@ void MainWindow::stopScanner()
     if (!m_controller)
         return;
     m_controller->stop();
-    m_controller.release()->deleteLater();
+    // Deleted once its thread has ended, so that its deletion never waits.
+    m_endingController = m_controller.release();
+    connect(m_endingController, &Controller::scanEnded, m_endingController, &QObject::deleteLater);
 }
 
 void MainWindow::onWindowClose()

@@ -3,7 +3,9 @@
 #include "chrome/FramelessMainWindow.h"
 #include "views/rules/RememberedRules.h"
 
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 
 namespace Ui {
@@ -90,6 +92,8 @@ private:
     void showPage(Page page);
     void startSending();
     void stopSending();
+    // Ends a stop once the scanner and every worker of the run have ended.
+    void onStopProgress();
     // The scanner that feeds the send status view while sending is on.
     void startScanner();
     void stopScanner();
@@ -105,6 +109,8 @@ private:
     SystemTray *m_tray = nullptr;
     std::unique_ptr<SystemSetupView> m_setupView; // a window of its own, without parent
     std::unique_ptr<Controller> m_controller; // while sending is on
+    QPointer<Controller> m_endingController; // after a stop, until its scan has ended
+    QTimer m_stopWatch;
     RememberedRules m_rememberedRules;
     bool m_startupOptionsDone = false;
     bool m_exitConfirmed = false;

@@ -11,6 +11,7 @@
 #include <QPair>
 #include <QThread>
 #include <QtDebug>
+#include <utility>
 
 namespace {
 
@@ -39,13 +40,13 @@ Controller::Controller(QObject *parent)
     connect(this, &Controller::startFileTraversal, m_traversal, &DirectoryTraversal::checkSendPath);
     connect(m_traversal, &DirectoryTraversal::insertItem, this, &Controller::insertItemRequst);
     connect(m_traversal, &DirectoryTraversal::unsendable, this, &Controller::unsendable);
+    connect(m_scanThread, &QThread::finished, this, &Controller::scanEnded);
     ThreadHandOver::start(m_scanThread, m_traversal);
 }
 
 Controller::~Controller()
 {
-    m_traversal->cancel();
-    ThreadHandOver::end(m_scanThread, m_traversal);
+    endScan();
     if (ThreadHandOver::wait(m_scanThread, kScanEndWaitMs)) {
         delete m_scanThread;
         return;
@@ -63,7 +64,16 @@ void Controller::start() { emit startFileTraversal(); }
 void Controller::stop()
 {
     m_stopped = true;
+    endScan();
+}
+
+void Controller::endScan()
+{
+    // Once ended, the scanner is deleted in its thread: it is touched no more.
+    if (std::exchange(m_scanEnding, true))
+        return;
     m_traversal->cancel();
+    ThreadHandOver::end(m_scanThread, m_traversal);
 }
 
 void Controller::insertItemRequst(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)

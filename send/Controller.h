@@ -38,8 +38,9 @@ public:
     ~Controller() override;
 
     void start();
-    // Relays no further hand-over and ends the scan at its next entry. Queued hand-overs of this
-    // run are dropped: their records went aside with the rule's pendingFiles.
+    // Relays no further hand-over and ends the scan at its next entry, and then its thread
+    // (scanEnded). Queued hand-overs of this run are dropped: their records went aside with the
+    // rule's pendingFiles.
     void stop();
 
     // Under sendTaskMutex: sets the rule's stopFlag, clears scanStarted, moves its pendingFiles
@@ -53,6 +54,8 @@ public slots:
 
 signals:
     void startFileTraversal();
+    // The scan's thread has ended: the controller can be deleted without waiting.
+    void scanEnded();
     void insertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule);
     // A file that stays in its send directory, and why (DirectoryTraversal::unsendable), relayed
     // to the GUI thread.
@@ -60,7 +63,10 @@ signals:
         _SENDPATH_LISTDATA *rule, const QString &filePath, qint64 size, const QString &reason);
 
 private:
+    void endScan();
+
     QThread *m_scanThread;
     DirectoryTraversal *m_traversal;
     bool m_stopped = false;
+    bool m_scanEnding = false;
 };

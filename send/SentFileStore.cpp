@@ -9,10 +9,12 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 const QString kDefaultLocation = QStringLiteral("config/sentfiles.db");
+const char *const kDamagedSuffix = ".damaged";
 // Which files were sent is the user's business only. SQLite gives its -wal and -shm files the
 // mode of the database file.
 constexpr mode_t kDatabaseMode = 0600;
@@ -77,6 +79,7 @@ void SentFileStore::setLocation(const QString &path)
     closeLocked();
     m_path = path;
     m_failing = false;
+    m_told = false;
 }
 
 QVector<FileKey> SentFileStore::load(const QString &directory)
@@ -91,16 +94,22 @@ QVector<FileKey> SentFileStore::load(const QString &directory)
     to[to.size() - 1] = '0';
     sqlite3_stmt *select = nullptr;
     if (sqlite3_prepare_v2(m_db, kSelectUnder, -1, &select, nullptr) != SQLITE_OK) {
-        reportLocked(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        setAsideLocked(QString::fromUtf8(sqlite3_errmsg(m_db)));
         return keys;
     }
     sqlite3_bind_text(select, 1, from.constData(), from.size(), SQLITE_STATIC);
     sqlite3_bind_text(select, 2, to.constData(), to.size(), SQLITE_STATIC);
-    while (sqlite3_step(select) == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(select)) == SQLITE_ROW) {
         keys.append({ textColumn(select, 0), sqlite3_column_int64(select, 1),
             quint64(sqlite3_column_int64(select, 2)) });
     }
     sqlite3_finalize(select);
+    if (step != SQLITE_DONE) {
+        // Part of the keys is no set of keys: files the rest would have held back go again.
+        setAsideLocked(QString::fromUtf8(sqlite3_errstr(step)));
+        keys.clear();
+    }
     return keys;
 }
 
@@ -134,6 +143,18 @@ bool SentFileStore::openLocked(bool create)
         return true;
     if (!create && !QFileInfo::exists(m_path))
         return false;
+    bool unreadable = false;
+    if (tryOpenLocked(&unreadable))
+        return true;
+    if (!unreadable)
+        return false;
+    // Corrupt, not a database, or busy past the time-out: a fresh database takes its place, once.
+    setAsideLocked(m_openError);
+    return tryOpenLocked(&unreadable);
+}
+
+bool SentFileStore::tryOpenLocked(bool *unreadable)
+{
     if (!createOwnerOnly(m_path)) {
         reportLocked(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
@@ -147,8 +168,12 @@ bool SentFileStore::openLocked(bool create)
         && sqlite3_prepare_v2(m_db, kInsert, -1, &m_insert, nullptr) == SQLITE_OK
         && sqlite3_prepare_v2(m_db, kDelete, -1, &m_delete, nullptr) == SQLITE_OK;
     if (!ok) {
-        reportLocked(m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("no memory"));
+        m_openError = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("no memory");
+        *unreadable = m_db && sqlite3_errcode(m_db) != SQLITE_CANTOPEN
+            && sqlite3_errcode(m_db) != SQLITE_READONLY;
         closeLocked();
+        if (!*unreadable)
+            reportLocked(m_openError);
     }
     return ok;
 }
@@ -173,11 +198,38 @@ bool SentFileStore::runLocked(sqlite3_stmt *statement, const FileKey &key)
     return done;
 }
 
+void SentFileStore::setReporter(Reporter reporter)
+{
+    QMutexLocker lock(&m_mutex);
+    m_reporter = std::move(reporter);
+}
+
 void SentFileStore::reportLocked(const QString &why)
 {
     if (m_failing)
         return;
     m_failing = true;
-    qWarning().noquote() << QStringLiteral("已发送文件记录无法保存，重启后可能重发：") + m_path
-            + QStringLiteral(": ") + why;
+    tellLocked(QStringLiteral("已发送文件记录无法保存，重启后保留的已发送文件可能再次发送：")
+        + m_path + QStringLiteral("（") + why + QStringLiteral("）"));
+}
+
+void SentFileStore::setAsideLocked(const QString &why)
+{
+    closeLocked();
+    const QString damaged = m_path + QLatin1String(kDamagedSuffix);
+    for (const char *part : { "", "-wal", "-shm" }) {
+        QFile::remove(damaged + QLatin1String(part));
+        QFile::rename(m_path + QLatin1String(part), damaged + QLatin1String(part));
+    }
+    tellLocked(QStringLiteral("已发送文件记录无法读取，已另存为 ") + damaged + QStringLiteral("（")
+        + why + QStringLiteral("）。保留在发送目录中的已发送文件可能会再次发送。"));
+}
+
+void SentFileStore::tellLocked(const QString &text)
+{
+    qWarning().noquote() << text;
+    if (std::exchange(m_told, true))
+        return;
+    if (m_reporter)
+        m_reporter(text);
 }

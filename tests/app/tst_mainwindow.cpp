@@ -18,12 +18,14 @@
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -157,7 +159,8 @@ private slots:
             QVERIFY(rule->scanStarted);
 
             QTest::mouseClick(start, Qt::LeftButton);
-            QCOMPARE(start->text(), kStartText);
+            QTRY_COMPARE(start->text(), kStartText);
+            QVERIFY(start->isEnabled());
             QVERIFY(sameIcon(start->icon(), ":/res/navbar/start.svg"));
             QVERIFY(!window.sendStatusView()->isSending);
             QVERIFY(rule->stopFlag);
@@ -168,8 +171,9 @@ private slots:
         QCOMPARE(rows->topLevelItemCount(), 2);
     }
 
-    // A restart while a worker hashes a large file waits for that worker to end: it ends at the
-    // stop, long before the whole file could have been read, so the window is not held up.
+    // A stop while a worker hashes a large file: the button says so, and cannot start sending
+    // again, until that worker has ended; it ends at the stop, long before the whole file could
+    // have been read. The window never waits for it meanwhile.
     void restartDuringTheDigestOfALargeFile()
     {
         QTemporaryDir sendDir;
@@ -192,12 +196,46 @@ private slots:
                 && rows->topLevelItem(0)->text(7) == QStringLiteral("文件正在校验中,请稍候 "),
             60000);
         QTest::mouseClick(start, Qt::LeftButton);
-        QTest::mouseClick(start, Qt::LeftButton); // waits for the earlier run's workers
+        QCOMPARE(start->text(), QStringLiteral("正在停止…"));
+        QVERIFY(!start->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(start->text(), kStartText, 30000);
         const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
-        QTest::mouseClick(start, Qt::LeftButton);
+        QVERIFY(start->isEnabled());
         QVERIFY2(read < size / 2, qPrintable(QString::number(read)));
         QTRY_VERIFY(
             !rows->findItems(QStringLiteral("用户停止发送"), Qt::MatchExactly, 7).isEmpty());
+    }
+
+    // A worker stuck in the file system (a hung network mount) never holds the window: the stop
+    // returns at once, the event loop keeps turning, and the button says "正在停止…" until the
+    // worker has ended.
+    void stopNeverWaitsForAStuckWorker()
+    {
+        QTemporaryDir sendDir;
+        auto *rule = new _SENDPATH_LISTDATA;
+        rule->SendPath = sendDir.path();
+        g_SendPathList.append(rule);
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QPushButton *start = button(window, "start");
+        QTest::mouseClick(start, Qt::LeftButton);
+        QCOMPARE(start->text(), QStringLiteral("停止发送"));
+
+        QSemaphore stuck;
+        QThreadPool::globalInstance()->start([&stuck] { stuck.acquire(); });
+        QTest::mouseClick(start, Qt::LeftButton);
+        bool fired = false;
+        QTimer::singleShot(50, [&fired] { fired = true; });
+        QTRY_VERIFY(fired);
+        QTest::qWait(300);
+        QCOMPARE(start->text(), QStringLiteral("正在停止…"));
+        QTest::mouseClick(start, Qt::LeftButton); // a start has to wait for the end of the run
+        QCOMPARE(start->text(), QStringLiteral("正在停止…"));
+
+        stuck.release();
+        QTRY_COMPARE(start->text(), kStartText);
+        QVERIFY(start->isEnabled());
+        QVERIFY(!window.sendStatusView()->isSending);
     }
 
     void historyButtonShowsTheHistoryPage()

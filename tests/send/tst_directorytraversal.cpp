@@ -792,6 +792,51 @@ private slots:
         }
     }
 
+    // A store of sent keys that cannot be read whole is set aside and the user is told, once; no
+    // partial set of keys holds files back, and a fresh store takes the keys from then on.
+    void damagedStoreIsSetAsideAndTold_data()
+    {
+        QTest::addColumn<bool>("inTheMiddle");
+        QTest::newRow("not a database") << false;
+        QTest::newRow("damaged in the middle") << true;
+    }
+
+    void damagedStoreIsSetAsideAndTold()
+    {
+        QFETCH(bool, inTheMiddle);
+        ScanFixture scan;
+        const QString database = scan.storeDir.filePath(QStringLiteral("sentfiles.db"));
+        if (inTheMiddle) {
+            for (int i = 0; i < 3000; ++i)
+                SentFileStore::instance().add(
+                    { scan.path(QStringLiteral("old-%1").arg(i)), 1, quint64(i) + 1 });
+            SentFileStore::instance().setLocation(database); // closes it
+        }
+        QFile file(database);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(inTheMiddle ? 16384 : 0));
+        QVERIFY(file.write(QByteArray(inTheMiddle ? 32768 : 4096, '\x5a')) > 0);
+        file.close();
+        QStringList told;
+        SentFileStore::instance().setReporter([&told](const QString &text) { told << text; });
+        g_sysbaseconf.ifDelSendFile = true;
+        QVERIFY(!scan.write(QStringLiteral("a.bin"), 3).isEmpty());
+
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walkTwice(traversal);
+        QCOMPARE(scan.handed.size(), 1);
+        QVERIFY(QFile::exists(database + QStringLiteral(".damaged")));
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first().contains(database + QStringLiteral(".damaged")));
+        SendLedger::markSent(&scan.rule, *scan.handed.first());
+        QCOMPARE(SentFileStore::instance().load(scan.rule.SendPath).size(), 1);
+        QCOMPARE(told.size(), 1);
+
+        SentFileStore::instance().setReporter({});
+        g_sysbaseconf.ifDelSendFile = false;
+    }
+
     void scanEndsWithoutWork()
     {
         DirectoryTraversal traversal;

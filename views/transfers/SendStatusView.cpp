@@ -50,6 +50,23 @@ void SendStatusView::onUnsendable(
     item->onUpdateRequest(info);
 }
 
+void SendStatusView::endWaitingRows()
+{
+    const QString now
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    for (int row = 0; row < tree()->topLevelItemCount(); ++row) {
+        auto *item = static_cast<TransferItem *>(tree()->topLevelItem(row));
+        if (!TransferOutcome::isWaitingForRetry(item->text(TransferStateInfo::Status)))
+            continue;
+        TransferStateInfo info;
+        for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+            info.setText(column, item->text(column));
+        info.setText(TransferStateInfo::EndTime, now);
+        info.setText(TransferStateInfo::Status, QStringLiteral("用户停止发送"));
+        item->onUpdateRequest(info);
+    }
+}
+
 TransferItem *SendStatusView::idleRowOf(const FileKey &key) const
 {
     for (int row = 0; row < tree()->topLevelItemCount(); ++row) {

@@ -19,6 +19,9 @@ public:
     // cleared meanwhile.
     bool isSending = false;
 
+    // Sending was stopped: rows that waited for their file to be offered again end, as the stop
+    // forgets those files (the next start looks at them afresh).
+    void endWaitingRows();
     // The row of the file of this key that no worker runs for, or null.
     TransferItem *idleRowOf(const FileKey &key) const;
 
