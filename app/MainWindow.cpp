@@ -407,9 +407,9 @@ void MainWindow::onReStoreConf()
     importConfiguration(fileName);
 }
 
-bool MainWindow::importConfiguration(const QString &fileName)
+bool MainWindow::importConfiguration(const QString &fileName, ConfigurationFile::Import kind)
 {
-    const bool imported = ConfigurationFile::reStoreConf(fileName);
+    const bool imported = ConfigurationFile::reStoreConf(fileName, kind);
     emit disPlayList();
     // Imported gaps show at once rather than at the checker's next pass.
     m_ui->gapaddrview->displayList();
@@ -430,7 +430,18 @@ void MainWindow::onSaveConf()
     saveConf(fileName);
 }
 
-bool MainWindow::saveConf(const QString &fileName) { return ConfigurationFile::saveConf(fileName); }
+bool MainWindow::saveConf(const QString &fileName)
+{
+    const bool saved = ConfigurationFile::saveConf(fileName);
+    PromptRequest request
+        = notice(saved ? QStringLiteral("配置已保存到 %1").arg(fileName)
+                       : QStringLiteral("配置未能保存到 %1，请检查该位置是否可写").arg(fileName));
+    request.icon = saved ? PromptRequest::Information : PromptRequest::Critical;
+    request.title = QStringLiteral("保存配置");
+    request.parent = this;
+    Prompt::show(request);
+    return saved;
+}
 
 void MainWindow::rememberRules() { m_rememberedRules.remember(); }
 
@@ -447,10 +458,12 @@ void MainWindow::showEvent(QShowEvent *event)
 void MainWindow::runStartupOptions()
 {
     // The rules of the last run first: an imported file then adds to them.
-    m_rememberedRules.restore([this](const QString &fileName) { importConfiguration(fileName); });
+    m_rememberedRules.restore([this](const QString &fileName) {
+        importConfiguration(fileName, ConfigurationFile::Remembered);
+    });
     const StartupOptions &options = StartupOptions::current();
     if (!options.importFile().isEmpty())
-        importConfiguration(options.importFile());
+        importConfiguration(options.importFile(), ConfigurationFile::Unattended);
     if (options.send() && m_ui->start->text() == kStartText)
         onSendStart();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chrome/FramelessMainWindow.h"
+#include "views/rules/ConfigurationFile.h"
 #include "views/rules/RememberedRules.h"
 
 #include <QPointer>
@@ -56,8 +57,10 @@ public:
 
     // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
     // true when nothing in it was refused.
-    bool importConfiguration(const QString &fileName);
-    // Writes the gaps and rules into a configuration file; false when it could not be written.
+    bool importConfiguration(
+        const QString &fileName, ConfigurationFile::Import kind = ConfigurationFile::Asked);
+    // Writes the gaps and rules into a configuration file and says whether it could, naming the
+    // file; false when it could not be written.
     bool saveConf(const QString &fileName);
 
 signals:

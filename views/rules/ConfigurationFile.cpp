@@ -6,6 +6,7 @@
 #include "model/GlobalData.h"
 #include "model/Prompt.h"
 #include "receive/RecvPartFiles.h"
+#include "views/rules/RuleDirectories.h"
 #include "views/rules/RuleFields.h"
 
 #include <QFileInfo>
@@ -62,6 +63,8 @@ const Refusals kRecvRefusals { "接收目录-隔离器地址未连接-恢复失�
 
 // The parts of the two kinds of rule that the import compares and fills alike.
 const QString &localPath(const _SENDPATH_LISTDATA &rule) { return rule.SendPath; }
+RuleDirectories::Kind kindOf(const _SENDPATH_LISTDATA &) { return RuleDirectories::Send; }
+RuleDirectories::Kind kindOf(const _RECVPATH_LISTDATA &) { return RuleDirectories::Recv; }
 const QString &localPath(const _RECVPATH_LISTDATA &rule) { return rule.RecvPath; }
 const char *ruleKey(const _SENDPATH_LISTDATA &rule) { return rule.SendPathID; }
 const char *ruleKey(const _RECVPATH_LISTDATA &rule) { return rule.RecvPathID; }
@@ -230,48 +233,95 @@ void writeRecvRules(QSettings &settings, const QList<_RECVPATH_LISTDATA *> &rule
 
 // ---- import
 
-// Outcome of one entry: added, skipped as already listed, or refused with a message.
+// What became of one entry: added, skipped as already listed, or refused with the reason.
 struct Verdict {
-    bool refused = false;
-    const char *message = nullptr;
+    enum Outcome { Added, Duplicate, Refused };
+    Outcome outcome = Added;
+    QString reason;
 
     static Verdict added() { return {}; }
-    static Verdict duplicate() { return {}; }
-    static Verdict refuse(const char *message) { return { true, message }; }
+    static Verdict duplicate() { return { Duplicate, QString() }; }
+    static Verdict refuse(const char *reason) { return refuse(QString::fromUtf8(reason)); }
+    static Verdict refuse(const QString &reason) { return { Refused, reason }; }
 };
 
-// Imports one entry after the other and tells the user of each refusal once the entry's lock is
-// released: a box runs an event loop, and g_MainMutex is not recursive.
+QString describeGap(const QString &address, const QString &user)
+{
+    return QStringLiteral("隔离器 %1（用户 %2）").arg(address, user);
+}
+
+QString describeRule(const char *kind, const QString &dir, const char *gap, const QString &key)
+{
+    return QStringLiteral("%1 %2（隔离器 %3，路径 %4）")
+        .arg(QString::fromUtf8(kind), dir, latin1Text(gap, kHostIPSize), key);
+}
+
+// Imports one entry after the other and then tells the user, in one box, what was refused and
+// why, and, when the user asked for the import, what was added and what was already listed. A
+// box runs an event loop and g_MainMutex is not recursive, so nothing is shown under the lock.
 class Importer
 {
 public:
-    explicit Importer(QSettings &settings)
+    Importer(QSettings &settings, ConfigurationFile::Import kind)
         : m_settings(settings)
+        , m_kind(kind)
     {
     }
 
-    bool run()
+    bool run(const QString &fileName)
     {
         importGaps();
         importSendRules();
         importRecvRules();
-        return m_refusals == 0;
+        tell(fileName);
+        return m_refused.isEmpty();
     }
 
 private:
-    void report(const Verdict &verdict)
+    void note(const Verdict &verdict, const QString &entry)
     {
-        if (!verdict.refused)
+        switch (verdict.outcome) {
+        case Verdict::Added:
+            ++m_added;
             return;
-        ++m_refusals;
-        Prompt::error(QString::fromUtf8(verdict.message));
+        case Verdict::Duplicate:
+            m_skipped << entry;
+            return;
+        case Verdict::Refused:
+            m_refused << entry + QStringLiteral("：") + verdict.reason;
+            qWarning().noquote() << "import refused:" << m_refused.last();
+            return;
+        }
+    }
+
+    void tell(const QString &fileName) const
+    {
+        const bool asked = m_kind == ConfigurationFile::Asked;
+        if (!asked && m_refused.isEmpty())
+            return;
+        QStringList lines;
+        if (asked)
+            lines << QStringLiteral("已从 %1 恢复 %2 项配置。").arg(fileName).arg(m_added);
+        if (asked && !m_waiting.isEmpty())
+            lines << QStringLiteral("以下发送目录尚不存在，出现后即开始发送：") << m_waiting;
+        if (asked && !m_skipped.isEmpty())
+            lines << QStringLiteral("以下条目已存在，未重复添加：") << m_skipped;
+        if (!m_refused.isEmpty())
+            lines << QStringLiteral("以下条目未能恢复：") << m_refused;
+        PromptRequest request;
+        request.icon = m_refused.isEmpty() ? PromptRequest::Information : PromptRequest::Warning;
+        request.title = QStringLiteral("恢复配置");
+        request.text = lines.join(QLatin1Char('\n'));
+        request.buttons = PromptRequest::Ok;
+        Prompt::show(request);
     }
 
     void importGaps()
     {
         const GroupReader group(m_settings, kGapGroup, kGapCount);
-        for (int i = 0; i < group.count(); ++i)
-            report(importGap(group, i));
+        for (int i = 0; i < group.count(); ++i) {
+            note(importGap(group, i), describeGap(group.text(kGapIP, i), group.text(kGapUser, i)));
+        }
     }
 
     static Verdict importGap(const GroupReader &group, int i)
@@ -304,61 +354,63 @@ private:
     void importSendRules()
     {
         const GroupReader group(m_settings, kSendGroup, kSendCount);
-        for (int i = 0; i < group.count(); ++i)
-            report(importSendRule(group, i));
-    }
-
-    static Verdict importSendRule(const GroupReader &group, int i)
-    {
-        auto rule = std::make_unique<_SENDPATH_LISTDATA>();
-        rule->SendPath = group.text(kSendPath, i);
-        const QString pathID = group.text(kSendPathID, i);
-        const bool fits
-            = allOf({ !pathID.isEmpty(), fillUtf8(rule->SendPathID, kPathIDSize, pathID),
-                fillLatin1(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i)),
-                fillLatin1(rule->ToUser, kUserNameSize, group.text(kSendToUser, i)),
-                fillLatin1(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i)) });
-        rule->RecviverLevel = group.number(kSendLevel, i);
-        rule->sendState = kNewRuleSendState;
-        return admitRule(g_SendPathList, std::move(rule), fits, kSendRefusals);
+        for (int i = 0; i < group.count(); ++i) {
+            auto rule = std::make_unique<_SENDPATH_LISTDATA>();
+            rule->SendPath = group.text(kSendPath, i);
+            const QString pathID = group.text(kSendPathID, i);
+            const bool fits
+                = allOf({ !pathID.isEmpty(), fillUtf8(rule->SendPathID, kPathIDSize, pathID),
+                    fillLatin1(rule->GapIP, kHostIPSize, group.text(kSendGapIP, i)),
+                    fillLatin1(rule->ToUser, kUserNameSize, group.text(kSendToUser, i)),
+                    fillLatin1(rule->FromUser, kUserNameSize, group.text(kSendFromUser, i)) });
+            rule->RecviverLevel = group.number(kSendLevel, i);
+            rule->sendState = kNewRuleSendState;
+            const QString entry = describeRule("发送目录", rule->SendPath, rule->GapIP, pathID);
+            const QString dir = rule->SendPath;
+            const Verdict verdict = admitRule(g_SendPathList, std::move(rule), fits, kSendRefusals);
+            // Kept: a mount that is not up yet, a disk not plugged in. The rule starts once its
+            // directory is there.
+            if (verdict.outcome == Verdict::Added && !isDirectory(dir)) {
+                m_waiting << entry;
+                qWarning().noquote() << "send directory not there yet:" << dir;
+            }
+            note(verdict, entry);
+        }
     }
 
     void importRecvRules()
     {
         const GroupReader group(m_settings, kRecvGroup, kRecvCount);
-        for (int i = 0; i < group.count(); ++i)
-            report(importRecvRule(group, i));
+        for (int i = 0; i < group.count(); ++i) {
+            auto rule = std::make_unique<_RECVPATH_LISTDATA>();
+            rule->RecvPath = group.text(kRecvPath, i);
+            const QString pathID = group.text(kRecvPathID, i);
+            const bool fits
+                = allOf({ !pathID.isEmpty(), fillUtf8(rule->RecvPathID, kPathIDSize, pathID),
+                    fillLatin1(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
+                    fillUtf8(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
+            const QString dir = rule->RecvPath;
+            const QString entry = describeRule("接收目录", dir, rule->GapIP, pathID);
+            const Verdict verdict = admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
+            // The directory may hold part files of a run that ended mid-file.
+            if (verdict.outcome == Verdict::Added)
+                RecvPartFiles::sweep(dir);
+            note(verdict, entry);
+        }
     }
 
-    static Verdict importRecvRule(const GroupReader &group, int i)
-    {
-        auto rule = std::make_unique<_RECVPATH_LISTDATA>();
-        rule->RecvPath = group.text(kRecvPath, i);
-        const QString pathID = group.text(kRecvPathID, i);
-        const bool fits
-            = allOf({ !pathID.isEmpty(), fillUtf8(rule->RecvPathID, kPathIDSize, pathID),
-                fillLatin1(rule->GapIP, kHostIPSize, group.text(kRecvGapIP, i)),
-                fillUtf8(rule->FromUser, kUserNameSize, group.text(kRecvFromUser, i)) });
-        const QString dir = rule->RecvPath;
-        const Verdict verdict = admitRule(g_RecvPathList, std::move(rule), fits, kRecvRefusals);
-        // The directory may hold part files of a run that ended mid-file.
-        if (!verdict.refused)
-            RecvPartFiles::sweep(dir);
-        return verdict;
-    }
-
-    // Lists a rule unless its gap is not listed, its directory is gone, a field did not fit, or
-    // a rule of the same gap and key is listed already (skipped without a word).
+    // Lists a rule unless its gap is not listed, a field did not fit, a rule of the same gap and
+    // key is listed already (skipped), or its directory fails the checks of the rule dialogs. A
+    // send directory that is not there yet is kept; a receive directory must be there, but for
+    // the remembered rules.
     template <typename Rule>
-    static Verdict admitRule(
+    Verdict admitRule(
         Registry<Rule> &registry, std::unique_ptr<Rule> rule, bool fits, const Refusals &refusals)
     {
         QMutexLocker lock(&g_MainMutex);
         _VKGAPIP_CONF *gap = BaseFunction::findVkgapinfo(latin1Text(rule->GapIP, kHostIPSize));
         if (!gap)
             return Verdict::refuse(refusals.noGap);
-        if (!isDirectory(localPath(*rule)))
-            return Verdict::refuse(refusals.noDirectory);
         if (!fits)
             return Verdict::refuse(refusals.invalid);
         const QList<Rule *> listed = registry.snapshot();
@@ -367,13 +419,30 @@ private:
                 && std::strncmp(ruleKey(*other), ruleKey(*rule), kPathIDSize) == 0)
                 return Verdict::duplicate();
         }
+        // A receive rule whose directory is not there yet is kept among the remembered rules:
+        // without it, the receiving client would answer that it takes nothing on that path, and
+        // the sender would delete its file.
+        const RuleDirectories::Kind kind = kindOf(*rule);
+        if (kind == RuleDirectories::Recv && !isDirectory(localPath(*rule))
+            && m_kind != ConfigurationFile::Remembered)
+            return Verdict::refuse(refusals.noDirectory);
+        // A rules file of an older version may hold a send rule inside another one: the scanner
+        // gives each file to the innermost, and the remembered rules are kept as they are.
+        const QString conflict = RuleDirectories::conflict(kind, localPath(*rule),
+            RuleDirectories::ofRegistries(), m_kind != ConfigurationFile::Remembered);
+        if (!conflict.isEmpty())
+            return Verdict::refuse(conflict);
         attachGap(*rule, gap);
         registry.append(rule.release());
         return Verdict::added();
     }
 
     QSettings &m_settings;
-    int m_refusals = 0;
+    ConfigurationFile::Import m_kind;
+    int m_added = 0;
+    QStringList m_waiting; // send rules kept whose directory is not there yet
+    QStringList m_skipped; // already listed
+    QStringList m_refused; // each with its reason
 };
 
 } // namespace
@@ -406,7 +475,7 @@ bool ConfigurationFile::canRestore(const QString &fileName)
     return settings.status() == QSettings::NoError && isComplete(settings);
 }
 
-bool ConfigurationFile::reStoreConf(const QString &fileName)
+bool ConfigurationFile::reStoreConf(const QString &fileName, Import kind)
 {
     if (fileName.isEmpty())
         return false;
@@ -423,5 +492,5 @@ bool ConfigurationFile::reStoreConf(const QString &fileName)
             settings.status() == QSettings::AccessError ? kUnreadable : kDamaged));
         return false;
     }
-    return Importer(settings).run();
+    return Importer(settings, kind).run(fileName);
 }

@@ -25,9 +25,17 @@ public:
     // Whether the file reads as a whole configuration, as the export writes one.
     static bool canRestore(const QString &fileName);
 
-    // Adds the file's gaps, then its send rules, then its receive rules. An empty name (a
-    // cancelled file dialog) imports nothing and says nothing. A file that cannot be read or is
-    // damaged imports nothing, with a box saying so. True when the file was read and no entry
-    // was refused; duplicates of listed entries are skipped without counting as refusals.
-    static bool reStoreConf(const QString &fileName);
+    // Who asked for an import: the user ("恢复配置"), the command line at every start
+    // (--import), or the start itself bringing back the remembered rules.
+    enum Import { Asked, Unattended, Remembered };
+
+    // Adds the file's gaps, then its send rules, then its receive rules, each checked as the rule
+    // dialogs check them; a send rule whose directory is not there yet is kept (it starts once
+    // the directory appears). An empty name (a cancelled file dialog) imports nothing and says
+    // nothing. A file that cannot be read or is damaged imports nothing, with a box saying so.
+    // Then one box names every refused entry with its reason (also in the log) and, when the
+    // user asked, says what was added and what was already listed. True when the file was read
+    // and no entry was refused; duplicates of listed entries are skipped without counting as
+    // refusals.
+    static bool reStoreConf(const QString &fileName, Import kind = Asked);
 };

@@ -10,8 +10,7 @@
 RecvPathDialog::RecvPathDialog(QWidget *parent)
     : RuleDialog(
         { QStringLiteral("接收路径"), QStringLiteral("发送者"), QStringLiteral("发送者不能为空"),
-            QStringLiteral("接收路径不能为空"), QStringLiteral("该接收路径已被使用"),
-            QStringLiteral("接收目录路径不能和发送目录路径相同,请重新选择目录路径！") },
+            QStringLiteral("接收路径不能为空"), QStringLiteral("该接收路径已被使用") },
         parent)
 {
     recvPathDisplayList();
@@ -41,16 +40,6 @@ bool RecvPathDialog::pathInUse() const
             return true;
     }
     return false;
-}
-
-bool RecvPathDialog::dirUsedBySameKind(const QString &dir) const
-{
-    return recvRuleHasDir(dir, DirMatch::Same);
-}
-
-bool RecvPathDialog::dirUsedByOtherKind(const QString &dir) const
-{
-    return sendRuleHasDir(dir, DirMatch::Overlapping);
 }
 
 bool RecvPathDialog::storeRule()

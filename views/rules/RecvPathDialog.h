@@ -21,7 +21,6 @@ protected:
     int offerCount(const _VKGAPIP_CONF &gap) const override;
     QList<Offer> offers(const _VKGAPIP_CONF &gap, int count) const override;
     bool pathInUse() const override;
-    bool dirUsedBySameKind(const QString &dir) const override;
-    bool dirUsedByOtherKind(const QString &dir) const override;
+    RuleDirectories::Kind kind() const override { return RuleDirectories::Recv; }
     bool storeRule() override;
 };

@@ -28,7 +28,6 @@ const QString kGapMissing = QStringLiteral("隔离器地址不能为空");
 const QString kDirMissing = QStringLiteral("文件目录不能为空");
 const QString kDirNotFound = QStringLiteral("文件目录不存在,请重新选择！");
 const QString kRuleBusy = QStringLiteral("该规则路径正在使用");
-const QString kDirInUse = QStringLiteral("文件目录已被使用,请重新选择！");
 const QString kStartDir = QStringLiteral("/home");
 const QString kGapIcon = QStringLiteral(":/res/centerwidget/combobox_ip.svg");
 const QString kUserIcon = QStringLiteral(":/res/centerwidget/combobox_user.svg");
@@ -49,32 +48,6 @@ void addUnique(QComboBox *combo, const QIcon &icon, const QString &text)
 {
     if (combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
         combo->addItem(icon, text);
-}
-
-// A rule's directory that is gone can no longer be resolved: it is compared as cleaned text.
-QString resolvedDir(const QString &dir)
-{
-    const QFileInfo info(dir);
-    const QString real = info.canonicalFilePath();
-    return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
-}
-
-// Whether inner is outer or lies below it; both resolved.
-bool isWithin(const QString &inner, const QString &outer)
-{
-    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
-    return inner == outer || inner.startsWith(prefix);
-}
-
-// Whether one of the directories matches dir; each is resolved before the comparison.
-bool anyDirMatches(const QStringList &dirs, const QString &dir, bool overlappingToo)
-{
-    const QString chosen = resolvedDir(dir);
-    return std::any_of(dirs.cbegin(), dirs.cend(), [&](const QString &ruleDir) {
-        const QString other = resolvedDir(ruleDir);
-        return overlappingToo ? isWithin(chosen, other) || isWithin(other, chosen)
-                              : chosen == other;
-    });
 }
 
 QLabel *formLabel(const QString &text, QWidget *parent)
@@ -186,27 +159,6 @@ void RuleDialog::onSeletedGapCombo()
     m_userCombo->setCurrentIndex(-1);
 }
 
-// Directories are compared as the file system resolves them: a receive directory written with a
-// trailing "/", reached through a link, or lying inside a send directory (or above it) would
-// otherwise be accepted, and every received file would be sent out again, in a loop.
-bool RuleDialog::sendRuleHasDir(const QString &dir, DirMatch match)
-{
-    const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
-    QStringList dirs;
-    for (const _SENDPATH_LISTDATA *rule : rules)
-        dirs << rule->SendPath;
-    return anyDirMatches(dirs, dir, match == DirMatch::Overlapping);
-}
-
-bool RuleDialog::recvRuleHasDir(const QString &dir, DirMatch match)
-{
-    const QList<_RECVPATH_LISTDATA *> rules = g_RecvPathList.snapshot();
-    QStringList dirs;
-    for (const _RECVPATH_LISTDATA *rule : rules)
-        dirs << rule->RecvPath;
-    return anyDirMatches(dirs, dir, match == DirMatch::Overlapping);
-}
-
 void RuleDialog::on_pushButton_clicked()
 {
     // A cancelled chooser empties the field on purpose: the user sees that no directory is set.
@@ -231,10 +183,10 @@ QPair<QString, QString> RuleDialog::failedCheck() const
     if (!m_modify && pathInUse())
         return { kHintTitle, m_texts.pathInUse };
     // The rule being changed counts too: a change has to pick a directory no rule uses.
-    if (dirUsedBySameKind(dir))
-        return { kHintTitle, kDirInUse };
-    if (dirUsedByOtherKind(dir))
-        return { kHintTitle, m_texts.dirOfOtherKind };
+    const QString conflict = RuleDirectories::conflict(
+        kind(), dir, RuleDirectories::ofRegistries(m_modify ? m_index : -1));
+    if (!conflict.isEmpty())
+        return { kHintTitle, conflict };
     return {};
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/rules/RuleDirectories.h"
+
 #include <QDialog>
 #include <QPair>
 #include <QString>
@@ -56,7 +58,6 @@ protected:
         QString userMissing;
         QString pathMissing;
         QString pathInUse;
-        QString dirOfOtherKind;
     };
     // A path the gap offers: its key and the user on the other end.
     using Offer = QPair<QString, QString>;
@@ -73,19 +74,9 @@ protected:
     virtual QList<Offer> offers(const _VKGAPIP_CONF &gap, int count) const = 0;
     // Whether a rule of this kind already uses the chosen path (checked only when adding).
     virtual bool pathInUse() const = 0;
-    virtual bool dirUsedBySameKind(const QString &dir) const = 0;
-    virtual bool dirUsedByOtherKind(const QString &dir) const = 0;
+    virtual RuleDirectories::Kind kind() const = 0;
     // False, and nothing stored, when the rule to be changed has come into use meanwhile.
     virtual bool storeRule() = 0;
-
-    // How a rule's directory meets the chosen one, both as the file system resolves them
-    // (cleaned, absolute, links followed).
-    enum class DirMatch {
-        Same, // the same directory
-        Overlapping, // the same, or one inside the other
-    };
-    static bool sendRuleHasDir(const QString &dir, DirMatch match);
-    static bool recvRuleHasDir(const QString &dir, DirMatch match);
 
 private:
     void buildForm();

@@ -7,6 +7,7 @@
 #include <QBoxLayout>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
@@ -140,10 +141,17 @@ void RuleListView::onActionOpenDirClicked()
     if (!item)
         return;
     const QString dir = item->text();
+    if (!QFileInfo(dir).isDir()) {
+        ask(PromptRequest::Warning, kHintTitle, QStringLiteral("文件夹不存在：%1").arg(dir),
+            PromptRequest::Ok);
+        return;
+    }
     // Built from the local path, so that '#', '%' and non-ASCII names reach the file manager
     // as they are instead of being read as URL syntax.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(dir));
-    qDebug() << dir;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(dir)))
+        ask(PromptRequest::Warning, kHintTitle,
+            QStringLiteral("无法打开文件夹：%1（没有可用的文件管理器）").arg(dir),
+            PromptRequest::Ok);
 }
 
 void RuleListView::onMenuRequest(const QPoint &pos)

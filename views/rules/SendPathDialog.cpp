@@ -50,8 +50,7 @@ qint32 levelOf(const _VKGAPIP_CONF *gap, const QString &toUser, qint32 fallback)
 SendPathDialog::SendPathDialog(QWidget *parent)
     : RuleDialog(
         { QStringLiteral("发送路径"), QStringLiteral("接收者"), QStringLiteral("接收者不能为空"),
-            QStringLiteral("发送路径不能为空"), QStringLiteral("发送路径已被使用"),
-            QStringLiteral("发送目录路径不能和接收目录路径相同,请重新选择目录路径！") },
+            QStringLiteral("发送路径不能为空"), QStringLiteral("发送路径已被使用") },
         parent)
 {
     sendPathDisplayList();
@@ -83,16 +82,6 @@ bool SendPathDialog::pathInUse() const
             return true;
     }
     return false;
-}
-
-bool SendPathDialog::dirUsedBySameKind(const QString &dir) const
-{
-    return sendRuleHasDir(dir, DirMatch::Same);
-}
-
-bool SendPathDialog::dirUsedByOtherKind(const QString &dir) const
-{
-    return recvRuleHasDir(dir, DirMatch::Overlapping);
 }
 
 bool SendPathDialog::storeRule()

@@ -165,7 +165,8 @@ void TestGapsimClientSetup::writesWhatTheClientReads()
     GapInput::fillGapRecord(gap, QStringLiteral("127.0.0.1"), user, password);
     g_GapInfoList.append(gap);
     TestSupport::PromptRecorder prompts;
-    QVERIFY(ConfigurationFile::reStoreConf(QStringLiteral("import.vkg")));
+    QVERIFY(ConfigurationFile::reStoreConf(
+        QStringLiteral("import.vkg"), ConfigurationFile::Unattended));
     QVERIFY2(prompts.texts().isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('|'))));
     QCOMPARE(g_GapInfoList.size(), 1);
     QCOMPARE(fileMode(QStringLiteral("import.vkg")), 0600);

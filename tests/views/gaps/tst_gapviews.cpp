@@ -523,7 +523,7 @@ void TestGapViews::exportedGapLogsInAfterImport()
     cleanup();
 
     listGap("10.9.9.9");
-    QVERIFY(ConfigurationFile::reStoreConf(file));
+    QVERIFY(ConfigurationFile::reStoreConf(file, ConfigurationFile::Unattended));
     QCOMPARE(g_GapInfoList.size(), 2);
     _VKGAPIP_CONF *imported = g_GapInfoList.value(1);
     QCOMPARE(imported->connState.load(), 0);

@@ -184,10 +184,21 @@ private slots:
         QTest::newRow("send dir through a link") << "send" << kGapA << "K2"
                                                  << "bob"
                                                  << "s1-link" << -1 << h << dirInUse;
-        QTest::newRow("send dir inside a send dir") << "send" << kGapA << "K2"
-                                                    << "bob"
-                                                    << "s1/inside" << -1 << ""
-                                                    << "";
+        // Each file would belong to two rules.
+        QTest::newRow("send dir inside a send dir")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "s1/inside" << -1 << h << "发送目录位于另一发送目录之内,请重新选择目录路径！";
+        QTest::newRow("send dir above a send dir")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "." << -1 << h << "发送目录包含另一发送目录,请重新选择目录路径！";
+        // The rule being changed is no other rule.
+        QTest::newRow("send change into its own dir")
+            << "send" << kGapA << "K1"
+            << "bob"
+            << "s1/inside" << 0 << ""
+            << "";
         QTest::newRow("send dir that does not exist")
             << "send" << kGapA << "K2"
             << "bob"
@@ -203,12 +214,14 @@ private slots:
             << "send" << kGapA << "K2"
             << "bob"
             << "r1-link" << -1 << h << sendOnRecv;
-        QTest::newRow("send dir inside a receive dir") << "send" << kGapA << "K2"
-                                                       << "bob"
-                                                       << "r1/inside" << -1 << h << sendOnRecv;
-        QTest::newRow("send dir above a receive dir") << "send" << kGapA << "K2"
-                                                      << "bob"
-                                                      << "." << -1 << h << sendOnRecv;
+        QTest::newRow("send dir inside a receive dir")
+            << "send" << kGapA << "K2"
+            << "bob"
+            << "r1/inside" << -1 << h << "发送目录位于接收目录之内,请重新选择目录路径！";
+        QTest::newRow("send dir above a receive dir")
+            << "send" << kGapA << "K1"
+            << "bob"
+            << "." << 0 << h << "发送目录包含接收目录,请重新选择目录路径！";
         QTest::newRow("recv no gap") << "recv"
                                      << ""
                                      << ""
@@ -240,13 +253,18 @@ private slots:
             << "recv" << kGapA << "R2"
             << "dave"
             << "s1/" << -1 << h << recvOnSend;
-        QTest::newRow("recv dir inside a send dir") << "recv" << kGapA << "R2"
-                                                    << "dave"
-                                                    << "s1/inside" << -1 << h << recvOnSend;
+        QTest::newRow("recv dir inside a send dir")
+            << "recv" << kGapA << "R2"
+            << "dave"
+            << "s1/inside" << -1 << h << "接收目录位于发送目录之内,请重新选择目录路径！";
         QTest::newRow("recv dir above a send dir through a link")
             << "recv" << kGapA << "R2"
             << "dave"
-            << "s1-link/.." << -1 << h << recvOnSend;
+            << "s1-link/.." << -1 << h << "接收目录包含发送目录,请重新选择目录路径！";
+        QTest::newRow("recv dir that cannot be written")
+            << "recv" << kGapA << "R2"
+            << "dave"
+            << "/proc" << -1 << h << "接收目录不可写,请重新选择目录路径！";
         QTest::newRow("recv dir that does not exist")
             << "recv" << kGapA << "R2"
             << "dave"
@@ -273,8 +291,10 @@ private slots:
         dialog->show();
         QSignalSpy stored(dialog.data(), &RuleDialog::ruleStored);
         const int before = ruleCount(kind);
-        // Directories are named relative to the test's root; "missing" is never made.
-        fillAndConfirm(dialog, gap, path, user, dir.isEmpty() ? dir : m_root->filePath(dir));
+        // Directories are named relative to the test's root, unless absolute; "missing" is never
+        // made.
+        const bool asGiven = dir.isEmpty() || QDir::isAbsolutePath(dir);
+        fillAndConfirm(dialog, gap, path, user, asGiven ? dir : m_root->filePath(dir));
 
         if (text.isEmpty()) {
             QCOMPARE(prompts.boxes().size(), 0);

@@ -4,6 +4,7 @@
 #include "views/rules/SendPathView.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -368,18 +369,37 @@ private slots:
         QVERIFY(view.contextMenu()->actions().isEmpty());
     }
 
-    // Names with '#', '%' or Chinese characters must reach the file manager unchanged.
+    // Names with '#', '%' or Chinese characters must reach the file manager unchanged; a folder
+    // that is not there is said so, naming it.
+    void openDirHandsTheDirectoryToTheDesktop_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("there") << true;
+        QTest::newRow("not there") << false;
+    }
+
     void openDirHandsTheDirectoryToTheDesktop()
     {
-        const QString dir = QStringLiteral("/home/用户/报告 #1 100%");
+        QFETCH(bool, exists);
+        QTemporaryDir root;
+        const QString dir = root.filePath(QStringLiteral("用户/报告 #1 100%"));
+        if (exists)
+            QVERIFY(QDir().mkpath(dir));
         addRecvRule("10.0.0.1", "R1", dir);
         RecvPathView view;
         UrlRecorder recorder;
+        TestSupport::PromptRecorder prompts;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
         view.table()->selectRow(0);
         view.table()->setCurrentCell(0, 1);
         view.onActionOpenDirClicked();
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        if (!exists) {
+            QVERIFY(recorder.urls.isEmpty());
+            QCOMPARE(prompts.texts(), QStringList { QStringLiteral("文件夹不存在：") + dir });
+            return;
+        }
+        QVERIFY(prompts.boxes().isEmpty());
         QCOMPARE(recorder.urls.size(), 1);
         QCOMPARE(recorder.urls.first().toLocalFile(), dir);
     }
