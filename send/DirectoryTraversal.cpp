@@ -250,7 +250,7 @@ void DirectoryTraversal::readEvents()
                 node.relist = ScanNode::Everything;
                 return;
             }
-            if (name.startsWith('.'))
+            if (ScanTree::isTemporaryName(name))
                 return;
             // The event's name points into the read buffer, which the next read reuses.
             EntryNews &news = node.dirty[QByteArray(name.constData(), name.size())];

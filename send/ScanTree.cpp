@@ -195,6 +195,20 @@ ScanTree::RootState ScanTree::placeRoot()
     return state;
 }
 
+bool ScanTree::isTemporaryName(const QByteArray &name)
+{
+    // Hidden names (and "." and "..", and LibreOffice's ".~lock.NAME#"), and the names under
+    // which downloads, copies and editors write a file before it gets its own.
+    static const char *const kSuffixes[] = { ".part", ".tmp", ".crdownload", ".partial" };
+    if (name.startsWith('.') || name.startsWith("~$"))
+        return true;
+    return std::any_of(std::begin(kSuffixes), std::end(kSuffixes), [&name](const char *suffix) {
+        const int length = int(qstrlen(suffix));
+        return name.size() > length
+            && qstrnicmp(name.constData() + name.size() - length, suffix, uint(length)) == 0;
+    });
+}
+
 QString ScanTree::rootPath(const QString &directory)
 {
     return directory.size() > 1 && directory.endsWith('/') ? directory.chopped(1) : directory;
@@ -304,12 +318,11 @@ void ScanTree::list(ScanNode &node, DIR *dir, Visit &visit)
     node.modifiedNs = FileIdentity::ofDescriptor(fd).modifiedNs;
     const quint32 listing = ++node.listing;
     while (const struct dirent *entry = ::readdir(dir)) {
-        // Hidden names (and "." and "..") are not listed.
-        if (entry->d_name[0] == '.')
+        const QByteArray name = QByteArray::fromRawData(entry->d_name, int(strlen(entry->d_name)));
+        if (isTemporaryName(name))
             continue;
         if (visit.stopped())
             return;
-        const QByteArray name = QByteArray::fromRawData(entry->d_name, int(strlen(entry->d_name)));
         // A name the events reported is looked at whatever the listing says of it: its inode
         // stays the same while it is written to.
         if (everything || node.dirty.contains(name) || !takeAsListed(node, name, entry->d_ino))

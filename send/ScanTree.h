@@ -45,6 +45,9 @@ public:
     const QString &directory() const { return m_directory; }
     // The directory as its files' paths begin: without a trailing "/", as a listing names them.
     static QString rootPath(const QString &directory);
+    // A name never sent while the file keeps it: hidden, or a temporary name ("*.part",
+    // "*.tmp", "*.crdownload", "*.partial", "~$*"); the file goes once renamed to its own.
+    static bool isTemporaryName(const QByteArray &name);
     // Counts a walk; every so many timed walks (not those that events brought on) the names of the
     // whole tree are listed again, in case an event was missed, and the sent files are to be
     // checked. True for such a walk.

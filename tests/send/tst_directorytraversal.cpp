@@ -258,6 +258,36 @@ private slots:
         QCOMPARE(scan.handed.first()->size, qint64(4));
     }
 
+    // Names under which files are written before they get their own are never sent while they
+    // keep them; once renamed, the file goes at once.
+    void temporaryNamesWait_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : { "video.mp4.part", "REPORT.TMP", "setup.exe.crdownload",
+                 "archive.zip.partial", "~$budget.xlsx", ".~lock.budget.xlsx#" })
+            QTest::newRow(name) << QString::fromUtf8(name);
+    }
+
+    void temporaryNamesWait()
+    {
+        QFETCH(QString, name);
+        ScanFixture scan;
+        g_sysbaseconf.settleSeconds = 600;
+        DirectoryTraversal traversal;
+        scan.collect(traversal);
+        scan.walk(traversal);
+        const QString filePath = scan.write(name, 9);
+        scan.walkTwice(traversal);
+        g_sysbaseconf.settleSeconds = 0;
+        scan.walkTwice(traversal);
+        QVERIFY(scan.handed.isEmpty());
+        QVERIFY(scan.unsendable.isEmpty());
+        g_sysbaseconf.settleSeconds = 600;
+        QVERIFY(QFile::rename(filePath, scan.path(QStringLiteral("final.bin"))));
+        scan.walk(traversal);
+        QCOMPARE(scan.handedPaths(), QStringList { scan.path(QStringLiteral("final.bin")) });
+    }
+
     // However the files change in between, no walk hands a file over that is pending or sent.
     void noWalkHandsAFileOverTwice()
     {
