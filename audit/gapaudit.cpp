@@ -26,9 +26,10 @@ const char *const kManualHead = R"(NAME
     gapaudit - list and export the gap client's audit events
 
 SYNOPSIS
-    gapaudit [--db FILE] [--format table|csv|json] [--since TIME] [--until TIME]
-             [--category CATEGORY] [--user USER] [--outcome success|failure] [--gap ADDRESS]
-             [--kind KIND] [--search TEXT]
+    gapaudit [--db FILE] [--format table|csv|json] [--since TIME]
+             [--until TIME] [--category CATEGORY] [--user USER]
+             [--outcome success|failure] [--gap ADDRESS] [--kind KIND]
+             [--search TEXT]
     gapaudit --help | --version
 
 DESCRIPTION
