@@ -2,6 +2,7 @@
 
 #include "model/AuditLog.h"
 #include "model/Ports.h"
+#include "model/ProjectVersion.h"
 
 #include <QtDebug>
 
@@ -11,6 +12,7 @@ const QString kImportOption = QStringLiteral("--import");
 const QString kImportPrefix = QStringLiteral("--import=");
 const QString kSendOption = QStringLiteral("--send");
 const QStringList kHelpOptions { QStringLiteral("--help"), QStringLiteral("-h") };
+const QString kVersionOption = QStringLiteral("--version");
 
 // Laid out as a manual page, so that the package's users find what a man page would tell them.
 const char *const kHelpText = R"(NAME
@@ -18,7 +20,7 @@ const char *const kHelpText = R"(NAME
 
 SYNOPSIS
     gapclient [LEVEL] [--import FILE] [--send]
-    gapclient --help
+    gapclient --help | --version
 
 DESCRIPTION
     Logs in to one or more gaps, binds local directories to the transfer rules a gap grants,
@@ -42,6 +44,9 @@ OPTIONS
 
     -h, --help
         Prints this text and exits.
+
+    --version
+        Prints the program's name and version and exits.
 
     Unknown options are named in the log file and ignored. With a remembered automatic login and
     remembered rules, "gapclient --send" logs in, brings its rules back and sends without a click.
@@ -75,10 +80,10 @@ FILES
         Audit events: logins, sends, receives. Read them with gapaudit.
 
 EXIT STATUS
-    0 when the user quits or closes the login window, and after --help.
+    0 when the user quits or closes the login window, and after --help or --version.
 
 SEE ALSO
-    gapaudit --help, gapsim --help
+    gapaudit(1), gapsim(1)
 )";
 
 bool isOption(const QString &argument) { return argument.startsWith(QLatin1Char('-')); }
@@ -107,6 +112,8 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
             options.m_send = true;
         } else if (kHelpOptions.contains(argument)) {
             options.m_help = true;
+        } else if (argument == kVersionOption) {
+            options.m_version = true;
         } else if (argument == kImportOption || argument.startsWith(kImportPrefix)) {
             QString file = argument.mid(kImportPrefix.size());
             if (argument == kImportOption && i + 1 < arguments.size()
@@ -134,6 +141,11 @@ QString StartupOptions::helpText()
         .arg(Ports::kDefaultConfPort)
         .arg(Ports::kDefaultGapPort)
         .arg(AuditLog::installedLibraryPath());
+}
+
+QString StartupOptions::versionText()
+{
+    return QStringLiteral("gapclient %1\n").arg(QLatin1String(GAP_PROJECT_VERSION));
 }
 
 void StartupOptions::logProblems() const

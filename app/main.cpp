@@ -11,21 +11,27 @@
 
 namespace {
 
-// Read before the application object exists: the manual needs no display.
-bool helpAsked(int argc, char *argv[])
+// Read before the application object exists: the manual and the version need no display.
+QString textInsteadOfRun(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    return StartupOptions::parse(arguments).help();
+    const StartupOptions options = StartupOptions::parse(arguments);
+    if (options.help())
+        return StartupOptions::helpText();
+    if (options.version())
+        return StartupOptions::versionText();
+    return QString();
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (helpAsked(argc, argv)) {
-        std::fputs(StartupOptions::helpText().toLocal8Bit().constData(), stdout);
+    const QString text = textInsteadOfRun(argc, argv);
+    if (!text.isEmpty()) {
+        std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts, true);

@@ -2,6 +2,7 @@
 
 #include "audit/AuditQuery.h"
 #include "audit/EventWriter.h"
+#include "model/ProjectVersion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ struct Options {
     QString database;
     QString format;
     AuditFilter filter;
-    bool help = false;
+    bool answered = false; // --help or --version: printed, nothing to read
 };
 
 // The manual around the parser's own list of options, laid out as a manual page.
@@ -25,9 +26,11 @@ const char *const kManualHead = R"(NAME
     gapaudit - list and export the gap client's audit events
 
 SYNOPSIS
-    gapaudit [--db FILE] [--format table|csv|json] [--since TIME] [--until TIME]
-             [--category CATEGORY] [--user USER] [--outcome success|failure] [--gap ADDRESS]
-             [--kind KIND] [--search TEXT]
+    gapaudit [--db FILE] [--format table|csv|json] [--since TIME]
+             [--until TIME] [--category CATEGORY] [--user USER]
+             [--outcome success|failure] [--gap ADDRESS] [--kind KIND]
+             [--search TEXT]
+    gapaudit --help | --version
 
 DESCRIPTION
     Reads the audit database the client writes (audit.db in its working directory) and prints
@@ -52,7 +55,7 @@ EXAMPLES
     gapaudit --format json --user alice > alice.json
 
 SEE ALSO
-    gapclient --help
+    gapclient(1), gapsim(1)
 )";
 
 void fail(const QString &message) { std::fprintf(stderr, "gapaudit: %s\n", qPrintable(message)); }
@@ -73,6 +76,7 @@ bool readOptions(const QCoreApplication &app, Options *options)
 {
     QCommandLineParser parser;
     const QCommandLineOption help({ "h", "help" }, "Prints this manual.");
+    const QCommandLineOption version("version", "Prints the program's name and version.");
     const QCommandLineOption db("db", "Audit database (default: $DLOG_DB or audit.db).", "file",
         AuditQuery::defaultDatabase());
     const QCommandLineOption format("format", "Output: table, csv or json.", "format", "table");
@@ -91,7 +95,7 @@ bool readOptions(const QCoreApplication &app, Options *options)
         "either case.",
         "text");
     parser.addOptions(
-        { help, db, format, since, until, category, user, outcome, gap, kind, search });
+        { help, version, db, format, since, until, category, user, outcome, gap, kind, search });
     if (!parser.parse(app.arguments())) {
         fail(parser.errorText());
         return false;
@@ -102,7 +106,12 @@ bool readOptions(const QCoreApplication &app, Options *options)
             qPrintable(generated.mid(generated.indexOf(QLatin1String("Options:")))
                            .replace(QLatin1String("Options:"), QLatin1String("OPTIONS"))),
             kManualTail);
-        options->help = true;
+        options->answered = true;
+        return true;
+    }
+    if (parser.isSet(version)) {
+        std::fprintf(stdout, "gapaudit %s\n", GAP_PROJECT_VERSION);
+        options->answered = true;
         return true;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -146,7 +155,7 @@ int main(int argc, char *argv[])
     Options options;
     if (!readOptions(app, &options))
         return kExitUsage;
-    if (options.help)
+    if (options.answered)
         return 0;
     AuditQuery query;
     if (!query.open(options.database)) {

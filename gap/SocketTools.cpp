@@ -3,13 +3,13 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
+#include "model/PrivateTempFile.h"
 #include "model/Prompt.h"
 #include "protocol/ControlPackets.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QTemporaryFile>
 #include <QtDebug>
 
 namespace {
@@ -107,7 +107,7 @@ int rulesOutcome(const _VKGAPIP_CONF *gap)
     return 2;
 }
 
-// A key file name from the gap must stay a plain file name inside the application's directory.
+// A key file name from the gap must be a plain file name: no directory of its own, no way up.
 bool isSafeKeyFileName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
@@ -289,17 +289,17 @@ int SocketTools::recvKeyInfo(key_info *info)
         drainKeyData(socket, announced, nullptr);
         return 0;
     }
-    const QString path
-        = QStringLiteral("%1/%2.ini").arg(QCoreApplication::applicationDirPath(), name);
-    qWarning().noquote() << "临时路径:" << path;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning().noquote() << path << "文件打开失败" << SOURCE_LOCATION;
+    // The key data goes to a private temporary file rather than beside the program, whose folder
+    // is not writable once installed (and would let other users read the key meanwhile).
+    QTemporaryFile file;
+    if (!PrivateTempFile::open(&file, QStringLiteral("gapclient-key"))) {
+        qWarning().noquote() << PrivateTempFile::preferredDirectory() << "文件打开失败"
+                             << SOURCE_LOCATION;
         drainKeyData(socket, announced, nullptr);
         return 0;
     }
+    qWarning().noquote() << "临时路径:" << file.fileName();
     drainKeyData(socket, announced, &file);
-    file.close();
     file.remove();
     return 1;
 }

@@ -10,7 +10,7 @@ PACKAGES=(
   xvfb xauth x11-utils imagemagick xdotool
   fonts-noto-cjk fonts-wqy-microhei
   iproute2 procps psmisc python3 time util-linux
-  dpkg-dev file desktop-file-utils
+  dpkg-dev file desktop-file-utils lintian appstream man-db
 )
 
 missing=()

@@ -60,6 +60,39 @@ private slots:
         QCOMPARE(options.problems().size(), problems);
         QCOMPARE(options.help(), help);
     }
+
+    void version_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("version");
+        QTest::addColumn<int>("problems");
+
+        QTest::newRow("version") << QStringList { "--version" } << true << 0;
+        QTest::newRow("after a level and an option")
+            << QStringList { "1", "--send", "--version" } << true << 0;
+        QTest::newRow("a longer word is unknown") << QStringList { "--versions" } << false << 1;
+        QTest::newRow("no short form") << QStringList { "-v" } << false << 1;
+    }
+
+    void version()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, version);
+        QFETCH(int, problems);
+
+        const StartupOptions options
+            = StartupOptions::parse(QStringList { "/opt/app/gapclient" } + arguments);
+        QCOMPARE(options.version(), version);
+        QCOMPARE(options.problems().size(), problems);
+    }
+
+    // One line, the program's name and the project's version, the way packaging tools read it.
+    void versionText()
+    {
+        QVERIFY(QRegularExpression("^gapclient [0-9]+(\\.[0-9]+)+\n$")
+                    .match(StartupOptions::versionText())
+                    .hasMatch());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStartupOptions)

@@ -4,6 +4,7 @@
 #include "GapTestSupport.h"
 #include "gap/RecvConfThread.h"
 #include "gap/SocketTools.h"
+#include "model/PrivateTempFile.h"
 #include "tools/gapsim/GapsimProcess.h"
 
 #include <QCoreApplication>
@@ -111,15 +112,19 @@ void TestGapControlSim::fullLogin()
     QCOMPARE(recvPathIDs(*gap), QStringList { "BOB-TO-ALICE" });
     QCOMPARE(gap->recvPaths[0].fromUser, QStringLiteral("bob"));
 
-    // Three connections: login, rules, keys; the key data was drained into a file that is gone.
+    // Three connections: login, rules, keys; the key data was drained into a private temporary
+    // file that is gone, and nothing was written beside the program.
     QVERIFY(!m_sim->waitForEvent("^login .*user=alice .*result=101").isEmpty());
     QVERIFY(!m_sim->waitForEvent("^rules .*user=alice .*send=1 recv=1").isEmpty());
     QVERIFY(!m_sim->waitForEvent("^keys .*user=alice .*length=4000").isEmpty());
     QVERIFY(g_sysbaseconf.keyFlag);
-    const QString keyPath = QCoreApplication::applicationDirPath() + "/" + kKeyName + ".ini";
-    QVERIFY(log.lines().contains(QStringLiteral("临时路径: ") + keyPath));
+    const QString prefix = QStringLiteral("临时路径: ") + PrivateTempFile::preferredDirectory();
+    const QStringList written
+        = log.lines().filter(QRegularExpression("^" + QRegularExpression::escape(prefix)));
+    QCOMPARE(written.size(), 1);
+    QVERIFY(!QFile::exists(written.first().mid(QStringLiteral("临时路径: ").size())));
     QVERIFY(!log.contains(QStringLiteral("关键字接收处理失败失败！")));
-    QVERIFY(!QFile::exists(keyPath));
+    QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/" + kKeyName + ".ini"));
 }
 
 void TestGapControlSim::refusals_data()

@@ -48,6 +48,7 @@ private slots:
 private:
     quint16 m_port = 0;
     QTemporaryDir m_dir;
+    QTemporaryDir m_runtime;
 };
 
 void TestGapLogin::initTestCase()
@@ -56,6 +57,8 @@ void TestGapLogin::initTestCase()
     QVERIFY(m_port != 0);
     qputenv("VARKO_GAP_PORT", QByteArray::number(m_port));
     QVERIFY(m_dir.isValid());
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
 }
 
 void TestGapLogin::init() { g_sysbaseconf.keyFlag = false; }
@@ -301,10 +304,17 @@ void TestGapLogin::keyExchange()
         QVERIFY(!log.contains(QStringLiteral("临时路径:")));
         return;
     }
-    const QString path = QCoreApplication::applicationDirPath() + "/" + keyName + ".ini";
+    // The data went to a private file in the runtime directory, removed at once; nothing was
+    // written beside the program.
     QVERIFY(!log.contains(kKeyFailure));
-    QVERIFY(log.lines().contains(QStringLiteral("临时路径: ") + path));
-    QVERIFY(!QFile::exists(path));
+    const QString prefix = QStringLiteral("临时路径: ");
+    const QStringList written
+        = log.lines().filter(QRegularExpression("^" + QRegularExpression::escape(prefix)));
+    QCOMPARE(written.size(), 1);
+    const QString path = written.first().mid(prefix.size());
+    QCOMPARE(QFileInfo(path).absolutePath(), m_runtime.path());
+    QVERIFY(QDir(m_runtime.path()).isEmpty());
+    QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/" + keyName + ".ini"));
 }
 
 QTEST_GUILESS_MAIN(TestGapLogin)

@@ -8,6 +8,7 @@
 #include "GapServer.h"
 #include "PushCommand.h"
 #include "SignalWatcher.h"
+#include "model/ProjectVersion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -37,7 +38,7 @@ FILES
     configuration in /usr/share/doc/gapclient/examples/gapsim.ini).
 
 SEE ALSO
-    gapclient --help, gapaudit --help
+    gapclient(1), gapaudit(1)
 )";
 
 int fail(const QString &message, int code)
@@ -85,7 +86,9 @@ void ServeCommand::describe(QString *usage)
         "    Runs the simulated gap. --listen and --port override the file (port 0 picks a free\n"
         "    port; the first event line names it). --log writes the events to FILE instead of\n"
         "    standard output. --fault adds a fault, e.g. cut,bytes=20000,file=*.bin or\n"
-        "    delay,answer=confirmation,ms=3000 (see README.md). SIGINT or SIGTERM stop it.\n");
+        "    delay,answer=confirmation,ms=3000 (see README.md). SIGINT or SIGTERM stop it.\n"
+        "\n  gapsim --help | --version\n"
+        "    Prints this manual, or the program's name and version.\n");
 }
 
 int ServeCommand::run(const QStringList &arguments)
@@ -93,7 +96,8 @@ int ServeCommand::run(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated one-way gap for tests and demos."));
     const QCommandLineOption help({ "h", "help" }, "Shows this help.");
-    parser.addOptions({ help, { "config", "Configuration file.", "FILE" },
+    const QCommandLineOption version("version", "Shows the program's name and version.");
+    parser.addOptions({ help, version, { "config", "Configuration file.", "FILE" },
         { "listen", "Listen address (overrides the file).", "ADDR" },
         { "port", "Listen port (overrides the file).", "N" },
         { "log", "Event log file (default: standard output).", "FILE" },
@@ -106,6 +110,10 @@ int ServeCommand::run(const QStringList &arguments)
         PushCommand::describe(&usage);
         ClientSetupCommand::describe(&usage);
         std::fprintf(stdout, "%s%s", qPrintable(usage), kManualTail);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::fprintf(stdout, "gapsim %s\n", GAP_PROJECT_VERSION);
         return 0;
     }
     if (!parser.isSet(QStringLiteral("config")))
