@@ -13,9 +13,11 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 #include <QtTest>
 #include <memory>
 #include <numeric>
@@ -76,12 +78,12 @@ QPushButton *clearButton(const QWidget &view)
 }
 
 // The share of a cell's pixels painted in the bar's chunk colour.
-double chunkShare(const QImage &image, const QRect &cell)
+double chunkShare(const QImage &image, const QRect &cell, QRgb colour = kChunkColour)
 {
     int chunk = 0;
     for (int y = cell.top(); y <= cell.bottom(); ++y) {
         for (int x = cell.left(); x <= cell.right(); ++x)
-            chunk += image.pixel(x, y) == kChunkColour;
+            chunk += image.pixel(x, y) == colour;
     }
     return double(chunk) / (cell.width() * cell.height());
 }
@@ -454,25 +456,77 @@ private slots:
             QCOMPARE(share(QColor(kChunkColour)), 0.0);
     }
 
+    // A worker's last report changes a row's status and end time but not its progress: the bar,
+    // drawn from all three, shows the end on the screen all the same, without a click.
+    void endedRowPaintsItsEndWithoutAClick()
+    {
+        SendStatusView view;
+        view.resize(1300, 200);
+        auto *item = new TransferItem(qintptr(-1));
+        view.addRow(item);
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("文件已发送/等待确认"), QString(), "1"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTreeWidget *tree = view.tree();
+        const QModelIndex progress = tree->model()->index(0, TransferStateInfo::Progress);
+        const QRect cell(tree->viewport()->mapTo(&view, tree->visualRect(progress).topLeft()),
+            tree->visualRect(progress).size());
+        // What the screen shows, not a fresh rendering of the widget.
+        auto onScreen
+            = [&view] { return view.windowHandle()->screen()->grabWindow(view.winId()).toImage(); };
+        QTRY_VERIFY(chunkShare(onScreen(), cell) > 0.3);
+
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("文件存在过滤关键字"), kEnd, "1"));
+        const QRgb amber = TransferDelegate::chunkColour(TransferOutcome::Refused).rgb();
+        QTRY_VERIFY(chunkShare(onScreen(), cell, amber) > 0.3);
+        QCOMPARE(chunkShare(onScreen(), cell), 0.0);
+    }
+
+    // Every row's rate reads in one family of units: a running row's rate in fixed precision, a
+    // done row's average (as its tooltip names it), no movement for a row that ended otherwise.
     void rateCellReadsInOneFamily_data()
     {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("endTime");
         QTest::addColumn<QString>("rate");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("running") << "108.516 MB/s" << int(TransferOutcome::Running)
+        QTest::addColumn<QString>("shown"); // empty: the average the tooltip names
+        const QString sending = QStringLiteral("正在发送中");
+        QTest::newRow("running") << sending << ""
+                                 << "108.516 MB/s"
                                  << "108.52 MB/s";
-        QTest::newRow("running, idle") << "0/Kbps" << int(TransferOutcome::Running) << "0 byte/s";
-        QTest::newRow("done keeps its text") << "0 Mbps" << int(TransferOutcome::Done) << "0 Mbps";
-        QTest::newRow("failed keeps its text")
-            << "0 Mbps" << int(TransferOutcome::Failed) << "0 Mbps";
+        QTest::newRow("running, idle") << sending << ""
+                                       << "0/Kbps"
+                                       << "0 byte/s";
+        QTest::newRow("done") << "文件发送成功 " << kEnd << "0 Mbps"
+                              << "";
+        QTest::newRow("failed") << "文件多次发送失败/暂停发送" << kEnd << "0 Mbps"
+                                << "0 byte/s";
+        QTest::newRow("refused") << "文件存在过滤关键字" << kEnd << "0 Mbps"
+                                 << "0 byte/s";
     }
 
     void rateCellReadsInOneFamily()
     {
+        QFETCH(QString, status);
+        QFETCH(QString, endTime);
         QFETCH(QString, rate);
-        QFETCH(int, outcome);
         QFETCH(QString, shown);
-        QCOMPARE(TransferDelegate::shownRate(rate, TransferOutcome::Kind(outcome)), shown);
+        TransferItem item(qintptr(-1));
+        item.onUpdateRequest(rowOf(QStringLiteral("a.bin"), status, endTime, "0.5", rate));
+        const QString cell
+            = item.data(TransferStateInfo::Rate, TransferDelegate::kShownRateRole).toString();
+        if (shown.isEmpty()) {
+            QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d [GMK]B/s$"))
+                        .match(cell)
+                        .hasMatch());
+            QVERIFY(item.toolTip(TransferStateInfo::Rate)
+                        .startsWith(QStringLiteral("平均速率 %1，").arg(cell)));
+        } else {
+            QCOMPARE(cell, shown);
+        }
+        QCOMPARE(item.text(TransferStateInfo::Rate), rate); // the worker's own text stays
     }
 
     // Hovering shows what a narrow column may cut, and what the cells do not say: where a sent
