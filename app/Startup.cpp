@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMetaType>
 #include <QTranslator>
 #include <QVector>
@@ -25,6 +26,15 @@ bool loadQtTranslations()
     }
     return true;
 }
+
+QLocale applicationLocale(const QLocale &system)
+{
+    if (system.language() == QLocale::C)
+        return QLocale(QLocale::Chinese, QLocale::China);
+    return system;
+}
+
+void setApplicationLocale() { QLocale::setDefault(applicationLocale(QLocale::system())); }
 
 void registerCrossThreadTypes()
 {

@@ -39,6 +39,7 @@ int main(int argc, char *argv[])
     QT_LOG::logInit(QT_LOG::logFileNameFor(QString::fromLocal8Bit(argv[0])), options.logLevel());
     options.logProblems();
     StartupOptions::setCurrent(options);
+    Startup::setApplicationLocale();
     Startup::loadQtTranslations();
     installWidgetPrompt();
 

@@ -423,7 +423,7 @@ void TestGapViews::rebuiltListShowsStartValues()
     gap->sendFileNum = 9;
     IPAddrView view;
     QCOMPARE(rowTexts(view.table(), 0),
-        QStringList({ "10.0.0.5", "alice", "0 个 0Bytes", "0 个 0Bytes", "00:00:00", "连接正常" }));
+        QStringList({ "10.0.0.5", "alice", "0 个 0 bytes", "0 个 0 bytes", "00:00:00", "连接正常" }));
     QCOMPARE(view.table()->item(0, 5)->foreground().color(), kGreen);
     QVERIFY(!view.table()->item(1, 0));
 }
