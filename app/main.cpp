@@ -45,6 +45,6 @@ int main(int argc, char *argv[])
 
     LoginView login;
     login.show();
-    Startup::centreOnDesktop(&login);
+    Startup::fitOnScreen(&login);
     return QApplication::exec();
 }

@@ -244,7 +244,7 @@ void LoginView::openMainWindow()
 {
     m_mainWindow = new MainWindow;
     m_mainWindow->show();
-    Startup::centreOnDesktop(m_mainWindow);
+    Startup::fitOnScreen(m_mainWindow);
 }
 
 void LoginView::onAutoLoginClicked()

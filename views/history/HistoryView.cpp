@@ -1,6 +1,7 @@
 #include "views/history/HistoryView.h"
 
 #include "audit/AuditQuery.h"
+#include "views/history/FlowLayout.h"
 #include "views/history/HistoryDirectory.h"
 #include "views/history/HistoryExport.h"
 #include "views/history/HistoryModel.h"
@@ -110,7 +111,8 @@ void HistoryView::setUrlOpener(std::function<bool(const QUrl &)> opener)
 
 void HistoryView::buildFilterBar()
 {
-    auto *bar = new QHBoxLayout;
+    // Wraps in a narrow window rather than cutting a control.
+    auto *bar = new FlowLayout;
     bar->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     bar->setSpacing(kSpacing);
     const QDate today = QDate::currentDate();

@@ -11,8 +11,10 @@ class QTreeView;
 
 // Lays out the columns of a tree the one way every list of this client does: each column gets
 // at least what its texts need (its header, its sample texts and, for a column that follows its
-// contents, every text it has shown), and the columns with a share split what width is left. A
-// tree narrower than the sum of the minima scrolls sideways instead of cutting texts.
+// contents, every text it has shown), and the columns with a share split what width is left. In
+// a tree narrower than the sum of the minima, the columns that say least give way, in their
+// order, so that the ones that carry the meaning stay in view; narrower still, it scrolls
+// sideways instead of cutting texts.
 class ColumnFitter : public QObject
 {
     Q_OBJECT
@@ -29,6 +31,9 @@ public:
         bool followsContents = false;
         // Room taken beside the text, such as an icon.
         int extra = 0;
+        // 0: always shown. Otherwise hidden while the tree is too narrow for the columns shown,
+        // those of order 1 first.
+        int giveWayOrder = 0;
     };
 
     // Fits the view's columns from now on; owned by the view.
@@ -41,6 +46,8 @@ public:
 
     // The width each column needs now.
     QVector<int> minima() const;
+    // Which columns give way in the given width, for these minima.
+    QVector<bool> givingWay(int available, const QVector<int> &minima) const;
     void fit();
 
 protected:

@@ -639,8 +639,7 @@ private slots:
         QCOMPARE(view.clearFinishedButton()->text(), QStringLiteral("清除已结束"));
     }
 
-    // In a view wide enough for every column's texts nothing is cut and nothing scrolls; in a
-    // narrower one the view scrolls sideways, and the file name keeps its share.
+    // In a view wide enough for every column's texts nothing is cut and nothing scrolls.
     void columnsFitWithoutCutting()
     {
         RecvStatusView view;
@@ -673,10 +672,32 @@ private slots:
             metrics.horizontalAdvance(QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)"))
             < tree->header()->sectionSize(TransferStateInfo::Status));
 
-        view.resize(needed + frame - 300, 400);
+        // In the page of an 800 px window the columns that say least give way: the name, the
+        // progress and the status stay in view, whole, without scrolling.
+        constexpr int kPageOf800 = 638;
+        view.resize(kPageOf800, 400);
+        QTRY_COMPARE(view.width(), kPageOf800);
+        QTRY_COMPARE(tree->horizontalScrollBar()->maximum(), 0);
+        QHeaderView *header = tree->header();
+        for (const int column : { TransferStateInfo::FileName, TransferStateInfo::Progress,
+                 TransferStateInfo::Status }) {
+            QVERIFY(!header->isSectionHidden(column));
+            QVERIFY(header->sectionSize(column) >= fitter->minima().at(column));
+            QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
+                <= tree->viewport()->width());
+        }
+        QVERIFY(header->isSectionHidden(TransferStateInfo::TransferPath));
+
+        // Too narrow even for those, the view scrolls sideways and the file name keeps its share.
+        view.resize(420, 400);
         QTRY_VERIFY(tree->horizontalScrollBar()->maximum() > 0);
-        QCOMPARE(tree->header()->length(), needed);
-        QVERIFY(tree->header()->sectionSize(TransferStateInfo::FileName) >= 160);
+        QVERIFY(header->sectionSize(TransferStateInfo::FileName) >= 160);
+
+        // Wide again, every column is back.
+        view.resize(needed + frame + 100, 400);
+        QTRY_COMPARE(header->length(), needed + 100);
+        for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+            QVERIFY(!header->isSectionHidden(column));
     }
 
     // An empty list still shows where one column ends and the next begins.
