@@ -6,7 +6,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMetaType>
-#include <QProcessEnvironment>
 #include <QRect>
 #include <QScreen>
 #include <QTranslator>
@@ -27,24 +26,6 @@ bool loadQtTranslations()
         return false;
     }
     return true;
-}
-
-QByteArray chineseUnlessAsked(const QProcessEnvironment &environment)
-{
-    for (const char *variable : { "LC_ALL", "LC_MESSAGES", "LC_TIME", "LANG" }) {
-        const QString value = environment.value(QLatin1String(variable));
-        const QString name = value.section(QLatin1Char('.'), 0, 0);
-        if (!value.isEmpty() && name != QLatin1String("C") && name != QLatin1String("POSIX"))
-            return QByteArray();
-    }
-    return QByteArrayLiteral("zh_CN.UTF-8");
-}
-
-void useChineseUnlessAsked()
-{
-    const QByteArray lang = chineseUnlessAsked(QProcessEnvironment::systemEnvironment());
-    if (!lang.isEmpty())
-        qputenv("LANG", lang);
 }
 
 QLocale applicationLocale(const QLocale &system)

@@ -1,8 +1,6 @@
 #pragma once
 
-class QByteArray;
 class QLocale;
-class QProcessEnvironment;
 class QRect;
 class QSize;
 class QWidget;
@@ -14,16 +12,10 @@ namespace Startup {
 // Qt's installed translations; false, with a line in the log, when they are not installed.
 bool loadQtTranslations();
 
-// The client speaks Chinese: unless the environment names a locale of its own (LC_ALL,
-// LC_MESSAGES, LC_TIME or LANG other than C or POSIX), the process runs as in a Chinese one. The
-// value LANG takes for that, or an empty one when the environment has a locale.
-QByteArray chineseUnlessAsked(const QProcessEnvironment &environment);
-// Sets LANG to chineseUnlessAsked() of the process's environment, so that what Qt reads from the
-// system's locale (the sizes and dates of its file dialog) reads in Chinese too. Before the
-// application object exists.
-void useChineseUnlessAsked();
 // The locale of the client's dates, calendars and numbers: Chinese, like its texts, unless the
-// system's locale is one of its own.
+// environment names a locale of its own (the system's locale is then other than C). The
+// environment is left as it is: a locale the system does not have would take the C library back
+// to plain ASCII, and with it the window titles and input methods.
 QLocale applicationLocale(const QLocale &system);
 // Makes applicationLocale() of the system's locale the default of every widget made afterwards.
 void setApplicationLocale();

@@ -28,7 +28,6 @@ int main(int argc, char *argv[])
         std::fputs(StartupOptions::helpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
-    Startup::useChineseUnlessAsked();
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts, true);
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);

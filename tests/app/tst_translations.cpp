@@ -6,7 +6,6 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
-#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QtTest>
 
@@ -33,30 +32,6 @@ private slots:
         QFETCH(QString, text);
         const QDialogButtonBox box { QDialogButtonBox::StandardButtons(button) };
         QCOMPARE(box.button(QDialogButtonBox::StandardButton(button))->text(), text);
-    }
-
-    void environmentIsChineseUnlessAsked_data()
-    {
-        QTest::addColumn<QStringList>("environment");
-        QTest::addColumn<QByteArray>("lang");
-        const QByteArray chinese("zh_CN.UTF-8");
-        QTest::newRow("nothing set") << QStringList() << chinese;
-        QTest::newRow("C") << QStringList { "LANG=C" } << chinese;
-        QTest::newRow("C.UTF-8") << QStringList { "LANG=C.UTF-8", "LC_ALL=POSIX" } << chinese;
-        QTest::newRow("a language") << QStringList { "LANG=en_US.UTF-8" } << QByteArray();
-        QTest::newRow("messages only")
-            << QStringList { "LANG=C", "LC_MESSAGES=fr_FR.UTF-8" } << QByteArray();
-        QTest::newRow("all") << QStringList { "LC_ALL=zh_TW.UTF-8" } << QByteArray();
-    }
-
-    void environmentIsChineseUnlessAsked()
-    {
-        QFETCH(QStringList, environment);
-        QFETCH(QByteArray, lang);
-        QProcessEnvironment asked;
-        for (const QString &setting : environment)
-            asked.insert(setting.section(QLatin1Char('='), 0, 0), setting.section('=', 1));
-        QCOMPARE(Startup::chineseUnlessAsked(asked), lang);
     }
 
     void localeIsChineseUnlessAsked_data()
