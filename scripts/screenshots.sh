@@ -28,7 +28,23 @@ finish() {
 }
 trap finish EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# A free port below the system's range of ephemeral ports: one from that range may be taken
+# meanwhile by any process's outgoing connection, and the client's port check would refuse it.
+free_port() {
+  python3 - <<'PY'
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+while True:
+    port = random.randint(10000, low - 1)
+    with socket.socket() as s:
+        try:
+            s.bind(("0.0.0.0", port))
+            print(port)
+            break
+        except OSError:
+            pass
+PY
+}
 gap_port=$(free_port)
 file_port=$(free_port)
 conf_port=$(free_port)

@@ -1,8 +1,8 @@
 #include "views/table/ColumnFitter.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QHeaderView>
-#include <QTreeView>
 #include <algorithm>
 #include <numeric>
 
@@ -13,11 +13,12 @@ constexpr int kCellPadding = 10;
 
 } // namespace
 
-ColumnFitter::ColumnFitter(QTreeView *view, const QVector<Column> &columns)
+ColumnFitter::ColumnFitter(
+    QAbstractItemView *view, QHeaderView *header, const QVector<Column> &columns)
     : QObject(view)
     , m_view(view)
     , m_viewport(view->viewport())
-    , m_header(view->header())
+    , m_header(header)
     , m_columns(columns)
     , m_contentsWidth(columns.size(), 0)
 {

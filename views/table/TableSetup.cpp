@@ -91,7 +91,7 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
     // Texts are never cut: a window too narrow for them all scrolls sideways.
-    new ColumnFitter(tree, transferColumns(tree));
+    new ColumnFitter(tree, tree->header(), transferColumns(tree));
     pageLayout(page)->addWidget(tree);
     return tree;
 }

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -213,6 +214,16 @@ private slots:
             taken << place;
         }
         QVERIFY(view.table()->geometry().top() > view.exportButton()->geometry().bottom());
+
+        // The table keeps what tells an event in view; the gap (and the user) give way.
+        const QHeaderView *header = view.table()->horizontalHeader();
+        QVERIFY(header->isSectionHidden(HistoryModel::Gap));
+        for (const int column : { HistoryModel::Time, HistoryModel::Kind, HistoryModel::Outcome,
+                 HistoryModel::File, HistoryModel::Message }) {
+            QVERIFY(!header->isSectionHidden(column));
+            QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
+                <= view.table()->viewport()->width());
+        }
     }
 
     void exportIsGapauditsCsv()
