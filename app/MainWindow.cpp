@@ -29,6 +29,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QScreen>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtDebug>
@@ -46,6 +47,8 @@ const char *const kStopIcon = ":/res/navbar/stop.svg";
 const QString kNoSendPath = QStringLiteral("请先配置发送目录 ");
 
 constexpr int kFullScreenDelayMs = 500;
+// The smallest the window is made for: every page stays usable at this size.
+constexpr QSize kSmallestSize(800, 600);
 constexpr int kExitDetailSize = 128;
 
 const char *const kWindowStyle = "#titlebar{border:0px solid #A0A0A0; background:#5974FB;}"
@@ -151,6 +154,8 @@ void MainWindow::initFrame()
     if (g_sysbaseconf.ifFullScreen)
         QTimer::singleShot(kFullScreenDelayMs, this, &MainWindow::on_maxbtn_clicked);
     setWindowTitle(QStringLiteral("Varko文件传输客户端"));
+    // A screen smaller still (a high scale factor on a small display) gets a window of its size.
+    setMinimumSize(kSmallestSize.boundedTo(screen()->availableGeometry().size()));
 }
 
 void MainWindow::setWidgetStyle()

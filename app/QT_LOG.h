@@ -10,8 +10,8 @@ class QT_LOG
 {
 public:
     static void logInit(const QString &fileName, int level);
-    static void customMessageHandler(QtMsgType type, const QMessageLogContext &context,
-                                     const QString &msg);
+    static void customMessageHandler(
+        QtMsgType type, const QMessageLogContext &context, const QString &msg);
 
     // The log file name for a program started as argv0 ("/opt/app/gapclient" -> "gapclient.log").
     static QString logFileNameFor(const QString &argv0);

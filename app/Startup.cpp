@@ -3,9 +3,11 @@
 #include "model/TransferStateInfo.h"
 
 #include <QApplication>
-#include <QDesktopWidget>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMetaType>
+#include <QRect>
+#include <QScreen>
 #include <QTranslator>
 #include <QVector>
 #include <QWidget>
@@ -26,17 +28,34 @@ bool loadQtTranslations()
     return true;
 }
 
+QLocale applicationLocale(const QLocale &system)
+{
+    if (system.language() == QLocale::C)
+        return QLocale(QLocale::Chinese, QLocale::China);
+    return system;
+}
+
+void setApplicationLocale() { QLocale::setDefault(applicationLocale(QLocale::system())); }
+
 void registerCrossThreadTypes()
 {
     qRegisterMetaType<TransferStateInfo>("TransferStateInfo");
     qRegisterMetaType<QVector<int>>("QVector<int>");
 }
 
-void centreOnDesktop(QWidget *window)
+QRect placement(const QSize &wanted, const QSize &minimum, const QRect &available)
 {
-    const QWidget *desktop = QApplication::desktop();
-    window->move(
-        (desktop->width() - window->width()) / 2, (desktop->height() - window->height()) / 2);
+    const QSize size = wanted.boundedTo(available.size()).expandedTo(minimum);
+    const int x = available.x() + qMax(0, (available.width() - size.width()) / 2);
+    const int y = available.y() + qMax(0, (available.height() - size.height()) / 2);
+    return QRect(QPoint(x, y), size);
+}
+
+void fitOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen();
+    const QRect available = screen->availableGeometry();
+    window->setGeometry(placement(window->size(), window->minimumSize(), available));
 }
 
 } // namespace Startup

@@ -45,11 +45,12 @@ int main(int argc, char *argv[])
     QT_LOG::logInit(QT_LOG::logFileNameFor(QString::fromLocal8Bit(argv[0])), options.logLevel());
     options.logProblems();
     StartupOptions::setCurrent(options);
+    Startup::setApplicationLocale();
     Startup::loadQtTranslations();
     installWidgetPrompt();
 
     LoginView login;
     login.show();
-    Startup::centreOnDesktop(&login);
+    Startup::fitOnScreen(&login);
     return QApplication::exec();
 }

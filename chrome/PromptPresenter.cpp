@@ -23,13 +23,44 @@ QMessageBox::Icon boxIcon(PromptRequest::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// A box's words as the user reads them. The client's error boxes carry the English title
+// "error"; the client speaks Chinese. A box whose single button is Yes asks nothing: it says
+// "确定", and is no question. Its answer is still the Yes it was asked with.
+struct ShownBox {
+    QMessageBox::Icon icon;
+    QString title;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+    bool onlyYes;
+};
+
+ShownBox shownBox(const PromptRequest &request)
+{
+    const bool onlyYes = request.buttons == PromptRequest::Yes;
+    ShownBox shown { boxIcon(request.icon), request.title,
+        QMessageBox::StandardButtons(request.buttons),
+        QMessageBox::StandardButton(request.defaultButton), onlyYes };
+    if (request.title == QLatin1String("error"))
+        shown.title = QStringLiteral("错误");
+    if (onlyYes) {
+        shown.buttons = QMessageBox::Ok;
+        if (shown.defaultButton == QMessageBox::Yes)
+            shown.defaultButton = QMessageBox::Ok;
+        if (shown.icon == QMessageBox::Question)
+            shown.icon = QMessageBox::Information;
+    }
+    return shown;
+}
+
 int showBox(const PromptRequest &request)
 {
-    QMessageBox box(boxIcon(request.icon), request.title, request.text,
-        QMessageBox::StandardButtons(request.buttons), qobject_cast<QWidget *>(request.parent));
-    if (request.defaultButton != PromptRequest::NoButton)
-        box.setDefaultButton(QMessageBox::StandardButton(request.defaultButton));
-    return box.exec();
+    const ShownBox shown = shownBox(request);
+    QMessageBox box(shown.icon, shown.title, request.text, shown.buttons,
+        qobject_cast<QWidget *>(request.parent));
+    if (shown.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(shown.defaultButton);
+    const int answer = box.exec();
+    return shown.onlyYes ? int(PromptRequest::Yes) : answer;
 }
 
 } // namespace

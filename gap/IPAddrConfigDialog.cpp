@@ -1,5 +1,6 @@
 #include "gap/IPAddrConfigDialog.h"
 
+#include "gap/FormLogin.h"
 #include "gap/GapInput.h"
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
@@ -9,29 +10,6 @@
 
 #include <QtDebug>
 #include <memory>
-
-namespace {
-
-// The message for a result with a specific reason; empty for the others.
-QString resultMessage(int result)
-{
-    switch (result) {
-    case SocketTools::kResultExchangeFailed:
-        return QStringLiteral("服务器连接失败，请检查网络是否正常 ");
-    case 102:
-        return QStringLiteral("该用户不存在");
-    case 103:
-        return QStringLiteral("密码错误");
-    case 105:
-        return QStringLiteral("用户首次登录,请先修改密码");
-    case 106:
-        return QStringLiteral("账户密码已过期,请联系管理员重置");
-    default:
-        return QString();
-    }
-}
-
-} // namespace
 
 IPAddrConfigDialog::IPAddrConfigDialog(QWidget *parent)
     : QDialog(parent)
@@ -45,6 +23,10 @@ IPAddrConfigDialog::IPAddrConfigDialog(QWidget *parent)
     m_ui->ipEdit->setMaxLength(kHostIPSize - 1);
     m_ui->userEdit->setMaxLength(kUserNameSize - 1);
     m_ui->pswdEdit->setMaxLength(kUserNameSize - 1);
+    // Closing the dialog while it logs in lets the login go (FormLogin's end).
+    m_login = new FormLogin(m_ui->pushButton, m_ui->cancelButton,
+        { m_ui->ipEdit, m_ui->userEdit, m_ui->pswdEdit }, this);
+    connect(m_login, &FormLogin::finished, this, &IPAddrConfigDialog::onLoginFinished);
 }
 
 IPAddrConfigDialog::~IPAddrConfigDialog() { delete m_ui; }
@@ -81,27 +63,27 @@ bool IPAddrConfigDialog::inputRefused()
 
 void IPAddrConfigDialog::on_pushButton_clicked()
 {
-    if (inputRefused())
+    if (isLoggingIn() || inputRefused())
         return;
     auto gap = std::make_unique<_VKGAPIP_CONF>();
     gapIPConfInit(gap.get());
-    // The login blocks this thread but holds no registry lock while it waits on the network.
-    const int result = SocketTools().connectToGapHost(gap.get());
+    // The login holds no registry lock while it waits on the network.
+    m_login->start(std::move(gap));
+}
+
+bool IPAddrConfigDialog::isLoggingIn() const { return m_login->isRunning(); }
+
+void IPAddrConfigDialog::cancelLogin() { m_login->cancel(); }
+
+void IPAddrConfigDialog::onLoginFinished(int result)
+{
+    std::unique_ptr<_VKGAPIP_CONF> gap = m_login->takeGap();
     if (result != SocketTools::kResultOk) {
-        showResult(result);
+        qWarning().noquote() << "res=" << result;
+        Prompt::error(m_login->failureText(result));
         return; // the refused record goes with gap
     }
     g_GapInfoList.append(gap.release());
     emit updateDisPlayList();
     close();
-}
-
-void IPAddrConfigDialog::showResult(int result)
-{
-    QString text = resultMessage(result);
-    if (text.isEmpty()) {
-        qWarning().noquote() << "res=" << result;
-        text = QStringLiteral("验证错误");
-    }
-    Prompt::error(text);
 }

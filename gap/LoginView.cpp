@@ -2,15 +2,16 @@
 
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "gap/FormLogin.h"
 #include "gap/GapInput.h"
 #include "gap/LoginFile.h"
-#include "gap/SocketTools.h"
 #include "model/AuditLog.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "model/Prompt.h"
 #include "ui_LoginView.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QHostAddress>
 #include <QKeyEvent>
@@ -39,7 +40,11 @@ const char *const kWindowStyle
       "#loginBtn{background:#5974FB; color:#FFFFFF; border:none; border-radius:4px;"
       " font-size:16px;}"
       "#loginBtn:hover{background:#6F86FF;}"
-      "#loginBtn:pressed{background:#3346B8;}";
+      "#loginBtn:pressed{background:#3346B8;}"
+      "#loginBtn:disabled{background:#9AA9F7;}"
+      "#cancelBtn{background:#FFFFFF; color:#5974FB; border:1px solid #5974FB; border-radius:4px;"
+      " font-size:16px;}"
+      "#cancelBtn:hover{background:#EEF1FF;}";
 
 // The audit event of a login result; results without one write no event.
 struct AuditedResult {
@@ -59,24 +64,6 @@ const char *const kAuditCategory = "CLIENT_LOGIN";
 const char *const kAuditOperation = "登录";
 constexpr int kAuditDetailSize = 128;
 
-QString resultMessage(int result)
-{
-    switch (result) {
-    case -1:
-        return QStringLiteral("网络异常，请检查网络是否正常");
-    case 102:
-        return QStringLiteral("用户名或密码不正确.");
-    case 103:
-        return QStringLiteral("用户名或密码不正确");
-    case 105:
-        return QStringLiteral("用户首次登录,请先修改密码");
-    case 106:
-        return QStringLiteral("账户密码已过期,请联系管理员重置");
-    default:
-        return QStringLiteral("隔离器连接失败");
-    }
-}
-
 } // namespace
 
 LoginView::LoginView(QWidget *parent)
@@ -84,9 +71,13 @@ LoginView::LoginView(QWidget *parent)
     , m_ui(new Ui::LoginView)
 {
     m_ui->setupUi(this);
+    m_login = new FormLogin(
+        m_ui->loginBtn, m_ui->cancelBtn, { m_ui->ipEdit, m_ui->userEdit, m_ui->pswdEdit }, this);
+    connect(m_login, &FormLogin::finished, this, &LoginView::onLoginFinished);
     setWindowStyle();
     connect(m_ui->loginBtn, &QPushButton::clicked, this, &LoginView::onLoginBtnClicked);
     connect(m_ui->keeppaswd, &QCheckBox::clicked, this, &LoginView::onKeepPaswdClicked);
+    connect(m_ui->autologin, &QCheckBox::clicked, this, &LoginView::onAutoLoginTicked);
     m_confPath = LoginFile::pathIn(QDir::currentPath());
     loadConf();
 }
@@ -190,20 +181,23 @@ bool LoginView::inputRefused()
 
 void LoginView::onLoginBtnClicked()
 {
+    if (isLoggingIn())
+        return;
     loginTried = true;
     if (inputRefused())
         return;
-
     auto gap = std::make_unique<_VKGAPIP_CONF>();
     gapIPConfInit(gap.get());
-    int result;
-    {
-        SocketTools tools;
-        result = tools.connectToGapHost(gap.get());
-    }
+    m_login->start(std::move(gap));
+}
 
+bool LoginView::isLoggingIn() const { return m_login->isRunning(); }
+
+void LoginView::onLoginFinished(int result)
+{
+    std::unique_ptr<_VKGAPIP_CONF> gap = m_login->takeGap();
     if (result != 0) {
-        showResult(result);
+        Prompt::error(m_login->failureText(result));
         recordAudit(*gap, result);
         return; // the refused record goes with gap
     }
@@ -216,7 +210,13 @@ void LoginView::onLoginBtnClicked()
     recordAudit(listed, result);
 }
 
-void LoginView::showResult(int result) { Prompt::error(resultMessage(result)); }
+void LoginView::cancelLogin()
+{
+    if (!isLoggingIn())
+        return;
+    qWarning().noquote() << "登录已取消";
+    m_login->cancel();
+}
 
 void LoginView::rememberLogin()
 {
@@ -244,7 +244,7 @@ void LoginView::openMainWindow()
 {
     m_mainWindow = new MainWindow;
     m_mainWindow->show();
-    Startup::centreOnDesktop(m_mainWindow);
+    Startup::fitOnScreen(m_mainWindow);
 }
 
 void LoginView::onAutoLoginClicked()
@@ -255,8 +255,17 @@ void LoginView::onAutoLoginClicked()
 
 void LoginView::onKeepPaswdClicked()
 {
-    if (!m_ui->keeppaswd->isChecked())
-        LoginFile(m_confPath).remove();
+    if (m_ui->keeppaswd->isChecked())
+        return;
+    LoginFile(m_confPath).remove();
+    // Logging in by itself needs the remembered password.
+    m_ui->autologin->setChecked(false);
+}
+
+void LoginView::onAutoLoginTicked(bool checked)
+{
+    if (checked)
+        m_ui->keeppaswd->setChecked(true);
 }
 
 void LoginView::on_mixBtn_clicked() { showMinimized(); }
@@ -269,7 +278,18 @@ void LoginView::keyPressEvent(QKeyEvent *event)
         onLoginBtnClicked();
         return;
     }
+    if (event->key() == Qt::Key_Escape && isLoggingIn()) {
+        cancelLogin();
+        return;
+    }
     QWidget::keyPressEvent(event);
+}
+
+void LoginView::closeEvent(QCloseEvent *event)
+{
+    // A login that ended after the window had been closed would open the main window.
+    cancelLogin();
+    QWidget::closeEvent(event);
 }
 
 void LoginView::mousePressEvent(QMouseEvent *event)

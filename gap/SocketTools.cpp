@@ -10,7 +10,11 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTemporaryFile>
+#include <QScopeGuard>
 #include <QtDebug>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,10 +37,11 @@ template <typename Packet> bool writePacket(QTcpSocket &socket, const Packet &pa
 
 // The peers send each answer in one piece and the client reads it once: wait for data once (unless
 // some is already buffered) and take whatever has arrived, at most `size` bytes.
-qint64 readOnce(QTcpSocket &socket, void *buffer, qint64 size)
+qint64 readOnce(
+    QTcpSocket &socket, void *buffer, qint64 size, int timeoutMs = SocketTools::kIoTimeoutMs)
 {
     if (socket.bytesAvailable() == 0)
-        socket.waitForReadyRead(SocketTools::kIoTimeoutMs);
+        socket.waitForReadyRead(timeoutMs);
     return socket.read(static_cast<char *>(buffer), size);
 }
 
@@ -137,18 +142,78 @@ SocketTools::SocketTools()
 {
 }
 
+SocketTools::~SocketTools() { dropWatchedConnection(); }
+
+void SocketTools::cancel()
+{
+    QMutexLocker lock(&m_cancelMutex);
+    m_cancelled = true;
+    if (m_watched >= 0)
+        ::shutdown(m_watched, SHUT_RDWR);
+}
+
+bool SocketTools::isCancelled() const
+{
+    QMutexLocker lock(&m_cancelMutex);
+    return m_cancelled;
+}
+
+void SocketTools::watchConnection(const QTcpSocket &socket)
+{
+    const qintptr descriptor = socket.socketDescriptor();
+    const int duplicate = descriptor < 0 ? -1 : ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+    QMutexLocker lock(&m_cancelMutex);
+    if (m_watched >= 0)
+        ::close(m_watched);
+    m_watched = duplicate;
+    // A cancel that came while the connection was being opened.
+    if (m_cancelled && m_watched >= 0)
+        ::shutdown(m_watched, SHUT_RDWR);
+}
+
+void SocketTools::dropWatchedConnection()
+{
+    QMutexLocker lock(&m_cancelMutex);
+    if (m_watched < 0)
+        return;
+    ::close(m_watched);
+    m_watched = -1;
+}
+
+void SocketTools::tell(const QString &text)
+{
+    // Whoever cancelled has moved on and waits for no message.
+    if (isCancelled())
+        return;
+    if (m_deferNotices)
+        m_notice = text;
+    else
+        Prompt::error(text);
+}
+
 int SocketTools::connectToHost(const QString &host, quint16 port, QTcpSocket &socket)
 {
+    // The connection before, which its socket has closed by now, closes for good before the next
+    // one opens: the peers serve one connection after the other.
+    dropWatchedConnection();
+    if (isCancelled())
+        return 1;
     socket.connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (socket.waitForConnected(kConnectTimeoutMs))
-        return 0;
-    // Leaves the socket unconnected, so that it can be connected again.
-    socket.abort();
-    return 1;
+    if (!socket.waitForConnected(kConnectTimeoutMs)) {
+        // Leaves the socket unconnected, so that it can be connected again.
+        socket.abort();
+        return 1;
+    }
+    // The socket tells its descriptor only once connected: a cancel while the connection is
+    // being made takes effect here, or with the connect time-out.
+    watchConnection(socket);
+    return 0;
 }
 
 int SocketTools::connectToGapHost(_VKGAPIP_CONF *gap)
 {
+    // The last connection closes when the operation ends, not when this object goes.
+    const auto closeLast = qScopeGuard([this] { dropWatchedConnection(); });
     bool restartOnEntry;
     {
         QMutexLocker lock(&g_SockMutex);
@@ -237,8 +302,8 @@ int SocketTools::fetchRules(_VKGAPIP_CONF *gap, bool restartOnEntry)
     markRefused(gap, false);
     // A restart (the heartbeat or a repeated attempt) stays silent: the user was told once.
     if (!restartOnEntry)
-        Prompt::error(rules == kRulesFailed ? QStringLiteral("用戶规则获取错误")
-                                            : QStringLiteral("当前用户没有配置传输规则"));
+        tell(rules == kRulesFailed ? QStringLiteral("用戶规则获取错误")
+                                   : QStringLiteral("当前用户没有配置传输规则"));
     return kResultNoRules;
 }
 
@@ -306,6 +371,7 @@ int SocketTools::recvKeyInfo(key_info *info)
 
 void SocketTools::gapHeartBeat()
 {
+    const auto closeLast = qScopeGuard([this] { dropWatchedConnection(); });
     const QList<_VKGAPIP_CONF *> gaps = g_GapInfoList.snapshot();
     for (_VKGAPIP_CONF *gap : gaps) {
         if (!gap)
@@ -316,7 +382,7 @@ void SocketTools::gapHeartBeat()
             busy = gap->connState == 1 && gap->busyCount > 0;
         }
         // A running transfer is never disturbed by a heartbeat.
-        if (!busy)
+        if (!busy && !isCancelled())
             heartBeatGap(gap);
     }
 }
@@ -324,7 +390,7 @@ void SocketTools::gapHeartBeat()
 void SocketTools::heartBeatGap(_VKGAPIP_CONF *gap)
 {
     if (connectToHost(gap->hostIPStr, port, socket) != 0) {
-        markUnreachable(gap);
+        gapDidNotAnswer(gap);
         return;
     }
     if (gap->LoginUserName[0] == '\0') {
@@ -333,16 +399,20 @@ void SocketTools::heartBeatGap(_VKGAPIP_CONF *gap)
     }
     if (!writePacket(socket, loginRequestFor(gap))) {
         qWarning().noquote() << "心跳登录请求发送失败!!!";
-        markUnreachable(gap);
+        gapDidNotAnswer(gap);
         socket.close();
         return;
     }
     _PACKET_LOGIN_RESPONSE response;
     zeroPacket(response);
-    readOnce(socket, &response, sizeof response);
+    readOnce(socket, &response, sizeof response, kHeartbeatAnswerMs);
     // Any login answer counts, a refusal included: the gap is there.
     if (response.type != kTypeLoginResponse && response.response != kLoginAccepted) {
         qWarning().noquote() << "心跳登录响应接收失败!!!";
+        // A gap that takes the connection but does not answer carries no transfer either: it
+        // shows as interrupted, and its next answer fetches its rules again and moves
+        // heartbeatAnswers, which offers again the files that waited for it.
+        gapDidNotAnswer(gap);
         socket.close();
         return;
     }
@@ -358,6 +428,13 @@ void SocketTools::heartBeatGap(_VKGAPIP_CONF *gap)
         return;
     }
     refreshRules(gap);
+}
+
+void SocketTools::gapDidNotAnswer(_VKGAPIP_CONF *gap)
+{
+    // A pass that was cancelled learnt nothing about the gap.
+    if (!isCancelled())
+        markUnreachable(gap);
 }
 
 void SocketTools::refreshRules(_VKGAPIP_CONF *gap)
@@ -384,6 +461,7 @@ void SocketTools::refreshRules(_VKGAPIP_CONF *gap)
 
 int SocketTools::disconnectFromGap()
 {
+    const auto closeLast = qScopeGuard([this] { dropWatchedConnection(); });
     _VKGAPIP_CONF *gap = g_GapInfoList.first();
     if (!gap)
         return 1;

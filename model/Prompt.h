@@ -13,7 +13,7 @@ struct PromptRequest {
     enum Button : int { NoButton = 0, Yes = 0x00004000, No = 0x00010000, Ok = 0x00000400 };
 
     Icon icon = Critical;
-    QObject *parent = nullptr;    // a QWidget, or null for a box without parent
+    QObject *parent = nullptr; // a QWidget, or null for a box without parent
     QString title;
     QString text;
     int buttons = Yes;
@@ -27,8 +27,9 @@ public:
 
     // Shows the box (in the GUI thread, whatever thread asks) and returns the button pressed.
     static int show(const PromptRequest &request);
-    // The client's usual error box: critical, no parent, titled "error", a single Yes button.
+    // The client's usual error box: critical, no parent, titled "error", a single Yes button (on
+    // screen "错误" and "确定", PromptPresenter).
     static int error(const QString &text);
 
-    static void setHandler(Handler handler);   // an empty handler restores the default
+    static void setHandler(Handler handler); // an empty handler restores the default
 };

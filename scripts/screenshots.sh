@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: starts the gap simulator and the real client under a virtual X
-# server, types a login into the login window, logs in, and photographs the login window and each
-# page of the main window into docs/screenshots/.
+# server of 1920x1080, types a login into the login window, logs in, and photographs the login
+# window (also while it waits for a gap that does not answer yet) and each page of the main window
+# at its usual size, at 1000 px and at 800x600, into docs/screenshots/; last, a second client with
+# QT_SCALE_FACTOR=2 on the whole screen.
 #   bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +14,7 @@ if [ "${1:-}" != "--inside-x" ]; then
   build=${1:-build/screenshots}
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
   ninja -C "$build" gapclient gapsim dlog
-  exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" "$0" --inside-x "$root/$build"
+  exec xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" "$0" --inside-x "$root/$build"
 fi
 
 bin=$2/bin
@@ -26,7 +28,23 @@ finish() {
 }
 trap finish EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# A free port below the system's range of ephemeral ports: one from that range may be taken
+# meanwhile by any process's outgoing connection, and the client's port check would refuse it.
+free_port() {
+  python3 - <<'PY'
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+while True:
+    port = random.randint(10000, low - 1)
+    with socket.socket() as s:
+        try:
+            s.bind(("0.0.0.0", port))
+            print(port)
+            break
+        except OSError:
+            pass
+PY
+}
 gap_port=$(free_port)
 file_port=$(free_port)
 conf_port=$(free_port)
@@ -102,10 +120,14 @@ RecvPathID_0=ALICE-NOTES
 RecvPathGapIP_0=127.0.0.1
 FromUser_0=alice
 VKG
+# For its first seconds the gap takes logins without answering them: the login window is taken
+# while it waits, then the login is cancelled and tried again once the gap answers.
+ignore_ms=15000
 (cd "$work/gapsim" && exec "$bin/gapsim" --config gap.ini --listen 127.0.0.1 \
    --port "$gap_port" --log events.log --fault 'flip,offset=1000,file=季度报表.xlsx,count=1' \
-   --fault 'offline,file=交接单.docx') &
+   --fault 'offline,file=交接单.docx' --fault "ignore-login,for_ms=$ignore_ms") &
 pids+=($!)
+gapsim_started=$(date +%s%N)
 wait_for grep -q '^listening' "$work/gapsim/events.log"
 
 (cd "$work/client" && VARKO_GAP_PORT=$gap_port VARKO_FILE_PORT=$file_port \
@@ -125,6 +147,12 @@ xdotool key Tab
 xdotool type --delay 20 "alice-pass"
 xdotool key Tab space
 shoot "$login" login.png
+xdotool key Return
+wait_for grep -q 'kind=ignore-login' "$work/gapsim/events.log"
+shoot "$login" login-waiting.png
+xdotool key Escape
+# Once the gap answers logins again.
+sleep "$(python3 -c "print(max(0, ($gapsim_started + ($ignore_ms + 500) * 10**6 - $(date +%s%N)) / 1e9))")"
 xdotool key Return
 
 wait_for window_id "$main"
@@ -171,6 +199,13 @@ click_nav 3
 shoot "$main" status-send-1000.png
 click_nav 5
 shoot "$main" status-recv-1000.png
+# The smallest size the window is made for: the name, progress and status columns stay in view.
+xdotool windowsize "$main_id" 800 600
+wait_for bash -c "xdotool getwindowgeometry '$main_id' | grep -q 'Geometry: 800x600'"
+click_nav 3
+shoot "$main" status-send-800.png
+click_nav 5
+shoot "$main" status-recv-800.png
 if [ -f "$recv_dir/系统镜像备份.iso" ]; then
   echo "the large file arrived while the pictures were taken: check the running rows" >&2
 fi
@@ -204,6 +239,17 @@ shoot_history() {
 }
 shoot_history
 
+# The history page at 800 px with its chosen days shown: the filter bar wraps. The range box is
+# the first control of the bar; End picks its last choice, "自选日期".
+xdotool windowsize "$main_id" 800 600
+wait_for bash -c "xdotool getwindowgeometry '$main_id' | grep -q 'Geometry: 800x600'"
+click_at $((160 + 8 + 40)) $((40 + 8 + 14))
+sleep 0.5
+xdotool key End Return
+shoot "$main" page-history-800.png
+xdotool windowsize "$main_id" "$WIDTH" "$HEIGHT"
+wait_for bash -c "xdotool getwindowgeometry '$main_id' | grep -q 'Geometry: ${WIDTH}x'"
+
 # The settings window, from the gear in the title bar (the fourth button from the right).
 click_at $((WIDTH - 140)) 20
 for _ in $(seq 30); do window_id 策略设置 > /dev/null && break; sleep 0.1; done
@@ -218,3 +264,26 @@ fi
 # "关    于" is the last button, at the foot of the bar.
 click_at 80 $((HEIGHT - 32))
 shoot 关于我们 about.png
+xdotool windowfocus --sync "$(window_id 关于我们)" key Escape
+wait_for bash -c "! xdotool search --onlyvisible --name '^关于我们\$'"
+
+# A second client on the same screen with QT_SCALE_FACTOR=2, as on a 1920x1080 display set to
+# 200 %: the window fits the screen. The first client makes room (its ports) first.
+kill "${pids[1]}"
+wait "${pids[1]}" 2>/dev/null || true
+scaled=$work/scaled
+"$bin/gapsim" client-setup --config "$work/gapsim/gap.ini" --user alice --dir "$scaled" \
+  --gap-address 127.0.0.1 > /dev/null
+(cd "$scaled" && QT_SCALE_FACTOR=2 VARKO_GAP_PORT=$gap_port VARKO_FILE_PORT=$file_port \
+   VARKO_CONF_PORT=$conf_port exec "$bin/gapclient") &
+pids+=($!)
+wait_for window_id "$main"
+sleep 2   # the state of the gap list comes in once a second
+eval "$(xdotool getwindowgeometry --shell "$(window_id "$main")")"
+echo "the window at scale 2: ${WIDTH}x${HEIGHT} at ${X},${Y} on 1920x1080"
+if [ "$X" -lt 0 ] || [ "$Y" -lt 0 ] || [ $((X + WIDTH)) -gt 1920 ] || [ $((Y + HEIGHT)) -gt 1080 ]; then
+  echo "the window at scale 2 does not fit the screen" >&2
+  exit 1
+fi
+import -window root "$out/scale2-1920x1080.png"
+echo "saved docs/screenshots/scale2-1920x1080.png"

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "app/StartupOptions.h"
 #include "app/SystemTray.h"
 #include "model/GlobalData.h"
@@ -18,6 +19,7 @@
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QScreen>
 #include <QSemaphore>
 #include <QSettings>
 #include <QStackedWidget>
@@ -96,6 +98,53 @@ private slots:
         clearRegistry(g_GapInfoList);
         // Each test is a first start in this directory: nothing remembered from the one before.
         QFile::remove(RememberedRules::filePath());
+    }
+
+    void placementKeepsWindowsOnTheScreen_data()
+    {
+        QTest::addColumn<QSize>("wanted");
+        QTest::addColumn<QSize>("minimum");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("placed");
+        const QSize main(1280, 780);
+        const QSize smallest(800, 600);
+        QTest::newRow("1920x1080")
+            << main << smallest << QRect(0, 0, 1920, 1040) << QRect(320, 130, 1280, 780);
+        // QT_SCALE_FACTOR=2 on 1920x1080 with a panel: 960x520 in the window's pixels. The
+        // smallest size is bounded by the screen before it comes here.
+        QTest::newRow("scale 2 on 1920x1080")
+            << main << QSize(800, 520) << QRect(0, 0, 960, 520) << QRect(0, 0, 960, 520);
+        QTest::newRow("panel on the left, second screen")
+            << main << smallest << QRect(1960, 0, 1880, 1080) << QRect(2260, 150, 1280, 780);
+        QTest::newRow("800x600") << main << smallest << QRect(0, 0, 800, 600)
+                                 << QRect(0, 0, 800, 600);
+        // A window that cannot be made small enough starts at the area's corner, its title bar
+        // in reach.
+        QTest::newRow("smaller than the minimum")
+            << QSize(380, 470) << QSize(380, 470) << QRect(0, 24, 400, 300)
+            << QRect(10, 24, 380, 470);
+    }
+
+    void placementKeepsWindowsOnTheScreen()
+    {
+        QFETCH(QSize, wanted);
+        QFETCH(QSize, minimum);
+        QFETCH(QRect, available);
+        QFETCH(QRect, placed);
+        QCOMPARE(Startup::placement(wanted, minimum, available), placed);
+    }
+
+    // The window as the login opens it fits the screen (offscreen: 800x600), every page laid out
+    // within the smallest size it is made for.
+    void fitsTheScreen()
+    {
+        MainWindow window;
+        window.show();
+        Startup::fitOnScreen(&window);
+        const QRect available = window.screen()->availableGeometry();
+        QTRY_COMPARE(window.frameGeometry(), available);
+        QVERIFY(window.minimumSizeHint().width() <= 800);
+        QVERIFY(window.minimumSizeHint().height() <= 520);
     }
 
     void startSending_data()

@@ -2,6 +2,7 @@
 
 #include "app/Startup.h"
 
+#include <QCalendarWidget>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -31,6 +32,36 @@ private slots:
         QFETCH(QString, text);
         const QDialogButtonBox box { QDialogButtonBox::StandardButtons(button) };
         QCOMPARE(box.button(QDialogButtonBox::StandardButton(button))->text(), text);
+    }
+
+    void localeIsChineseUnlessAsked_data()
+    {
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("none asked") << "C"
+                                    << "zh_CN";
+        QTest::newRow("Chinese asked") << "zh_TW"
+                                       << "zh_TW";
+        QTest::newRow("another asked") << "de_DE"
+                                       << "de_DE";
+    }
+
+    void localeIsChineseUnlessAsked()
+    {
+        QFETCH(QString, system);
+        QFETCH(QString, used);
+        QCOMPARE(Startup::applicationLocale(QLocale(system)).name(), used);
+    }
+
+    // The history page's calendar names its days and months in Chinese.
+    void calendarIsChinese()
+    {
+        const QLocale before;
+        QLocale::setDefault(Startup::applicationLocale(QLocale::c()));
+        QCalendarWidget calendar;
+        QCOMPARE(calendar.locale().dayName(1, QLocale::ShortFormat), QStringLiteral("周一"));
+        QCOMPARE(calendar.locale().monthName(12), QStringLiteral("十二月"));
+        QLocale::setDefault(before);
     }
 
     void fileDialogIsChinese()

@@ -67,23 +67,32 @@ private slots:
         QTest::addColumn<int>("icon");
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("defaultButton");
-        QTest::addColumn<int>("press");
+        QTest::addColumn<int>("press"); // a button on the screen
         QTest::addColumn<bool>("withParent");
         QTest::addColumn<bool>("fromWorker");
+        QTest::addColumn<int>("shownIcon");
+        QTest::addColumn<int>("shownButtons");
+        QTest::addColumn<int>("answer");
 
-        const int yes = PromptRequest::Yes, no = PromptRequest::No;
+        const int yes = PromptRequest::Yes, no = PromptRequest::No, ok = PromptRequest::Ok;
+        const int critical = PromptRequest::Critical, question = PromptRequest::Question;
+        const int information = PromptRequest::Information, warning = PromptRequest::Warning;
+        // A single Yes asks nothing: the box says 确定 and answers Yes.
         QTest::newRow("error from the GUI thread")
-            << int(PromptRequest::Critical) << yes << 0 << yes << false << false;
+            << critical << yes << 0 << ok << false << false << critical << ok << yes;
         QTest::newRow("error from a worker")
-            << int(PromptRequest::Critical) << yes << 0 << yes << false << true;
+            << critical << yes << 0 << ok << false << true << critical << ok << yes;
         QTest::newRow("question answered No, parented")
-            << int(PromptRequest::Question) << (yes | no) << 0 << no << true << false;
+            << question << (yes | no) << 0 << no << true << false << question << (yes | no) << no;
         QTest::newRow("question from a worker, default No")
-            << int(PromptRequest::Question) << (yes | no) << no << yes << false << true;
-        QTest::newRow("information") << int(PromptRequest::Information) << int(PromptRequest::Ok)
-                                     << 0 << int(PromptRequest::Ok) << true << false;
+            << question << (yes | no) << no << yes << false << true << question << (yes | no)
+            << yes;
+        QTest::newRow("notice asked as a question")
+            << question << yes << 0 << ok << true << false << information << ok << yes;
+        QTest::newRow("information")
+            << information << ok << 0 << ok << true << false << information << ok << ok;
         QTest::newRow("warning from a worker")
-            << int(PromptRequest::Warning) << yes << yes << yes << false << true;
+            << warning << yes << yes << ok << false << true << warning << ok << yes;
     }
 
     void showsTheRequestedBox()
@@ -94,6 +103,9 @@ private slots:
         QFETCH(int, press);
         QFETCH(bool, withParent);
         QFETCH(bool, fromWorker);
+        QFETCH(int, shownIcon);
+        QFETCH(int, shownButtons);
+        QFETCH(int, answer);
 
         QWidget parent;
         PromptRequest request;
@@ -107,40 +119,43 @@ private slots:
         BoxAnswerer answerer { QMessageBox::StandardButton(press) };
         // Written by the worker and read here after its end, which QThread::wait() orders in a way
         // ThreadSanitizer cannot see.
-        std::atomic<int> answer { -1 };
+        std::atomic<int> answered { -1 };
         if (fromWorker) {
             std::unique_ptr<QThread> worker(
-                QThread::create([&] { answer = Prompt::show(request); }));
+                QThread::create([&] { answered = Prompt::show(request); }));
             worker->start();
             QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
             worker->wait();
         } else {
-            answer = Prompt::show(request);
+            answered = Prompt::show(request);
         }
 
         const SeenBox &seen = answerer.seen;
         QVERIFY(seen.seen);
-        QCOMPARE(answer.load(), press);
+        QCOMPARE(answered.load(), answer);
         const QMessageBox::Icon icons[] = { QMessageBox::Critical, QMessageBox::Question,
             QMessageBox::Information, QMessageBox::Warning };
-        QCOMPARE(seen.icon, icons[icon]);
+        QCOMPARE(seen.icon, icons[shownIcon]);
         QCOMPARE(seen.parent, withParent ? &parent : nullptr);
         QCOMPARE(seen.title, request.title);
         QCOMPARE(seen.text, request.text);
-        QCOMPARE(int(seen.buttons), buttons);
+        QCOMPARE(int(seen.buttons), shownButtons);
+        // A default Yes is the 确定 that stands for it.
         if (defaultButton != PromptRequest::NoButton)
-            QCOMPARE(int(seen.defaultButton), defaultButton);
+            QCOMPARE(int(seen.defaultButton),
+                defaultButton == PromptRequest::Yes ? shownButtons : defaultButton);
     }
 
+    // The error box as the user sees it: a Chinese title and the one button 确定.
     void errorIsTheClientsErrorBox()
     {
-        BoxAnswerer answerer { QMessageBox::Yes };
+        BoxAnswerer answerer { QMessageBox::Ok };
         QCOMPARE(Prompt::error(QStringLiteral("无效的ip地址")), int(PromptRequest::Yes));
         QCOMPARE(answerer.seen.icon, QMessageBox::Critical);
         QCOMPARE(answerer.seen.parent, nullptr);
-        QCOMPARE(answerer.seen.title, QStringLiteral("error"));
+        QCOMPARE(answerer.seen.title, QStringLiteral("错误"));
         QCOMPARE(answerer.seen.text, QStringLiteral("无效的ip地址"));
-        QCOMPARE(answerer.seen.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+        QCOMPARE(answerer.seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "protocol/ControlPackets.h"
 #include "protocol/PacketCommon.h"
 
+#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kPollMs = 20;
 constexpr int kWaitMs = 10000;
+constexpr int kSilenceMs = 120000; // longer than any wait of the client
 constexpr quint64 kLoginRequest = 20;
 constexpr quint64 kNotALoginResponse = 99;
 
@@ -65,6 +67,10 @@ void ScriptedGap::serve(QTcpSocket &socket)
     QByteArray request;
     while (request.size() < kPacketSize && socket.waitForReadyRead(kWaitMs))
         request += socket.readAll();
+    if (request.size() >= kPacketSize && silent) {
+        holdSilent(socket);
+        return;
+    }
     if (request.size() >= kPacketSize) {
         if (qFromLittleEndian<quint64>(request.constData()) == kLoginRequest) {
             _PACKET_LOGIN_RESPONSE answer = buildLoginResponse(loginCode, 1);
@@ -77,4 +83,13 @@ void ScriptedGap::serve(QTcpSocket &socket)
     socket.disconnectFromHost();
     if (socket.state() != QAbstractSocket::UnconnectedState)
         socket.waitForDisconnected(kWaitMs);
+}
+
+void ScriptedGap::holdSilent(QTcpSocket &socket)
+{
+    QDeadlineTimer deadline(kSilenceMs);
+    while (!m_stop && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState)
+        socket.waitForDisconnected(kPollMs);
+    if (socket.state() == QAbstractSocket::UnconnectedState)
+        ++m_closedWhileSilent;
 }

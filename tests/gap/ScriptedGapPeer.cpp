@@ -74,6 +74,7 @@ void ScriptedGapPeer::run()
             QTcpSocket *socket = server.nextPendingConnection();
             serve(server, *socket);
             delete socket;
+            ++m_served;
         } else if (stopping) {
             return;
         } else if (!server.isListening()) {

@@ -38,6 +38,8 @@ public:
 
     QList<QByteArray> requests() const; // one entry per accepted connection, in order
     QList<quint64> requestTypes() const;
+    // Connections done with: answered and closed, or held silent until the client closed.
+    int served() const { return m_served; }
 
 protected:
     void run() override;
@@ -51,6 +53,7 @@ private:
     const Responder m_responder;
     std::atomic<bool> m_stop { false };
     std::atomic<bool> m_listening { false };
+    std::atomic<int> m_served { 0 };
     QSemaphore m_started;
     mutable QMutex m_mutex;
     QList<QByteArray> m_requests;

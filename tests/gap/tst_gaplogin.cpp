@@ -2,11 +2,14 @@
 
 #include "GapTestSupport.h"
 #include "ScriptedGapPeer.h"
+#include "gap/GapLogin.h"
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +47,9 @@ private slots:
     void duplicateSendPathDropped();
     void keyExchange_data();
     void keyExchange();
+    void cancelEndsTheLoginAtOnce_data();
+    void cancelEndsTheLoginAtOnce();
+    void loginAsideLeavesTheRulesMessageToItsCaller();
 
 private:
     quint16 m_port = 0;
@@ -315,6 +321,60 @@ void TestGapLogin::keyExchange()
     QCOMPARE(QFileInfo(path).absolutePath(), m_runtime.path());
     QVERIFY(QDir(m_runtime.path()).isEmpty());
     QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/" + keyName + ".ini"));
+}
+
+void TestGapLogin::cancelEndsTheLoginAtOnce_data()
+{
+    QTest::addColumn<QList<PeerReply>>("script"); // the last exchange stays silent
+    // Far longer than any wait of the client: only the client's close ends the silence.
+    const PeerReply silent = PeerReply::silence(120000);
+    const auto send = &PeerReply::send;
+    QTest::newRow("login") << QList<PeerReply> { silent };
+    QTest::newRow("rules") << QList<PeerReply> { send(loginAnswer(101, 1)), silent };
+    QTest::newRow("keys") << QList<PeerReply> { send(loginAnswer(101, 1)), send(oneRule()),
+        silent };
+}
+
+void TestGapLogin::cancelEndsTheLoginAtOnce()
+{
+    QFETCH(QList<PeerReply>, script);
+    PromptRecorder prompts;
+    ScriptedGapPeer peer(m_port, script);
+    QVERIFY(peer.startListening());
+    auto login = std::make_unique<GapLogin>(makeGap());
+    QPointer<GapLogin> watched = login.get();
+    QSignalSpy finished(login.get(), &GapLogin::finished);
+    login->start();
+    QTRY_COMPARE(peer.requests().size(), script.size());
+    QVERIFY(login->isRunning());
+
+    GapLogin::dismiss(std::move(login));
+    // The silent connection was closed by the client, not by the peer's patience, and the login
+    // went with its thread.
+    QTRY_COMPARE(peer.served(), script.size());
+    QTRY_VERIFY(watched.isNull());
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(prompts.texts(), QStringList());
+    QCOMPARE(peer.requests().size(), script.size()); // nothing after the cancel
+}
+
+// A login beside the GUI thread shows no box from its own thread: the message of a login without
+// rules waits for the caller, who shows it with the result.
+void TestGapLogin::loginAsideLeavesTheRulesMessageToItsCaller()
+{
+    PromptRecorder prompts;
+    ScriptedGapPeer peer(
+        m_port, { PeerReply::send(loginAnswer(101, 1)), PeerReply::send(confAnswer({}, {})) });
+    QVERIFY(peer.startListening());
+    GapLogin login(makeGap());
+    QSignalSpy finished(&login, &GapLogin::finished);
+    login.start();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.takeFirst().at(0).toInt(), int(SocketTools::kResultNoRules));
+    QCOMPARE(login.notice(), kNoRulesBox);
+    QCOMPARE(prompts.texts(), QStringList());
+    QCOMPARE(
+        stateOf(*login.takeGap()), QStringLiteral("conn=0 login=1 conf=0 restart=1 paths=0/0"));
 }
 
 QTEST_GUILESS_MAIN(TestGapLogin)

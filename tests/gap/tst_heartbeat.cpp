@@ -3,6 +3,7 @@
 #include "GapTestSupport.h"
 #include "ScriptedGapPeer.h"
 #include "gap/SocketTools.h"
+#include "send/SendLedger.h"
 
 #include <QtTest>
 
@@ -45,6 +46,7 @@ private slots:
     void initTestCase();
     void heartBeat_data();
     void heartBeat();
+    void silentGapComesBack();
     void disconnectFromGap_data();
     void disconnectFromGap();
 
@@ -82,11 +84,14 @@ void TestHeartbeat::heartBeat_data()
     QTest::newRow("gap unreachable")
         << 1 << 1 << 0 << alice << QList<PeerReply>()
         << "conn=0 login=0 conf=0 restart=0 paths=1/1 heart=0" << QList<quint64>() << old;
+    // A gap that takes the connection but gives no login answer shows as interrupted; its paths
+    // stay until an answer brings fresh ones.
+    const QString interrupted = QStringLiteral("conn=0 login=0 conf=0 restart=0 paths=1/1 heart=0");
     QTest::newRow("no answer") << 1 << 1 << 0 << alice << QList<PeerReply> { PeerReply::silence() }
-                               << unchanged << QList<quint64> { 20 } << old;
+                               << interrupted << QList<quint64> { 20 } << old;
     QTest::newRow("not a login answer")
         << 1 << 1 << 0 << alice << QList<PeerReply> { send(packetOfType(kTypeConfData)) }
-        << unchanged << QList<quint64> { 20 } << old;
+        << interrupted << QList<quint64> { 20 } << old;
     QTest::newRow("answer") << 0 << 1 << 0 << alice << QList<PeerReply> { send(loginAnswer(101)) }
                             << answered << QList<quint64> { 20 } << old;
     QTest::newRow("a refusal is an answer")
@@ -148,6 +153,42 @@ void TestHeartbeat::heartBeat()
     QCOMPARE(heartState(*gap), state);
     QCOMPARE(peer.requestTypes(), requests);
     QCOMPARE(sendPathIDs(*gap), sendIDs);
+}
+
+// A gap that stopped answering is marked interrupted by one heartbeat; files given up for it
+// meanwhile wait, and are offered again by the first heartbeat it answers, which also brings its
+// rules back.
+void TestHeartbeat::silentGapComesBack()
+{
+    ListedGap gap;
+    gap->connState = 1;
+    gap->confGetted = true;
+    gap->heartOk = 1;
+    _SENDPATH_LISTDATA rule;
+    copyToField(rule.GapIP, kHostIPSize, "127.0.0.1");
+    _FINDFILEINFO file;
+    file.filePath = QStringLiteral("/send/a.bin");
+    {
+        QMutexLocker lock(&sendTaskMutex);
+        rule.pendingFiles.insert(file.fileKey(), new _FINDFILEINFO(file));
+    }
+
+    {
+        ScriptedGapPeer silent(m_port, { PeerReply::silence() });
+        QVERIFY(silent.startListening());
+        SocketTools().gapHeartBeat();
+    }
+    QCOMPARE(gap->connState.load(), 0);
+    SendLedger::awaitGap(&rule, file); // a worker could not reach the gap
+    QVERIFY(SendLedger::takeReoffered(&rule).isEmpty());
+
+    ScriptedGapPeer back(m_port,
+        { PeerReply::send(loginAnswer(101)),
+            PeerReply::send(confAnswer({ { "bob", "new-1", 1 } }, {})) });
+    QVERIFY(back.startListening());
+    SocketTools().gapHeartBeat();
+    QCOMPARE(heartState(*gap), QStringLiteral("conn=1 login=1 conf=1 restart=1 paths=1/0 heart=1"));
+    QCOMPARE(SendLedger::takeReoffered(&rule), QList<FileKey> { file.fileKey() });
 }
 
 void TestHeartbeat::disconnectFromGap_data()

@@ -11,8 +11,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWindow>
 #include <QtTest>
 #include <memory>
@@ -143,7 +145,14 @@ private:
         child<QLineEdit>("pswdEdit")->setText(password);
     }
 
-    void clickLogin() { QTest::mouseClick(child<QPushButton>("loginBtn"), Qt::LeftButton); }
+    // Clicks the login button and waits for the login to end, as the user would.
+    void clickLogin()
+    {
+        QTest::mouseClick(child<QPushButton>("loginBtn"), Qt::LeftButton);
+        awaitLogin();
+    }
+
+    void awaitLogin() { QTRY_VERIFY_WITH_TIMEOUT(!m_view->isLoggingIn(), kLoginTimeoutMs); }
 
     QList<AuditEvent> newAuditEvents() const { return m_audit->eventsAfter(m_auditMark); }
 
@@ -237,6 +246,7 @@ private slots:
 
     void init()
     {
+        m_scripted->silent = false;
         m_workDir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_workDir->isValid());
         QVERIFY(QDir::setCurrent(m_workDir->path()));
@@ -279,21 +289,23 @@ private slots:
 
         const QString g = kScriptedGap;
         const QString fail = QStringLiteral("隔离器连接失败");
+        const QString refused = QStringLiteral("验证错误");
         QTest::newRow("unknown user")
-            << g << 102 << false << QStringList { "用户名或密码不正确." } << "该用户不存在";
+            << g << 102 << false << QStringList { "该用户不存在" } << "该用户不存在";
         QTest::newRow("wrong password")
-            << g << 103 << false << QStringList { "用户名或密码不正确" } << "密码错误";
+            << g << 103 << false << QStringList { "密码错误" } << "密码错误";
         QTest::newRow("first login")
             << g << 105 << false << QStringList { "用户首次登录,请先修改密码" } << "";
         QTest::newRow("password expired")
             << g << 106 << false << QStringList { "账户密码已过期,请联系管理员重置" } << "密码过期";
-        QTest::newRow("other refusal") << g << 104 << false << QStringList { fail } << "";
+        QTest::newRow("other refusal") << g << 104 << false << QStringList { refused } << "";
         QTest::newRow("refusal coded 0 is no success")
-            << g << 0 << false << QStringList { fail } << "";
+            << g << 0 << false << QStringList { refused } << "";
         QTest::newRow("no login response")
             << g << 101 << true << QStringList { "网络异常，请检查网络是否正常" } << "网络异常";
+        // The rules message says it all: no second box claims the gap could not be reached.
         QTest::newRow("rules not received")
-            << g << 101 << false << QStringList { "用戶规则获取错误", fail } << "";
+            << g << 101 << false << QStringList { "用戶规则获取错误" } << "";
         QTest::newRow("gap unreachable")
             << kNoGap << 101 << false << QStringList { fail } << "网闸连接失败";
     }
@@ -492,6 +504,58 @@ private slots:
         QCOMPARE(m_prompts->texts(), QStringList { QStringLiteral("请输入密码") });
         m_view->onAutoLoginClicked(); // what the timer does when it fires
         QCOMPARE(m_prompts->boxes().size(), 1);
+    }
+
+    // A gap that takes the connection and never answers: the window goes on answering and says
+    // that it logs in, and 取消 ends the login at once, closing its connection.
+    void silentGapLoginCanBeCancelled()
+    {
+        m_scripted->silent = true;
+        const int connectionsBefore = m_scripted->connections();
+        const int closedBefore = m_scripted->closedWhileSilent();
+        openView();
+        fill(kScriptedGap, QStringLiteral("tester"), QStringLiteral("secret"));
+        QPushButton *login = child<QPushButton>("loginBtn");
+        QPushButton *cancel = child<QPushButton>("cancelBtn");
+        QVERIFY(!cancel->isVisible());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QTRY_COMPARE(m_scripted->connections(), connectionsBefore + 1);
+
+        QTimer ticker;
+        QSignalSpy ticks(&ticker, &QTimer::timeout);
+        ticker.start(20);
+        QTRY_VERIFY(ticks.count() >= 3);
+        QVERIFY(m_view->isLoggingIn());
+        QVERIFY(!login->isEnabled());
+        QCOMPARE(login->text(), QStringLiteral("正在登录…"));
+        QVERIFY(cancel->isVisible());
+        QVERIFY(child<QLineEdit>("pswdEdit")->isReadOnly());
+
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QVERIFY(!m_view->isLoggingIn());
+        QVERIFY(login->isEnabled());
+        QCOMPARE(login->text(), QStringLiteral("登录"));
+        QVERIFY(!cancel->isVisible());
+        QVERIFY(!child<QLineEdit>("pswdEdit")->isReadOnly());
+        // Closed by the client, long before the 30 s the login would have waited.
+        QTRY_COMPARE(m_scripted->closedWhileSilent(), closedBefore + 1);
+        QVERIFY(m_prompts->boxes().isEmpty());
+        QVERIFY(g_GapInfoList.isEmpty());
+        QVERIFY(!m_view->mainWindow());
+        QCOMPARE(newAuditEvents().size(), 0);
+    }
+
+    void autoLoginNeedsTheRememberedPassword()
+    {
+        openView();
+        QCheckBox *remember = child<QCheckBox>("keeppaswd");
+        QCheckBox *autoLogin = child<QCheckBox>("autologin");
+        QTest::mouseClick(autoLogin, Qt::LeftButton);
+        QVERIFY(autoLogin->isChecked());
+        QVERIFY(remember->isChecked());
+        QTest::mouseClick(remember, Qt::LeftButton);
+        QVERIFY(!remember->isChecked());
+        QVERIFY(!autoLogin->isChecked());
     }
 
     void uncheckingRememberDeletesTheFile()

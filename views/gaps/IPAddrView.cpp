@@ -96,7 +96,8 @@ IPAddrView::RowTexts IPAddrView::currentTexts(const _VKGAPIP_CONF &gap)
 // A rebuilt list shows these until the next state update brings the record's own.
 IPAddrView::RowTexts IPAddrView::rebuiltTexts()
 {
-    const QString noFiles = QStringLiteral("0 个 0Bytes");
+    // Worded as the counters are once the record's own come in ("0 个 0 bytes").
+    const QString noFiles = countText(0, 0);
     return { noFiles, noFiles, QStringLiteral("00:00:00"), connectedLook() };
 }
 

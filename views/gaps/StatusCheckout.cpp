@@ -1,5 +1,6 @@
 #include "views/gaps/StatusCheckout.h"
 
+#include "gap/ControlThread.h"
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
@@ -19,6 +20,9 @@ const QString kDirectoryUnavailable = QStringLiteral("发送目录不可用");
 const QString kUnknownPath = QStringLiteral("未知发送路径 ");
 const QString kReceiving = QStringLiteral("正在接收文件");
 const QString kIdle = QStringLiteral("空闲");
+
+static_assert(SocketTools::kHeartbeatAnswerMs <= StatusCheckout::kHeartbeatIntervalMs,
+    "a gap that stops answering shows as interrupted within one heartbeat");
 
 enum SendState {
     Sending = 0,
@@ -69,7 +73,15 @@ void StatusCheckout::onGapStateCheck()
     checkRecvRules();
 }
 
-void StatusCheckout::onGapHeartCheck() { SocketTools().gapHeartBeat(); }
+StatusCheckout::~StatusCheckout() = default;
+
+void StatusCheckout::onGapHeartCheck()
+{
+    if (m_heartbeat && m_heartbeat->isRunning())
+        return;
+    m_heartbeat = std::make_unique<ControlThread>([](SocketTools &tools) { tools.gapHeartBeat(); });
+    m_heartbeat->start();
+}
 
 void StatusCheckout::checkGaps()
 {

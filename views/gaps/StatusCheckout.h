@@ -2,14 +2,17 @@
 
 #include <QObject>
 #include <QString>
+#include <memory>
 
+class ControlThread;
 class QTimer;
 struct _SENDPATH_LISTDATA;
 struct _VKGAPIP_CONF;
 
 // The client's clock: once a second it works out the state of every gap and the status text of
 // every send and receive rule, and every ten seconds it runs the heartbeat that also reconnects
-// lost gaps. Lives in a thread of its own; its signals reach the views queued.
+// lost gaps. Lives in a thread of its own; its signals reach the views queued. The heartbeat runs
+// in a further thread, so that its waits on the network never hold up the state checks.
 class StatusCheckout : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,8 @@ public:
     static constexpr int kHeartbeatIntervalMs = 10000;
 
     explicit StatusCheckout(QObject *parent = nullptr);
+    // Cancels a heartbeat pass under way and waits for its thread, which the cancel ends at once.
+    ~StatusCheckout() override;
 
 signals:
     void setSendPathItemValue(int row, QString sendState);
@@ -27,6 +32,8 @@ signals:
 
 public slots:
     void onGapStateCheck();
+    // Starts a heartbeat pass in its thread, unless the last one is still under way: ticks that
+    // fall due meanwhile merge.
     void onGapHeartCheck();
 
 private:
@@ -40,4 +47,5 @@ private:
 
     QTimer *m_stateTimer;
     QTimer *m_heartTimer;
+    std::unique_ptr<ControlThread> m_heartbeat; // the last pass
 };

@@ -1,9 +1,11 @@
 #include "views/history/HistoryView.h"
 
 #include "audit/AuditQuery.h"
+#include "views/history/FlowLayout.h"
 #include "views/history/HistoryDirectory.h"
 #include "views/history/HistoryExport.h"
 #include "views/history/HistoryModel.h"
+#include "views/table/ColumnFitter.h"
 #include "views/table/TableSetup.h"
 
 #include <QComboBox>
@@ -40,9 +42,8 @@ constexpr int kSpacing = 6;
 constexpr int kKindWidth = 64;
 constexpr int kOutcomeWidth = 84;
 constexpr int kUserWidth = 120;
-constexpr int kMessageWidth = 300;
-// Fixed widths, rather than sized to the contents, which would measure every row read: the
-// widest time and IPv4 address, and the room a cell leaves around its text.
+constexpr int kFileWidth = 120;
+constexpr int kMessageWidth = 140;
 const QString kWidestTime = QStringLiteral("0000-00-00 00:00:00");
 const QString kWidestAddress = QStringLiteral("000.000.000.000");
 constexpr int kCellPadding = 24;
@@ -65,6 +66,26 @@ QComboBox *comboBox(const QStringList &items, QWidget *parent)
     auto *box = new QComboBox(parent);
     box->addItems(items);
     return box;
+}
+
+// Fixed widths, rather than sized to the contents, which would measure every row read: the widest
+// time and IPv4 address, and the room a cell leaves around its text. The file name and the
+// message share what width is left; in a narrow page the gap and then the user give way.
+QVector<ColumnFitter::Column> tableColumns(const QFontMetrics &metrics)
+{
+    QVector<ColumnFitter::Column> columns(HistoryModel::ColumnCount);
+    columns[HistoryModel::Time].floor = metrics.horizontalAdvance(kWidestTime) + kCellPadding;
+    columns[HistoryModel::Kind].floor = kKindWidth;
+    columns[HistoryModel::Gap].floor = metrics.horizontalAdvance(kWidestAddress) + kCellPadding;
+    columns[HistoryModel::Gap].giveWayOrder = 1;
+    columns[HistoryModel::User].floor = kUserWidth;
+    columns[HistoryModel::User].giveWayOrder = 2;
+    columns[HistoryModel::Outcome].floor = kOutcomeWidth;
+    columns[HistoryModel::File].floor = kFileWidth;
+    columns[HistoryModel::File].share = 1;
+    columns[HistoryModel::Message].floor = kMessageWidth;
+    columns[HistoryModel::Message].share = 1;
+    return columns;
 }
 
 QDateEdit *dateEdit(const QDate &date, QWidget *parent)
@@ -110,7 +131,8 @@ void HistoryView::setUrlOpener(std::function<bool(const QUrl &)> opener)
 
 void HistoryView::buildFilterBar()
 {
-    auto *bar = new QHBoxLayout;
+    // Wraps in a narrow window rather than cutting a control.
+    auto *bar = new FlowLayout;
     bar->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     bar->setSpacing(kSpacing);
     const QDate today = QDate::currentDate();
@@ -153,18 +175,7 @@ void HistoryView::buildTable()
     header->setStyleSheet(TableSetup::headerStyleSheet());
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setSectionResizeMode(QHeaderView::Interactive);
-    const QFontMetrics metrics = m_table->fontMetrics();
-    header->resizeSection(
-        HistoryModel::Time, metrics.horizontalAdvance(kWidestTime) + kCellPadding);
-    header->resizeSection(HistoryModel::Kind, kKindWidth);
-    header->resizeSection(
-        HistoryModel::Gap, metrics.horizontalAdvance(kWidestAddress) + kCellPadding);
-    header->resizeSection(HistoryModel::User, kUserWidth);
-    header->resizeSection(HistoryModel::Outcome, kOutcomeWidth);
-    header->resizeSection(HistoryModel::Message, kMessageWidth);
-    // The file name takes what width is left.
-    header->setSectionResizeMode(HistoryModel::File, QHeaderView::Stretch);
+    new ColumnFitter(m_table, header, tableColumns(m_table->fontMetrics()));
     layout()->addWidget(m_table);
 }
 

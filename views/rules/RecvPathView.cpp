@@ -8,7 +8,8 @@
 
 RecvPathView::RecvPathView(QWidget *parent)
     : RuleListView(
-        { { QStringLiteral("序号"), QStringLiteral("接收路径"), QStringLiteral("隔离器地址"),
+        // The local directory is headed as on the send list: "接收路径" names the gap's path.
+        { { QStringLiteral("序号"), QStringLiteral("文件路径"), QStringLiteral("隔离器地址"),
               QStringLiteral("接收路径"), QStringLiteral("接收状态"), QStringLiteral("发送人") },
             { 80, 260, 230, 200, 180, 150 }, QColor(188, 205, 212), QStringLiteral("接收目录-添加"),
             QStringLiteral("接收目录--修改"), QStringLiteral("当前没有接收目录"),

@@ -1,8 +1,9 @@
 #include "views/table/ColumnFitter.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QHeaderView>
-#include <QTreeView>
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -12,11 +13,12 @@ constexpr int kCellPadding = 10;
 
 } // namespace
 
-ColumnFitter::ColumnFitter(QTreeView *view, const QVector<Column> &columns)
+ColumnFitter::ColumnFitter(
+    QAbstractItemView *view, QHeaderView *header, const QVector<Column> &columns)
     : QObject(view)
     , m_view(view)
     , m_viewport(view->viewport())
-    , m_header(view->header())
+    , m_header(header)
     , m_columns(columns)
     , m_contentsWidth(columns.size(), 0)
 {
@@ -71,16 +73,46 @@ QVector<int> ColumnFitter::minima() const
     return minima;
 }
 
+QVector<bool> ColumnFitter::givingWay(int available, const QVector<int> &minima) const
+{
+    QVector<bool> hidden(m_columns.size(), false);
+    int needed = std::accumulate(minima.cbegin(), minima.cend(), 0);
+    QVector<int> order;
+    for (int column = 0; column < m_columns.size(); ++column) {
+        if (m_columns.at(column).giveWayOrder > 0)
+            order << column;
+    }
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        return m_columns.at(a).giveWayOrder < m_columns.at(b).giveWayOrder;
+    });
+    for (const int column : qAsConst(order)) {
+        if (needed <= available)
+            break;
+        hidden[column] = true;
+        needed -= minima.at(column);
+    }
+    return hidden;
+}
+
 void ColumnFitter::fit()
 {
     if (!m_viewport || !m_header)
         return;
+    const int available = m_viewport->width();
+    QVector<int> minima = this->minima();
+    const QVector<bool> hidden = givingWay(available, minima);
     QVector<int> shares;
-    for (const Column &wanted : qAsConst(m_columns))
-        shares << wanted.share;
-    const QVector<int> sizes = widths(m_viewport->width(), minima(), shares);
-    for (int column = 0; column < sizes.size(); ++column)
-        m_header->resizeSection(column, sizes.at(column));
+    for (int column = 0; column < m_columns.size(); ++column) {
+        shares << (hidden.at(column) ? 0 : m_columns.at(column).share);
+        if (hidden.at(column))
+            minima[column] = 0;
+    }
+    const QVector<int> sizes = widths(available, minima, shares);
+    for (int column = 0; column < sizes.size(); ++column) {
+        m_header->setSectionHidden(column, hidden.at(column));
+        if (!hidden.at(column))
+            m_header->resizeSection(column, sizes.at(column));
+    }
 }
 
 bool ColumnFitter::eventFilter(QObject *watched, QEvent *event)

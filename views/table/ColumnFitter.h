@@ -6,13 +6,15 @@
 #include <QStringList>
 #include <QVector>
 
+class QAbstractItemView;
 class QModelIndex;
-class QTreeView;
 
-// Lays out the columns of a tree the one way every list of this client does: each column gets
+// Lays out the columns of a list the one way every list of this client does: each column gets
 // at least what its texts need (its header, its sample texts and, for a column that follows its
-// contents, every text it has shown), and the columns with a share split what width is left. A
-// tree narrower than the sum of the minima scrolls sideways instead of cutting texts.
+// contents, every text it has shown), and the columns with a share split what width is left. In
+// a list narrower than the sum of the minima, the columns that say least give way, in their
+// order, so that the ones that carry the meaning stay in view; narrower still, it scrolls
+// sideways instead of cutting texts.
 class ColumnFitter : public QObject
 {
     Q_OBJECT
@@ -29,10 +31,13 @@ public:
         bool followsContents = false;
         // Room taken beside the text, such as an icon.
         int extra = 0;
+        // 0: always shown. Otherwise hidden while the list is too narrow for the columns shown,
+        // those of order 1 first.
+        int giveWayOrder = 0;
     };
 
-    // Fits the view's columns from now on; owned by the view.
-    ColumnFitter(QTreeView *view, const QVector<Column> &columns);
+    // Fits the columns of the view's horizontal header from now on; owned by the view.
+    ColumnFitter(QAbstractItemView *view, QHeaderView *header, const QVector<Column> &columns);
 
     // The width of each column in the given width: the minima, plus the spare width split by the
     // shares (what rounding leaves goes to the last column with a share).
@@ -41,6 +46,8 @@ public:
 
     // The width each column needs now.
     QVector<int> minima() const;
+    // Which columns give way in the given width, for these minima.
+    QVector<bool> givingWay(int available, const QVector<int> &minima) const;
     void fit();
 
 protected:
@@ -51,7 +58,7 @@ private:
     void forgetContents();
     int textWidth(const QString &text) const;
 
-    QTreeView *m_view;
+    QAbstractItemView *m_view;
     // The view's parts go one by one as it is destroyed, while its model still reports changes.
     QPointer<QWidget> m_viewport;
     QPointer<QHeaderView> m_header;

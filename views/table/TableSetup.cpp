@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace TableSetup {
 
@@ -46,6 +47,12 @@ QVector<ColumnFitter::Column> transferColumns(const QTreeView *tree)
     status.samples = TransferOutcome::knownTexts();
     status.followsContents = true;
     status.share = kGrowingShare;
+    // In a narrow window the name, the progress and the status stay; the others give way, the
+    // least telling first.
+    const int giveWay[] = { TransferStateInfo::TransferPath, TransferStateInfo::StartTime,
+        TransferStateInfo::EndTime, TransferStateInfo::Size, TransferStateInfo::Rate };
+    for (int order = 0; order < int(std::size(giveWay)); ++order)
+        columns[giveWay[order]].giveWayOrder = order + 1;
     return columns;
 }
 const QString kHeaderStyleSheet = QStringLiteral(
@@ -84,7 +91,7 @@ QTreeWidget *addTransferTree(QWidget *page, const QStringList &headers)
     tree->setHeaderLabels(headers);
     tree->setRootIsDecorated(false);
     // Texts are never cut: a window too narrow for them all scrolls sideways.
-    new ColumnFitter(tree, transferColumns(tree));
+    new ColumnFitter(tree, tree->header(), transferColumns(tree));
     pageLayout(page)->addWidget(tree);
     return tree;
 }

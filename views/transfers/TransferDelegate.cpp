@@ -91,17 +91,14 @@ void TransferDelegate::paintBar(
     source.style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, &source);
 }
 
-QString TransferDelegate::shownRate(const QString &rate, TransferOutcome::Kind outcome)
-{
-    return outcome == TransferOutcome::Running ? RateText::whileRunning(rate) : rate;
-}
-
 void TransferDelegate::paintRate(
     QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const QStyleOptionViewItem cell = setOptions(index, option);
     drawBackground(painter, cell, index);
+    const QVariant shown = index.data(kShownRateRole);
     drawDisplay(painter, cell, cell.rect,
-        shownRate(index.data(Qt::DisplayRole).toString(), TransferOutcome::ofRow(index)));
+        shown.isValid() ? shown.toString()
+                        : RateText::whileRunning(index.data(Qt::DisplayRole).toString()));
     drawFocus(painter, cell, cell.rect);
 }

@@ -10,8 +10,8 @@
 class QTreeWidget;
 
 // Draws a status row the way it reads at a glance: the progress column as a bar whose colour and
-// label say whether the transfer runs, is done, was refused or failed, and the rate of a running
-// row in one family of units with a fixed precision. The row's texts stay the workers' own.
+// label say whether the transfer runs, is done, was refused or failed, and the rate in one family
+// of units with a fixed precision. The row's texts stay the workers' own.
 class TransferDelegate : public QItemDelegate
 {
     Q_OBJECT
@@ -31,9 +31,9 @@ public:
         TransferOutcome::Kind outcome = TransferOutcome::Running);
     // The chunk colour of the bar of a row with that outcome.
     static QColor chunkColour(TransferOutcome::Kind outcome);
-    // What the rate cell shows for the worker's rate text: a running row's rate with a fixed
-    // precision, a finished row's text as it is.
-    static QString shownRate(const QString &rate, TransferOutcome::Kind outcome);
+    // Where a row keeps the text its rate cell shows (TransferPace::shownRate); a row without it
+    // shows its rate text in fixed precision.
+    static constexpr int kShownRateRole = Qt::UserRole + 1;
 
 private:
     void paintBar(

@@ -5,6 +5,7 @@
 #include "send/SendSlots.h"
 #include "send/SendWorkThread.h"
 #include "views/transfers/OutcomeStyle.h"
+#include "views/transfers/TransferDelegate.h"
 
 #include <QIcon>
 #include <QThreadPool>
@@ -99,8 +100,12 @@ void TransferItem::onUpdateRequest(const TransferStateInfo &info)
     for (int column = 0; column < TransferStateInfo::kColumns; ++column)
         setData(column, Qt::DisplayRole, info.at(column));
     m_pace.onReport(info, m_clock.elapsed());
+    setData(TransferStateInfo::Rate, TransferDelegate::kShownRateRole, m_pace.shownRate());
     setIcon(TransferStateInfo::FileName, outcomeIcon(m_pace.outcome()));
     showToolTips(info);
+    // A cell repaints when its own value changes, but the bar and the rate are drawn from the
+    // status and end time as well: the whole row is painted anew.
+    emitDataChanged();
 }
 
 void TransferItem::showToolTips(const TransferStateInfo &info)

@@ -54,16 +54,32 @@ QString TransferPace::timeLeft() const
     return QStringLiteral("预计剩余 %1").arg(duration(qint64(std::ceil(leftMs))));
 }
 
+QString TransferPace::shownRate() const
+{
+    const double average = m_outcome == TransferOutcome::Done ? averageRate() : -1.0;
+    if (average >= 0)
+        return RateText::fixed(average);
+    return RateText::whileRunning(m_last.at(TransferStateInfo::Rate));
+}
+
 QString TransferPace::average() const
+{
+    const double rate = averageRate();
+    if (rate < 0)
+        return QString();
+    return QStringLiteral("平均速率 %1，用时 %2").arg(RateText::fixed(rate), duration(tookMs()));
+}
+
+double TransferPace::averageRate() const
 {
     const double size = RateText::bytesOfSize(m_last.at(TransferStateInfo::Size));
     if (size < 0 || m_endMs < 0)
-        return QString();
-    // A transfer quicker than the clock's step took at least one step.
-    const qint64 tookMs = qMax<qint64>(1, m_endMs);
-    return QStringLiteral("平均速率 %1，用时 %2")
-        .arg(RateText::fixed(size * kMsPerSecondF / double(tookMs)), duration(tookMs));
+        return -1.0;
+    return size * kMsPerSecondF / double(tookMs());
 }
+
+// A transfer quicker than the clock's step took at least one step.
+qint64 TransferPace::tookMs() const { return qMax<qint64>(1, m_endMs); }
 
 QString TransferPace::duration(qint64 ms)
 {

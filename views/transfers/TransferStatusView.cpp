@@ -116,6 +116,8 @@ QWidget *TransferStatusView::createFilterBar()
 void TransferStatusView::addButtonRow()
 {
     auto *row = new QHBoxLayout;
+    // Clear of the window's edges, as the filter bar above.
+    row->setContentsMargins(kBarMargin, kBarMargin, kBarMargin, kBarMargin);
     row->addStretch();
     row->addWidget(m_clearFinishedButton);
     row->addWidget(m_clearButton);

@@ -16,8 +16,10 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -85,6 +87,7 @@ private slots:
     void addOverIPv4AndIPv6_data();
     void addOverIPv4AndIPv6();
     void addFromTheListButton();
+    void silentGapAddCanBeCancelled();
     void listedAddressIsRefused();
     void stateColumn_data();
     void stateColumn();
@@ -102,6 +105,8 @@ private slots:
 
 private:
     IPAddrConfigDialog *openDialog(IPAddrView &view);
+    // Waits for the dialog's login to end (or the dialog to go with its success).
+    static void awaitLogin(const QPointer<IPAddrConfigDialog> &dialog);
     static void fill(
         QDialog *dialog, const QString &address, const QString &user, const QString &password);
     void saveShot(QWidget *widget, const QString &name);
@@ -135,6 +140,7 @@ void TestGapViews::initTestCase()
 
 void TestGapViews::cleanup()
 {
+    m_scripted->silent = false;
     qDeleteAll(g_GapInfoList.snapshot());
     qDeleteAll(g_SendPathList.snapshot());
     qDeleteAll(g_RecvPathList.snapshot());
@@ -149,6 +155,11 @@ IPAddrConfigDialog *TestGapViews::openDialog(IPAddrView &view)
 {
     view.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
     return view.findChild<IPAddrConfigDialog *>();
+}
+
+void TestGapViews::awaitLogin(const QPointer<IPAddrConfigDialog> &dialog)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog || !dialog->isLoggingIn(), 30000);
 }
 
 void TestGapViews::fill(
@@ -215,14 +226,15 @@ void TestGapViews::addRefusals_data()
     QTest::newRow("expired") << kSim6 << "dave"
                              << "dave-pass" << 0
                              << QStringList { "账户密码已过期,请联系管理员重置" };
+    // The rules message says it all.
     QTest::newRow("no rules") << kSim4 << "eve"
-                              << "eve-pass" << 0
-                              << QStringList { "当前用户没有配置传输规则", verify };
+                              << "eve-pass" << 0 << QStringList { "当前用户没有配置传输规则" };
+    // Worded as the login window words it: nothing here reads as a wrong password.
     QTest::newRow("nothing listens") << kNobody << "alice"
-                                     << "alice-pass" << 0 << QStringList { verify };
+                                     << "alice-pass" << 0 << QStringList { "隔离器连接失败" };
     QTest::newRow("no login answer")
         << kScripted << "alice"
-        << "alice-pass" << -1 << QStringList { "服务器连接失败，请检查网络是否正常 " };
+        << "alice-pass" << -1 << QStringList { "网络异常，请检查网络是否正常" };
     QTest::newRow("other refusal") << kScripted << "alice"
                                    << "alice-pass" << 104 << QStringList { verify };
 }
@@ -245,6 +257,7 @@ void TestGapViews::addRefusals()
     fill(dialog, address, user, password);
     QTest::mouseClick(
         dialog->findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+    awaitLogin(dialog);
 
     QCOMPARE(recorder.errorTexts(), boxes);
     QCOMPARE(g_GapInfoList.size(), 1);
@@ -272,6 +285,7 @@ void TestGapViews::addOverIPv4AndIPv6()
     fill(dialog, address, QStringLiteral("alice"), QStringLiteral("alice-pass"));
     QTest::mouseClick(
         dialog->findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+    awaitLogin(dialog);
 
     QCOMPARE(recorder.texts(), QStringList());
     QCOMPARE(added.count(), 1);
@@ -302,6 +316,51 @@ void TestGapViews::addFromTheListButton()
     QTRY_VERIFY(dialog.isNull());
     QCOMPARE(cell(view.table(), 1, 0), kSim4); // rebuilt through updateDisPlayList
     QCOMPARE(cell(view.table(), 1, 1), QStringLiteral("alice"));
+}
+
+// A gap that takes the connection and never answers: the dialog goes on answering and says that
+// it logs in; 取消, or closing the dialog, ends the login at once and closes its connection.
+void TestGapViews::silentGapAddCanBeCancelled()
+{
+    m_scripted->silent = true;
+    listGap("10.9.9.9");
+    PromptRecorder recorder;
+    const int connectionsBefore = m_scripted->connections();
+    const int closedBefore = m_scripted->closedWhileSilent();
+    QPointer<IPAddrConfigDialog> dialog = new IPAddrConfigDialog;
+    dialog->show();
+    fill(dialog, kScripted, QStringLiteral("alice"), QStringLiteral("alice-pass"));
+    QPushButton *add = dialog->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    QPushButton *cancel = dialog->findChild<QPushButton *>(QStringLiteral("cancelButton"));
+    QVERIFY(!cancel->isVisible());
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTRY_COMPARE(m_scripted->connections(), connectionsBefore + 1);
+
+    QTimer ticker;
+    QSignalSpy ticks(&ticker, &QTimer::timeout);
+    ticker.start(20);
+    QTRY_VERIFY(ticks.count() >= 3);
+    QVERIFY(dialog->isLoggingIn());
+    QVERIFY(!add->isEnabled());
+    QCOMPARE(add->text(), QStringLiteral("正在登录…"));
+    QVERIFY(cancel->isVisible());
+
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!dialog->isLoggingIn());
+    QVERIFY(add->isEnabled());
+    QCOMPARE(add->text(), QStringLiteral("添加"));
+    QVERIFY(!cancel->isVisible());
+    // Closed by the client, long before the 30 s the login would have waited.
+    QTRY_COMPARE(m_scripted->closedWhileSilent(), closedBefore + 1);
+    QVERIFY(dialog->isVisible());
+
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTRY_COMPARE(m_scripted->connections(), connectionsBefore + 2);
+    dialog->close();
+    QTRY_VERIFY(dialog.isNull());
+    QTRY_COMPARE(m_scripted->closedWhileSilent(), closedBefore + 2);
+    QCOMPARE(recorder.texts(), QStringList());
+    QCOMPARE(g_GapInfoList.size(), 1);
 }
 
 void TestGapViews::listedAddressIsRefused()
@@ -364,7 +423,7 @@ void TestGapViews::rebuiltListShowsStartValues()
     gap->sendFileNum = 9;
     IPAddrView view;
     QCOMPARE(rowTexts(view.table(), 0),
-        QStringList({ "10.0.0.5", "alice", "0 个 0Bytes", "0 个 0Bytes", "00:00:00", "连接正常" }));
+        QStringList({ "10.0.0.5", "alice", "0 个 0 bytes", "0 个 0 bytes", "00:00:00", "连接正常" }));
     QCOMPARE(view.table()->item(0, 5)->foreground().color(), kGreen);
     QVERIFY(!view.table()->item(1, 0));
 }
@@ -517,6 +576,7 @@ void TestGapViews::exportedGapLogsInAfterImport()
     QPointer<IPAddrConfigDialog> dialog = new IPAddrConfigDialog;
     fill(dialog, kSim6, QStringLiteral("bob"), QStringLiteral("bob-pass"));
     dialog->on_pushButton_clicked();
+    awaitLogin(dialog);
     QCOMPARE(g_GapInfoList.size(), 2);
     const QString file = m_dir.filePath(QStringLiteral("gaps.vkg"));
     QVERIFY(ConfigurationFile::saveConf(file));

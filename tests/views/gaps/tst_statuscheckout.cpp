@@ -1,4 +1,6 @@
+#include "gap/ScriptedGapPeer.h"
 #include "model/GlobalData.h"
+#include "support/TestSupport.h"
 #include "views/gaps/StatusCheckout.h"
 
 #include <QSignalSpy>
@@ -93,6 +95,13 @@ class TestStatusCheckout : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        m_gapPort = TestSupport::pickFreePort();
+        QVERIFY(m_gapPort != 0);
+        qputenv("VARKO_GAP_PORT", QByteArray::number(m_gapPort)); // read once, at the first use
+    }
+
     void cleanup()
     {
         clearRegistry(g_SendPathList);
@@ -336,6 +345,31 @@ private slots:
         thread.wait();
         qDeleteAll(unlisted);
     }
+
+    // A gap takes the heartbeat's connection and never answers: the state checks go on while the
+    // heartbeat waits, and within one heartbeat the gap shows as interrupted.
+    void silentGapHoldsUpNoStateCheck()
+    {
+        _VKGAPIP_CONF *gap = addGap("127.0.0.1", 1, true);
+        copyToField(gap->LoginUserName, kUserNameSize, "alice");
+        gap->heartOk = 1;
+        ScriptedGapPeer silent(m_gapPort, { PeerReply::silence(120000) });
+        QVERIFY(silent.startListening());
+        StatusCheckout checker; // its state timer ticks in this thread's event loop
+        checker.onGapHeartCheck(); // what the heartbeat's tick does
+        QTRY_COMPARE(silent.requests().size(), 1);
+
+        const int before = gap->connectTime;
+        QTRY_VERIFY(gap->connectTime >= before + 2);
+        QCOMPARE(gap->connState.load(), 1);
+        QCOMPARE(silent.served(), 0); // the heartbeat still waits for its answer
+        QTRY_COMPARE_WITH_TIMEOUT(
+            gap->connState.load(), 0, StatusCheckout::kHeartbeatIntervalMs + 5000);
+        QCOMPARE(gap->heartOk.load(), 0);
+    }
+
+private:
+    quint16 m_gapPort = 0;
 };
 
 QTEST_GUILESS_MAIN(TestStatusCheckout)

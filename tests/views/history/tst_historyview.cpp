@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -186,6 +187,43 @@ private slots:
             expected.prepend(event.toObject().value("id").toInt());
         QCOMPARE(shownIds(view.model()), expected);
         QVERIFY(!expected.isEmpty() || view.statusText() == QStringLiteral("没有符合条件的记录"));
+    }
+
+    // In the page of an 800 px window, with the chosen days shown, the filter bar wraps: every
+    // control is in view, whole, and none covers another.
+    void filterBarFitsANarrowWindow()
+    {
+        HistoryView view;
+        view.setDatabase(m_db);
+        view.rangeBox()->setCurrentIndex(HistoryView::ChosenDays);
+        view.resize(638, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.width(), 638);
+        const QList<QWidget *> controls { view.rangeBox(), view.fromDate(), view.toDate(),
+            view.kindBox(), view.outcomeBox(), view.searchEdit(), view.openButton(),
+            view.exportButton() };
+        QList<QRect> taken;
+        for (QWidget *control : controls) {
+            QVERIFY(control->isVisible());
+            const QRect place(control->mapTo(&view, QPoint(0, 0)), control->size());
+            QVERIFY2(view.rect().contains(place), control->metaObject()->className());
+            QVERIFY(control->width() >= control->minimumSizeHint().width());
+            for (const QRect &other : qAsConst(taken))
+                QVERIFY(!other.intersects(place));
+            taken << place;
+        }
+        QVERIFY(view.table()->geometry().top() > view.exportButton()->geometry().bottom());
+
+        // The table keeps what tells an event in view; the gap (and the user) give way.
+        const QHeaderView *header = view.table()->horizontalHeader();
+        QVERIFY(header->isSectionHidden(HistoryModel::Gap));
+        for (const int column : { HistoryModel::Time, HistoryModel::Kind, HistoryModel::Outcome,
+                 HistoryModel::File, HistoryModel::Message }) {
+            QVERIFY(!header->isSectionHidden(column));
+            QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
+                <= view.table()->viewport()->width());
+        }
     }
 
     void exportIsGapauditsCsv()

@@ -138,6 +138,21 @@ private slots:
         QCOMPARE(rowTexts(view, 1), QStringList({ "", "", "", "", "", "" }));
     }
 
+    // Each column says what it holds: the local directory and the gap's path are told apart.
+    void headersTellTheColumnsApart()
+    {
+        SendPathView send;
+        RecvPathView recv;
+        for (RuleListView *view :
+            { static_cast<RuleListView *>(&send), static_cast<RuleListView *>(&recv) }) {
+            QStringList headers;
+            for (int column = 0; column < view->table()->columnCount(); ++column)
+                headers << view->table()->horizontalHeaderItem(column)->text();
+            QCOMPARE(headers.removeDuplicates(), 0);
+            QCOMPARE(headers.at(1), QStringLiteral("文件路径"));
+        }
+    }
+
     // A report about a row without rule (one deleted meanwhile) must not leave a stray text.
     void statusSlotsWriteOnlyRowsWithRules()
     {

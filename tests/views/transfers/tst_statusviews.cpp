@@ -13,10 +13,12 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 #include <QtTest>
 #include <memory>
 #include <numeric>
@@ -77,12 +79,12 @@ QPushButton *clearButton(const QWidget &view)
 }
 
 // The share of a cell's pixels painted in the bar's chunk colour.
-double chunkShare(const QImage &image, const QRect &cell)
+double chunkShare(const QImage &image, const QRect &cell, QRgb colour = kChunkColour)
 {
     int chunk = 0;
     for (int y = cell.top(); y <= cell.bottom(); ++y) {
         for (int x = cell.left(); x <= cell.right(); ++x)
-            chunk += image.pixel(x, y) == kChunkColour;
+            chunk += image.pixel(x, y) == colour;
     }
     return double(chunk) / (cell.width() * cell.height());
 }
@@ -455,25 +457,77 @@ private slots:
             QCOMPARE(share(QColor(kChunkColour)), 0.0);
     }
 
+    // A worker's last report changes a row's status and end time but not its progress: the bar,
+    // drawn from all three, shows the end on the screen all the same, without a click.
+    void endedRowPaintsItsEndWithoutAClick()
+    {
+        SendStatusView view;
+        view.resize(1300, 200);
+        auto *item = new TransferItem(qintptr(-1));
+        view.addRow(item);
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("文件已发送/等待确认"), QString(), "1"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTreeWidget *tree = view.tree();
+        const QModelIndex progress = tree->model()->index(0, TransferStateInfo::Progress);
+        const QRect cell(tree->viewport()->mapTo(&view, tree->visualRect(progress).topLeft()),
+            tree->visualRect(progress).size());
+        // What the screen shows, not a fresh rendering of the widget.
+        auto onScreen
+            = [&view] { return view.windowHandle()->screen()->grabWindow(view.winId()).toImage(); };
+        QTRY_VERIFY(chunkShare(onScreen(), cell) > 0.3);
+
+        item->onUpdateRequest(
+            rowOf(QStringLiteral("a.bin"), QStringLiteral("文件存在过滤关键字"), kEnd, "1"));
+        const QRgb amber = TransferDelegate::chunkColour(TransferOutcome::Refused).rgb();
+        QTRY_VERIFY(chunkShare(onScreen(), cell, amber) > 0.3);
+        QCOMPARE(chunkShare(onScreen(), cell), 0.0);
+    }
+
+    // Every row's rate reads in one family of units: a running row's rate in fixed precision, a
+    // done row's average (as its tooltip names it), no movement for a row that ended otherwise.
     void rateCellReadsInOneFamily_data()
     {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("endTime");
         QTest::addColumn<QString>("rate");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("running") << "108.516 MB/s" << int(TransferOutcome::Running)
+        QTest::addColumn<QString>("shown"); // empty: the average the tooltip names
+        const QString sending = QStringLiteral("正在发送中");
+        QTest::newRow("running") << sending << ""
+                                 << "108.516 MB/s"
                                  << "108.52 MB/s";
-        QTest::newRow("running, idle") << "0/Kbps" << int(TransferOutcome::Running) << "0 byte/s";
-        QTest::newRow("done keeps its text") << "0 Mbps" << int(TransferOutcome::Done) << "0 Mbps";
-        QTest::newRow("failed keeps its text")
-            << "0 Mbps" << int(TransferOutcome::Failed) << "0 Mbps";
+        QTest::newRow("running, idle") << sending << ""
+                                       << "0/Kbps"
+                                       << "0 byte/s";
+        QTest::newRow("done") << "文件发送成功 " << kEnd << "0 Mbps"
+                              << "";
+        QTest::newRow("failed") << "文件多次发送失败/暂停发送" << kEnd << "0 Mbps"
+                                << "0 byte/s";
+        QTest::newRow("refused") << "文件存在过滤关键字" << kEnd << "0 Mbps"
+                                 << "0 byte/s";
     }
 
     void rateCellReadsInOneFamily()
     {
+        QFETCH(QString, status);
+        QFETCH(QString, endTime);
         QFETCH(QString, rate);
-        QFETCH(int, outcome);
         QFETCH(QString, shown);
-        QCOMPARE(TransferDelegate::shownRate(rate, TransferOutcome::Kind(outcome)), shown);
+        TransferItem item(qintptr(-1));
+        item.onUpdateRequest(rowOf(QStringLiteral("a.bin"), status, endTime, "0.5", rate));
+        const QString cell
+            = item.data(TransferStateInfo::Rate, TransferDelegate::kShownRateRole).toString();
+        if (shown.isEmpty()) {
+            QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d [GMK]B/s$"))
+                        .match(cell)
+                        .hasMatch());
+            QVERIFY(item.toolTip(TransferStateInfo::Rate)
+                        .startsWith(QStringLiteral("平均速率 %1，").arg(cell)));
+        } else {
+            QCOMPARE(cell, shown);
+        }
+        QCOMPARE(item.text(TransferStateInfo::Rate), rate); // the worker's own text stays
     }
 
     // A file offered again after its row's round failed (or after the user stopped it) goes on
@@ -638,8 +692,7 @@ private slots:
         QCOMPARE(view.clearFinishedButton()->text(), QStringLiteral("清除已结束"));
     }
 
-    // In a view wide enough for every column's texts nothing is cut and nothing scrolls; in a
-    // narrower one the view scrolls sideways, and the file name keeps its share.
+    // In a view wide enough for every column's texts nothing is cut and nothing scrolls.
     void columnsFitWithoutCutting()
     {
         RecvStatusView view;
@@ -672,10 +725,32 @@ private slots:
             metrics.horizontalAdvance(QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)"))
             < tree->header()->sectionSize(TransferStateInfo::Status));
 
-        view.resize(needed + frame - 300, 400);
+        // In the page of an 800 px window the columns that say least give way: the name, the
+        // progress and the status stay in view, whole, without scrolling.
+        constexpr int kPageOf800 = 638;
+        view.resize(kPageOf800, 400);
+        QTRY_COMPARE(view.width(), kPageOf800);
+        QTRY_COMPARE(tree->horizontalScrollBar()->maximum(), 0);
+        QHeaderView *header = tree->header();
+        for (const int column : { TransferStateInfo::FileName, TransferStateInfo::Progress,
+                 TransferStateInfo::Status }) {
+            QVERIFY(!header->isSectionHidden(column));
+            QVERIFY(header->sectionSize(column) >= fitter->minima().at(column));
+            QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
+                <= tree->viewport()->width());
+        }
+        QVERIFY(header->isSectionHidden(TransferStateInfo::TransferPath));
+
+        // Too narrow even for those, the view scrolls sideways and the file name keeps its share.
+        view.resize(420, 400);
         QTRY_VERIFY(tree->horizontalScrollBar()->maximum() > 0);
-        QCOMPARE(tree->header()->length(), needed);
-        QVERIFY(tree->header()->sectionSize(TransferStateInfo::FileName) >= 160);
+        QVERIFY(header->sectionSize(TransferStateInfo::FileName) >= 160);
+
+        // Wide again, every column is back.
+        view.resize(needed + frame + 100, 400);
+        QTRY_COMPARE(header->length(), needed + 100);
+        for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+            QVERIFY(!header->isSectionHidden(column));
     }
 
     // An empty list still shows where one column ends and the next begins.

@@ -140,6 +140,7 @@ private slots:
         pace.onReport(report("0 Mbps", "1", "8.00MB", "文件发送成功 ", end), 9000);
         QCOMPARE(pace.outcome(), TransferOutcome::Done);
         QCOMPARE(pace.rateToolTip(), QStringLiteral("平均速率 2.00 MB/s，用时 4.0秒"));
+        QCOMPARE(pace.shownRate(), QStringLiteral("2.00 MB/s"));
 
         TransferPace quick;
         quick.onReport(report("0 Mbps", "1", "1.00MB", "接收完毕", end), 0);
@@ -160,6 +161,7 @@ private slots:
         pace.onReport(report("0 Mbps", "1", "8.00MB", status, "2026-12-10 13:21:21"), 3000);
         QVERIFY(pace.outcome() != TransferOutcome::Running);
         QCOMPARE(pace.rateToolTip(), QString());
+        QCOMPARE(pace.shownRate(), QStringLiteral("0 byte/s"));
     }
 
     void durationReads_data()
