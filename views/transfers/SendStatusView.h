@@ -7,7 +7,8 @@ struct FileKey;
 struct _FINDFILEINFO;
 struct _SENDPATH_LISTDATA;
 
-// The page that lists the files being sent, newest first.
+// The page that lists the files being sent, newest first. A row whose file failed or waits to be
+// sent again can be retried at once or cancelled; deleting a row that runs stops its transfer.
 class SendStatusView : public TransferStatusView
 {
     Q_OBJECT
@@ -22,6 +23,11 @@ public:
     // The row of the file of this key that no worker runs for, or null.
     TransferItem *idleRowOf(const FileKey &key) const;
 
+    // "立即重试": the row's file is offered now, ahead of any back-off.
+    void retryNow(TransferItem *item);
+    // "取消发送": the row's file is not sent until it changes or is asked for again.
+    void cancelSend(TransferItem *item);
+
 public slots:
     // A file the scanner handed over: starts sending it, in a row of its own, or in the row where
     // it waited to be offered again.
@@ -29,4 +35,8 @@ public slots:
 
 protected:
     QString clearRefusal() const override;
+    void addFileActions(QMenu *menu, TransferItem *item) override;
+    bool canDeleteRunning() const override { return true; }
+    // Asks, then stops the file's transfer: the file stays in its send directory.
+    bool stopBeforeDelete(TransferItem *item) override;
 };
