@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 #include "app/StartupOptions.h"
+#include "app/SystemSetupView.h"
 #include "app/SystemTray.h"
+#include "app/TransferNotifier.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "send/Controller.h"
@@ -14,11 +16,14 @@
 #include "views/rules/SendPathView.h"
 #include "views/transfers/RecvStatusView.h"
 #include "views/transfers/SendStatusView.h"
+#include "views/transfers/TransferItem.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTcpSocket>
@@ -305,6 +310,53 @@ private slots:
         emit tray->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(!window.isMinimized());
         QVERIFY(window.isVisible());
+    }
+
+    // A file that arrives while the window shows another page is told through the tray, and the
+    // message leads to the receive page. Nothing is told of the page in front, nor while the
+    // settings switch notifications off.
+    void notificationLeadsToItsPage()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        qint64 nowMs = 0;
+        window.notifier()->setClock([&nowMs] { return nowMs; });
+        QSignalSpy told(window.notifier(), &TransferNotifier::notify);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto receive = [&](const QString &name) {
+            auto *row = new TransferItem(qintptr(-1));
+            window.recvStatusView()->addRow(row);
+            TransferStateInfo info;
+            info.setText(TransferStateInfo::FileName, name);
+            info.setText(TransferStateInfo::EndTime, QStringLiteral("2026-12-10 13:21:21"));
+            info.setText(TransferStateInfo::Status, QStringLiteral("接收完毕"));
+            row->onUpdateRequest(info);
+            nowMs += TransferNotifier::kQuietMs;
+            window.notifier()->flushIfDue();
+        };
+        auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+
+        QTest::mouseClick(button(window, "ipAddr"), Qt::LeftButton);
+        receive(QStringLiteral("a.txt"));
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.first().at(1).toString(), QStringLiteral("已接收 a.txt"));
+        emit window.tray()->messageClicked();
+        QCOMPARE(pages->currentIndex(), int(MainWindow::RecvStatusPage));
+        QVERIFY(button(window, "recvState")->isChecked());
+
+        receive(QStringLiteral("seen.txt"));
+        QCOMPARE(told.count(), 1);
+        QTest::mouseClick(button(window, "ipAddr"), Qt::LeftButton);
+        window.setupView()->findChild<QCheckBox *>(QStringLiteral("notifyBox"))->click();
+        receive(QStringLiteral("off.txt"));
+        QCOMPARE(told.count(), 1);
+        window.setupView()->findChild<QCheckBox *>(QStringLiteral("notifyBox"))->click();
+        receive(QStringLiteral("on.txt"));
+        QCOMPARE(told.count(), 2);
+        QVERIFY(prompts.boxes().isEmpty());
+        // The switch wrote the settings file; the tests after this one start without it.
+        QVERIFY(QFile::remove(QStringLiteral("config/setting.conf")));
     }
 
     // Every change of the gaps and rules is in the remembered rules file at once, owner-only;

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QMenu>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -151,6 +152,29 @@ private slots:
         box(view, index)->setChecked(false);
         QCOMPARE(storedKeys(), QStringList());
         QVERIFY(!*kSwitches[index].flag);
+    }
+
+    // Notifications are on unless switched off, and only "off" is stored.
+    void notificationSwitchIsOnByDefault()
+    {
+        auto view = std::make_unique<SystemSetupView>();
+        auto *notify = view->findChild<QCheckBox *>(QStringLiteral("notifyBox"));
+        QVERIFY(notify->isChecked());
+        QVERIFY(view->notificationsOn());
+        QVERIFY(!QFile::exists(settingsFile()));
+        QSignalSpy changed(view.get(), &SystemSetupView::notificationsChanged);
+        notify->click();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().first().toBool(), false);
+        QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).value("setting/notify"),
+            QVariant(QStringLiteral("0")));
+
+        view = std::make_unique<SystemSetupView>();
+        notify = view->findChild<QCheckBox *>(QStringLiteral("notifyBox"));
+        QVERIFY(!notify->isChecked());
+        notify->click();
+        QVERIFY(view->notificationsOn());
+        QCOMPARE(storedKeys(), QStringList());
     }
 
     void trayMenu()

@@ -114,6 +114,7 @@ const Vocabulary kVocabulary[TransferOutcome::kKinds] = {
 };
 
 const QString kWaitingPrefix = QStringLiteral("等待重发");
+const QString kUserStop = QStringLiteral("用户停止发送");
 
 using TextTable = QHash<QString, TransferOutcome::Kind>;
 
@@ -180,6 +181,11 @@ QStringList TransferOutcome::knownTexts() { return outcomeByText().keys(); }
 bool TransferOutcome::isWaitingForRetry(const QString &status)
 {
     return status.startsWith(kWaitingPrefix);
+}
+
+bool TransferOutcome::isStoppedByUser(const QString &status)
+{
+    return status.trimmed() == kUserStop;
 }
 
 QString TransferOutcome::label(Kind kind) { return QString::fromUtf8(kVocabulary[kind].label); }

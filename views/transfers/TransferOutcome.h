@@ -32,6 +32,8 @@ public:
     // A sending row whose round of attempts failed and whose file waits to be offered again:
     // "等待重发" and when, then why.
     static bool isWaitingForRetry(const QString &status);
+    // A sending row that ended because the user stopped its file, or stopped sending.
+    static bool isStoppedByUser(const QString &status);
     // Whether the row is over: nothing runs for it and nothing waits to run.
     static bool hasEnded(Kind kind) { return kind == Done || kind == Refused || kind == Failed; }
 

@@ -270,7 +270,8 @@ void TransferStatusView::deleteRow(QTreeWidgetItem *item)
 
 void TransferStatusView::onOutcomeChanged(TransferItem *item)
 {
-    emit outcomeChanged(item->outcome(), item->text(TransferStateInfo::FileName));
+    emit outcomeChanged(item->outcome(), item->text(TransferStateInfo::FileName),
+        item->text(TransferStateInfo::Status));
 }
 
 void TransferStatusView::clearTableData()

@@ -55,7 +55,8 @@ public:
 signals:
     // A row's outcome changed to this one (its transfer ended, or waits to be sent again, or
     // runs again).
-    void outcomeChanged(TransferOutcome::Kind outcome, const QString &fileName);
+    void outcomeChanged(
+        TransferOutcome::Kind outcome, const QString &fileName, const QString &status);
 
 public slots:
     void onMenuRequest(const QPoint &position);
