@@ -21,6 +21,7 @@
 #include "views/rules/RecvPathView.h"
 #include "views/rules/SendPathView.h"
 #include "views/transfers/RecvStatusView.h"
+#include "views/transfers/SendDrop.h"
 #include "views/transfers/SendStatusView.h"
 
 #include <QAction>
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QTableWidget>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtDebug>
@@ -186,6 +188,22 @@ void MainWindow::setConnect()
     connect(m_ui->sendpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
     connect(m_ui->recvpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
     connectNotifications();
+    connectDrops();
+}
+
+void MainWindow::connectDrops()
+{
+    // Files dropped on a rule of the send-rule list go into that rule's directory; the copy's
+    // progress shows on the send status page.
+    QTableWidget *rules = m_ui->sendpathview->table();
+    SendDrop *drop = sendStatusView()->drop();
+    drop->acceptDropsOn(rules->viewport(), [rules](const QPoint &position) {
+        return g_SendPathList.value(rules->rowAt(position.y()));
+    });
+    connect(drop, &SendDrop::started, this, [this] {
+        if (m_ui->stackedWidget->currentIndex() == SendPathPage)
+            showPage(SendStatusPage);
+    });
 }
 
 void MainWindow::connectNotifications()

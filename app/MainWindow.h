@@ -95,6 +95,7 @@ private:
     void showPage(Page page);
     QAbstractButton *pageButton(Page page) const;
     void connectNotifications();
+    void connectDrops();
     void showNotification(const QString &title, const QString &text, bool warning, int page);
     // Whether the user looks at the page now.
     bool isPageSeen(int page) const;

@@ -173,10 +173,20 @@ private slots:
         QCOMPARE(rows->topLevelItemCount(), 2);
     }
 
-    // A restart while a worker hashes a large file waits for that worker to end: it ends at the
-    // stop, long before the whole file could have been read, so the window is not held up.
-    void restartDuringTheDigestOfALargeFile()
+    // A worker that hashes a large file is stopped long before the whole file could have been
+    // read: by a restart of sending (which waits for it to end, so the window is not held up), or
+    // by "删除" on its row, which asks first and leaves the file in its send directory, not to
+    // be offered again by the next scans.
+    void stopDuringTheDigestOfALargeFile_data()
     {
+        QTest::addColumn<bool>("deleteRow");
+        QTest::newRow("restart of sending") << false;
+        QTest::newRow("删除 on its row") << true;
+    }
+
+    void stopDuringTheDigestOfALargeFile()
+    {
+        QFETCH(bool, deleteRow);
         QTemporaryDir sendDir;
         QFile large(sendDir.filePath(QStringLiteral("large.img")));
         QVERIFY(large.open(QIODevice::WriteOnly));
@@ -196,11 +206,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rows->topLevelItemCount() == 1
                 && rows->topLevelItem(0)->text(7) == QStringLiteral("文件正在校验中,请稍候 "),
             60000);
-        QTest::mouseClick(start, Qt::LeftButton);
-        QTest::mouseClick(start, Qt::LeftButton); // waits for the earlier run's workers
+        if (deleteRow) {
+            rows->setCurrentItem(rows->topLevelItem(0));
+            window.sendStatusView()->onMenuDelete();
+            QCOMPARE(prompts.boxes().size(), 1);
+            QCOMPARE(rows->topLevelItemCount(), 0);
+            QThreadPool::globalInstance()->waitForDone();
+        } else {
+            QTest::mouseClick(start, Qt::LeftButton);
+            QTest::mouseClick(start, Qt::LeftButton); // waits for the earlier run's workers
+        }
         const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
-        QTest::mouseClick(start, Qt::LeftButton);
         QVERIFY2(read < size / 2, qPrintable(QString::number(read)));
+        if (deleteRow) {
+            QCOMPARE(QFileInfo(large.fileName()).size(), size);
+            // Scans go on while sending is on: the file is not offered again.
+            QTest::qWait(1500);
+            QCOMPARE(rows->topLevelItemCount(), 0);
+            QTest::mouseClick(start, Qt::LeftButton);
+            return;
+        }
+        QTest::mouseClick(start, Qt::LeftButton);
         QTRY_VERIFY(
             !rows->findItems(QStringLiteral("用户停止发送"), Qt::MatchExactly, 7).isEmpty());
     }

@@ -2,9 +2,12 @@
 
 #include "model/GlobalData.h"
 #include "send/SendLedger.h"
+#include "views/transfers/SendDrop.h"
 #include "views/transfers/TransferItem.h"
 
+#include <QBoxLayout>
 #include <QMenu>
+#include <QPushButton>
 #include <QTreeWidget>
 
 namespace {
@@ -25,7 +28,18 @@ bool mayRetry(const TransferItem *item)
 
 SendStatusView::SendStatusView(QWidget *parent)
     : TransferStatusView(parent)
+    , m_drop(new SendDrop(this))
+    , m_addFilesButton(new QPushButton(QStringLiteral("添加文件…"), this))
 {
+    m_addFilesButton->setAutoDefault(false);
+    auto *page = static_cast<QBoxLayout *>(layout());
+    // Below the filter bar; the button first in the row of buttons at the foot.
+    page->insertWidget(1, m_drop->strip());
+    static_cast<QBoxLayout *>(page->itemAt(page->count() - 1)->layout())
+        ->insertWidget(0, m_addFilesButton);
+    connect(m_addFilesButton, &QPushButton::clicked, m_drop, &SendDrop::addFiles);
+    m_drop->acceptDropsOn(this);
+    m_drop->setSendingCheck([this] { return isSending; });
 }
 
 void SendStatusView::onInsertItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)

@@ -2,6 +2,8 @@
 
 #include "views/transfers/TransferStatusView.h"
 
+class QPushButton;
+class SendDrop;
 class TransferItem;
 struct FileKey;
 struct _FINDFILEINFO;
@@ -9,6 +11,7 @@ struct _SENDPATH_LISTDATA;
 
 // The page that lists the files being sent, newest first. A row whose file failed or waits to be
 // sent again can be retried at once or cancelled; deleting a row that runs stops its transfer.
+// Files and folders dropped on the page, or added with "添加文件…", go into a send directory.
 class SendStatusView : public TransferStatusView
 {
     Q_OBJECT
@@ -19,6 +22,9 @@ public:
     // True while sending is switched on; the main window sets and clears it. The list cannot be
     // cleared meanwhile.
     bool isSending = false;
+
+    SendDrop *drop() const { return m_drop; }
+    QPushButton *addFilesButton() const { return m_addFilesButton; }
 
     // The row of the file of this key that no worker runs for, or null.
     TransferItem *idleRowOf(const FileKey &key) const;
@@ -39,4 +45,8 @@ protected:
     bool canDeleteRunning() const override { return true; }
     // Asks, then stops the file's transfer: the file stays in its send directory.
     bool stopBeforeDelete(TransferItem *item) override;
+
+private:
+    SendDrop *m_drop;
+    QPushButton *m_addFilesButton;
 };
