@@ -28,8 +28,7 @@ TransferItem::TransferItem(qintptr socketDescriptor)
 }
 
 TransferItem::TransferItem(_FINDFILEINFO *file, _SENDPATH_LISTDATA *rule)
-    : m_sending(true)
-    , m_connector(std::make_unique<SignalConnector>(this))
+    : m_connector(std::make_unique<SignalConnector>(this))
     , m_file(file)
     , m_rule(rule)
     , m_filePath(file ? file->filePath : QString())
@@ -79,8 +78,10 @@ void TransferItem::onUpdateRequest(const TransferStateInfo &info)
     const TransferOutcome::Kind before = m_pace.outcome();
     for (int column = 0; column < TransferStateInfo::kColumns; ++column)
         setData(column, Qt::DisplayRole, info.at(column));
-    if (!m_sending && !info.at(TransferStateInfo::StoredPath).isEmpty())
+    if (!info.at(TransferStateInfo::StoredPath).isEmpty()) {
         m_filePath = info.at(TransferStateInfo::StoredPath);
+        m_stored = true;
+    }
     m_pace.onReport(info, m_clock.elapsed());
     setIcon(TransferStateInfo::FileName, OutcomeStyle::icon(m_pace.outcome()));
     showToolTips(info);
@@ -112,10 +113,10 @@ void TransferItem::showToolTips(const TransferStateInfo &info)
     const QString name = info.at(TransferStateInfo::FileName);
     if (m_filePath.isEmpty())
         setToolTip(TransferStateInfo::FileName, name);
-    else if (m_sending)
-        setToolTip(TransferStateInfo::FileName, m_filePath);
-    else
+    else if (m_stored)
         setToolTip(TransferStateInfo::FileName, QStringLiteral("保存为 %1").arg(m_filePath));
+    else
+        setToolTip(TransferStateInfo::FileName, m_filePath);
     setToolTip(TransferStateInfo::TransferPath, info.at(TransferStateInfo::TransferPath));
     setToolTip(TransferStateInfo::Status,
         QStringLiteral("%1（%2）")

@@ -38,7 +38,6 @@ public:
     // rule and its key. Null and empty for a receiving row.
     _SENDPATH_LISTDATA *sendRule() const { return m_rule; }
     const FileKey &fileKey() const { return m_fileKey; }
-    bool isSending() const { return m_sending; }
     // Where the file lies: a sent file in its send directory, a received file where it was
     // stored once it was; empty before that.
     QString filePath() const { return m_filePath; }
@@ -67,13 +66,13 @@ private:
     void announceOutcome(TransferOutcome::Kind before);
 
     qintptr m_socketDescriptor = -1;
-    bool m_sending = false;
     std::unique_ptr<SignalConnector> m_connector;
     _FINDFILEINFO *m_file = nullptr;
     _SENDPATH_LISTDATA *m_rule = nullptr;
     // Taken at the start for a sent file, as the scanner's record may go before the row; from the
-    // worker's report for a received one.
+    // worker's report for a received one, once it was stored.
     QString m_filePath;
+    bool m_stored = false;
     FileKey m_fileKey;
     QElapsedTimer m_clock; // from the row's start
     TransferPace m_pace;
