@@ -3,6 +3,7 @@
 #include "app/StartupOptions.h"
 #include "app/SystemSetupView.h"
 #include "app/SystemTray.h"
+#include "app/TransferNotifier.h"
 #include "chrome/AboutDialog.h"
 #include "gap/SocketTools.h"
 #include "model/AuditLog.h"
@@ -21,6 +22,7 @@
 #include "views/rules/RecvPathView.h"
 #include "views/rules/SendPathView.h"
 #include "views/transfers/RecvStatusView.h"
+#include "views/transfers/SendDrop.h"
 #include "views/transfers/SendStatusView.h"
 
 #include <QAction>
@@ -30,6 +32,7 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QScreen>
+#include <QTableWidget>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtDebug>
@@ -146,6 +149,7 @@ void MainWindow::initFrame()
     qDebug() << "Main thread id=" << QThread::currentThreadId();
     setTitleBar(m_ui->titlebar);
     m_tray = new SystemTray(this);
+    m_notifier = new TransferNotifier(this);
     // Reads the settings file into g_sysbaseconf, so the flags are current from here on.
     m_setupView.reset(new SystemSetupView);
     setWidgetStyle();
@@ -190,18 +194,9 @@ void MainWindow::setIcons()
 void MainWindow::setConnect()
 {
     // The title bar's on_*_clicked slots are connected by name when the form is set up.
-    const QList<QPair<QAbstractButton *, Page>> pages = {
-        { m_ui->ipAddr, GapListPage },
-        { m_ui->sendPath, SendPathPage },
-        { m_ui->sendState, SendStatusPage },
-        { m_ui->recvPath, RecvPathPage },
-        { m_ui->recvState, RecvStatusPage },
-        { m_ui->history, HistoryPage },
-    };
-    for (const auto &page : pages) {
-        const Page index = page.second;
-        connect(page.first, &QAbstractButton::clicked, this, [this, index] { showPage(index); });
-    }
+    for (const Page page :
+        { GapListPage, SendPathPage, SendStatusPage, RecvPathPage, RecvStatusPage, HistoryPage })
+        connect(pageButton(page), &QAbstractButton::clicked, this, [this, page] { showPage(page); });
     connect(m_ui->start, &QAbstractButton::clicked, this, &MainWindow::onSendStart);
     connect(&m_stopWatch, &QTimer::timeout, this, &MainWindow::onStopProgress);
     connect(m_ui->reCover, &QAbstractButton::clicked, this, &MainWindow::onReStoreConf);
@@ -221,6 +216,58 @@ void MainWindow::setConnect()
     connect(m_ui->gapaddrview, &IPAddrView::listChanged, this, &MainWindow::rememberRules);
     connect(m_ui->sendpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
     connect(m_ui->recvpathview, &RuleListView::listChanged, this, &MainWindow::rememberRules);
+    connectNotifications();
+    connectDrops();
+}
+
+void MainWindow::connectDrops()
+{
+    // Files dropped on a rule of the send-rule list go into that rule's directory; the copy's
+    // progress shows on the send status page.
+    QTableWidget *rules = m_ui->sendpathview->table();
+    SendDrop *drop = sendStatusView()->drop();
+    drop->acceptDropsOn(rules->viewport(), [rules](const QPoint &position) {
+        return g_SendPathList.value(rules->rowAt(position.y()));
+    });
+    connect(drop, &SendDrop::started, this, [this] {
+        if (m_ui->stackedWidget->currentIndex() == SendPathPage)
+            showPage(SendStatusPage);
+    });
+}
+
+void MainWindow::connectNotifications()
+{
+    const auto told = [this](Page page, bool sending) {
+        return [this, page, sending](TransferOutcome::Kind outcome, const QString &fileName,
+                   const QString &status) {
+            m_notifier->onOutcome(page, sending, outcome, fileName, status);
+        };
+    };
+    connect(sendStatusView(), &TransferStatusView::outcomeChanged, m_notifier,
+        told(SendStatusPage, true));
+    connect(recvStatusView(), &TransferStatusView::outcomeChanged, m_notifier,
+        told(RecvStatusPage, false));
+    m_notifier->setPageSeen([this](int page) { return isPageSeen(page); });
+    m_notifier->setEnabled(m_setupView->notificationsOn());
+    connect(m_setupView.get(), &SystemSetupView::notificationsChanged, m_notifier,
+        &TransferNotifier::setEnabled);
+    connect(m_notifier, &TransferNotifier::notify, this, &MainWindow::showNotification);
+    connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] {
+        showAndRaise();
+        showPage(m_notifiedPage);
+    });
+}
+
+void MainWindow::showNotification(const QString &title, const QString &text, bool warning, int page)
+{
+    m_notifiedPage = Page(page);
+    m_tray->showNotification(title, text, warning);
+}
+
+bool MainWindow::isPageSeen(int page) const
+{
+    return isVisible() && !isMinimized() && isActiveWindow()
+        && m_ui->stackedWidget->currentIndex() == page;
 }
 
 void MainWindow::initThread()
@@ -249,7 +296,18 @@ void MainWindow::initThread()
         &RecvStatusView::onInsertItem, Qt::DirectConnection);
 }
 
-void MainWindow::showPage(Page page) { m_ui->stackedWidget->setCurrentIndex(page); }
+void MainWindow::showPage(Page page)
+{
+    m_ui->stackedWidget->setCurrentIndex(page);
+    pageButton(page)->setChecked(true);
+}
+
+QAbstractButton *MainWindow::pageButton(Page page) const
+{
+    QAbstractButton *const buttons[] = { m_ui->ipAddr, m_ui->sendPath, m_ui->sendState,
+        m_ui->recvPath, m_ui->recvState, m_ui->history };
+    return buttons[page];
+}
 
 void MainWindow::onSendStart()
 {
@@ -277,7 +335,6 @@ void MainWindow::startSending()
     }
     startScanner();
     showPage(SendStatusPage);
-    m_ui->sendState->setChecked(true);
     m_ui->start->setText(kStopText);
     m_ui->start->setIcon(QIcon(QLatin1String(kStopIcon)));
 }

@@ -24,6 +24,8 @@ class SendStatusView;
 class StatusCheckout;
 class SystemSetupView;
 class SystemTray;
+class TransferNotifier;
+class QAbstractButton;
 
 // The client's working window and the owner of everything that runs after the login: the status
 // checker in its own thread, the two listeners, the pages, sending on and off, and the exit.
@@ -54,6 +56,9 @@ public:
     RecvStatusView *recvStatusView() const;
     HistoryView *historyView() const;
     RecvDataProc *fileListener() const { return m_fileListener.get(); }
+    TransferNotifier *notifier() const { return m_notifier; }
+    SystemTray *tray() const { return m_tray; }
+    SystemSetupView *setupView() const { return m_setupView.get(); }
 
     // Adds the gaps and rules of a configuration file to the registries and redraws the lists;
     // true when nothing in it was refused.
@@ -93,6 +98,12 @@ private:
     void initThread();
     void setIcons();
     void showPage(Page page);
+    QAbstractButton *pageButton(Page page) const;
+    void connectNotifications();
+    void connectDrops();
+    void showNotification(const QString &title, const QString &text, bool warning, int page);
+    // Whether the user looks at the page now.
+    bool isPageSeen(int page) const;
     void startSending();
     void stopSending();
     // Ends a stop once the scanner and every worker of the run have ended.
@@ -110,6 +121,8 @@ private:
     std::unique_ptr<RecvDataProc> m_fileListener;
     std::unique_ptr<RecvDataProc> m_confListener;
     SystemTray *m_tray = nullptr;
+    TransferNotifier *m_notifier = nullptr;
+    Page m_notifiedPage = RecvStatusPage; // of the last notification
     std::unique_ptr<SystemSetupView> m_setupView; // a window of its own, without parent
     std::unique_ptr<Controller> m_controller; // while sending is on
     QPointer<Controller> m_endingController; // after a stop, until its scan has ended

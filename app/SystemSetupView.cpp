@@ -17,7 +17,10 @@ const char *const kForceVisitKey = "isForceVisit";
 const char *const kKeepSentFilesKey = "ifDelSendFile";
 const char *const kFullScreenKey = "ifFullScreen";
 const char *const kSettleKey = "settleSeconds";
+// On by default: stored only while switched off.
+const char *const kNotifyKey = "notify";
 const char *const kChecked = "1";
+const char *const kUnchecked = "0";
 const char *const kTabIcon = ":/res/titlebar/设 置.png";
 
 QString groupKey(const char *key) { return QLatin1String(kGroup) + '/' + QLatin1String(key); }
@@ -41,6 +44,9 @@ SystemSetupView::SystemSetupView(QWidget *parent)
         &SystemSetupView::onSettleTimeChange);
     m_confPath = QDir::currentPath() + QLatin1String(kConfFile);
     loadConf();
+    // After loading: nothing is written for a switch that stays as it was.
+    m_ui->notifyBox->setChecked(readConf(QLatin1String(kNotifyKey)) != QLatin1String(kUnchecked));
+    connect(m_ui->notifyBox, &QCheckBox::stateChanged, this, &SystemSetupView::onNotifyStateChange);
 }
 
 SystemSetupView::~SystemSetupView() = default;
@@ -123,4 +129,15 @@ void SystemSetupView::onSettleTimeChange(int seconds)
 void SystemSetupView::onFullScreenStateChange()
 {
     applyBox(m_ui->fullScreenBox, g_sysbaseconf.ifFullScreen, kFullScreenKey);
+}
+
+bool SystemSetupView::notificationsOn() const { return m_ui->notifyBox->isChecked(); }
+
+void SystemSetupView::onNotifyStateChange()
+{
+    if (notificationsOn())
+        remove(groupKey(kNotifyKey));
+    else
+        writeConf(QLatin1String(kNotifyKey), QLatin1String(kUnchecked));
+    emit notificationsChanged(notificationsOn());
 }

@@ -33,3 +33,8 @@ void SystemTray::addAction()
     m_menu->addAction(m_minimizeAction);
     m_menu->addAction(m_quitAction);
 }
+
+void SystemTray::showNotification(const QString &title, const QString &text, bool warning)
+{
+    showMessage(title, text, warning ? Warning : Information);
+}

@@ -6,7 +6,8 @@
 class QAction;
 class QMenu;
 
-// The tray icon with its menu. The main window, its parent, connects the three actions.
+// The tray icon with its menu and the client's notifications. The main window, its parent,
+// connects the three actions.
 class SystemTray : public QSystemTrayIcon
 {
     Q_OBJECT
@@ -18,6 +19,9 @@ public:
     QAction *showAction() const { return m_showAction; }
     QAction *minimizeAction() const { return m_minimizeAction; }
     QAction *quitAction() const { return m_quitAction; }
+
+    // A message through the desktop's notifications; the main window connects messageClicked.
+    void showNotification(const QString &title, const QString &text, bool warning);
 
 private:
     void createAction();

@@ -22,3 +22,20 @@ void AuditFilter::setDays(const QDate &first, const QDate &last)
     if (last.isValid())
         setBound(last.toString(Qt::ISODate), TimeBound::Until);
 }
+
+AuditFilter::Outcome AuditFilter::forKind(TransferOutcome::Kind kind)
+{
+    switch (kind) {
+    case TransferOutcome::Done:
+        return Success;
+    case TransferOutcome::Refused:
+        return Refused;
+    case TransferOutcome::Failed:
+        return Failed;
+    case TransferOutcome::Waiting:
+        return Waiting;
+    case TransferOutcome::Running:
+        break;
+    }
+    return AnyOutcome;
+}

@@ -1,5 +1,6 @@
 #include "audit/AuditQuery.h"
 
+#include "audit/AuditOutcome.h"
 #include "audit/AuditSchema.h"
 
 #include <QFile>
@@ -14,6 +15,11 @@ constexpr const char *kDatabaseVariable = "DLOG_DB";
 // millisecond, rarely enough to cost nothing.
 constexpr int kProgressSteps = 4000;
 constexpr char kLikeEscape = '\\';
+// The SQL function that gives an event's outcome in the client's vocabulary, as a number of
+// TransferOutcome::Kind, from its category, operation, flag and detail.
+constexpr const char *kOutcomeFunction = "gap_outcome";
+constexpr int kOutcomeArguments = 4;
+constexpr const char *kOutcomeTerm = "gap_outcome(category, operation, outcome, detail) = ";
 
 QByteArray columnText(sqlite3_stmt *statement, int column)
 {
@@ -52,6 +58,34 @@ QByteArray containsPattern(const QString &text)
     return '%' + escaped + '%';
 }
 
+int vocabularyOutcome(AuditFilter::Outcome outcome)
+{
+    switch (outcome) {
+    case AuditFilter::Refused:
+        return TransferOutcome::Refused;
+    case AuditFilter::Waiting:
+        return TransferOutcome::Waiting;
+    default:
+        return TransferOutcome::Failed;
+    }
+}
+
+QByteArray argumentText(sqlite3_value *value)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+    return text ? QByteArray(text, sqlite3_value_bytes(value)) : QByteArray();
+}
+
+void outcomeOfRow(sqlite3_context *context, int, sqlite3_value **arguments)
+{
+    AuditEvent event;
+    event.category = argumentText(arguments[0]);
+    event.operation = argumentText(arguments[1]);
+    event.outcome = sqlite3_value_int(arguments[2]);
+    event.detail = argumentText(arguments[3]);
+    sqlite3_result_int(context, AuditOutcome::of(event));
+}
+
 // The filter's conditions, and the texts to bind to their placeholders, in order.
 QList<QByteArray> conditions(const AuditFilter &filter, QVector<QByteArray> *values)
 {
@@ -77,6 +111,8 @@ QList<QByteArray> conditions(const AuditFilter &filter, QVector<QByteArray> *val
         terms.append("outcome = 1");
     else if (filter.outcome == AuditFilter::Failure)
         terms.append("outcome <> 1"); // anything but success needs an auditor's look
+    else if (filter.outcome != AuditFilter::AnyOutcome)
+        terms.append(kOutcomeTerm + QByteArray::number(vocabularyOutcome(filter.outcome)));
     if (!filter.search.isEmpty())
         add(containsPattern(filter.search), "detail LIKE ? ESCAPE '\\'");
     if (filter.afterId > 0)
@@ -115,6 +151,12 @@ bool AuditQuery::open(const QString &path)
         return false;
     }
     sqlite3_progress_handler(m_db, kProgressSteps, &AuditQuery::progress, this);
+    if (sqlite3_create_function_v2(m_db, kOutcomeFunction, kOutcomeArguments,
+            SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &outcomeOfRow, nullptr, nullptr, nullptr)
+        != SQLITE_OK) {
+        m_error = QStringLiteral("cannot open %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(m_db)));
+        return false;
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "audit/TableWriter.h"
 
+#include "audit/AuditOutcome.h"
 #include "audit/VisibleText.h"
 
 #include <QIODevice>
@@ -31,22 +32,13 @@ bool isWide(uint code)
         [code](const uint *range) { return code >= range[0] && code <= range[1]; });
 }
 
-QString outcomeText(int outcome)
-{
-    if (outcome == 1)
-        return QStringLiteral("success");
-    if (outcome == 0)
-        return QStringLiteral("failure");
-    return QString::number(outcome);
-}
-
 } // namespace
 
 void TableWriter::write(const AuditEvent &event)
 {
     m_rows.append({ visibleText(event.timeLocal), visibleText(event.gap),
         visibleText(event.category), visibleText(event.user), visibleText(event.operation),
-        outcomeText(event.outcome), visibleText(event.detail) });
+        TransferOutcome::label(AuditOutcome::of(event)), visibleText(event.detail) });
 }
 
 void TableWriter::end()

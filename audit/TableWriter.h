@@ -4,7 +4,8 @@
 
 #include <QVector>
 
-// Aligned columns for a terminal: local time, gap, category, user, operation, outcome, detail.
+// Aligned columns for a terminal: local time, gap, category, user, operation, outcome (in the
+// client's words), detail.
 // Control characters are shown as escapes (visibleText). Columns are sized after the last event,
 // so events are held until end().
 class TableWriter : public EventWriter

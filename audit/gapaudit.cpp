@@ -28,7 +28,7 @@ const char *const kManualHead = R"(NAME
 SYNOPSIS
     gapaudit [--db FILE] [--format table|csv|json] [--since TIME]
              [--until TIME] [--category CATEGORY] [--user USER]
-             [--outcome success|failure] [--gap ADDRESS] [--kind KIND]
+             [--outcome OUTCOME] [--gap ADDRESS] [--kind KIND]
              [--search TEXT]
     gapaudit --help | --version
 
@@ -42,6 +42,18 @@ DESCRIPTION
 const char *const kManualTail = R"(
 CATEGORIES
     CLIENT_LOGIN (logins and logouts), CLIENT_SEND, CLIENT_RECV.
+
+OUTCOMES
+    Every event is a success or a failure. A failed send or receive is one of: refused (已拒绝:
+    the gap or the far side refused the file: its type, a keyword, a virus, its size, its path),
+    failed (失败: the link, the disk or the digest, after the last attempt) or waiting (等待重发:
+    an attempt failed and the file is sent again). The table and the CSV show these words.
+
+CSV
+    Made for spreadsheets: UTF-8 with a byte-order mark, Chinese column headers, times in this
+    machine's zone, the outcome in words and the detail split into its fields (local address,
+    file, peer, message). A cell that a spreadsheet would take for a formula (one beginning with
+    =, +, - or @) starts with an apostrophe. --format json keeps every stored field as it is.
 
 ENVIRONMENT
     DLOG_DB
@@ -62,10 +74,13 @@ void fail(const QString &message) { std::fprintf(stderr, "gapaudit: %s\n", qPrin
 
 bool parseOutcome(const QString &text, AuditFilter::Outcome *outcome)
 {
-    if (text == QLatin1String("success") || text == QLatin1String("1"))
-        *outcome = AuditFilter::Success;
-    else if (text == QLatin1String("failure") || text == QLatin1String("0"))
+    TransferOutcome::Kind kind = TransferOutcome::Running;
+    if (text == QLatin1String("failure") || text == QLatin1String("0"))
         *outcome = AuditFilter::Failure;
+    else if (text == QLatin1String("1"))
+        *outcome = AuditFilter::Success;
+    else if (TransferOutcome::parse(text, &kind) && kind != TransferOutcome::Running)
+        *outcome = AuditFilter::forKind(kind);
     else
         return false;
     return true;
@@ -85,8 +100,11 @@ bool readOptions(const QCoreApplication &app, Options *options)
         "until", "Events up to and including this date or time.", "time");
     const QCommandLineOption category("category", "Only this category.", "category");
     const QCommandLineOption user("user", "Only this user.", "user");
-    const QCommandLineOption outcome(
-        "outcome", "Only success (or 1), or failure (or 0: any outcome but success).", "outcome");
+    const QCommandLineOption outcome("outcome",
+        "Only success (or 1); failure (or 0: any outcome but success); or one kind of failure: "
+        "refused (by the gap or the far side), failed (for good), waiting (to be sent again). "
+        "The words of the client (成功, 已拒绝, 失败, 等待重发) do as well.",
+        "outcome");
     const QCommandLineOption gap("gap", "Only events of this gap address.", "address");
     const QCommandLineOption kind("kind",
         "Only logins, logouts, sends or receives: " + auditKindNames().join(", ") + '.', "kind");
@@ -130,7 +148,7 @@ bool readOptions(const QCoreApplication &app, Options *options)
         return false;
     }
     if (parser.isSet(outcome) && !parseOutcome(parser.value(outcome), &filter.outcome)) {
-        fail(QStringLiteral("--outcome takes success, failure, 1 or 0"));
+        fail(QStringLiteral("--outcome takes success, failure, refused, failed, waiting, 1 or 0"));
         return false;
     }
     if (parser.isSet(kind) && !parseAuditKind(parser.value(kind), &filter.kind)) {

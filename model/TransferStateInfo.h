@@ -7,7 +7,8 @@
 #include <QVector>
 
 // The eight status texts of one transfer row: 0 file name, 1 rate, 2 progress, 3 size,
-// 4 transfer path, 5 start time, 6 end time, 7 status. Implicitly shared, cheap to copy.
+// 4 transfer path, 5 start time, 6 end time, 7 status; and, not shown as a column, where a
+// received file was stored once it was. Implicitly shared, cheap to copy.
 //
 // A record crosses threads as a queued signal's argument: Qt copies it in the sending thread and
 // passes the copy on through its posted-event queue, under a lock that ThreadSanitizer cannot see.
@@ -26,10 +27,11 @@ public:
         StartTime = 5,
         EndTime = 6,
         Status = 7,
+        StoredPath = 8, // not a column
     };
 
     TransferStateInfo()
-        : m_texts(kColumns)
+        : m_texts(StoredPath + 1)
     {
     }
     TransferStateInfo(const TransferStateInfo &other)

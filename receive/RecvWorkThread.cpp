@@ -504,6 +504,10 @@ void RecvWorkThread::confirmReceived(QIODevice *peer)
         return;
     }
     m_progress.setText(TransferStateInfo::FileName, QString::fromUtf8(m_target.finalName()));
+    m_progress.setText(TransferStateInfo::StoredPath, m_target.finalPath());
+    // The event names the file as it was stored (a stamped name, the directories of its path),
+    // below the receive directory, so that it can be found again.
+    m_fileName = QDir(m_recvDir).relativeFilePath(m_target.finalPath()).toUtf8();
     releaseRule();
     if (!sendReply(peer, kTypeConfirmOk)) {
         qDebug() << "send to recv file success type 5 error";

@@ -406,7 +406,10 @@ class Demo:
         if len(parts) < 4:
             return
         name, peer, message = parts[1], parts[2], parts[-1]
-        sample = next((s for s in self.samples if s.name == name), None)
+        # A received file is named as it was stored below bob's receive directory: with its
+        # directories, and a time stamp in front when its name was taken.
+        stored_name = re.sub(r"^\d{8}_\d{4}_(\d+_)?", "", os.path.basename(name))
+        sample = next((s for s in self.samples if s.name in (name, stored_name)), None)
         if category == "CLIENT_SEND":
             verb = "sent" if outcome == 1 else "not sent"
             self.say(client.user, f"{verb:<12} {name} to {peer}: {message}")

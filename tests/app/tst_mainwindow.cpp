@@ -1,7 +1,9 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "app/StartupOptions.h"
+#include "app/SystemSetupView.h"
 #include "app/SystemTray.h"
+#include "app/TransferNotifier.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
 #include "send/Controller.h"
@@ -15,13 +17,16 @@
 #include "views/rules/SendPathView.h"
 #include "views/transfers/RecvStatusView.h"
 #include "views/transfers/SendStatusView.h"
+#include "views/transfers/TransferItem.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QPushButton>
 #include <QScreen>
 #include <QSemaphore>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTcpSocket>
@@ -220,11 +225,21 @@ private slots:
         QCOMPARE(rows->topLevelItemCount(), 2);
     }
 
-    // A stop while a worker hashes a large file: the button says so, and cannot start sending
-    // again, until that worker has ended; it ends at the stop, long before the whole file could
-    // have been read. The window never waits for it meanwhile.
-    void restartDuringTheDigestOfALargeFile()
+    // A worker that hashes a large file is stopped long before the whole file could have been
+    // read: by a stop of sending (the button says so, and cannot start sending again, until that
+    // worker has ended; the window never waits for it meanwhile), or by "删除" on its row, which
+    // asks first and leaves the file in its send directory, not to be offered again by the next
+    // scans.
+    void stopDuringTheDigestOfALargeFile_data()
     {
+        QTest::addColumn<bool>("deleteRow");
+        QTest::newRow("restart of sending") << false;
+        QTest::newRow("删除 on its row") << true;
+    }
+
+    void stopDuringTheDigestOfALargeFile()
+    {
+        QFETCH(bool, deleteRow);
         QTemporaryDir sendDir;
         QFile large(sendDir.filePath(QStringLiteral("large.img")));
         QVERIFY(large.open(QIODevice::WriteOnly));
@@ -244,13 +259,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rows->topLevelItemCount() == 1
                 && rows->topLevelItem(0)->text(7) == QStringLiteral("文件正在校验中,请稍候 "),
             60000);
-        QTest::mouseClick(start, Qt::LeftButton);
-        QCOMPARE(start->text(), QStringLiteral("正在停止…"));
-        QVERIFY(!start->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(start->text(), kStartText, 30000);
+        if (deleteRow) {
+            rows->setCurrentItem(rows->topLevelItem(0));
+            window.sendStatusView()->onMenuDelete();
+            QCOMPARE(prompts.boxes().size(), 1);
+            QCOMPARE(rows->topLevelItemCount(), 0);
+            QThreadPool::globalInstance()->waitForDone();
+        } else {
+            QTest::mouseClick(start, Qt::LeftButton);
+            QCOMPARE(start->text(), QStringLiteral("正在停止…"));
+            QVERIFY(!start->isEnabled());
+            QTRY_COMPARE_WITH_TIMEOUT(start->text(), kStartText, 30000);
+            QVERIFY(start->isEnabled());
+        }
         const qint64 read = TestSupport::bytesReadByProcess() - readBefore;
-        QVERIFY(start->isEnabled());
         QVERIFY2(read < size / 2, qPrintable(QString::number(read)));
+        if (deleteRow) {
+            QCOMPARE(QFileInfo(large.fileName()).size(), size);
+            // Scans go on while sending is on: the file is not offered again.
+            QTest::qWait(1500);
+            QCOMPARE(rows->topLevelItemCount(), 0);
+            QTest::mouseClick(start, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(start->text(), kStartText, 30000);
+            return;
+        }
         QTRY_VERIFY(
             !rows->findItems(QStringLiteral("用户停止发送"), Qt::MatchExactly, 7).isEmpty());
     }
@@ -418,6 +450,53 @@ private slots:
         emit tray->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(!window.isMinimized());
         QVERIFY(window.isVisible());
+    }
+
+    // A file that arrives while the window shows another page is told through the tray, and the
+    // message leads to the receive page. Nothing is told of the page in front, nor while the
+    // settings switch notifications off.
+    void notificationLeadsToItsPage()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        qint64 nowMs = 0;
+        window.notifier()->setClock([&nowMs] { return nowMs; });
+        QSignalSpy told(window.notifier(), &TransferNotifier::notify);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto receive = [&](const QString &name) {
+            auto *row = new TransferItem(qintptr(-1));
+            window.recvStatusView()->addRow(row);
+            TransferStateInfo info;
+            info.setText(TransferStateInfo::FileName, name);
+            info.setText(TransferStateInfo::EndTime, QStringLiteral("2026-12-10 13:21:21"));
+            info.setText(TransferStateInfo::Status, QStringLiteral("接收完毕"));
+            row->onUpdateRequest(info);
+            nowMs += TransferNotifier::kQuietMs;
+            window.notifier()->flushIfDue();
+        };
+        auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+
+        QTest::mouseClick(button(window, "ipAddr"), Qt::LeftButton);
+        receive(QStringLiteral("a.txt"));
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.first().at(1).toString(), QStringLiteral("已接收 a.txt"));
+        emit window.tray()->messageClicked();
+        QCOMPARE(pages->currentIndex(), int(MainWindow::RecvStatusPage));
+        QVERIFY(button(window, "recvState")->isChecked());
+
+        receive(QStringLiteral("seen.txt"));
+        QCOMPARE(told.count(), 1);
+        QTest::mouseClick(button(window, "ipAddr"), Qt::LeftButton);
+        window.setupView()->findChild<QCheckBox *>(QStringLiteral("notifyBox"))->click();
+        receive(QStringLiteral("off.txt"));
+        QCOMPARE(told.count(), 1);
+        window.setupView()->findChild<QCheckBox *>(QStringLiteral("notifyBox"))->click();
+        receive(QStringLiteral("on.txt"));
+        QCOMPARE(told.count(), 2);
+        QVERIFY(prompts.boxes().isEmpty());
+        // The switch wrote the settings file; the tests after this one start without it.
+        QVERIFY(QFile::remove(QStringLiteral("config/setting.conf")));
     }
 
     // Every change of the gaps and rules is in the remembered rules file at once, owner-only;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -188,6 +189,29 @@ private slots:
         box(view, index)->setChecked(false);
         QCOMPARE(storedKeys(), QStringList());
         QVERIFY(!*kSwitches[index].flag);
+    }
+
+    // Notifications are on unless switched off, and only "off" is stored.
+    void notificationSwitchIsOnByDefault()
+    {
+        auto view = std::make_unique<SystemSetupView>();
+        auto *notify = view->findChild<QCheckBox *>(QStringLiteral("notifyBox"));
+        QVERIFY(notify->isChecked());
+        QVERIFY(view->notificationsOn());
+        QVERIFY(!QFile::exists(settingsFile()));
+        QSignalSpy changed(view.get(), &SystemSetupView::notificationsChanged);
+        notify->click();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().first().toBool(), false);
+        QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).value("setting/notify"),
+            QVariant(QStringLiteral("0")));
+
+        view = std::make_unique<SystemSetupView>();
+        notify = view->findChild<QCheckBox *>(QStringLiteral("notifyBox"));
+        QVERIFY(!notify->isChecked());
+        notify->click();
+        QVERIFY(view->notificationsOn());
+        QCOMPARE(storedKeys(), QStringList());
     }
 
     void trayMenu()

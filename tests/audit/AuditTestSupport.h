@@ -6,6 +6,9 @@
 #include "audit/AuditSchema.h"
 
 #include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QtDebug>
 #include <QString>
 #include <QVector>
 #include <sqlite3.h>
@@ -89,6 +92,25 @@ inline bool createStore(const QString &database, const QVector<StoredEvent> &eve
     sqlite3_finalize(insert);
     sqlite3_close(db);
     return ok;
+}
+
+// What gapaudit prints for the database and arguments, in a time zone (empty: the test's own);
+// empty, with a warning, when it fails.
+inline QByteArray gapaudit(
+    const QString &database, const QStringList &arguments, const QByteArray &zone = {})
+{
+    constexpr int kWaitMs = 120000;
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!zone.isEmpty())
+        env.insert("TZ", zone);
+    tool.setProcessEnvironment(env);
+    tool.start(builtFile("gapaudit"), QStringList { "--db", database } + arguments);
+    if (!tool.waitForFinished(kWaitMs) || tool.exitCode() != 0) {
+        qWarning() << "gapaudit failed:" << tool.readAllStandardError();
+        return {};
+    }
+    return tool.readAllStandardOutput();
 }
 
 inline mode_t fileMode(const QString &path)

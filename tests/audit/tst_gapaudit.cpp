@@ -1,6 +1,8 @@
 #include "AuditTestSupport.h"
+#include "audit/CsvWriter.h"
 #include "model/AuditLog.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,19 +40,17 @@ const FixtureEvent kEvents[] = {
         "登录", 0, "'10.0.0.7','密码错误'" },
 };
 
-const char kExpectedCsv[]
-    = "id,time_utc,time_local,gap,category,user,operation,outcome,detail,pid,thread\r\n"
-      "1,2026-03-01T09:00:00.000Z,2026-03-01T17:00:00.000+08:00,10.0.0.1,CLIENT_LOGIN,张三,登录,1,"
-      "\"'10.0.0.5','登录成功'\",4242,4243\r\n"
-      "2,2026-03-01T23:30:00.000Z,2026-03-02T07:30:00.000+08:00,10.0.0.1,CLIENT_SEND,张三,发送,0,"
-      "\"'10.0.0.5', 'a,b \"\"c\"\".txt', '李四', '文件类型被禁止'\",4242,4243\r\n"
-      "3,2026-03-02T08:15:00.500Z,2026-03-02T16:15:00.500+08:00,10.0.0.2,CLIENT_RECV,李四,接收文件,"
-      "1,"
-      "\"'10.0.0.6', 'x\ny\t\x01.txt', '张三', '接收成功'\",4242,4243\r\n"
-      "4,2026-03-03T12:00:00.000Z,2026-03-03T20:00:00.000+08:00,10.0.0.1,CLIENT_LOGIN,张三,登出,1,"
-      "\"'10.0.0.5','客户端退出'\",4242,4243\r\n"
-      "5,2026-03-04T00:00:00.000Z,2026-03-04T08:00:00.000+08:00,,CLIENT_LOGIN,王五,登录,0,"
-      "\"'10.0.0.7','密码错误'\",4242,4243\r\n";
+// For a spreadsheet: a byte-order mark, Chinese headers, times of the zone (UTC here), the
+// outcome in words, the detail in its fields, controls as escapes.
+const char kExpectedCsv[] = "\xEF\xBB\xBF"
+                            "编号,时间,网闸,类别,用户,结果,本机地址,文件,对方用户,说明\r\n"
+                            "1,2026-03-01 09:00:00,10.0.0.1,登录,张三,成功,10.0.0.5,,,登录成功\r\n"
+                            "2,2026-03-01 23:30:00,10.0.0.1,发送,张三,失败,10.0.0.5,"
+                            "\"a,b \"\"c\"\".txt\",李四,文件类型被禁止\r\n"
+                            "3,2026-03-02 08:15:00,10.0.0.2,接收,李四,成功,10.0.0.6,"
+                            "x\\ny\\t\\x01.txt,张三,接收成功\r\n"
+                            "4,2026-03-03 12:00:00,10.0.0.1,退出,张三,成功,10.0.0.5,,,客户端退出\r\n"
+                            "5,2026-03-04 00:00:00,,登录,王五,失败,10.0.0.7,,,密码错误\r\n";
 
 bool hasControlBytesBesidesLineEnds(const QByteArray &text)
 {
@@ -95,6 +95,21 @@ private slots:
         QCOMPARE(out, QByteArray(kExpectedCsv));
     }
 
+    // A name from the far side that a spreadsheet would run as a formula is written as text.
+    void csvDefusesFormulas()
+    {
+        AuditEvent event;
+        event.category = "CLIENT_RECV";
+        event.operation = "接收文件";
+        event.detail = "'10.0.0.6', '=HYPERLINK(\"http://x\")', '@bob', '-1+1'";
+        QBuffer out;
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        CsvWriter writer(&out);
+        writer.write(event);
+        QCOMPARE(out.data(),
+            QByteArray("0,,,接收,,失败,10.0.0.6,\"'=HYPERLINK(\"\"http://x\"\")\",'@bob,'-1+1\r\n"));
+    }
+
     void jsonHoldsEveryFieldAndEscapesControls()
     {
         const QByteArray out = run({ "--format", "json" });
@@ -132,6 +147,8 @@ private slots:
         QCOMPARE(lines.size(), 1 + int(std::size(kEvents)));
         QVERIFY(lines[0].startsWith("time"));
         QVERIFY2(lines[3].contains("'x\\ny\\t\\x01.txt'"), lines[3]);
+        // The outcome in the client's words.
+        QVERIFY2(lines[1].contains("成功") && lines[2].contains("失败"), lines[2]);
     }
 
     void filters_data()
@@ -148,6 +165,10 @@ private slots:
         QTest::newRow("gap") << QStringList { "--gap", "10.0.0.2" } << utc << QList<int> { 3 };
         QTest::newRow("failures") << QStringList { "--outcome", "failure" } << utc
                                   << QList<int> { 2, 5 };
+        QTest::newRow("failed for good, in the client's word")
+            << QStringList { "--outcome", "失败" } << utc << QList<int> { 2, 5 };
+        QTest::newRow("refused: none") << QStringList { "--outcome", "refused" } << utc
+                                       << QList<int> {};
         QTest::newRow("successes as 1")
             << QStringList { "--outcome", "1" } << utc << QList<int> { 1, 3, 4 };
         QTest::newRow("since a date")
@@ -238,17 +259,7 @@ private slots:
 private:
     QByteArray run(const QStringList &arguments, const QByteArray &zone = "UTC")
     {
-        QProcess tool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TZ", zone);
-        tool.setProcessEnvironment(env);
-        tool.start(
-            AuditTestSupport::builtFile("gapaudit"), QStringList { "--db", m_db } + arguments);
-        if (!tool.waitForFinished(120000) || tool.exitCode() != 0) {
-            qWarning() << "gapaudit failed:" << tool.readAllStandardError();
-            return {};
-        }
-        return tool.readAllStandardOutput();
+        return AuditTestSupport::gapaudit(m_db, arguments, zone);
     }
 
     QTemporaryDir m_dir;

@@ -2,6 +2,7 @@
 // sending workers hand them to the gap (gapsim), the gap delivers them to this same client's file
 // listener, and the receiving workers write them into the receive directory. What arrives must be
 // exactly what was sent, once, and the sent files leave the send directory only once delivered.
+// Files and folders dropped on the send status page go the same way, whole.
 
 #include "app/MainWindow.h"
 #include "e2e/TestFiles.h"
@@ -13,12 +14,15 @@
 #include "support/TestSupport.h"
 #include "tools/gapsim/GapsimProcess.h"
 #include "views/transfers/RecvStatusView.h"
+#include "views/transfers/SendDrop.h"
 #include "views/transfers/SendStatusView.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTreeWidget>
@@ -56,8 +60,18 @@ private slots:
     void cleanup();
     void filesArriveExactlyOnce_data();
     void filesArriveExactlyOnce();
+    void droppedFilesArriveWhole();
 
 private:
+    // The gap (gapsim, with the faults given) for alice's files to bob, and this client logged
+    // in as alice with a send rule and, as bob, a receive rule for that path.
+    struct Site {
+        QString sendDir;
+        QString recvDir;
+        std::unique_ptr<GapsimProcess> gapsim;
+    };
+    void setUpSite(const QString &dir, const QStringList &faults, Site *site);
+
     QTemporaryDir m_workDir;
     quint16 m_gapPort = 0;
 };
@@ -109,45 +123,18 @@ void TestEndToEnd::filesArriveExactlyOnce()
 
     QTemporaryDir dir(m_workDir.filePath(QStringLiteral("XXXXXX")));
     QVERIFY(dir.isValid());
-    const QString sendDir = dir.filePath(QStringLiteral("发送"));
-    const QString recvDir = dir.filePath(QStringLiteral("接收"));
-    QVERIFY(QDir().mkpath(sendDir) && QDir().mkpath(recvDir));
-
-    GapsimProcess gapsim(dir.path());
-    QStringList arguments { "--port", QString::number(m_gapPort) };
-    QVERIFY(gapsim.start(QStringLiteral("[user.alice]\npassword = alice-pass\nlevel = 1\n"
-                                        "[user.bob]\npassword = bob-pass\nlevel = 1\n"
-                                        "address = 127.0.0.1\nfile_port = %1\n"
-                                        "[path.%2]\nfrom = alice\nto = bob\n")
-                             .arg(QString::fromLatin1(qgetenv("VARKO_FILE_PORT")), kPathKey),
-        arguments + faults));
+    Site site;
+    setUpSite(dir.path(), faults, &site);
+    if (QTest::currentTestFailed())
+        return;
+    GapsimProcess &gapsim = *site.gapsim;
+    const QString &sendDir = site.sendDir;
+    const QString &recvDir = site.recvDir;
     // What the gap saw explains a failure better than the files that did not arrive.
     const auto dumpEvents = qScopeGuard([&gapsim] {
         if (QTest::currentTestFailed())
             qWarning().noquote() << gapsim.events().join(QLatin1Char('\n'));
     });
-
-    // Logged in as alice; the same client also receives what the gap delivers for bob.
-    _VKGAPIP_CONF *gap = GapTest::makeGap("127.0.0.1", "alice", "alice-pass").release();
-    g_GapInfoList.append(gap);
-    QCOMPARE(SocketTools().connectToGapHost(gap), 0);
-
-    auto *sendRule = new _SENDPATH_LISTDATA;
-    copyToField(sendRule->SendPathID, kPathIDSize, kPathKey.toUtf8());
-    copyToField(sendRule->GapIP, kHostIPSize, "127.0.0.1");
-    copyToField(sendRule->ToUser, kUserNameSize, "bob");
-    copyToField(sendRule->FromUser, kUserNameSize, "alice");
-    sendRule->RecviverLevel = 1;
-    sendRule->SendPath = sendDir;
-    sendRule->gapConf = gap;
-    g_SendPathList.append(sendRule);
-
-    auto *recvRule = new _RECVPATH_LISTDATA;
-    copyToField(recvRule->RecvPathID, kPathIDSize, kPathKey.toUtf8());
-    copyToField(recvRule->GapIP, kHostIPSize, "127.0.0.1");
-    copyToField(recvRule->FromUser, kUserNameSize, "alice");
-    recvRule->RecvPath = recvDir;
-    g_RecvPathList.append(recvRule);
 
     const QMap<QString, QByteArray> sent {
         { QStringLiteral("one.txt"), TestFiles::contentOfSize(1, 1) },
@@ -183,6 +170,105 @@ void TestEndToEnd::filesArriveExactlyOnce()
     // Nothing more arrives once the workers have ended.
     QCOMPARE(TestFiles::filesUnder(recvDir), sent);
     QCOMPARE(gapsim.stop(), 0);
+}
+
+void TestEndToEnd::setUpSite(const QString &dir, const QStringList &faults, Site *site)
+{
+    site->sendDir = dir + QStringLiteral("/发送");
+    site->recvDir = dir + QStringLiteral("/接收");
+    QVERIFY(QDir().mkpath(site->sendDir) && QDir().mkpath(site->recvDir));
+
+    site->gapsim = std::make_unique<GapsimProcess>(dir);
+    QStringList arguments { "--port", QString::number(m_gapPort) };
+    QVERIFY(site->gapsim->start(QStringLiteral("[user.alice]\npassword = alice-pass\nlevel = 1\n"
+                                               "[user.bob]\npassword = bob-pass\nlevel = 1\n"
+                                               "address = 127.0.0.1\nfile_port = %1\n"
+                                               "[path.%2]\nfrom = alice\nto = bob\n")
+                                    .arg(QString::fromLatin1(qgetenv("VARKO_FILE_PORT")), kPathKey),
+        arguments + faults));
+
+    // Logged in as alice; the same client also receives what the gap delivers for bob.
+    _VKGAPIP_CONF *gap = GapTest::makeGap("127.0.0.1", "alice", "alice-pass").release();
+    g_GapInfoList.append(gap);
+    QCOMPARE(SocketTools().connectToGapHost(gap), 0);
+
+    auto *sendRule = new _SENDPATH_LISTDATA;
+    copyToField(sendRule->SendPathID, kPathIDSize, kPathKey.toUtf8());
+    copyToField(sendRule->GapIP, kHostIPSize, "127.0.0.1");
+    copyToField(sendRule->ToUser, kUserNameSize, "bob");
+    copyToField(sendRule->FromUser, kUserNameSize, "alice");
+    sendRule->RecviverLevel = 1;
+    sendRule->SendPath = site->sendDir;
+    sendRule->gapConf = gap;
+    g_SendPathList.append(sendRule);
+
+    auto *recvRule = new _RECVPATH_LISTDATA;
+    copyToField(recvRule->RecvPathID, kPathIDSize, kPathKey.toUtf8());
+    copyToField(recvRule->GapIP, kHostIPSize, "127.0.0.1");
+    copyToField(recvRule->FromUser, kUserNameSize, "alice");
+    recvRule->RecvPath = site->recvDir;
+    g_RecvPathList.append(recvRule);
+}
+
+// Files and a folder dropped on the send status page, and a file added with "添加文件…", are
+// copied into the send directory and arrive whole; a name already in the send directory gets the
+// stamped name the receiver would give it, and the dropped originals stay where they were.
+void TestEndToEnd::droppedFilesArriveWhole()
+{
+    QTemporaryDir dir(m_workDir.filePath(QStringLiteral("XXXXXX")));
+    QVERIFY(dir.isValid());
+    Site site;
+    setUpSite(dir.path(), {}, &site);
+    if (QTest::currentTestFailed())
+        return;
+    const QString elsewhere = dir.filePath(QStringLiteral("桌面"));
+    const QMap<QString, QByteArray> dropped {
+        { QStringLiteral("a.txt"), TestFiles::contentOfSize(10, 1) },
+        { QStringLiteral("大文件.bin"), TestFiles::contentOfSize(200 * kPayload + 5, 2) },
+        { QStringLiteral("月报/一月.xlsx"), TestFiles::contentOfSize(kPayload, 3) },
+        { QStringLiteral("月报/二月/数据.csv"), TestFiles::contentOfSize(77, 4) },
+        { QStringLiteral("b.txt"), TestFiles::contentOfSize(20, 5) },
+    };
+    for (auto it = dropped.cbegin(); it != dropped.cend(); ++it)
+        QVERIFY(writeFile(elsewhere + QLatin1Char('/') + it.key(), it.value()));
+    const QByteArray waiting = TestFiles::contentOfSize(30, 6);
+    QVERIFY(writeFile(site.sendDir + QStringLiteral("/a.txt"), waiting));
+
+    TestSupport::PromptRecorder prompts;
+    MainWindow window;
+    SendStatusView *page = window.sendStatusView();
+    QSignalSpy copied(page->drop(), &SendDrop::finished);
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile(elsewhere + QStringLiteral("/a.txt")),
+        QUrl::fromLocalFile(elsewhere + QStringLiteral("/大文件.bin")),
+        QUrl::fromLocalFile(elsewhere + QStringLiteral("/月报")) });
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &drop);
+    page->drop()->setFileChooser([&] { return QStringList { elsewhere + QStringLiteral("/b.txt") }; });
+    QTest::mouseClick(page->addFilesButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(copied.count(), 2, kDeliveryWaitMs);
+    QVERIFY2(page->drop()->noticeText().contains(QStringLiteral("启动发送后发送")),
+        qPrintable(page->drop()->noticeText()));
+
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("start")), Qt::LeftButton);
+    QMap<QString, QByteArray> expected = dropped;
+    expected.insert(QStringLiteral("a.txt"), waiting);
+    const QString stamped = copied.first().first().value<DropCopy::Result>().placed.first();
+    QVERIFY2(stamped.endsWith(QStringLiteral("_a.txt")), qPrintable(stamped));
+    expected.insert(stamped, dropped.value(QStringLiteral("a.txt")));
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(site.recvDir).size(), expected.size(),
+        kDeliveryWaitMs);
+    QCOMPARE(TestFiles::filesUnder(site.recvDir), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(TestFiles::filesUnder(site.sendDir).size(), 0, kDeliveryWaitMs);
+    QCOMPARE(TestFiles::filesUnder(elsewhere), dropped);
+    QVERIFY2(prompts.texts().isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('|'))));
+
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("start")), Qt::LeftButton);
+    QThreadPool::globalInstance()->waitForDone();
+    QCOMPARE(site.gapsim->stop(), 0);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -291,9 +291,12 @@ void TestRecvWorkThread::receivesFile()
     QCOMPARE(fixture.gap()->recvFileNum.load(), 1);
     QCOMPARE(fixture.gap()->recvBytes.load(), qint64(size));
     QCOMPARE(fixture.rule()->useCount.load(), 0);
+    // The event names the file as it was stored, below the receive directory.
     QCOMPARE(lastAudit(),
         (QByteArrayList { "CLIENT_RECV", "bob", "接收文件", "1",
-            "'127.0.0.1', '" + fileName.toUtf8() + "', 'alice', '接收完毕'", "127.0.0.1" }));
+            "'127.0.0.1', '" + relativePath + "', 'alice', '接收完毕'", "127.0.0.1" }));
+    QCOMPARE(fixture.lastReport().at(TransferStateInfo::StoredPath),
+        recvDir() + '/' + QString::fromUtf8(relativePath));
 }
 
 void TestRecvWorkThread::refusesDescriptor_data()
@@ -391,6 +394,11 @@ void TestRecvWorkThread::stampsTakenNames()
     }
     QVERIFY(received.contains(contents.at(0)) && received.contains(contents.at(1)));
     QVERIFY(stamped.contains(fixture.lastReport().at(0)));
+    // The event and the row name the file by the name it took.
+    QVERIFY(lastAudit().value(4).startsWith(
+        "'127.0.0.1', '" + fixture.lastReport().at(0).toUtf8() + "', "));
+    QCOMPARE(fixture.lastReport().at(TransferStateInfo::StoredPath),
+        recvDir() + '/' + fixture.lastReport().at(0));
 }
 
 // A receive directory that went missing is made again, with the file's own directories.

@@ -72,9 +72,8 @@ QString choose(QStringList directories, const QByteArray &fileName)
     return holder;
 }
 
-} // namespace
-
-QString HistoryDirectory::of(const HistoryRow &row)
+// The rule's directory the event's file belongs to.
+QString ruleDirectory(const HistoryRow &row)
 {
     switch (row.kind) {
     case AuditKind::Send:
@@ -84,4 +83,29 @@ QString HistoryDirectory::of(const HistoryRow &row)
     default:
         return {};
     }
+}
+
+// The event's file below the directory; empty when its name would lead outside.
+QString pathBelow(const QString &directory, const QByteArray &fileName)
+{
+    if (directory.isEmpty() || fileName.isEmpty())
+        return {};
+    const QString path = QDir::cleanPath(QDir(directory).filePath(QString::fromUtf8(fileName)));
+    return path.startsWith(QDir::cleanPath(directory) + '/') ? path : QString();
+}
+
+} // namespace
+
+QString HistoryDirectory::of(const HistoryRow &row)
+{
+    const QString directory = ruleDirectory(row);
+    const QString file = pathBelow(directory, row.detail.fileName);
+    const QString folder = QFileInfo(file).absolutePath();
+    return !file.isEmpty() && QFileInfo(folder).isDir() ? folder : directory;
+}
+
+QString HistoryDirectory::fileOf(const HistoryRow &row)
+{
+    const QString file = pathBelow(ruleDirectory(row), row.detail.fileName);
+    return QFileInfo(file).isFile() ? file : QString();
 }

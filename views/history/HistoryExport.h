@@ -6,7 +6,7 @@
 #include <functional>
 
 // Writes the events a filter lets through into a CSV file exactly as gapaudit --format csv does
-// (oldest first, every field), readable by its owner only like the store. The file appears whole
+// (oldest first, for a spreadsheet), readable by its owner only like the store. The file appears whole
 // or not at all. Runs in any thread, with a read-only connection of its own.
 class HistoryExport
 {

@@ -1,33 +1,14 @@
 #include "views/history/HistoryModel.h"
 
+#include "audit/AuditText.h"
 #include "audit/VisibleText.h"
 #include "model/ThreadHandOver.h"
 #include "views/transfers/OutcomeStyle.h"
 
 namespace {
 
-constexpr int kSuccess = 1;
-
 const char *const kHeaders[HistoryModel::ColumnCount]
-    = { "时间", "类别", "网闸", "用户", "结果", "文件", "说明" };
-
-QString kindLabel(const HistoryRow &row)
-{
-    switch (row.kind) {
-    case AuditKind::Login:
-        return QStringLiteral("登录");
-    case AuditKind::Logout:
-        return QStringLiteral("退出");
-    case AuditKind::Send:
-        return QStringLiteral("发送");
-    case AuditKind::Receive:
-        return QStringLiteral("接收");
-    default:
-        return visibleText(row.event.category);
-    }
-}
-
-bool succeeded(const HistoryRow &row) { return row.event.outcome == kSuccess; }
+    = { "时间", "类别", "网闸", "用户", "结果", "文件", "对方", "说明" };
 
 } // namespace
 
@@ -96,9 +77,9 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return display(row, column);
     case Qt::DecorationRole:
-        return column == Outcome ? QVariant(OutcomeStyle::icon(succeeded(row))) : QVariant();
+        return column == Outcome ? QVariant(OutcomeStyle::icon(row.outcome)) : QVariant();
     case Qt::ForegroundRole:
-        return column == Outcome ? QVariant(OutcomeStyle::colour(succeeded(row))) : QVariant();
+        return column == Outcome ? QVariant(OutcomeStyle::colour(row.outcome)) : QVariant();
     case Qt::ToolTipRole:
         // The detail as the event holds it, for what the two columns leave out.
         return column == File || column == Message ? QVariant(visibleText(row.event.detail))
@@ -114,15 +95,17 @@ QVariant HistoryModel::display(const HistoryRow &row, int column) const
     case Time:
         return row.localTime;
     case Kind:
-        return kindLabel(row);
+        return AuditText::kindLabel(row.kind, row.event);
     case Gap:
         return visibleText(row.event.gap);
     case User:
         return visibleText(row.event.user);
     case Outcome:
-        return succeeded(row) ? QStringLiteral("成功") : QStringLiteral("失败");
+        return TransferOutcome::label(row.outcome);
     case File:
         return visibleText(row.detail.fileName);
+    case Peer:
+        return AuditText::peer(row.kind, row.detail);
     case Message:
         return visibleText(row.detail.message);
     default:

@@ -15,7 +15,7 @@ class HistoryModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { Time, Kind, Gap, User, Outcome, File, Message, ColumnCount };
+    enum Column { Time, Kind, Gap, User, Outcome, File, Peer, Message, ColumnCount };
     enum State { Idle, Loading, Loaded, NoStore, Failed };
 
     static constexpr int kPageSize = 200;

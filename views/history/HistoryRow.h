@@ -3,6 +3,7 @@
 #include "audit/AuditDetail.h"
 #include "audit/AuditEvent.h"
 #include "audit/AuditKind.h"
+#include "views/transfers/TransferOutcome.h"
 
 #include <QMetaType>
 #include <QString>
@@ -12,6 +13,7 @@ struct HistoryRow {
     AuditEvent event;
     AuditKind kind = AuditKind::Other;
     AuditDetail detail;
+    TransferOutcome::Kind outcome = TransferOutcome::Failed;
     QString localTime; // in this machine's time zone
 
     static HistoryRow from(const AuditEvent &event);

@@ -1,6 +1,7 @@
 #include "views/history/HistoryView.h"
 
 #include "audit/AuditQuery.h"
+#include "chrome/FileManager.h"
 #include "views/history/FlowLayout.h"
 #include "views/history/HistoryDirectory.h"
 #include "views/history/HistoryExport.h"
@@ -10,7 +11,6 @@
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -40,10 +39,11 @@ constexpr int kSearchDelayMs = 300;
 constexpr int kMargin = 8;
 constexpr int kSpacing = 6;
 constexpr int kKindWidth = 64;
-constexpr int kOutcomeWidth = 84;
+constexpr int kOutcomeWidth = 104;
 constexpr int kUserWidth = 120;
 constexpr int kFileWidth = 120;
 constexpr int kMessageWidth = 140;
+constexpr int kPeerWidth = 120;
 const QString kWidestTime = QStringLiteral("0000-00-00 00:00:00");
 const QString kWidestAddress = QStringLiteral("000.000.000.000");
 constexpr int kCellPadding = 24;
@@ -53,13 +53,20 @@ const QStringList kRanges = { QStringLiteral("全部时间"), QStringLiteral("�
     QStringLiteral("最近7天"), QStringLiteral("最近30天"), QStringLiteral("自选日期") };
 const QStringList kKinds = { QStringLiteral("全部类别"), QStringLiteral("登录"),
     QStringLiteral("发送"), QStringLiteral("接收"), QStringLiteral("退出") };
-const QStringList kOutcomes
-    = { QStringLiteral("全部结果"), QStringLiteral("成功"), QStringLiteral("失败") };
 
 constexpr AuditKind kKindOfChoice[]
     = { AuditKind::Any, AuditKind::Login, AuditKind::Send, AuditKind::Receive, AuditKind::Logout };
-constexpr AuditFilter::Outcome kOutcomeOfChoice[]
-    = { AuditFilter::AnyOutcome, AuditFilter::Success, AuditFilter::Failure };
+// The outcome choices after "全部结果", in the order of OutcomeChoice.
+constexpr TransferOutcome::Kind kOutcomeOfChoice[] = { TransferOutcome::Done,
+    TransferOutcome::Refused, TransferOutcome::Failed, TransferOutcome::Waiting };
+
+QStringList outcomeChoices()
+{
+    QStringList choices { QStringLiteral("全部结果") };
+    for (const TransferOutcome::Kind kind : kOutcomeOfChoice)
+        choices.append(TransferOutcome::label(kind));
+    return choices;
+}
 
 QComboBox *comboBox(const QStringList &items, QWidget *parent)
 {
@@ -81,6 +88,8 @@ QVector<ColumnFitter::Column> tableColumns(const QFontMetrics &metrics)
     columns[HistoryModel::User].floor = kUserWidth;
     columns[HistoryModel::User].giveWayOrder = 2;
     columns[HistoryModel::Outcome].floor = kOutcomeWidth;
+    columns[HistoryModel::Peer].floor = kPeerWidth;
+    columns[HistoryModel::Peer].giveWayOrder = 3;
     columns[HistoryModel::File].floor = kFileWidth;
     columns[HistoryModel::File].share = 1;
     columns[HistoryModel::Message].floor = kMessageWidth;
@@ -101,7 +110,6 @@ QDateEdit *dateEdit(const QDate &date, QWidget *parent)
 HistoryView::HistoryView(QWidget *parent)
     : QWidget(parent)
     , m_model(new HistoryModel(this))
-    , m_openUrl(&QDesktopServices::openUrl)
 {
     m_model->setDatabase(QDir::current().absoluteFilePath(AuditQuery::defaultDatabase()));
     auto *layout = new QVBoxLayout(this);
@@ -124,11 +132,6 @@ HistoryView::~HistoryView()
 
 void HistoryView::setDatabase(const QString &path) { m_model->setDatabase(path); }
 
-void HistoryView::setUrlOpener(std::function<bool(const QUrl &)> opener)
-{
-    m_openUrl = std::move(opener);
-}
-
 void HistoryView::buildFilterBar()
 {
     // Wraps in a narrow window rather than cutting a control.
@@ -141,7 +144,7 @@ void HistoryView::buildFilterBar()
     m_rangeTo = new QLabel(QStringLiteral("至"), this);
     m_to = dateEdit(today, this);
     m_kind = comboBox(kKinds, this);
-    m_outcome = comboBox(kOutcomes, this);
+    m_outcome = comboBox(outcomeChoices(), this);
     m_search = new QLineEdit(this);
     m_search->setPlaceholderText(QStringLiteral("搜索文件名或说明"));
     m_search->setClearButtonEnabled(true);
@@ -246,7 +249,9 @@ AuditFilter HistoryView::filter() const
         break;
     }
     filter.kind = kKindOfChoice[m_kind->currentIndex()];
-    filter.outcome = kOutcomeOfChoice[m_outcome->currentIndex()];
+    const int outcome = m_outcome->currentIndex();
+    filter.outcome = outcome == AnyOutcome ? AuditFilter::AnyOutcome
+                                           : AuditFilter::forKind(kOutcomeOfChoice[outcome - 1]);
     filter.search = m_search->text().trimmed();
     return filter;
 }
@@ -353,10 +358,14 @@ std::unique_ptr<QMenu> HistoryView::createContextMenu(const QPoint &pos)
 
 void HistoryView::openDirectory()
 {
-    const QString directory = directoryOf(currentRow());
+    const int row = currentRow();
+    const QString directory = directoryOf(row);
     if (directory.isEmpty())
         return;
-    if (!m_openUrl(QUrl::fromLocalFile(directory)))
+    const QString file = HistoryDirectory::fileOf(m_model->historyRow(row));
+    const bool opened
+        = file.isEmpty() ? FileManager::openFolder(directory) : FileManager::showFile(file);
+    if (!opened)
         m_notice->setText(QStringLiteral("无法打开目录 %1").arg(directory));
 }
 

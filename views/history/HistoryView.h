@@ -18,13 +18,12 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTableView;
-class QUrl;
 
 // The history page: the audit events of the client's own store, newest first, under filters for
 // the time, the kind of event, the outcome and a text in the detail; the same filters as gapaudit
 // (AuditFilter). It reads in the background and never writes to the store. While it is shown and
 // scrolled to the top it follows new events. The filtered events can be exported as CSV, and the
-// directory of a send or receive row's rule opened.
+// folder of a send or receive row's file opened, with the file selected where it still lies.
 class HistoryView : public QWidget
 {
     Q_OBJECT
@@ -32,7 +31,8 @@ class HistoryView : public QWidget
 public:
     enum TimeRange { AllTime, Today, LastSevenDays, LastThirtyDays, ChosenDays };
     enum KindChoice { AnyKind, Logins, Sends, Receives, Logouts };
-    enum OutcomeChoice { AnyOutcome, Successes, Failures };
+    // The outcomes of the client's vocabulary, in this order after "全部结果".
+    enum OutcomeChoice { AnyOutcome, Successes, Refusals, Failures, Waits };
 
     // How often the page looks for new events while it follows them.
     static constexpr int kFollowIntervalMs = 1000;
@@ -43,8 +43,6 @@ public:
     // The store the page reads; by default the library's ($DLOG_DB, else audit.db in the working
     // directory when the page is made). Takes effect at the next read.
     void setDatabase(const QString &path);
-    // Opens a directory for "打开所在目录"; by default the desktop's file manager.
-    void setUrlOpener(std::function<bool(const QUrl &)> opener);
 
     HistoryModel *model() const { return m_model; }
     QTableView *table() const { return m_table; }
@@ -61,7 +59,7 @@ public:
 
     // The filter the controls select now.
     AuditFilter filter() const;
-    // The rule directory of a row; empty for a login or logout, or when it is not known.
+    // The folder of a row's file; empty for a login or logout, or when it is not known.
     QString directoryOf(int row) const;
     // The context menu for a click at pos in the table, or null where no row lies.
     std::unique_ptr<QMenu> createContextMenu(const QPoint &pos);
@@ -109,7 +107,6 @@ private:
     QLabel *m_notice = nullptr;
     QTimer m_follow;
     QTimer m_searchDelay;
-    std::function<bool(const QUrl &)> m_openUrl;
     std::unique_ptr<QThread> m_export;
     std::atomic<bool> m_exportCancelled { false };
     QString m_exportFile;

@@ -1,16 +1,15 @@
 #pragma once
 
+#include "views/transfers/TransferOutcome.h"
+
 #include <QColor>
 #include <QIcon>
 
-// How a success or a failure looks wherever the client shows an outcome: one colour each, and
-// an icon drawn in it (a tick, a cross), so that the two never depend on colour alone.
+// How an outcome looks wherever the client shows one: the vocabulary's colour, and an icon drawn
+// in it (an arrow, a tick, a bar, a cross, a clock), so that no outcome depends on colour alone.
 namespace OutcomeStyle {
 
-constexpr QRgb kSuccessColour = 0xFF2E7D32;
-constexpr QRgb kFailureColour = 0xFFC62828;
-
-QColor colour(bool success);
-QIcon icon(bool success);
+QColor colour(TransferOutcome::Kind kind);
+QIcon icon(TransferOutcome::Kind kind);
 
 } // namespace OutcomeStyle

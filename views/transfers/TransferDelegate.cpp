@@ -12,8 +12,6 @@ namespace {
 const QString kBarStyleSheet
     = QStringLiteral("QProgressBar{border:2px solid #347; border-radius:4px; text-align:center;}"
                      "QProgressBar::chunk{background-color: %1;}");
-// Running and done rows keep the bar's own blue; refusals and failures stand out.
-const char *const kChunkColours[] = { "#77AAEE", "#77AAEE", "#E6A23C", "#E5484D" };
 
 constexpr int kPercent = 100;
 constexpr int kRowPadding = 6;
@@ -37,7 +35,7 @@ TransferDelegate::TransferDelegate(QTreeWidget *tree)
 {
     for (size_t outcome = 0; outcome < m_styleSources.size(); ++outcome)
         m_styleSources[outcome].setStyleSheet(
-            kBarStyleSheet.arg(QLatin1String(kChunkColours[outcome])));
+            kBarStyleSheet.arg(chunkColour(TransferOutcome::Kind(outcome)).name()));
 }
 
 void TransferDelegate::paint(
@@ -66,9 +64,9 @@ QStyleOptionProgressBar TransferDelegate::progressBarOption(
     bar.minimum = 0;
     bar.maximum = kPercent;
     bar.progress = int(percent);
-    bar.text = outcome == TransferOutcome::Refused || outcome == TransferOutcome::Failed
-        ? TransferOutcome::label(outcome)
-        : QString::asprintf("%1.0f%%", percent);
+    bar.text = outcome == TransferOutcome::Running || outcome == TransferOutcome::Done
+        ? QString::asprintf("%1.0f%%", percent)
+        : TransferOutcome::label(outcome);
     bar.textVisible = true;
     bar.textAlignment = Qt::AlignCenter;
     return bar;
@@ -76,7 +74,7 @@ QStyleOptionProgressBar TransferDelegate::progressBarOption(
 
 QColor TransferDelegate::chunkColour(TransferOutcome::Kind outcome)
 {
-    return QColor(QLatin1String(kChunkColours[outcome]));
+    return QColor::fromRgba(TransferOutcome::barColour(outcome));
 }
 
 void TransferDelegate::paintBar(

@@ -25,8 +25,8 @@ public:
     // Rows a little taller than the text, so that the bars of adjacent rows do not touch.
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
-    // The bar for a progress text, the fraction done from "0" to "1". A refused or failed row's
-    // bar is labelled with its outcome instead of a percentage that would read as success.
+    // The bar for a progress text, the fraction done from "0" to "1". A refused, failed or waiting
+    // row's bar is labelled with its outcome instead of a percentage that would read as success.
     static QStyleOptionProgressBar progressBarOption(const QRect &rect, const QString &progress,
         TransferOutcome::Kind outcome = TransferOutcome::Running);
     // The chunk colour of the bar of a row with that outcome.
@@ -42,5 +42,5 @@ private:
         QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
 
     // Never shown: each lends the style sheet of one outcome to the bars drawn in the cells.
-    std::array<QProgressBar, 4> m_styleSources;
+    std::array<QProgressBar, TransferOutcome::kKinds> m_styleSources;
 };

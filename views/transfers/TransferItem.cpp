@@ -6,31 +6,18 @@
 #include "send/SendWorkThread.h"
 #include "views/transfers/OutcomeStyle.h"
 #include "views/transfers/TransferDelegate.h"
+#include "views/transfers/TransferStatusView.h"
 
-#include <QIcon>
+#include <QDateTime>
 #include <QThreadPool>
+#include <QTreeWidget>
 #include <QtDebug>
 
 namespace {
 
-// Done and failed rows look as successes and failures do everywhere in the client; running and
-// refused rows have icons of their own in the same manner.
-QIcon outcomeIcon(TransferOutcome::Kind outcome)
-{
-    static const QIcon running(QStringLiteral(":/res/status/running.svg"));
-    static const QIcon refused(QStringLiteral(":/res/status/refused.svg"));
-    switch (outcome) {
-    case TransferOutcome::Done:
-        return OutcomeStyle::icon(true);
-    case TransferOutcome::Failed:
-        return OutcomeStyle::icon(false);
-    case TransferOutcome::Refused:
-        return refused;
-    case TransferOutcome::Running:
-        break;
-    }
-    return running;
-}
+const QString kUserStop = QStringLiteral("用户停止发送");
+const QString kStoppedRate = QStringLiteral("0 Mbps");
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 } // namespace
 
@@ -97,21 +84,52 @@ int TransferItem::recvStart()
 
 void TransferItem::onUpdateRequest(const TransferStateInfo &info)
 {
+    const TransferOutcome::Kind before = m_pace.outcome();
     for (int column = 0; column < TransferStateInfo::kColumns; ++column)
         setData(column, Qt::DisplayRole, info.at(column));
+    if (!info.at(TransferStateInfo::StoredPath).isEmpty()) {
+        m_filePath = info.at(TransferStateInfo::StoredPath);
+        m_stored = true;
+    }
     m_pace.onReport(info, m_clock.elapsed());
     setData(TransferStateInfo::Rate, TransferDelegate::kShownRateRole, m_pace.shownRate());
-    setIcon(TransferStateInfo::FileName, outcomeIcon(m_pace.outcome()));
+    setIcon(TransferStateInfo::FileName, OutcomeStyle::icon(m_pace.outcome()));
     showToolTips(info);
     // A cell repaints when its own value changes, but the bar and the rate are drawn from the
     // status and end time as well: the whole row is painted anew.
     emitDataChanged();
+    announceOutcome(before);
+}
+
+void TransferItem::endByUser()
+{
+    TransferStateInfo info;
+    for (int column = 0; column < TransferStateInfo::kColumns; ++column)
+        info.setText(column, text(column));
+    info.setText(TransferStateInfo::Rate, kStoppedRate);
+    info.setText(TransferStateInfo::EndTime, QDateTime::currentDateTime().toString(kTimeFormat));
+    info.setText(TransferStateInfo::Status, kUserStop);
+    onUpdateRequest(info);
+}
+
+void TransferItem::announceOutcome(TransferOutcome::Kind before)
+{
+    if (m_pace.outcome() == before || !treeWidget())
+        return;
+    // The tree is laid out in its status view.
+    if (auto *view = qobject_cast<TransferStatusView *>(treeWidget()->parentWidget()))
+        view->onOutcomeChanged(this);
 }
 
 void TransferItem::showToolTips(const TransferStateInfo &info)
 {
     const QString name = info.at(TransferStateInfo::FileName);
-    setToolTip(TransferStateInfo::FileName, m_filePath.isEmpty() ? name : m_filePath);
+    if (m_filePath.isEmpty())
+        setToolTip(TransferStateInfo::FileName, name);
+    else if (m_stored)
+        setToolTip(TransferStateInfo::FileName, QStringLiteral("保存为 %1").arg(m_filePath));
+    else
+        setToolTip(TransferStateInfo::FileName, m_filePath);
     setToolTip(TransferStateInfo::TransferPath, info.at(TransferStateInfo::TransferPath));
     setToolTip(TransferStateInfo::Status,
         QStringLiteral("%1（%2）")

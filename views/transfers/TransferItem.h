@@ -40,6 +40,11 @@ public:
     // rule and its key. Null and empty for a receiving row.
     _SENDPATH_LISTDATA *sendRule() const { return m_rule; }
     const FileKey &fileKey() const { return m_fileKey; }
+    // Where the file lies: a sent file in its send directory, a received file where it was
+    // stored once it was; empty before that.
+    QString filePath() const { return m_filePath; }
+    // Ends a row whose file the user stopped while no worker ran for it.
+    void endByUser();
 
     // Shows a report: one string per column, the outcome's icon before the file name, and the
     // texts a narrow column may cut, the time left or the average rate as tooltips.
@@ -60,12 +65,16 @@ public:
 private:
     void showToolTips(const TransferStateInfo &info);
 
+    void announceOutcome(TransferOutcome::Kind before);
+
     qintptr m_socketDescriptor = -1;
     std::unique_ptr<SignalConnector> m_connector;
     _FINDFILEINFO *m_file = nullptr;
     _SENDPATH_LISTDATA *m_rule = nullptr;
-    // Where a sent file lies; taken at the start, as the scanner's record may go before the row.
+    // Taken at the start for a sent file, as the scanner's record may go before the row; from the
+    // worker's report for a received one, once it was stored.
     QString m_filePath;
+    bool m_stored = false;
     FileKey m_fileKey;
     QElapsedTimer m_clock; // from the row's start
     TransferPace m_pace;

@@ -13,7 +13,7 @@ struct StatusText {
 };
 
 // Every status text a worker writes into a row, with what it means for the row. A new text goes
-// here with its outcome. Texts that carry an error number ("文件打开失败/错误代码%1",
+// here with its outcome (a row waiting to be offered again is told by its prefix instead). Texts that carry an error number ("文件打开失败/错误代码%1",
 // "错误代码 %1") are failures written with an end time, which the fallback already counts as
 // failed. Texts of an attempt that will be retried count as running: the row goes on.
 const StatusText kStatusTexts[] = {
@@ -95,14 +95,62 @@ const StatusText kStatusTexts[] = {
     { "文件保存失败|关闭连接", TransferOutcome::Failed },
 };
 
-const QHash<QString, TransferOutcome::Kind> &outcomeByText()
+
+// The messages of the audit events of files that are not the status texts above. An event's
+// message that is a status text means what the text means, except that a failed attempt which a
+// worker tries again (Running) reads as waiting: the event is written as the attempt ends.
+const StatusText kEventTexts[] = {
+    // Sending: an attempt failed and another follows.
+    { "链路故障稍错误代码:type 0", TransferOutcome::Running },
+    { "链路故障稍错误代码:type 1", TransferOutcome::Running },
+    { "链路故障稍错误代码:type 5", TransferOutcome::Running },
+    { "校验发送路径不一致", TransferOutcome::Running },
+    // Sending: the gap or the far side refused the file.
+    { "文件名太长", TransferOutcome::Refused },
+    // Receiving: the file was refused before any content came.
+    { "文件所需路径超出范围", TransferOutcome::Refused },
+    { "未配置接收路径", TransferOutcome::Refused },
+};
+
+struct Vocabulary {
+    const char *label;
+    const char *name;
+    quint32 colour; // ARGB
+    quint32 barColour;
+};
+
+// By Kind. The bars of running rows keep the progress bar's own blue; a success is green, a
+// refusal amber, a failure red, a file that waits violet.
+const Vocabulary kVocabulary[TransferOutcome::kKinds] = {
+    { "进行中", "running", 0xFF2F6FD6, 0xFF77AAEE },
+    { "成功", "success", 0xFF2E7D32, 0xFF8BCB8E },
+    { "已拒绝", "refused", 0xFFB26A00, 0xFFE6A23C },
+    { "失败", "failed", 0xFFC62828, 0xFFE5484D },
+    { "等待重发", "waiting", 0xFF6B5FB5, 0xFFB7AEEA },
+};
+
+const QString kWaitingPrefix = QStringLiteral("等待重发");
+const QString kUserStop = QStringLiteral("用户停止发送");
+
+using TextTable = QHash<QString, TransferOutcome::Kind>;
+
+template <size_t N> TextTable tableOf(const StatusText (&texts)[N])
 {
-    static const QHash<QString, TransferOutcome::Kind> table = [] {
-        QHash<QString, TransferOutcome::Kind> byText;
-        for (const StatusText &entry : kStatusTexts)
-            byText.insert(QString::fromUtf8(entry.text), entry.kind);
-        return byText;
-    }();
+    TextTable byText;
+    for (const StatusText &entry : texts)
+        byText.insert(QString::fromUtf8(entry.text), entry.kind);
+    return byText;
+}
+
+const TextTable &outcomeByText()
+{
+    static const TextTable table = tableOf(kStatusTexts);
+    return table;
+}
+
+const TextTable &outcomeByEventText()
+{
+    static const TextTable table = tableOf(kEventTexts);
     return table;
 }
 
@@ -114,13 +162,8 @@ TransferOutcome::Kind TransferOutcome::of(const QString &status, const QString &
     if (known != outcomeByText().constEnd())
         return known.value();
     if (isWaitingForRetry(status))
-        return Running;
+        return Waiting;
     return endTime.isEmpty() ? Running : Failed;
-}
-
-bool TransferOutcome::isWaitingForRetry(const QString &status)
-{
-    return status.startsWith(QStringLiteral("等待重发"));
 }
 
 TransferOutcome::Kind TransferOutcome::ofRow(const QModelIndex &index)
@@ -130,19 +173,52 @@ TransferOutcome::Kind TransferOutcome::ofRow(const QModelIndex &index)
     return of(status, endTime);
 }
 
+TransferOutcome::Kind TransferOutcome::ofEvent(int flag, const QString &message)
+{
+    if (flag == 1)
+        return Done;
+    Kind kind = Failed;
+    const auto event = outcomeByEventText().constFind(message);
+    const auto status = outcomeByText().constFind(message);
+    if (event != outcomeByEventText().constEnd())
+        kind = event.value();
+    else if (status != outcomeByText().constEnd())
+        kind = status.value();
+    else if (isWaitingForRetry(message))
+        kind = Waiting;
+    if (kind == Running || kind == Waiting)
+        return Waiting;
+    // A success text with a failure's flag: the flag has the last word.
+    return kind == Refused ? Refused : Failed;
+}
+
 QStringList TransferOutcome::knownTexts() { return outcomeByText().keys(); }
 
-QString TransferOutcome::label(Kind kind)
+bool TransferOutcome::isWaitingForRetry(const QString &status)
 {
-    switch (kind) {
-    case Done:
-        return QStringLiteral("已完成");
-    case Refused:
-        return QStringLiteral("已拒绝");
-    case Failed:
-        return QStringLiteral("失败");
-    case Running:
-        break;
-    }
-    return QStringLiteral("进行中");
+    return status.startsWith(kWaitingPrefix);
 }
+
+bool TransferOutcome::isStoppedByUser(const QString &status)
+{
+    return status.trimmed() == kUserStop;
+}
+
+QString TransferOutcome::label(Kind kind) { return QString::fromUtf8(kVocabulary[kind].label); }
+
+QString TransferOutcome::name(Kind kind) { return QLatin1String(kVocabulary[kind].name); }
+
+bool TransferOutcome::parse(const QString &text, Kind *kind)
+{
+    for (int candidate = 0; candidate < kKinds; ++candidate) {
+        if (text == label(Kind(candidate)) || text == name(Kind(candidate))) {
+            *kind = Kind(candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+quint32 TransferOutcome::colour(Kind kind) { return kVocabulary[kind].colour; }
+
+quint32 TransferOutcome::barColour(Kind kind) { return kVocabulary[kind].barColour; }

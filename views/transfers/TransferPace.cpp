@@ -37,6 +37,7 @@ QString TransferPace::rateToolTip() const
         return average();
     case TransferOutcome::Refused:
     case TransferOutcome::Failed:
+    case TransferOutcome::Waiting:
         break;
     }
     return QString();

@@ -8,7 +8,9 @@
 
 #include <QBoxLayout>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
@@ -21,6 +23,8 @@ namespace {
 const QString kPromptTitle = QStringLiteral("提示");
 const QString kClearQuestion = QStringLiteral("确认清除？");
 const QString kClearFinishedQuestion = QStringLiteral("确认清除所有已结束的记录？");
+const QString kCopyPath = QStringLiteral("复制路径");
+const QString kDelete = QStringLiteral("删除");
 const char *const kFilterStyle
     = "QToolButton{border:1px solid #A9B6D9; border-radius:3px; padding:3px 10px;"
       " background:#FFFFFF; color:#41444b;}"
@@ -28,16 +32,27 @@ const char *const kFilterStyle
 constexpr int kCountDelayMs = 200;
 constexpr int kBarMargin = 6;
 
-struct FilterText {
-    TransferStatusView::Filter filter;
-    const char *label;
-};
-const FilterText kFilterTexts[] = {
-    { TransferStatusView::ShowAll, "全部" },
-    { TransferStatusView::ShowRunning, "进行中" },
-    { TransferStatusView::ShowDone, "已完成" },
-    { TransferStatusView::ShowFailed, "失败/拒绝" },
-};
+// The filters in the order of their buttons, each named by the outcome it shows.
+constexpr TransferStatusView::Filter kFilters[] = { TransferStatusView::ShowAll,
+    TransferStatusView::ShowRunning, TransferStatusView::ShowDone, TransferStatusView::ShowRefused,
+    TransferStatusView::ShowFailed };
+
+QString filterLabel(TransferStatusView::Filter filter)
+{
+    switch (filter) {
+    case TransferStatusView::ShowRunning:
+        return TransferOutcome::label(TransferOutcome::Running);
+    case TransferStatusView::ShowDone:
+        return TransferOutcome::label(TransferOutcome::Done);
+    case TransferStatusView::ShowRefused:
+        return TransferOutcome::label(TransferOutcome::Refused);
+    case TransferStatusView::ShowFailed:
+        return TransferOutcome::label(TransferOutcome::Failed);
+    case TransferStatusView::ShowAll:
+        break;
+    }
+    return QStringLiteral("全部");
+}
 
 TransferOutcome::Kind outcomeOf(const QTreeWidgetItem *item)
 {
@@ -71,6 +86,8 @@ void TransferStatusView::init()
     m_tree->setItemDelegate(new TransferDelegate(m_tree));
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_tree, &QWidget::customContextMenuRequested, this, &TransferStatusView::onMenuRequest);
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this,
+        [this](QTreeWidgetItem *item) { runFirstAction(item); });
     connect(m_clearButton, &QPushButton::clicked, this, &TransferStatusView::clearTableData);
     connect(m_clearFinishedButton, &QPushButton::clicked, this, &TransferStatusView::clearFinished);
 
@@ -100,11 +117,11 @@ QWidget *TransferStatusView::createFilterBar()
     bar->setStyleSheet(QLatin1String(kFilterStyle));
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(kBarMargin, kBarMargin, kBarMargin, kBarMargin);
-    for (const FilterText &text : kFilterTexts) {
+    for (const Filter filter : kFilters) {
         auto *button = new QToolButton(bar);
         button->setCheckable(true);
-        button->setChecked(text.filter == m_filter);
-        m_filterButtons->addButton(button, text.filter);
+        button->setChecked(filter == m_filter);
+        m_filterButtons->addButton(button, filter);
         row->addWidget(button);
     }
     row->addStretch();
@@ -141,11 +158,13 @@ bool TransferStatusView::passes(Filter filter, TransferOutcome::Kind outcome)
 {
     switch (filter) {
     case ShowRunning:
-        return outcome == TransferOutcome::Running;
+        return !TransferOutcome::hasEnded(outcome);
     case ShowDone:
         return outcome == TransferOutcome::Done;
+    case ShowRefused:
+        return outcome == TransferOutcome::Refused;
     case ShowFailed:
-        return outcome == TransferOutcome::Refused || outcome == TransferOutcome::Failed;
+        return outcome == TransferOutcome::Failed;
     case ShowAll:
         break;
     }
@@ -173,17 +192,15 @@ void TransferStatusView::applyFilter(QTreeWidgetItem *item) const
 
 void TransferStatusView::updateCounts()
 {
-    int counts[std::size(kFilterTexts)] = {};
+    int counts[std::size(kFilters)] = {};
     for (int row = 0; row < m_tree->topLevelItemCount(); ++row) {
         const TransferOutcome::Kind outcome = outcomeOf(m_tree->topLevelItem(row));
-        for (const FilterText &text : kFilterTexts)
-            counts[text.filter] += passes(text.filter, outcome);
+        for (const Filter filter : kFilters)
+            counts[filter] += passes(filter, outcome);
     }
-    for (const FilterText &text : kFilterTexts)
-        filterButton(text.filter)
-            ->setText(QStringLiteral("%1 %2")
-                          .arg(QString::fromUtf8(text.label))
-                          .arg(counts[text.filter]));
+    for (const Filter filter : kFilters)
+        filterButton(filter)->setText(
+            QStringLiteral("%1 %2").arg(filterLabel(filter)).arg(counts[filter]));
 }
 
 void TransferStatusView::addRow(TransferItem *item)
@@ -195,15 +212,68 @@ void TransferStatusView::addRow(TransferItem *item)
 
 void TransferStatusView::onMenuRequest(const QPoint &)
 {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("删除"), this, &TransferStatusView::onMenuDelete);
-    menu.exec(QCursor::pos());
+    // The row under a right click is the current one: the press made it so.
+    const std::unique_ptr<QMenu> menu = createContextMenu(m_tree->currentItem());
+    menu->exec(QCursor::pos());
+}
+
+std::unique_ptr<QMenu> TransferStatusView::createContextMenu(QTreeWidgetItem *item)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    auto *transfer = dynamic_cast<TransferItem *>(item);
+    if (transfer) {
+        addFileActions(menu.get(), transfer);
+        addRowAction(menu.get(), kCopyPath, transfer, [](TransferItem *row) {
+            QGuiApplication::clipboard()->setText(row->filePath());
+        })->setEnabled(!transfer->filePath().isEmpty());
+        menu->addSeparator();
+    }
+    QAction *remove = menu->addAction(kDelete, this, &TransferStatusView::onMenuDelete);
+    remove->setEnabled(!transfer || TransferOutcome::hasEnded(transfer->outcome())
+        || canDeleteRunning());
+    return menu;
+}
+
+QAction *TransferStatusView::addRowAction(QMenu *menu, const QString &text, TransferItem *item,
+    const std::function<void(TransferItem *)> &act)
+{
+    return menu->addAction(text, this, [this, item, act] {
+        if (m_tree->indexOfTopLevelItem(item) >= 0)
+            act(item);
+    });
+}
+
+void TransferStatusView::runFirstAction(QTreeWidgetItem *item)
+{
+    if (!dynamic_cast<TransferItem *>(item))
+        return;
+    const std::unique_ptr<QMenu> menu = createContextMenu(item);
+    QAction *first = menu->actions().value(0);
+    if (first && first->isEnabled())
+        first->trigger();
 }
 
 void TransferStatusView::onMenuDelete()
 {
-    // With no current row the index's row is -1 and nothing is taken.
-    delete m_tree->takeTopLevelItem(m_tree->currentIndex().row());
+    // With no current row nothing is taken.
+    deleteRow(m_tree->currentItem());
+}
+
+void TransferStatusView::deleteRow(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    auto *transfer = dynamic_cast<TransferItem *>(item);
+    if (transfer && !TransferOutcome::hasEnded(transfer->outcome())
+        && (!canDeleteRunning() || !stopBeforeDelete(transfer)))
+        return;
+    delete m_tree->takeTopLevelItem(m_tree->indexOfTopLevelItem(item));
+}
+
+void TransferStatusView::onOutcomeChanged(TransferItem *item)
+{
+    emit outcomeChanged(item->outcome(), item->text(TransferStateInfo::FileName),
+        item->text(TransferStateInfo::Status));
 }
 
 void TransferStatusView::clearTableData()
@@ -228,7 +298,7 @@ void TransferStatusView::clearFinished()
         return;
     // From the bottom, so that the rows still to look at keep their indexes.
     for (int row = m_tree->topLevelItemCount() - 1; row >= 0; --row) {
-        if (outcomeOf(m_tree->topLevelItem(row)) != TransferOutcome::Running)
+        if (TransferOutcome::hasEnded(outcomeOf(m_tree->topLevelItem(row))))
             delete m_tree->takeTopLevelItem(row);
     }
 }

@@ -1,4 +1,5 @@
 #include "audit/AuditTestSupport.h"
+#include "chrome/FileManager.h"
 #include "model/AuditLog.h"
 #include "model/GlobalData.h"
 #include "views/history/HistoryModel.h"
@@ -60,6 +61,9 @@ QVector<StoredEvent> fixtureEvents()
         { daysAgo(5), "CLIENT_SEND", "发送", 1, transfer("shared.txt", "carol", "传输完毕") },
         { daysAgo(6), "CLIENT_RECV", "接收文件", 1, transfer("in.txt", "dave", "接收完毕"),
             "::ffff:10.0.0.1" },
+        { daysAgo(7), "CLIENT_RECV", "接收文件", 1,
+            transfer("月报/20261210_1321_周报.doc", "dave", "接收完毕") },
+        { daysAgo(8), "CLIENT_RECV", "接收文件", 1, transfer("../carol-2/shared.txt", "dave", "接收完毕") },
     };
 }
 
@@ -159,14 +163,18 @@ private slots:
                                  << QStringList { "--kind", "logout" };
         QTest::newRow("receives that failed")
             << choice(HistoryView::AllTime, HistoryView::Receives, HistoryView::Failures, none)
-            << QStringList { "--kind", "receive", "--outcome", "failure" };
+            << QStringList { "--kind", "receive", "--outcome", "failed" };
+        QTest::newRow("refusals") << choice(HistoryView::AllTime, 0, HistoryView::Refusals, none)
+                                  << QStringList { "--outcome", "refused" };
+        QTest::newRow("files that wait") << choice(HistoryView::AllTime, 0, HistoryView::Waits, none)
+                                         << QStringList { "--outcome", "waiting" };
         QTest::newRow("successes") << choice(HistoryView::AllTime, 0, HistoryView::Successes, none)
                                    << QStringList { "--outcome", "success" };
         QTest::newRow("search, typed with blanks around") << choice(HistoryView::AllTime, 0, 0,
             QStringLiteral(" report ")) << QStringList { "--search", "report" };
         QTest::newRow("7 days of sends that failed, searched")
             << choice(HistoryView::LastSevenDays, HistoryView::Sends, HistoryView::Failures, "REP")
-            << QStringList { "--since", dateDaysAgo(6), "--kind", "send", "--outcome", "failure",
+            << QStringList { "--since", dateDaysAgo(6), "--kind", "send", "--outcome", "failed",
                    "--search", "rep" };
     }
 
@@ -295,43 +303,61 @@ private slots:
                   .toLocalTime()
                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         QCOMPARE(texts,
-            QStringList(
-                { time, "发送", "10.0.0.1", "张三", "失败", "setup.exe", "不允许发送的文件类型" }));
+            QStringList({ time, "发送", "10.0.0.1", "张三", "已拒绝", "setup.exe", "发往 bob",
+                "不允许发送的文件类型" }));
         const QModelIndex outcome = model.index(row, HistoryModel::Outcome);
         QVERIFY(!outcome.data(Qt::DecorationRole).value<QIcon>().isNull());
         QCOMPARE(model.index(rowOf(&model, 6), HistoryModel::Kind).data().toString(),
             QStringLiteral("退出"));
+        QCOMPARE(model.index(rowOf(&model, 4), HistoryModel::Peer).data().toString(),
+            QStringLiteral("来自 dave"));
         QCOMPARE(outcome.data(Qt::ForegroundRole).value<QColor>(),
-            model.index(rowOf(&model, 7), HistoryModel::Outcome)
-                .data(Qt::ForegroundRole)
-                .value<QColor>());
-        QVERIFY(outcome.data(Qt::ForegroundRole)
-            != model.index(rowOf(&model, 2), HistoryModel::Outcome).data(Qt::ForegroundRole));
+            QColor::fromRgba(TransferOutcome::colour(TransferOutcome::Refused)));
+        QCOMPARE(model.index(rowOf(&model, 2), HistoryModel::Outcome)
+                     .data(Qt::ForegroundRole)
+                     .value<QColor>(),
+            QColor::fromRgba(TransferOutcome::colour(TransferOutcome::Done)));
     }
 
     void openDirectory_data()
     {
         QTest::addColumn<int>("id");
         QTest::addColumn<QString>("directory"); // under the test's folder; empty: none known
+        QTest::addColumn<QString>("shown"); // the file shown selected; empty: the folder opened
 
-        QTest::newRow("send, by its users") << 2 << "bob-out";
-        QTest::newRow("receive, by its sender") << 4 << "dave-in";
-        QTest::newRow("receive from the gap written as IPv6") << 9 << "dave-in";
-        QTest::newRow("two rules: the one holding the file") << 8 << "carol-2";
-        QTest::newRow("login") << 1 << "";
-        QTest::newRow("rule whose directory is gone") << 5 << "";
+        QTest::newRow("send, by its users") << 2 << "bob-out"
+                                            << "";
+        QTest::newRow("receive, by its sender") << 4 << "dave-in"
+                                                << "";
+        QTest::newRow("receive from the gap written as IPv6") << 9 << "dave-in"
+                                                              << "";
+        QTest::newRow("two rules: the one holding the file")
+            << 8 << "carol-2"
+            << "carol-2/shared.txt";
+        QTest::newRow("stored below the rule's directory")
+            << 10 << "dave-in/月报"
+            << "dave-in/月报/20261210_1321_周报.doc";
+        QTest::newRow("a name that leads outside") << 11 << "dave-in"
+                                                   << "";
+        QTest::newRow("login") << 1 << ""
+                               << "";
+        QTest::newRow("rule whose directory is gone") << 5 << ""
+                                                      << "";
     }
 
     void openDirectory()
     {
         QFETCH(int, id);
         QFETCH(QString, directory);
+        QFETCH(QString, shown);
 
         QTemporaryDir dirs;
-        for (const char *name : { "bob-out", "dave-in", "carol-1", "carol-2" })
-            QVERIFY(QDir(dirs.path()).mkdir(name));
-        QFile held(dirs.filePath("carol-2/shared.txt"));
-        QVERIFY(held.open(QIODevice::WriteOnly));
+        for (const char *name : { "bob-out", "dave-in", "carol-1", "carol-2", "dave-in/月报" })
+            QVERIFY(QDir(dirs.path()).mkpath(QString::fromUtf8(name)));
+        for (const char *name : { "carol-2/shared.txt", "dave-in/月报/20261210_1321_周报.doc" }) {
+            QFile held(dirs.filePath(QString::fromUtf8(name)));
+            QVERIFY(held.open(QIODevice::WriteOnly));
+        }
         addSendRule("bob", dirs.filePath("bob-out"));
         addSendRule("carol", dirs.filePath("carol-1"));
         addSendRule("carol", dirs.filePath("carol-2"));
@@ -340,13 +366,13 @@ private slots:
             clearRegistry(g_RecvPathList);
             addRecvRule("dave", dirs.filePath("gone"));
         }
-        QList<QUrl> opened;
-        HistoryView view;
-        view.setDatabase(m_db);
-        view.setUrlOpener([&opened](const QUrl &url) {
-            opened.append(url);
+        QList<QPair<int, QString>> opened;
+        FileManager::setHandler([&opened](const FileManagerRequest &request) {
+            opened.append(qMakePair(int(request.action), request.path));
             return true;
         });
+        HistoryView view;
+        view.setDatabase(m_db);
         view.applyFilter();
         QVERIFY(waitForRead(view.model()));
         const int row = rowOf(view.model(), id);
@@ -361,8 +387,13 @@ private slots:
         QCOMPARE(menu->actions().first()->text(), QStringLiteral("打开所在目录"));
         QCOMPARE(menu->actions().first()->isEnabled(), !directory.isEmpty());
         view.openButton()->click();
-        QCOMPARE(opened,
-            directory.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl::fromLocalFile(expected) });
+        FileManager::setHandler(nullptr);
+        QList<QPair<int, QString>> expectedRequests;
+        if (!shown.isEmpty())
+            expectedRequests.append(qMakePair(int(FileManagerRequest::ShowFile), dirs.filePath(shown)));
+        else if (!directory.isEmpty())
+            expectedRequests.append(qMakePair(int(FileManagerRequest::OpenFolder), expected));
+        QCOMPARE(opened, expectedRequests);
     }
 
     // Without a store the page says so, creates none, and shows the events once one appears.
@@ -468,14 +499,7 @@ private:
 
     QByteArray gapaudit(const QStringList &arguments)
     {
-        QProcess tool;
-        tool.start(
-            AuditTestSupport::builtFile("gapaudit"), QStringList { "--db", m_db } + arguments);
-        if (!tool.waitForFinished(kWaitMs) || tool.exitCode() != 0) {
-            qWarning() << "gapaudit failed:" << tool.readAllStandardError();
-            return {};
-        }
-        return tool.readAllStandardOutput();
+        return AuditTestSupport::gapaudit(m_db, arguments);
     }
 
     void gapauditIds(const QStringList &arguments, Ids *ids)

@@ -25,7 +25,9 @@
 
 namespace {
 
+// The chunk colours of a running and of a done row's bar.
 const QRgb kChunkColour = qRgb(0x77, 0xAA, 0xEE);
+const QRgb kDoneChunkColour = qRgb(0x8B, 0xCB, 0x8E);
 
 // A send or a receive status view, by name.
 std::unique_ptr<TransferStatusView> makeView(const QString &kind)
@@ -349,7 +351,7 @@ private slots:
     }
 
     // A report with progress "1" puts "1" in the cell, and the view draws it as a full bar in
-    // the bar's colours, while a row at "0" has no chunk at all.
+    // the colours of a success, while a row at "0" has no chunk at all.
     void progressColumnIsDrawnAsBar()
     {
         SendStatusView send;
@@ -391,8 +393,8 @@ private slots:
                 const QRect row = tree->visualItemRect(item);
                 return QRect(x, row.top(), width, row.height()) & image.rect();
             };
-            QVERIFY(chunkShare(image, cellOf(done.at(index))) > 0.3);
-            QCOMPARE(chunkShare(image, cellOf(fresh.at(index))), 0.0);
+            QVERIFY(chunkShare(image, cellOf(done.at(index)), kDoneChunkColour) > 0.3);
+            QCOMPARE(chunkShare(image, cellOf(fresh.at(index)), kChunkColour), 0.0);
         }
         saveShots({ { &send, "send" }, { &recv, "recv" } });
     }
@@ -407,10 +409,12 @@ private slots:
         QTest::addColumn<QColor>("chunk");
 
         const QColor blue(0x77, 0xAA, 0xEE);
+        const QColor green(kDoneChunkColour);
         const QColor amber(0xE6, 0xA2, 0x3C);
         const QColor red(0xE5, 0x48, 0x4D);
-        QTest::newRow("sent") << "文件发送成功 " << kEnd << "100%" << blue;
-        QTest::newRow("received") << "接收完毕" << kEnd << "100%" << blue;
+        const QColor violet(0xB7, 0xAE, 0xEA);
+        QTest::newRow("sent") << "文件发送成功 " << kEnd << "100%" << green;
+        QTest::newRow("received") << "接收完毕" << kEnd << "100%" << green;
         QTest::newRow("awaiting confirmation") << "文件已发送/等待确认"
                                                << ""
                                                << "100%" << blue;
@@ -419,6 +423,8 @@ private slots:
         QTest::newRow("digest wrong") << "文件校验错误|稍后重传" << kEnd << "失败" << red;
         QTest::newRow("gave up") << "文件多次发送失败/暂停发送" << kEnd << "失败" << red;
         QTest::newRow("unknown text, ended") << "新的状态" << kEnd << "失败" << red;
+        QTest::newRow("waits to be sent again")
+            << "等待重发 14:36（接收方不在线）" << kEnd << "等待重发" << violet;
     }
 
     void barTellsTheOutcome()
@@ -601,7 +607,7 @@ private slots:
             rowOf(QStringLiteral("设备巡检记录.pdf"), QStringLiteral("文件发送成功 "), kEnd, "1"));
         QVERIFY(sending.toolTip(TransferStateInfo::Rate).startsWith(QStringLiteral("平均速率")));
         QCOMPARE(
-            sending.toolTip(TransferStateInfo::Status), QStringLiteral("文件发送成功 （已完成）"));
+            sending.toolTip(TransferStateInfo::Status), QStringLiteral("文件发送成功 （成功）"));
         QCOMPARE(sending.outcome(), TransferOutcome::Done);
 
         TransferItem receiving(qintptr(-1));
@@ -622,8 +628,9 @@ private slots:
         QTest::newRow("running") << int(TransferStatusView::ShowRunning)
                                  << QStringList { "running.iso", "retry.bin" };
         QTest::newRow("done") << int(TransferStatusView::ShowDone) << QStringList { "done.pdf" };
-        QTest::newRow("failed or refused")
-            << int(TransferStatusView::ShowFailed) << QStringList { "refused.txt", "failed.bin" };
+        QTest::newRow("refused")
+            << int(TransferStatusView::ShowRefused) << QStringList { "refused.txt" };
+        QTest::newRow("failed") << int(TransferStatusView::ShowFailed) << QStringList { "failed.bin" };
     }
 
     void filterShowsRowsByOutcome()
@@ -640,10 +647,10 @@ private slots:
         QCOMPARE(view.filterButton(TransferStatusView::ShowAll)->text(), QStringLiteral("全部 5"));
         QCOMPARE(
             view.filterButton(TransferStatusView::ShowRunning)->text(), QStringLiteral("进行中 2"));
+        QCOMPARE(view.filterButton(TransferStatusView::ShowDone)->text(), QStringLiteral("成功 1"));
         QCOMPARE(
-            view.filterButton(TransferStatusView::ShowDone)->text(), QStringLiteral("已完成 1"));
-        QCOMPARE(view.filterButton(TransferStatusView::ShowFailed)->text(),
-            QStringLiteral("失败/拒绝 2"));
+            view.filterButton(TransferStatusView::ShowRefused)->text(), QStringLiteral("已拒绝 1"));
+        QCOMPARE(view.filterButton(TransferStatusView::ShowFailed)->text(), QStringLiteral("失败 1"));
     }
 
     // A row leaves "进行中" the moment its worker reports its end, and a new row joins it.

@@ -27,6 +27,7 @@ private slots:
         const auto done = TransferOutcome::Done;
         const auto refused = TransferOutcome::Refused;
         const auto failed = TransferOutcome::Failed;
+        const auto waiting = TransferOutcome::Waiting;
         // Sending. Texts of an attempt that is retried come with an end time, yet the row goes on.
         QTest::newRow("checking") << "文件正在校验中,请稍候 "
                                   << "" << running;
@@ -60,7 +61,7 @@ private slots:
         QTest::newRow("receiver not cleared") << "接收方没有权限接收该文件" << kEnd << refused;
         QTest::newRow("gave up") << "文件多次发送失败/暂停发送" << kEnd << failed;
         QTest::newRow("waits to be offered again")
-            << "等待重发 14:36（接收方不在线）" << kEnd << running;
+            << "等待重发 14:36（接收方不在线）" << kEnd << waiting;
         QTest::newRow("sent, not removed") << "已发送，无法删除源文件" << kEnd << done;
         QTest::newRow("refused and removed") << "文件存在病毒，已从发送目录删除" << kEnd << refused;
         QTest::newRow("name unreadable") << "文件名编码无法识别" << kEnd << failed;
@@ -112,6 +113,64 @@ private slots:
         QFETCH(QString, endTime);
         QFETCH(TransferOutcome::Kind, outcome);
         QCOMPARE(TransferOutcome::of(status, endTime), outcome);
+    }
+
+    // An audit event of a file: its flag has the first word, its message the rest.
+    void outcomeOfEvent_data()
+    {
+        QTest::addColumn<int>("flag");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<TransferOutcome::Kind>("outcome");
+
+        const auto done = TransferOutcome::Done;
+        const auto refused = TransferOutcome::Refused;
+        const auto failed = TransferOutcome::Failed;
+        const auto waiting = TransferOutcome::Waiting;
+        QTest::newRow("sent") << 1 << "传输完毕" << done;
+        QTest::newRow("received") << 1 << "接收完毕" << done;
+        QTest::newRow("success text, failure flag") << 0 << "接收完毕" << failed;
+        QTest::newRow("suffix refused") << 0 << "不允许发送的文件类型" << refused;
+        QTest::newRow("size refused") << 0 << "文件大小超出文件落地范围" << refused;
+        QTest::newRow("name too long, audit text") << 0 << "文件名太长" << refused;
+        QTest::newRow("receive path escapes") << 0 << "文件所需路径超出范围" << refused;
+        QTest::newRow("no receive rule") << 0 << "未配置接收路径" << refused;
+        QTest::newRow("attempt's link fault") << 0 << "链路故障稍错误代码:type 1" << waiting;
+        QTest::newRow("row text of a retried attempt")
+            << 0 << "接收端文件校验失败/稍后重发(错误代码:15)" << waiting;
+        QTest::newRow("round given up") << 0 << "文件多次发送失败：接收方不在线" << failed;
+        QTest::newRow("digest wrong at the receiver") << 0 << "文件校验错误" << failed;
+        QTest::newRow("user stop") << 0 << "用户停止发送" << failed;
+        QTest::newRow("unknown") << 0 << "新的说明" << failed;
+    }
+
+    void outcomeOfEvent()
+    {
+        QFETCH(int, flag);
+        QFETCH(QString, message);
+        QFETCH(TransferOutcome::Kind, outcome);
+        QCOMPARE(TransferOutcome::ofEvent(flag, message), outcome);
+    }
+
+    // Every outcome has its own word and colours, and is found again by its word or its name.
+    void eachOutcomeHasItsOwnWords()
+    {
+        QSet<QString> words;
+        QSet<quint32> colours;
+        for (int kind = 0; kind < TransferOutcome::kKinds; ++kind) {
+            const auto outcome = TransferOutcome::Kind(kind);
+            words << TransferOutcome::label(outcome) << TransferOutcome::name(outcome);
+            colours << TransferOutcome::colour(outcome) << TransferOutcome::barColour(outcome);
+            for (const QString &text :
+                { TransferOutcome::label(outcome), TransferOutcome::name(outcome) }) {
+                TransferOutcome::Kind parsed = TransferOutcome::Kind(-1);
+                QVERIFY(TransferOutcome::parse(text, &parsed));
+                QCOMPARE(parsed, outcome);
+            }
+        }
+        QCOMPARE(words.size(), 2 * TransferOutcome::kKinds);
+        QCOMPARE(colours.size(), 2 * TransferOutcome::kKinds);
+        TransferOutcome::Kind parsed;
+        QVERIFY(!TransferOutcome::parse(QStringLiteral("已完成"), &parsed));
     }
 };
 
