@@ -1,14 +1,17 @@
 #include "views/transfers/TransferItem.h"
 
 #include "model/HandOver.h"
+#include "receive/RecvStatusText.h"
 #include "receive/RecvWorkThread.h"
 #include "send/SendSlots.h"
 #include "send/SendWorkThread.h"
 #include "views/transfers/OutcomeStyle.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QThreadPool>
 #include <QtDebug>
+#include <unistd.h>
 
 namespace {
 
@@ -72,7 +75,27 @@ int TransferItem::recvStart()
     relayFrom(worker);
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start(QThread::InheritPriority);
+    // A thread that could not be created never finishes: its worker, the connection and its place
+    // among the workers alive would stay taken for good.
+    if (!worker->isRunning() && !worker->isFinished()) {
+        qWarning().noquote() << "a receiving thread could not be started: connection closed";
+        delete worker;
+        ::close(int(m_socketDescriptor));
+        endUnstarted();
+    }
     return 0;
+}
+
+void TransferItem::endUnstarted()
+{
+    const QString now
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    TransferStateInfo info;
+    info.setText(TransferStateInfo::Rate, QStringLiteral("0 Mbps"));
+    info.setText(TransferStateInfo::StartTime, now);
+    info.setText(TransferStateInfo::EndTime, now);
+    info.setText(TransferStateInfo::Status, RecvStatusText::kNoThread);
+    onUpdateRequest(info);
 }
 
 void TransferItem::onUpdateRequest(const TransferStateInfo &info)

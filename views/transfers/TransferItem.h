@@ -48,6 +48,8 @@ public:
 
 private:
     void showToolTips(const TransferStateInfo &info);
+    // Ends a receiving row whose worker could not be started.
+    void endUnstarted();
 
     qintptr m_socketDescriptor = -1;
     std::unique_ptr<SignalConnector> m_connector;
