@@ -12,6 +12,8 @@
 #include <QVector>
 #include <QWidget>
 #include <QtDebug>
+#include <cerrno>
+#include <sys/resource.h>
 
 namespace Startup {
 
@@ -41,6 +43,17 @@ void registerCrossThreadTypes()
 {
     qRegisterMetaType<TransferStateInfo>("TransferStateInfo");
     qRegisterMetaType<QVector<int>>("QVector<int>");
+}
+
+void raiseOpenFileLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        qWarning().noquote() << "open-file limit not raised to" << limit.rlim_max << "errno"
+                             << errno;
 }
 
 QRect placement(const QSize &wanted, const QSize &minimum, const QRect &available)

@@ -23,6 +23,10 @@ void setApplicationLocale();
 // Registers the value types that travel through queued signals between threads.
 void registerCrossThreadTypes();
 
+// Raises the soft limit of open files to the hard limit: every transfer holds descriptors, and
+// the usual soft limit of 1024 is far below what the system allows.
+void raiseOpenFileLimit();
+
 // Where a window of the wanted size goes in the available area of a screen: no larger than the
 // area (nor smaller than its minimum, where the area allows), centred in it, and never above or
 // left of it, so that its title bar stays within reach.

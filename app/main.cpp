@@ -34,6 +34,7 @@ int main(int argc, char *argv[])
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    Startup::raiseOpenFileLimit();
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts, true);
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);

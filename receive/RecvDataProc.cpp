@@ -5,12 +5,14 @@
 #include "model/Prompt.h"
 #include "receive/RecvWorkThread.h"
 
+#include <QTimer>
 #include <QtDebug>
 #include <unistd.h>
 
 RecvDataProc::RecvDataProc(int port, QObject *parent)
     : QTcpServer(parent)
 {
+    connect(this, &QTcpServer::acceptError, this, &RecvDataProc::onAcceptError);
     if (listen(QHostAddress::AnyIPv4, quint16(port))) {
         qDebug() << "port:" << serverPort() << "is listening";
         return;
@@ -24,6 +26,10 @@ RecvDataProc::RecvDataProc(int port, QObject *parent)
 void RecvDataProc::incomingConnection(qintptr socketDescriptor)
 {
     qDebug() << serverPort() << "have new socket connect";
+    if (m_acceptFailing) {
+        qWarning().noquote() << "port" << serverPort() << "accepts connections again";
+        m_acceptFailing = false;
+    }
     if (serverPort() == Ports::filePort())
         work(socketDescriptor);
     else
@@ -32,10 +38,22 @@ void RecvDataProc::incomingConnection(qintptr socketDescriptor)
 
 void RecvDataProc::work(qintptr socketDescriptor)
 {
-    if (m_admission.judge(socketDescriptor, RecvWorkThread::aliveCount()) == RecvAdmission::Admitted)
+    if (m_admission.judge(socketDescriptor, RecvWorkThread::aliveCount())
+        == RecvAdmission::Admitted)
         emit fileConnection(socketDescriptor);
     else
         ::close(int(socketDescriptor)); // unread: nothing of the peer's reaches a worker
+}
+
+// Qt stops listening for good after a failed accept; without this no file would arrive until a
+// restart.
+void RecvDataProc::onAcceptError()
+{
+    if (!m_acceptFailing)
+        qWarning().noquote() << "port" << serverPort()
+                             << "cannot accept a connection:" << errorString() << "- trying again";
+    m_acceptFailing = true;
+    QTimer::singleShot(kAcceptRetryMs, this, &QTcpServer::resumeAccepting);
 }
 
 void RecvDataProc::startConfThread(qintptr socketDescriptor)

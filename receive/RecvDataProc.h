@@ -13,8 +13,11 @@ class RecvDataProc : public QTcpServer
 
 public:
     // Starts listening at once on every local IPv4 address; a port that cannot be opened is
-    // reported in a box and the object stays without listening.
+    // reported in a box and the object stays without listening. A connection that cannot be
+    // accepted (no descriptor left) pauses the listener, which tries again after kAcceptRetryMs.
     explicit RecvDataProc(int port, QObject *parent = nullptr);
+
+    static constexpr int kAcceptRetryMs = 200;
 
     void work(qintptr socketDescriptor);
     // How many receiving workers may run at once (RecvAdmission::kMaxConnections unless set).
@@ -29,6 +32,8 @@ protected:
 
 private:
     void startConfThread(qintptr socketDescriptor);
+    void onAcceptError();
 
     RecvAdmission m_admission;
+    bool m_acceptFailing = false; // said once in the log until a connection is accepted again
 };

@@ -3,29 +3,33 @@
 #include <QByteArray>
 #include <QString>
 
-// The hidden part files under which received content is written until its digest matched. A
-// transfer holds a lock (flock) on its part file for as long as it runs, and the kernel drops the
-// lock with the process: a part file that no process holds was left by a process that ended
-// mid-file, and is removed, at start, when a receive rule is added, and when its name is needed.
+// The named part files a transfer writes into where the file system cannot hold an unnamed file
+// (RecvContentFile). Their names hold a byte that is never valid UTF-8, and a relative path from
+// the wire must be valid UTF-8: no delivered file can ever bear such a name, so removing one never
+// removes a file that was delivered. A transfer holds a lock (flock) on its part file for as long
+// as it runs, and the kernel drops the lock with the process: a part file that no process holds
+// was left by a process that ended mid-file, and the sweep removes it.
 class RecvPartFiles
 {
 public:
-    // The attempt-th part name (attempt from 1).
-    static QByteArray partName(int attempt);
+    // The part name for a tag; each transfer draws a random one.
+    static QByteArray partName(quint64 tag);
     static bool isPartName(const QByteArray &name);
 
-    // Creates a new part file in the directory, locked, open for reading and writing; returns its
-    // descriptor and name, or -1 with errno set. A name held by a stale part file is reclaimed,
-    // one that a running transfer holds is passed over. dirPath names the directory in log lines.
+    // Creates a new part file in the directory, open for reading and writing and locked where the
+    // file system has locks; returns its descriptor and name, or -1 with errno set. dirPath names
+    // the directory in log lines.
     static int createLocked(int dirFd, const QString &dirPath, QByteArray *name);
 
     // Removes the named part file of the directory if no process holds it (one log line); true
-    // when it was removed.
+    // when it was removed. Where the lock cannot be taken at all, nothing is removed.
     static bool removeIfStale(int dirFd, const QString &dirPath, const QByteArray &name);
 
     // Removes every stale part file below a receive directory, without following links; returns
-    // how many.
-    static int sweep(const QString &recvDir);
+    // how many. A directory whose file system holds unnamed files has none to remove.
+    static int sweepNow(const QString &recvDir);
+    // sweepNow() in a thread of its own: a directory on a mount that hangs holds only that thread.
+    static void sweep(const QString &recvDir);
     // sweep() over the directory of every listed receive rule.
-    static int sweepRules();
+    static void sweepRules();
 };

@@ -10,11 +10,17 @@ namespace {
 
 const QString kStampFormat = QStringLiteral("yyyyMMdd_hhmm_");
 
-// The stamp of the last attempt is the longest: the time, the attempt number and a separator.
-int longestStampBytes()
+bool isContinuationByte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// The longest start of valid UTF-8 text that has at most maxBytes bytes.
+QByteArray utf8Prefix(const QByteArray &text, int maxBytes)
 {
-    return kStampFormat.size() + QByteArray::number(RecvPathResolver::kMaxNameAttempts - 1).size()
-        + 1;
+    if (text.size() <= maxBytes)
+        return text;
+    int cut = qMax(maxBytes, 0);
+    while (cut > 0 && isContinuationByte(text.at(cut)))
+        --cut;
+    return text.left(cut);
 }
 
 bool isValidUtf8(const QByteArray &bytes)
@@ -58,13 +64,22 @@ bool RecvPathResolver::isPlaceable(const QByteArray &relativePath)
         if (name.isEmpty() || name == "." || name == "..")
             return false;
     }
-    return isValidUtf8(relativePath) && names.last().size() + longestStampBytes() <= kMaxNameBytes;
+    return isValidUtf8(relativePath);
 }
 
-QByteArray RecvPathResolver::stampedName(const QByteArray &name, const QDateTime &now, int attempt)
+QByteArray RecvPathResolver::stampedName(
+    const QByteArray &name, const QDateTime &now, int attempt, int maxBytes)
 {
     QByteArray stamp = now.toString(kStampFormat).toLatin1();
     if (attempt > 1)
         stamp += QByteArray::number(attempt) + '_';
-    return stamp + name;
+    const int room = maxBytes - stamp.size();
+    if (name.size() <= room)
+        return stamp + name;
+    const int dot = name.lastIndexOf('.');
+    QByteArray suffix = dot > 0 ? name.mid(dot) : QByteArray();
+    if (suffix.size() >= room)
+        suffix.clear(); // a suffix that leaves no room for the name is no suffix worth keeping
+    const QByteArray base = name.left(name.size() - suffix.size());
+    return stamp + utf8Prefix(base, room - suffix.size()) + suffix;
 }

@@ -21,15 +21,16 @@ public:
 
     // Whether a relative path from the wire can be placed under a directory, decided before any
     // content arrives: shorter than kMaxRelativePathBytes, "/" separated names, none empty, "."
-    // or "..", no backslash, not absolute, valid UTF-8 (decoding would otherwise change its
-    // length and its bytes), and a last name that still fits a file name with the longest stamp
-    // it may be given.
+    // or "..", no backslash, not absolute, and valid UTF-8 (decoding would otherwise change its
+    // length and its bytes; the receiver's own part files are named outside UTF-8 for that reason).
     static bool isPlaceable(const QByteArray &relativePath);
 
     // The attempt-th stamped name (attempt from 1) a file of this name takes when its name is
     // taken: the time to the minute in front, and from the second attempt on a number, so that no
-    // existing file is ever reused.
-    static QByteArray stampedName(const QByteArray &name, const QDateTime &now, int attempt);
+    // existing file is ever reused. A stamped name that would not fit maxBytes keeps the stamp and
+    // the suffix (from the last ".") and gives up the end of the base name, at a character.
+    static QByteArray stampedName(
+        const QByteArray &name, const QDateTime &now, int attempt, int maxBytes = kMaxNameBytes);
 
     // How many names are tried before a file is given up.
     static constexpr int kMaxNameAttempts = 1000;

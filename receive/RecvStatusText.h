@@ -19,5 +19,11 @@ inline const QString kBadTail = QStringLiteral("文件尾包长度错误|关闭�
 inline const QString kUnknownPacket = QStringLiteral("未知的数据包类型|关闭连接");
 // The verified content could not be synced to disk or given a name; the sender keeps its copy.
 inline const QString kSaveFailed = QStringLiteral("文件保存失败|关闭连接");
+// The peer moved less than a minimum within a minute, however it spaced its bytes.
+inline const QString kTooSlow = QStringLiteral("接收速度过慢|关闭连接");
+// The announced size does not fit the receive directory's free space; the sender keeps its file.
+inline const QString kNoRoom = QStringLiteral("接收目录空间不足");
+// The receiving thread could not be started.
+inline const QString kNoThread = QStringLiteral("接收线程启动失败|关闭连接");
 
 } // namespace RecvStatusText

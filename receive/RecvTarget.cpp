@@ -1,24 +1,27 @@
 #include "receive/RecvTarget.h"
 
-#include "receive/RecvPartFiles.h"
 #include "receive/RecvPathResolver.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QSet>
 #include <QtDebug>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr mode_t kDirMode = 0777; // narrowed by the umask, as QDir::mkpath does
+// Received files leave this share of the receive file system free, for everything else on it.
+constexpr qint64 kReservePercent = 1;
 
 // The receive directory is the operator's choice, reached by its path as configured: one that has
-// gone missing is made again, like any missing directory of a file's path.
+// gone missing is made again.
 UniqueFd openRecvDir(const QString &recvDir)
 {
     const QByteArray path = QFile::encodeName(recvDir);
@@ -28,42 +31,125 @@ UniqueFd openRecvDir(const QString &recvDir)
     return dir;
 }
 
+UniqueFd openDirBelow(int parentFd, const QByteArray &name)
+{
+    return UniqueFd(
+        ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool isLink(int dirFd, const QByteArray &name)
+{
+    struct stat entry {
+    };
+    return ::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISLNK(entry.st_mode);
+}
+
+// Any entry takes a name, a dangling link included: naming through it would create its target.
+bool isTaken(int dirFd, const QByteArray &name)
+{
+    struct stat entry {
+    };
+    return ::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+int nameMaxOf(int dirFd)
+{
+    struct statvfs fs {
+    };
+    if (::fstatvfs(dirFd, &fs) != 0 || fs.f_namemax == 0)
+        return RecvPathResolver::kMaxNameBytes;
+    return int(qMin<unsigned long>(fs.f_namemax, RecvPathResolver::kMaxNameBytes));
+}
+
+// Whether size bytes fit the free space of the directory's file system, less the reserve. A file
+// system that does not say is given the benefit of the doubt: a write that fails still ends the
+// transfer cleanly.
+bool hasRoom(int dirFd, qint64 size)
+{
+    struct statvfs fs {
+    };
+    if (::fstatvfs(dirFd, &fs) != 0)
+        return true;
+    const qint64 blockSize = qint64(fs.f_frsize ? fs.f_frsize : fs.f_bsize);
+    const qint64 available = qint64(fs.f_bavail) * blockSize;
+    const qint64 reserve = qint64(fs.f_blocks) * blockSize * kReservePercent / 100;
+    return size <= available - reserve;
+}
+
+// Some file systems (CIFS before Linux 4.17, Ceph, some FUSE ones) cannot sync a directory: the
+// names made there are as durable as the file system makes them, said once per file system.
+void noteNoDirectorySync(int dirFd, int error)
+{
+    static QMutex mutex;
+    static QSet<quint64> devices;
+    struct stat dir {
+    };
+    ::fstat(dirFd, &dir);
+    QMutexLocker lock(&mutex);
+    if (!devices.contains(quint64(dir.st_dev))) {
+        devices.insert(quint64(dir.st_dev));
+        qWarning().noquote() << "directories cannot be synced on the file system of device"
+                             << quint64(dir.st_dev) << "(errno" << error
+                             << "): received names there are on disk when the file system "
+                                "writes them";
+    }
+}
+
 } // namespace
 
 RecvTarget::~RecvTarget() { discard(); }
 
 RecvTarget::Outcome RecvTarget::prepare(
-    const QString &recvDir, const QByteArray &relativePath, const QDateTime &now)
+    const QString &recvDir, const QByteArray &relativePath, qint64 size, const QDateTime &now)
 {
     discard();
     m_recvDir = recvDir;
-    m_dirNames.clear();
-    m_firstCreated = -1;
-    m_nameIndex = 0;
+    m_walked.clear();
+    m_missing.clear();
+    m_stamped = false;
     QList<QByteArray> dirNames = relativePath.split('/');
     m_baseName = dirNames.takeLast();
     m_name = m_baseName;
-    m_dirs.push_back(openRecvDir(recvDir));
-    if (!m_dirs.back().isValid())
+    m_recvDirFd = openRecvDir(recvDir);
+    if (!m_recvDirFd.isValid())
         return fail(errno);
 
-    Outcome outcome = Ready;
-    while (!dirNames.isEmpty() && outcome == Ready) {
-        outcome = openOrRefuse(m_dirs.back().get(), dirNames.first());
-        if (outcome == Ready)
-            dirNames.removeFirst();
+    const Outcome walked = walkExisting(dirNames);
+    if (walked != Ready)
+        return walked;
+    if (m_baseName.size() > nameMaxOf(homeFd())) {
+        qDebug() << "name longer than its file system holds:" << QString::fromUtf8(relativePath);
+        return Refused;
     }
-    if (outcome == Failed && m_error == ENOENT)
-        outcome = createMutiDir(dirNames); // the name is free where its directory is new
-    else if (outcome == Ready && isTaken(m_dirs.back().get(), m_name))
-        outcome = chooseStampedName(now);
-    if (outcome != Ready)
-        return outcome;
+    if (!hasRoom(homeFd(), size))
+        return NoSpace;
+    if (m_missing.isEmpty() && isTaken(homeFd(), m_name) && !chooseStampedName(now))
+        return fail(EEXIST);
+    return m_content.create(homeFd(), walkedPath()) ? Ready : fail(errno);
+}
 
-    m_nameIndex = int(m_dirs.size()) - 1;
-    m_part.reset(
-        RecvPartFiles::createLocked(m_dirs.back().get(), dirPath(m_nameIndex), &m_partName));
-    return m_part.isValid() ? Ready : fail(errno);
+// Descends through the directories of the path that exist, holding only the deepest; the rest
+// are left for the commit.
+RecvTarget::Outcome RecvTarget::walkExisting(QList<QByteArray> dirNames)
+{
+    while (!dirNames.isEmpty()) {
+        UniqueFd child = openDirBelow(homeFd(), dirNames.first());
+        if (!child.isValid()) {
+            const int error = errno;
+            if (isLink(homeFd(), dirNames.first())) {
+                qDebug() << "path leads through a link:" << walkedPath() << dirNames.first();
+                return Refused;
+            }
+            if (error != ENOENT)
+                return fail(error);
+            m_missing = dirNames;
+            return Ready;
+        }
+        m_deepest = std::move(child);
+        m_walked.append(dirNames.takeFirst());
+    }
+    return Ready;
 }
 
 QFileDevice::FileError RecvTarget::fileError() const
@@ -73,19 +159,18 @@ QFileDevice::FileError RecvTarget::fileError() const
                                                   : QFileDevice::OpenError;
 }
 
-QString RecvTarget::finalPath() const
-{
-    return dirPath(m_nameIndex) + '/' + QString::fromUtf8(m_name);
-}
+QString RecvTarget::finalPath() const { return walkedPath() + '/' + QString::fromUtf8(m_name); }
 
-QString RecvTarget::partPath() const
+QString RecvTarget::contentPath() const
 {
-    return dirPath(m_dirNames.size()) + '/' + QString::fromLatin1(m_partName);
+    const QByteArray part = m_content.partName();
+    return walkedPath() + '/'
+        + (part.isEmpty() ? QStringLiteral("(unnamed)") : QString::fromLatin1(part));
 }
 
 bool RecvTarget::syncContent()
 {
-    if (::fdatasync(m_part.get()) == 0)
+    if (m_content.sync())
         return true;
     m_error = errno;
     return false;
@@ -93,34 +178,29 @@ bool RecvTarget::syncContent()
 
 bool RecvTarget::commit(const QDateTime &now)
 {
-    bool placed = place(m_nameIndex, m_name);
-    for (int attempt = 1;
-         !placed && m_error == EEXIST && attempt < RecvPathResolver::kMaxNameAttempts; ++attempt)
-        placed = place(0, RecvPathResolver::stampedName(m_baseName, now, attempt));
-    if (!placed) {
-        discard();
-        return false;
+    Placement placement = m_stamped ? Blocked : placeUnderPath();
+    if (placement == Blocked) {
+        if (!m_stamped)
+            qDebug() << "path or name taken by now:" << finalPath() << "errno" << m_error;
+        placement = placeStamped(now) ? Placed : PlacementFailed;
     }
-    m_partName.clear(); // the content lives under its name now
-    if (!syncDirectories(m_nameIndex)) {
+    const int namedIn = m_created.isValid() ? m_created.get() : homeFd();
+    if (placement == Placed && !syncDirectory(namedIn)) {
         // Not known to survive a power loss: the sender, unconfirmed, keeps its copy and sends
         // it again, so the file is better gone than possibly there twice.
-        ::unlinkat(m_dirs[size_t(m_nameIndex)].get(), m_name.constData(), 0);
-        discard();
-        return false;
+        ::unlinkat(namedIn, m_name.constData(), 0);
+        placement = PlacementFailed;
     }
-    m_part.reset();
-    m_dirs.clear();
-    return true;
+    discard();
+    return placement == Placed;
 }
 
 void RecvTarget::discard()
 {
-    if (m_part.isValid() && !m_partName.isEmpty())
-        ::unlinkat(m_dirs.back().get(), m_partName.constData(), 0);
-    m_part.reset();
-    m_partName.clear();
-    m_dirs.clear();
+    m_content.discard();
+    m_created.reset();
+    m_deepest.reset();
+    m_recvDirFd.reset();
 }
 
 RecvTarget::Outcome RecvTarget::fail(int error)
@@ -129,107 +209,93 @@ RecvTarget::Outcome RecvTarget::fail(int error)
     return Failed;
 }
 
-// Opens a directory of the path below its parent; a link there is refused, whatever it points to.
-RecvTarget::Outcome RecvTarget::openOrRefuse(int parentFd, const QByteArray &name)
-{
-    UniqueFd dir(
-        ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.isValid()) {
-        m_dirs.push_back(std::move(dir));
-        m_dirNames.append(name);
-        return Ready;
-    }
-    const int error = errno;
-    struct stat entry {
-    };
-    if (::fstatat(parentFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0
-        && S_ISLNK(entry.st_mode))
-        return Escapes;
-    return fail(error);
-}
-
-// Any entry takes a name, a dangling link included: writing through it would create its target.
-bool RecvTarget::isTaken(int dirFd, const QByteArray &name) const
-{
-    struct stat entry {
-    };
-    return ::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
-}
+int RecvTarget::homeFd() const { return m_deepest.isValid() ? m_deepest.get() : m_recvDirFd.get(); }
 
 // The stamped name lies directly in the receive directory: the directories of the path are
-// dropped.
-RecvTarget::Outcome RecvTarget::chooseStampedName(const QDateTime &now)
+// dropped, and the content is written there.
+bool RecvTarget::chooseStampedName(const QDateTime &now)
 {
-    m_dirs.resize(1);
-    m_dirNames.clear();
+    m_deepest.reset();
+    m_walked.clear();
+    const int nameMax = nameMaxOf(homeFd());
     for (int attempt = 1; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
-        const QByteArray stamped = RecvPathResolver::stampedName(m_baseName, now, attempt);
-        if (!isTaken(m_dirs.front().get(), stamped)) {
+        const QByteArray stamped = RecvPathResolver::stampedName(m_baseName, now, attempt, nameMax);
+        if (!isTaken(homeFd(), stamped)) {
             m_name = stamped;
+            m_stamped = true;
             qDebug() << "附带时间戳的文件名" << QString::fromUtf8(m_name);
-            return Ready;
+            return true;
         }
     }
-    return fail(EEXIST);
+    return false;
 }
 
-// Creates the missing directories of the path from the deepest existing one downwards.
-RecvTarget::Outcome RecvTarget::createMutiDir(const QList<QByteArray> &missing)
+// Creates the path's missing directories from the deepest existing one downwards and names the
+// content in the last. A directory that cannot be made or is no directory by now (a file, a link
+// put there meanwhile), or a name taken meanwhile, blocks the path.
+RecvTarget::Placement RecvTarget::placeUnderPath()
 {
-    m_firstCreated = int(m_dirs.size());
-    for (const QByteArray &name : missing) {
-        // Another transfer may create the same directory at the same time.
-        if (::mkdirat(m_dirs.back().get(), name.constData(), kDirMode) != 0 && errno != EEXIST)
-            return fail(errno);
-        const Outcome outcome = openOrRefuse(m_dirs.back().get(), name);
-        if (outcome != Ready)
-            return outcome;
+    for (const QByteArray &name : qAsConst(m_missing)) {
+        const int parent = m_created.isValid() ? m_created.get() : homeFd();
+        if (::mkdirat(parent, name.constData(), kDirMode) != 0 && errno != EEXIST) {
+            m_error = errno;
+            return Blocked;
+        }
+        UniqueFd child = openDirBelow(parent, name);
+        if (!child.isValid()) {
+            m_error = errno;
+            return Blocked;
+        }
+        // Without its directories the file's name would not survive a power loss either.
+        if (!syncDirectory(parent))
+            return PlacementFailed;
+        m_created = std::move(child);
+        m_walked.append(name);
     }
-    return Ready;
+    if (m_content.nameAs(m_created.isValid() ? m_created.get() : homeFd(), m_name))
+        return Placed;
+    m_error = errno;
+    return m_error == EEXIST ? Blocked : PlacementFailed;
 }
 
-// Renames the part file to a name in the index-th directory unless that name is taken. A file
-// system without RENAME_NOREPLACE gets a hard link and an unlink, which refuse a taken name too;
-// neither ever copies.
-bool RecvTarget::place(int toIndex, const QByteArray &name)
+bool RecvTarget::placeStamped(const QDateTime &now)
 {
-    const int from = m_dirs.back().get();
-    const int to = m_dirs[size_t(toIndex)].get();
-    bool placed
-        = ::renameat2(from, m_partName.constData(), to, name.constData(), RENAME_NOREPLACE) == 0;
-    if (!placed && errno == EINVAL) {
-        placed = ::linkat(from, m_partName.constData(), to, name.constData(), 0) == 0;
-        if (placed)
-            ::unlinkat(from, m_partName.constData(), 0);
-    }
-    if (!placed) {
-        m_error = errno;
-        return false;
-    }
-    m_name = name;
-    m_nameIndex = toIndex;
-    return true;
-}
-
-// The directory that took the name, and every directory this transfer created with its parent:
-// without them a power loss could take the name away again after the sender was told.
-bool RecvTarget::syncDirectories(int destinationIndex)
-{
-    for (int index = 0; index < int(m_dirs.size()); ++index) {
-        const bool changed
-            = index == destinationIndex || (m_firstCreated > 0 && index >= m_firstCreated - 1);
-        if (changed && ::fsync(m_dirs[size_t(index)].get()) != 0) {
+    m_created.reset();
+    m_walked.clear();
+    const int nameMax = nameMaxOf(m_recvDirFd.get());
+    for (int attempt = 1; attempt < RecvPathResolver::kMaxNameAttempts; ++attempt) {
+        const QByteArray stamped = RecvPathResolver::stampedName(m_baseName, now, attempt, nameMax);
+        if (m_content.nameAs(m_recvDirFd.get(), stamped)) {
+            m_name = stamped;
+            m_deepest.reset(); // the name lies in the receive directory
+            return true;
+        }
+        if (errno != EEXIST) {
             m_error = errno;
             return false;
         }
     }
-    return true;
+    m_error = EEXIST;
+    return false;
 }
 
-QString RecvTarget::dirPath(int index) const
+bool RecvTarget::syncDirectory(int dirFd)
+{
+    if (::fsync(dirFd) == 0)
+        return true;
+    const int error = errno;
+    if (error == EINVAL || error == ENOTSUP) {
+        noteNoDirectorySync(dirFd, error);
+        return true;
+    }
+    m_error = error;
+    return false;
+}
+
+QString RecvTarget::walkedPath() const
 {
     QString path = m_recvDir;
-    for (int i = 0; i < index && i < m_dirNames.size(); ++i)
-        path += '/' + QString::fromUtf8(m_dirNames.at(i));
+    for (const QByteArray &name : m_walked)
+        path += '/' + QString::fromUtf8(name);
     return path;
 }

@@ -1,28 +1,31 @@
 #pragma once
 
 #include "model/UniqueFd.h"
+#include "receive/RecvContentFile.h"
 
 #include <QByteArray>
 #include <QFileDevice>
+#include <QList>
 #include <QString>
-#include <vector>
 
 class QDateTime;
 
-// Where one received file is written, held by descriptors from the receive directory down to the
-// part file. Every directory is opened or created relative to its parent without following a
-// link (openat, mkdirat with O_NOFOLLOW: Qt's file classes resolve whole paths and follow every
-// link, so a link already inside the receive directory would lead them outside it). The part
-// file is new (O_EXCL) and locked while it is written; the commit never replaces an existing
-// entry (renameat2 with RENAME_NOREPLACE), and the content and the directories are synced before
-// the file counts as received.
+// Where one received file is written and how it takes its name. Every directory is opened or
+// created relative to its parent without following a link (openat, mkdirat with O_NOFOLLOW: Qt's
+// file classes resolve whole paths and follow every link, so a link already inside the receive
+// directory would lead them outside it). While the content arrives the target holds only the
+// receive directory, the deepest directory of the path that exists, and the content file, which
+// has no name there (RecvContentFile); the path's missing directories are created at the commit,
+// so a transfer that never ends leaves nothing behind. The commit never replaces an existing
+// entry, and the directories that changed are synced before the file counts as received.
 class RecvTarget
 {
 public:
     enum Outcome {
         Ready,
-        Escapes, // the path leads through a link
-        Failed, // a directory or the part file could not be made; see fileError()
+        Refused, // the path leads through a link, or its name is longer than its file system holds
+        NoSpace, // the declared size does not fit the free space of the receive file system
+        Failed, // a directory or the content file could not be opened; see fileError()
     };
 
     RecvTarget() = default;
@@ -30,46 +33,53 @@ public:
     RecvTarget(const RecvTarget &) = delete;
     RecvTarget &operator=(const RecvTarget &) = delete;
 
-    // Chooses the name of a placeable relative path under recvDir and opens its part file: a
-    // name that is taken (by any entry, a link included) gives way to a stamped name directly in
-    // recvDir; otherwise the missing directories of the path are created.
-    Outcome prepare(const QString &recvDir, const QByteArray &relativePath, const QDateTime &now);
+    // Chooses the name of a placeable relative path under recvDir and creates the content file for
+    // a file of size bytes: a name that is taken (by any entry, a link included) gives way to a
+    // stamped name directly in recvDir.
+    Outcome prepare(
+        const QString &recvDir, const QByteArray &relativePath, qint64 size, const QDateTime &now);
     // How the last failure reads as a file error (open failures as QFile reports them).
     QFileDevice::FileError fileError() const;
     int errorNumber() const { return m_error; }
-    int partFd() const { return m_part.get(); }
-    // The file name the content is to take, and the full paths for log lines.
+    int contentFd() const { return m_content.fd(); }
+    // The file name the content is to take (after a commit, the name taken), and full paths for
+    // log lines.
     QByteArray finalName() const { return m_name; }
     QString finalPath() const;
-    QString partPath() const;
+    QString contentPath() const;
 
     // Puts the written content on disk (fdatasync).
     bool syncContent();
-    // Gives the part file its name without replacing any entry: a name taken meanwhile gives way
-    // to the next stamped one. The directories that changed are synced before this returns true;
-    // after a failure nothing of the file is left.
+    // Names the content without replacing any entry: creates the path's missing directories and
+    // takes the name; where the path is blocked or the name taken by now, the next free stamped
+    // name in the receive directory. The directories that changed are synced before this returns
+    // true; after a failure nothing of the file is left.
     bool commit(const QDateTime &now);
-    // Removes the part file if it is still there, and lets go of every descriptor.
+    // Removes the content if it has no name yet, and lets go of every descriptor.
     void discard();
 
 private:
+    enum Placement { Placed, Blocked, PlacementFailed };
+
+    Outcome walkExisting(QList<QByteArray> dirNames);
     Outcome fail(int error);
-    Outcome openOrRefuse(int parentFd, const QByteArray &name);
-    bool isTaken(int dirFd, const QByteArray &name) const;
-    Outcome chooseStampedName(const QDateTime &now);
-    Outcome createMutiDir(const QList<QByteArray> &missing);
-    bool place(int toIndex, const QByteArray &name);
-    bool syncDirectories(int destinationIndex);
-    QString dirPath(int index) const;
+    int homeFd() const; // the directory the content is written in
+    bool chooseStampedName(const QDateTime &now);
+    Placement placeUnderPath();
+    bool placeStamped(const QDateTime &now);
+    bool syncDirectory(int dirFd);
+    QString walkedPath() const;
 
     QString m_recvDir;
-    QList<QByteArray> m_dirNames; // the path's directories, as far as they are held in m_dirs
-    std::vector<UniqueFd> m_dirs; // the receive directory, then each directory of the path
-    int m_firstCreated = -1; // index in m_dirs of the first directory this transfer created
+    UniqueFd m_recvDirFd;
+    UniqueFd m_deepest; // the deepest existing directory of the path below the receive directory
+    QList<QByteArray>
+        m_walked; // the path's directories down to m_deepest; after a commit, to m_name
+    QList<QByteArray> m_missing; // the path's directories below m_deepest, created at the commit
+    UniqueFd m_created; // the deepest of them once created
     QByteArray m_baseName; // the last name of the relative path
     QByteArray m_name; // the name chosen; after a commit, the name taken
-    int m_nameIndex = 0; // index in m_dirs of the directory that holds m_name
-    QByteArray m_partName;
-    UniqueFd m_part;
+    bool m_stamped = false;
+    RecvContentFile m_content;
     int m_error = 0;
 };

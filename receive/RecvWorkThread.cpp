@@ -14,19 +14,31 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QtDebug>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kContinue = 0; // a packet handler's "go on with the loop"
-constexpr int kStreamCapacity = kBurstCapacity; // as large as the socket's receive buffer
+constexpr int kReceiveBufferSize = kBurstCapacity; // the socket's receive buffer
+// Room for all the socket holds (the kernel doubles the size asked for) with a packet left over.
+constexpr int kStreamCapacity = 4 * kReceiveBufferSize;
 constexpr int kWaitMs = 30000;
 constexpr int kAuditDetailSize = 1024;
 constexpr const char *kAuditCategory = "CLIENT_RECV";
 constexpr const char *kAuditAction = "接收文件";
 
-enum DescriptorResult { Opened = 0, PathTooLong = 1, NoRecvPath = 2, OpenFailed = -1 };
+enum DescriptorResult {
+    Opened = 0,
+    PathTooLong = 1,
+    NoRecvPath = 2,
+    OpenFailed = -1,
+    NoRoom = -2, // unanswered: the sender keeps its file and tries again later
+};
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString kRateStart = QStringLiteral("0/Kbps");
@@ -89,12 +101,32 @@ bool sendReply(QIODevice *peer, quint64 type)
     return writeAll(peer, packetBytes(buildReply(type)));
 }
 
+// Reads what the socket holds, waiting up to waitMs for bytes; the bytes read, 0 when none came in
+// time, -1 when the peer closed the connection or it failed. Straight from the descriptor: the
+// socket class would copy everything through a buffer of its own first.
+qint64 readDescriptor(int fd, char *to, qint64 maxSize, int waitMs)
+{
+    ssize_t got = ::recv(fd, to, size_t(maxSize), MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        pollfd wait { fd, POLLIN, 0 };
+        const int ready = ::poll(&wait, 1, waitMs);
+        if (ready <= 0)
+            return ready == 0 || errno == EINTR ? 0 : -1;
+        got = ::recv(fd, to, size_t(maxSize), MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return 0;
+    }
+    return got > 0 ? qint64(got) : -1;
+}
+
 } // namespace
 
 std::atomic<int> RecvWorkThread::s_alive { 0 };
+std::atomic<int> RecvWorkThread::s_paceWindowMs { RecvWorkThread::kPaceWindowMs };
 
 RecvWorkThread::RecvWorkThread(qintptr socketDescriptor)
     : m_socketDescriptor(socketDescriptor)
+    , m_paceWindowMs(s_paceWindowMs)
 {
     ++s_alive;
 }
@@ -110,13 +142,12 @@ RecvWorkThread::~RecvWorkThread()
 void RecvWorkThread::run()
 {
     qDebug() << "接收 线程 Current thread ID:" << QThread::currentThreadId();
-    m_readBuffer.assign(kStreamCapacity, 0);
-    m_payloadStore.assign(kStreamCapacity, 0);
-    m_streamStore.assign(kStreamCapacity, 0);
+    m_stream.assign(kStreamCapacity, 0);
+    m_block.assign(kStagingCapacity, 0);
     QTcpSocket socket;
     if (socket.setSocketDescriptor(
             m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kStreamCapacity);
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferSize);
         // The answers are short packets the sender waits for: never hold one back for Nagle.
         socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qDebug() << "socket句柄:" << m_socketDescriptor << "线程id: " << QThread::currentThreadId();
@@ -126,9 +157,8 @@ void RecvWorkThread::run()
         // Nobody else owns the descriptor: closing it lets the gap see the end.
         ::close(int(m_socketDescriptor));
     }
-    std::vector<char>().swap(m_readBuffer);
-    std::vector<char>().swap(m_payloadStore);
-    std::vector<char>().swap(m_streamStore);
+    std::vector<char>().swap(m_stream);
+    std::vector<char>().swap(m_block);
     HandOver::release(this);
 }
 
@@ -149,22 +179,23 @@ int RecvWorkThread::receive(
         return Unlisted;
     }
     // A driver that runs the loop itself keeps the buffers from one connection to the next.
-    if (m_readBuffer.empty()) {
-        m_readBuffer.assign(kStreamCapacity, 0);
-        m_payloadStore.assign(kStreamCapacity, 0);
-        m_streamStore.assign(kStreamCapacity, 0);
+    if (m_stream.empty()) {
+        m_stream.assign(kStreamCapacity, 0);
+        m_block.assign(kStagingCapacity, 0);
     }
 
     int end = kContinue;
-    char packet[kPacketSize];
     while (end == kContinue) {
-        if (!readIntoStream(peer)) {
+        switch (readIntoStream(peer)) {
+        case Read:
+            end = dispatchPackets(peer);
+            break;
+        case Lost:
             end = lostConnection(peer);
             break;
-        }
-        while (end == kContinue && m_streamBuff.isEnoughPacket()) {
-            m_streamBuff.getData(packet, kPacketSize, m_streamStore.data());
-            end = dispatch(peer, packet);
+        case Slow:
+            end = tooSlow(peer);
+            break;
         }
     }
     return end;
@@ -172,10 +203,9 @@ int RecvWorkThread::receive(
 
 void RecvWorkThread::resetTransfer(const QByteArray &gapAddress, const QByteArray &localAddress)
 {
-    m_streamBuff = DataBuff();
-    m_streamBuff.initital(kStreamCapacity);
-    m_payloadBuff = DataBuff();
-    m_payloadBuff.initital(kStagingCapacity);
+    m_streamLength = 0;
+    m_blockLength = 0;
+    m_contentMd5.reset();
     m_progress = TransferStateInfo();
     m_fileSize = 0;
     m_recvBytes = 0;
@@ -183,22 +213,74 @@ void RecvWorkThread::resetTransfer(const QByteArray &gapAddress, const QByteArra
     m_dataPackets = 0;
     m_sampleSecs = QDateTime::currentSecsSinceEpoch();
     m_sampleBytes = 0;
+    m_sinceReport.start();
+    m_sinceBytes.start();
+    m_paceWindow.start();
+    m_paceBytes = 0;
     m_gapAddress = gapAddress;
     m_localAddress = localAddress;
     m_ruleKey.clear();
     m_recvDir.clear();
 }
 
-// False when the connection is lost: the peer closed it, or 30 s passed without a byte.
-bool RecvWorkThread::readIntoStream(QIODevice *peer)
+// Appends what the peer sends to the stream. The connection is lost when the peer closed it or
+// 30 s passed without a byte; a peer is too slow when less than kPaceMinBytes came within a pace
+// window, however it spaced them.
+RecvWorkThread::ReadResult RecvWorkThread::readIntoStream(QIODevice *peer)
 {
-    // Bytes already buffered by the socket raise no further readyRead: take them first.
-    if (peer->bytesAvailable() == 0)
-        peer->waitForReadyRead(kWaitMs);
-    const qint64 got = peer->read(m_readBuffer.data(), m_streamBuff.freeSpace());
-    if (got <= 0)
-        return false;
-    return m_streamBuff.insertData(m_readBuffer.data(), int(got), m_streamStore.data()) >= 0;
+    for (;;) {
+        if (m_paceWindow.hasExpired(m_paceWindowMs)) {
+            if (m_paceBytes < kPaceMinBytes)
+                return Slow;
+            m_paceWindow.start();
+            m_paceBytes = 0;
+        }
+        const qint64 idleLeft = kWaitMs - m_sinceBytes.elapsed();
+        if (idleLeft <= 0)
+            return Lost;
+        const int waitMs = int(qMin(idleLeft, m_paceWindowMs - m_paceWindow.elapsed()));
+        const qint64 got = readSome(peer, m_stream.data() + m_streamLength,
+            qint64(m_stream.size()) - m_streamLength, qMax(waitMs, 0));
+        if (got < 0)
+            return Lost;
+        if (got > 0) {
+            m_streamLength += int(got);
+            m_paceBytes += got;
+            m_sinceBytes.start();
+            return Read;
+        }
+    }
+}
+
+// The bytes read, 0 when none came within waitMs, -1 when the connection ended.
+qint64 RecvWorkThread::readSome(QIODevice *peer, char *to, qint64 maxSize, int waitMs)
+{
+    // What the device holds already (a socket reads ahead while it waits for an answer to leave)
+    // comes first.
+    if (peer->bytesAvailable() > 0)
+        return peer->read(to, maxSize);
+    const auto *socket = qobject_cast<QAbstractSocket *>(peer);
+    if (socket && socket->socketDescriptor() >= 0)
+        return readDescriptor(int(socket->socketDescriptor()), to, maxSize, waitMs);
+    // Any other device: a wait that ends without bytes ends the connection.
+    peer->waitForReadyRead(waitMs);
+    const qint64 got = peer->read(to, maxSize);
+    return got > 0 ? got : -1;
+}
+
+// Handles every whole packet of the stream where it lies, and keeps the bytes of a packet that
+// is not whole yet at the front.
+int RecvWorkThread::dispatchPackets(QIODevice *peer)
+{
+    int end = kContinue;
+    int at = 0;
+    for (; end == kContinue && m_streamLength - at >= kPacketSize; at += kPacketSize)
+        end = dispatch(peer, m_stream.data() + at);
+    if (end == kContinue) {
+        std::memmove(m_stream.data(), m_stream.data() + at, size_t(m_streamLength - at));
+        m_streamLength -= at;
+    }
+    return end;
 }
 
 int RecvWorkThread::dispatch(QIODevice *peer, const char *packet)
@@ -268,6 +350,12 @@ int RecvWorkThread::handleDescriptor(QIODevice *peer, const char *packet)
         peer->close();
         audit("未配置接收路径", 0);
         return Refused;
+    case NoRoom:
+        releaseRule();
+        discardFile();
+        peer->close();
+        audit(RecvStatusText::kNoRoom.toUtf8().constData(), 0);
+        return Refused;
     default:
         qDebug() << __FILE__ << __LINE__ << "初始化错误";
         releaseRule();
@@ -289,8 +377,8 @@ int RecvWorkThread::recvFileDiscribe(
         reportRefusal(descriptor, QStringLiteral("未知接收路径|关闭连接"));
         return NoRecvPath;
     }
-    // A path that would leave the receive directory, or whose name could not be written in full
-    // whatever happens to its name, is refused like one too long to place: before any content.
+    // A path that would leave the receive directory, or that decoding would change, is refused
+    // like one too long to place: before any content.
     if (!RecvPathResolver::isPlaceable(relativePath)) {
         reportRefusal(descriptor, kPathOutOfRange);
         return PathTooLong;
@@ -298,15 +386,21 @@ int RecvWorkThread::recvFileDiscribe(
 
     m_fileSize = descriptor.fileSize;
     const RecvTarget::Outcome outcome
-        = m_target.prepare(m_recvDir, relativePath, QDateTime::currentDateTime());
+        = m_target.prepare(m_recvDir, relativePath, m_fileSize, QDateTime::currentDateTime());
     qDebug() << m_target.finalPath();
-    if (outcome == RecvTarget::Escapes) {
-        qDebug() << "path leads through a link:" << QString::fromUtf8(relativePath);
+    if (outcome == RecvTarget::Refused) {
         reportRefusal(descriptor, kPathOutOfRange);
         return PathTooLong;
     }
+    // Refused before any content, and unanswered: the sender keeps its file for a later attempt.
+    if (outcome == RecvTarget::NoSpace) {
+        qWarning().noquote() << "no room for" << m_fileSize << "bytes in" << m_recvDir << "for"
+                             << QString::fromUtf8(relativePath);
+        reportRefusal(descriptor, RecvStatusText::kNoRoom);
+        return NoRoom;
+    }
     if (outcome != RecvTarget::Ready
-        || !m_file.open(m_target.partFd(), QIODevice::ReadWrite | QIODevice::Unbuffered,
+        || !m_file.open(m_target.contentFd(), QIODevice::ReadWrite | QIODevice::Unbuffered,
             QFileDevice::DontCloseHandle)) {
         const QFileDevice::FileError error
             = outcome != RecvTarget::Ready ? m_target.fileError() : m_file.error();
@@ -360,22 +454,21 @@ int RecvWorkThread::handleData(QIODevice *peer, const char *packet)
     // The descriptor announced the size: content beyond it is not that file.
     if ((qint64(m_dataPackets) + 1) * kPayloadSize > m_fileSize)
         return garbled(peer, kTypeFileData, RecvStatusText::kBeyondSize);
-    if (m_payloadBuff.dataLength() >= kStagingCapacity && writeThisBuffer() != 0) {
+    if (m_blockLength >= kStagingCapacity && writeThisBuffer() != 0) {
         qDebug() << __FILE__ << __LINE__ << " file write to datatype error";
         releaseRule();
         peer->close();
         return DataWriteFailed;
     }
-    sampleRate();
-    if (m_dataPackets % kBurstPackets == 0)
-        report();
-    m_payloadBuff.insertData(
-        packet + offsetof(_PACKET_FILE_DATA, data), kPayloadSize, m_payloadStore.data());
+    std::memcpy(m_block.data() + m_blockLength, packet + offsetof(_PACKET_FILE_DATA, data),
+        size_t(kPayloadSize));
+    m_blockLength += kPayloadSize;
     ++m_dataPackets;
     return kContinue;
 }
 
-// Received bytes grow a block at a time, so the rate moves in steps of one block.
+// Received bytes grow a block at a time, so the rate moves in steps of one block; it is sampled
+// at each block.
 void RecvWorkThread::sampleRate()
 {
     const qint64 nowSecs = QDateTime::currentSecsSinceEpoch();
@@ -390,11 +483,10 @@ void RecvWorkThread::sampleRate()
 
 int RecvWorkThread::writeThisBuffer()
 {
-    const int length = m_payloadBuff.dataLength();
-    QByteArray block(length, Qt::Uninitialized);
-    m_payloadBuff.getData(block.data(), length, m_payloadStore.data());
-    if (!writeFully(m_file, block.constData(), length)) {
-        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "文件写入失败";
+    const int length = m_blockLength;
+    m_blockLength = 0;
+    if (!writeContent(m_block.data(), length)) {
+        qDebug() << __FILE__ << __LINE__ << m_target.contentPath() << "文件写入失败";
         qDebug() << "文件错误值" << m_file.error();
         setFileError(kWriteError);
         m_progress.setText(TransferStateInfo::Rate, kRateStopped);
@@ -404,10 +496,21 @@ int RecvWorkThread::writeThisBuffer()
         return -1;
     }
     m_recvBytes += length;
+    sampleRate();
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在接收中"));
     m_progress.setText(TransferStateInfo::Progress, progressText(m_recvBytes, m_fileSize));
-    report();
+    reportProgress();
     return 0;
+}
+
+// The digest is taken over exactly the bytes the file took, in their order: the content needs no
+// second reading to be checked.
+bool RecvWorkThread::writeContent(const char *data, int length)
+{
+    if (!writeFully(m_file, data, length))
+        return false;
+    m_contentMd5.addData(data, length);
+    return true;
 }
 
 void RecvWorkThread::setFileError(const QString &writeErrorText)
@@ -434,8 +537,11 @@ int RecvWorkThread::handleFileEnd(QIODevice *peer, const char *packet)
 {
     _PACKET_FILE_END end;
     std::memcpy(static_cast<void *>(&end), packet, sizeof end);
-    if (readTailLength(end) < 0)
+    const int tail = readTailLength(end);
+    if (tail < 0)
         return garbled(peer, kTypeFileEnd, RecvStatusText::kBadTail);
+    if (m_recvBytes + m_blockLength + tail > m_fileSize)
+        return garbled(peer, kTypeFileEnd, RecvStatusText::kBeyondSize);
 
     if (writeThisBuffer() != 0) {
         qDebug() << __FILE__ << __LINE__ << " write to datatype 2 error";
@@ -457,8 +563,8 @@ int RecvWorkThread::handleFileEnd(QIODevice *peer, const char *packet)
 int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
 {
     const int length = readTailLength(end);
-    if (!writeFully(m_file, end.tail, length)) {
-        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "文件尾包最后写入失败 ";
+    if (!writeContent(end.tail, length)) {
+        qDebug() << __FILE__ << __LINE__ << m_target.contentPath() << "文件尾包最后写入失败 ";
         // Read before closing: closing clears the file's error, the row would say "错误代码 0".
         setFileError(kWriteError + QLatin1Char(' '));
         m_progress.setText(TransferStateInfo::EndTime, now());
@@ -475,30 +581,31 @@ int RecvWorkThread::recvFileEnd(const _PACKET_FILE_END &end)
     return 1;
 }
 
-// The sender deletes its copy on confirmation 5: the content is synced to disk before it is read
-// back for the digest, through the descriptor it was written by, and named only after that.
+// The sender deletes its copy on confirmation 5: a matching content is synced to disk, then
+// named, and its directory synced, before the answer leaves.
 void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
 {
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在校验文件"));
     report();
+    const QByteArray digest = m_contentMd5.result().toHex().toUpper();
+    m_file.close();
+    if (digest != m_md5) {
+        confirmMismatch(peer);
+        return;
+    }
     if (!m_target.syncContent()) {
-        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "sync failed, errno"
+        qDebug() << __FILE__ << __LINE__ << m_target.contentPath() << "sync failed, errno"
                  << m_target.errorNumber();
         saveFailed(peer);
         return;
     }
-    const QByteArray digest = BaseFunction::getFileMd5(m_file);
-    m_file.close();
-    if (digest.size() == kMd5TextSize && digest == m_md5)
-        confirmReceived(peer);
-    else
-        confirmMismatch(peer);
+    confirmReceived(peer);
 }
 
 void RecvWorkThread::confirmReceived(QIODevice *peer)
 {
     if (!m_target.commit(QDateTime::currentDateTime())) {
-        qDebug() << __FILE__ << __LINE__ << m_target.partPath() << "->" << m_target.finalPath()
+        qDebug() << __FILE__ << __LINE__ << m_target.contentPath() << "->" << m_target.finalPath()
                  << "commit failed, errno" << m_target.errorNumber();
         saveFailed(peer);
         return;
@@ -555,6 +662,19 @@ int RecvWorkThread::lostConnection(QIODevice *peer)
     return LostConnection;
 }
 
+// A peer that keeps the connection alive without moving a file holds a thread, descriptors and
+// its rule: it is let go, and the row says why.
+int RecvWorkThread::tooSlow(QIODevice *peer)
+{
+    qWarning().noquote() << "file connection from" << m_gapAddress << "moved" << m_paceBytes
+                         << "bytes in" << m_paceWindowMs / 1000 << "s: ended";
+    releaseRule();
+    peer->close();
+    endRow(RecvStatusText::kTooSlow);
+    discardFile();
+    return TooSlow;
+}
+
 int RecvWorkThread::garbled(QIODevice *peer, int type, const QString &status)
 {
     releaseRule();
@@ -601,7 +721,19 @@ void RecvWorkThread::releaseRule()
     m_rule = nullptr;
 }
 
-void RecvWorkThread::report() { emit updataRequset(m_progress); }
+void RecvWorkThread::report()
+{
+    m_sinceReport.start();
+    emit updataRequset(m_progress);
+}
+
+// Progress alone reaches the row at most every kProgressIntervalMs: each report wakes the GUI
+// thread.
+void RecvWorkThread::reportProgress()
+{
+    if (m_sinceReport.hasExpired(kProgressIntervalMs))
+        report();
+}
 
 void RecvWorkThread::audit(const char *message, int result)
 {

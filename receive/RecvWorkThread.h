@@ -1,11 +1,12 @@
 #pragma once
 
 #include "model/TransferStateInfo.h"
-#include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
 #include "receive/RecvTarget.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 #include <QThread>
@@ -21,9 +22,12 @@ struct _VKGAPIP_CONF;
 // descriptor inside the thread, so that it belongs to it. Progress leaves the thread only through
 // updataRequset; shared records are touched only under recvWorkMutex.
 //
-// The content is written under a hidden part name beside its final name and takes the final name
-// only once its digest matched and it is on disk: a transfer that breaks off, even with the
-// process, never leaves a partial file that looks received (RecvTarget).
+// The content is written into a file without a name and takes its name only once its digest
+// matched and it is on disk: a transfer that breaks off, even with the process, never leaves a
+// partial file that looks received (RecvTarget). The digest is taken over the content as it is
+// written. The loop reads the socket in large pieces straight into its stream buffer and copies
+// each payload once, into the block that is written; progress reaches the row at most every
+// kProgressIntervalMs, so that the receiving thread wakes no other thread per block.
 class RecvWorkThread : public QThread
 {
     Q_OBJECT
@@ -38,7 +42,12 @@ public:
         DataWriteFailed = 1,
         FileEnded = 2, // the file end arrived, whatever came of it
         GapVerdict = 3, // the gap refused the content and says why
+        TooSlow = -5, // less than kPaceMinBytes arrived within a pace window
     };
+
+    static constexpr int kProgressIntervalMs = 100;
+    static constexpr qint64 kPaceMinBytes = 64 * 1024;
+    static constexpr int kPaceWindowMs = 60000;
 
     explicit RecvWorkThread(qintptr socketDescriptor);
     ~RecvWorkThread() override;
@@ -51,6 +60,9 @@ public:
 
     // Workers that exist now, from construction to destruction.
     static int aliveCount() { return s_alive.load(); }
+    // The pace window of the workers that start after the call (kPaceWindowMs by default), so
+    // that a test need not wait a minute for a peer that trickles.
+    static void setPaceWindow(int ms) { s_paceWindowMs = ms; }
 
 signals:
     void updataRequset(TransferStateInfo info);
@@ -59,8 +71,12 @@ protected:
     void run() override;
 
 private:
+    enum ReadResult { Read, Lost, Slow };
+
     void resetTransfer(const QByteArray &gapAddress, const QByteArray &localAddress);
-    bool readIntoStream(QIODevice *peer);
+    ReadResult readIntoStream(QIODevice *peer);
+    qint64 readSome(QIODevice *peer, char *to, qint64 maxSize, int waitMs);
+    int dispatchPackets(QIODevice *peer);
     int dispatch(QIODevice *peer, const char *packet);
 
     int handleDescriptor(QIODevice *peer, const char *packet);
@@ -71,6 +87,7 @@ private:
     int handleData(QIODevice *peer, const char *packet);
     void sampleRate();
     int writeThisBuffer();
+    bool writeContent(const char *data, int length);
     int handleFileEnd(QIODevice *peer, const char *packet);
     int recvFileEnd(const _PACKET_FILE_END &end);
     void verifyAndConfirm(QIODevice *peer);
@@ -79,27 +96,30 @@ private:
     void saveFailed(QIODevice *peer);
 
     int lostConnection(QIODevice *peer);
+    int tooSlow(QIODevice *peer);
     int garbled(QIODevice *peer, int type, const QString &status);
     int gapVerdict(QIODevice *peer, int type);
     void endRow(const QString &status);
     void discardFile();
     void releaseRule();
     void report();
+    void reportProgress();
     void audit(const char *message, int result);
     void setFileError(const QString &writeErrorText);
 
     static std::atomic<int> s_alive;
+    static std::atomic<int> s_paceWindowMs;
 
     qintptr m_socketDescriptor;
 
-    std::vector<char> m_readBuffer;
-    std::vector<char> m_payloadStore;
-    std::vector<char> m_streamStore;
-    DataBuff m_streamBuff;
-    DataBuff m_payloadBuff;
+    std::vector<char> m_stream; // bytes read from the peer, whole packets taken from the front
+    int m_streamLength = 0;
+    std::vector<char> m_block; // payloads to be written, up to kStagingCapacity
+    int m_blockLength = 0;
+    QCryptographicHash m_contentMd5 { QCryptographicHash::Md5 };
 
     RecvTarget m_target; // where the content goes, held by descriptors
-    QFile m_file; // the part file while content arrives, over the target's descriptor
+    QFile m_file; // the content file while content arrives, over the target's descriptor
     QString m_recvDir;
     QString m_ruleKey;
     QByteArray m_gapAddress;
@@ -114,6 +134,11 @@ private:
     quint32 m_dataPackets = 0;
     qint64 m_sampleSecs = 0;
     qint64 m_sampleBytes = 0;
+    QElapsedTimer m_sinceReport;
+    QElapsedTimer m_sinceBytes; // since the last bytes from the peer
+    QElapsedTimer m_paceWindow;
+    qint64 m_paceBytes = 0; // bytes from the peer in the current pace window
+    int m_paceWindowMs = kPaceWindowMs;
 
     QByteArray m_md5;
     QByteArray m_toUser;

@@ -133,6 +133,7 @@ wait_for grep -q '^listening' "$work/gapsim/events.log"
 (cd "$work/client" && VARKO_GAP_PORT=$gap_port VARKO_FILE_PORT=$file_port \
    VARKO_CONF_PORT=$conf_port exec "$bin/gapclient" --import seed.vkg --send) &
 pids+=($!)
+client_pid=$!
 
 login=登录
 main=Varko文件传输客户端
@@ -182,7 +183,10 @@ wait_long test -f "$recv_dir/季度报表.xlsx"
 wait_long bash -c "! ls '$send_dir/setup.exe' '$send_dir/会议纪要.txt'"
 wait_long bash -c "[ \$(grep -c 'offline-fault' '$work/gapsim/events.log') -ge 5 ]"
 sleep 2
-wait_long bash -c "[ \"\$(find '$recv_dir' -maxdepth 1 -name '.gaprecv-*' -size +50M)\" ]"
+# The receiving client writes the large file without a name until it is whole: it shows among
+# the client's open files.
+wait_long bash -c "for fd in /proc/$client_pid/fd/*; do case \$(readlink \$fd) in
+  '$recv_dir'/*) [ \$(stat -L -c %s \$fd) -gt 52428800 ] && exit 0;; esac; done; exit 1"
 if [ -f "$recv_dir/系统镜像备份.iso" ]; then
   echo "the large file arrived before the pictures: no running row to show" >&2
   exit 1

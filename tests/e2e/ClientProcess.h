@@ -28,6 +28,9 @@ public:
     // Starts the client with --import of its rules file, and --send when it sends.
     bool start(bool send);
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    qint64 processId() const { return m_process.processId(); }
+    // The environment of the starts to come.
+    QProcessEnvironment &environment() { return m_environment; }
     // SIGKILL, as a crash or a power cut would end it; waits for the end.
     void kill();
     // SIGSTOP and SIGCONT: freezes the client where it is, and lets it go on.

@@ -32,6 +32,8 @@ public:
     QString error() const { return m_error; }
 
     GapsimProcess &gap() { return *m_gapsim; }
+    // The port bob takes files on, for a test that plays the gap itself.
+    quint16 bobFilePort() const { return m_ports[2]; }
     ClientProcess &alice() { return *m_alice; }
     ClientProcess &bob() { return *m_bob; }
     // Starts a client again after a kill, and waits for its login.

@@ -1,5 +1,7 @@
 #include "TestFiles.h"
 
+#include "receive/ReceiverFiles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -28,14 +30,6 @@ QMap<QString, QByteArray> filesUnder(const QString &root)
     return files;
 }
 
-QStringList partFiles(const QString &root)
-{
-    QStringList parts;
-    QDirIterator it(root, { QStringLiteral(".gaprecv-*.part") }, QDir::Files | QDir::Hidden,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        parts << it.next();
-    return parts;
-}
+QStringList partFiles(const QString &root) { return ReceiverFiles::partFilesUnder(root); }
 
 } // namespace TestFiles

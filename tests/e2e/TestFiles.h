@@ -12,7 +12,8 @@ namespace TestFiles {
 QByteArray contentOfSize(int size, int seed);
 // Everything under a directory by path relative to it, hidden files included.
 QMap<QString, QByteArray> filesUnder(const QString &root);
-// The hidden part files the receiver writes into before a file takes its name.
+// The part files the receiver writes into before a file takes its name, where the file system
+// holds no unnamed files.
 QStringList partFiles(const QString &root);
 
 } // namespace TestFiles

@@ -10,6 +10,7 @@
 #include "GapSite.h"
 #include "TestFiles.h"
 #include "TmpfsMount.h"
+#include "receive/ReceiverFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,14 +56,6 @@ bool hasAudit(const QStringList &events, int outcome, const QString &file, const
             return true;
     }
     return false;
-}
-
-qint64 largestPartSize(const QString &directory)
-{
-    qint64 largest = -1;
-    for (const QString &part : TestFiles::partFiles(directory))
-        largest = qMax(largest, QFileInfo(part).size());
-    return largest;
 }
 
 } // namespace
@@ -245,12 +238,13 @@ void TestTwoClients::faultsDeliverOnce()
 qint64 TestTwoClients::freezeReceiverMidFile(const QString &key)
 {
     const QString recv = m_site->recvDir(key);
+    const qint64 bob = m_site->bob().processId();
     QElapsedTimer clock;
     clock.start();
-    while (largestPartSize(recv) <= 0 && clock.elapsed() < kOutcomeWaitMs)
+    while (ReceiverFiles::largestOpenFileIn(bob, recv) <= 0 && clock.elapsed() < kOutcomeWaitMs)
         QTest::qWait(5);
     m_site->bob().freeze();
-    return largestPartSize(recv);
+    return ReceiverFiles::largestOpenFileIn(bob, recv);
 }
 
 void TestTwoClients::clientKilledMidFile_data()
@@ -282,9 +276,10 @@ void TestTwoClients::clientKilledMidFile()
     verifyDeliveredOnce(m_site->recvDir(key), m_site->sendDir(key), name, content);
 }
 
-// Bob's receive directory is a small disk that the file does not fit: alice gives up after her
-// attempts and keeps her file (her log says so, as her status row does), bob keeps no part of it.
-// Bob's row says why; a write that fails before the file end writes no audit event.
+// Bob's receive directory is a small disk that the file does not fit: bob turns each attempt away
+// before any content, unanswered, and says why in his row and audit store; alice gives up after
+// her attempts and keeps her file (her log says so, as her status row does), bob keeps no part of
+// it.
 void TestTwoClients::fullReceiveDiskKeepsTheFile()
 {
     if (!m_tmpfsMounted)
@@ -299,8 +294,11 @@ void TestTwoClients::fullReceiveDiskKeepsTheFile()
     QCOMPARE(TestFiles::filesUnder(m_site->sendDir(kFull)).value(name), content);
     QTRY_VERIFY(TestFiles::filesUnder(m_site->recvDir(kFull)).isEmpty());
     QCOMPARE(m_site->deliveries(name), 0);
-    // Each attempt broke off where bob's disk was full.
     QVERIFY(containsLine(m_site->gap().events(), QStringLiteral("result=receiver-closed")));
+    const QStringList received = GapSite::auditEvents(m_site->bob(), "CLIENT_RECV");
+    QVERIFY2(
+        hasAudit(received, 0, name, QStringLiteral("alice"), QStringLiteral("接收目录空间不足")),
+        qPrintable(received.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(TestTwoClients)

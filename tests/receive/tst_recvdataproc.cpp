@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 #include "model/GlobalData.h"
 #include "model/Ports.h"
+#include "receive/ReceiveFaults.h"
+#include "receive/RecvAdmission.h"
 #include "receive/RecvDataProc.h"
 #include "receive/RecvWorkThread.h"
 #include "support/TestSupport.h"
@@ -13,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +35,29 @@ public:
 
 private:
     _VKGAPIP_CONF m_gap;
+};
+
+int openDescriptors() { return QDir(QStringLiteral("/proc/self/fd")).count() - 2; }
+
+// The soft open-file limit of this process, lowered while it exists.
+class OpenFileLimit
+{
+public:
+    explicit OpenFileLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        m_active = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~OpenFileLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    OpenFileLimit(const OpenFileLimit &) = delete;
+    OpenFileLimit &operator=(const OpenFileLimit &) = delete;
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_saved {};
+    bool m_active = false;
 };
 
 } // namespace
@@ -145,6 +172,107 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), 3, 10000);
 
         held[1].abort();
+        next.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
+        QVERIFY(prompts.boxes().isEmpty());
+    }
+
+    // A process out of descriptors cannot accept a connection; Qt then stops listening. The
+    // listener says so once, tries again, and takes the connection once descriptors are free.
+    void acceptingResumesAfterDescriptorsRanOut()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QTreeWidget *rows = window.recvStatusView()->tree();
+        ListedGap gap;
+        QTcpSocket file;
+        file.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(file.waitForConnected(10000)); // waiting to be accepted
+
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                QStringLiteral("^port %1 cannot accept a connection:").arg(Ports::filePort())));
+        QList<int> taken;
+        {
+            OpenFileLimit limit(rlim_t(openDescriptors() + 16));
+            QVERIFY(limit.active());
+            for (int fd = ::dup(0); fd >= 0; fd = ::dup(0))
+                taken << fd;
+            QTest::qWait(3 * RecvDataProc::kAcceptRetryMs);
+            QCOMPARE(rows->topLevelItemCount(), 0);
+            for (int fd : qAsConst(taken))
+                ::close(fd);
+        }
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                QStringLiteral("^port %1 accepts connections again").arg(Ports::filePort())));
+        QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), 1, 10000);
+        file.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
+        QVERIFY(prompts.boxes().isEmpty());
+    }
+
+    // A connection for which the process has too few descriptors left beside the transfers
+    // running is closed at once, without a row; with descriptors to spare the next one is taken.
+    void connectionsNeedTheirDescriptors()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QTreeWidget *rows = window.recvStatusView()->tree();
+        ListedGap gap;
+        QTcpSocket turnedAway;
+        {
+            // One short of what a first worker needs, counting the descriptor of the connection.
+            OpenFileLimit limit(rlim_t(openDescriptors() + RecvAdmission::kSpareDescriptors
+                + RecvAdmission::kDescriptorsPerWorker));
+            QVERIFY(limit.active());
+            QTest::ignoreMessage(QtWarningMsg,
+                QRegularExpression(QStringLiteral("^file port: too few descriptors left beside 0 "
+                                                  "transfers")));
+            turnedAway.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+            QVERIFY(turnedAway.waitForConnected(10000));
+            QTRY_COMPARE_WITH_TIMEOUT(turnedAway.state(), QAbstractSocket::UnconnectedState, 10000);
+        }
+        QCOMPARE(rows->topLevelItemCount(), 0);
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^file port: closed 1 connections over the bound")));
+        QTcpSocket taken;
+        taken.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(taken.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), 1, 10000);
+        taken.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
+        QVERIFY(prompts.boxes().isEmpty());
+    }
+
+    // A receiving thread that cannot be created: the connection is closed, the row ends with
+    // the reason, and the worker's place among the workers alive is free for the next one.
+    void unstartedWorkerEndsItsRow()
+    {
+        TestSupport::PromptRecorder prompts;
+        MainWindow window;
+        QTreeWidget *rows = window.recvStatusView()->tree();
+        ListedGap gap;
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^QThread::start: Thread creation"));
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^a receiving thread could not be started")));
+        ReceiveFaults::failThreadStarts(1);
+        QTcpSocket file;
+        file.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(file.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(file.state(), QAbstractSocket::UnconnectedState, 10000);
+        ReceiveFaults::failThreadStarts(0);
+
+        QCOMPARE(rows->topLevelItemCount(), 1);
+        QCOMPARE(rows->topLevelItem(0)->text(7), QStringLiteral("接收线程启动失败|关闭连接"));
+        QVERIFY(!rows->topLevelItem(0)->text(6).isEmpty());
+        QCOMPARE(RecvWorkThread::aliveCount(), 0);
+        window.fileListener()->setConnectionLimit(1);
+        QTcpSocket next;
+        next.connectToHost(QHostAddress::LocalHost, Ports::filePort());
+        QVERIFY(next.waitForConnected(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(rows->topLevelItemCount(), 2, 10000);
+        QCOMPARE(RecvWorkThread::aliveCount(), 1);
         next.abort();
         QTRY_COMPARE_WITH_TIMEOUT(RecvWorkThread::aliveCount(), 0, 10000);
         QVERIFY(prompts.boxes().isEmpty());

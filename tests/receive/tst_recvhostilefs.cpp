@@ -90,8 +90,10 @@ void TestRecvHostileFs::hostileFileSystem_data()
     QTest::addColumn<QByteArrayList>("deliveries");
     QTest::addColumn<bool>("refused");
 
+    // Taken names that leave no room for a stamp of 14 bytes: the stamped name gives up the end
+    // of the name, not the file.
     const QByteArray longName(245, 'x');
-    const QByteArray fittingName(237, 'y'); // takes a stamp of 18 bytes at most
+    const QByteArray longNameWithSuffix = QByteArray(240, 'y') + ".txt";
     QTest::newRow("linked sub-directory") << QStringList { "link:recv/linkdir->../outside" }
                                           << QByteArrayList { "linkdir/x/evil.txt" } << true;
     QTest::newRow("dangling link at the final name")
@@ -111,10 +113,10 @@ void TestRecvHostileFs::hostileFileSystem_data()
         << QByteArrayList { "a/in/c.txt" } << true;
     QTest::newRow("existing 245-byte name")
         << QStringList { fileEntry(QString::fromLatin1(longName)) } << QByteArrayList { longName }
-        << true;
-    QTest::newRow("existing 237-byte name")
-        << QStringList { fileEntry(QString::fromLatin1(fittingName)) }
-        << QByteArrayList { fittingName } << false;
+        << false;
+    QTest::newRow("existing 244-byte name with a suffix, twice")
+        << QStringList { fileEntry(QString::fromLatin1(longNameWithSuffix)) }
+        << QByteArrayList { longNameWithSuffix, longNameWithSuffix } << false;
     QTest::newRow("200-byte invalid UTF-8 name")
         << QStringList() << QByteArrayList { QByteArray(200, '\xff') } << true;
     QTest::newRow("name that collides twice in one minute")
@@ -186,7 +188,7 @@ void TestRecvHostileFs::nameTakenBeforeCommit()
     QFETCH(QString, entry);
 
     QTemporaryDir root(m_workDir.filePath("world-XXXXXX"));
-    QVERIFY(setUp(root.path(), { "file:outside/target.txt" }));
+    QVERIFY(setUp(root.path(), { "file:outside/target.txt", "dir:recv/race" }));
     const QString recvDir = root.filePath("recv");
     ReceiverFixture fixture(recvDir);
     const QByteArray content = contentOfSize(kPayload * 150 + 7);

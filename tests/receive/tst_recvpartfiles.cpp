@@ -1,8 +1,11 @@
-// Part files left behind: a receiving process killed mid-file leaves its part file, which the
-// sweep at start removes while a running transfer's part file stays; stale part files never keep
-// a new transfer from a name.
+// What a receiver leaves behind when it dies mid-file, and what the sweep removes: where the file
+// system holds unnamed files nothing is left at all; where it does not, the part file of the dead
+// transfer goes with the sweep while a running transfer's stays, and no file a peer delivered is
+// ever taken for a part file, whatever its name.
 
 #include "model/GlobalData.h"
+#include "receive/ReceiveFaults.h"
+#include "receive/ReceiveFaultsPreload.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
 #include "receive/RecvPartFiles.h"
@@ -22,11 +25,29 @@ namespace {
 
 constexpr int kBlock = 100 * kPayload;
 
-QRegularExpression removalLine(const QString &partPath)
+QRegularExpression removalLine(const QString &dir)
 {
-    return QRegularExpression(QStringLiteral("^removed a part file no transfer holds: %1 ")
-                                  .arg(QRegularExpression::escape(partPath)));
+    return QRegularExpression(QStringLiteral("^removed a part file no transfer holds: %1/")
+                                  .arg(QRegularExpression::escape(dir)));
 }
+
+// File-system faults of this process for as long as it exists.
+class Faults
+{
+public:
+    Faults(bool noUnnamedFiles, bool noLocks)
+    {
+        ReceiveFaults::setNoUnnamedFiles(noUnnamedFiles);
+        ReceiveFaults::setLocksRefused(noLocks);
+    }
+    ~Faults()
+    {
+        ReceiveFaults::setNoUnnamedFiles(false);
+        ReceiveFaults::setLocksRefused(false);
+    }
+    Faults(const Faults &) = delete;
+    Faults &operator=(const Faults &) = delete;
+};
 
 } // namespace
 
@@ -36,15 +57,29 @@ class TestRecvPartFiles : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(TestSupport::enterDir(m_workDir)); }
-    void killedReceiverLeavesItToTheSweep();
-    void staleFilesTakeNoName();
+    void killedReceiverLeavesOnlyStaleParts_data();
+    void killedReceiverLeavesOnlyStaleParts();
+    void deliveredLookalikesStay();
+    void withoutLocksNothingIsSwept();
 
 private:
     QTemporaryDir m_workDir; // the audit store lands here
 };
 
-void TestRecvPartFiles::killedReceiverLeavesItToTheSweep()
+void TestRecvPartFiles::killedReceiverLeavesOnlyStaleParts_data()
 {
+    QTest::addColumn<bool>("unnamed");
+    QTest::newRow("file system with unnamed files") << true;
+    QTest::newRow("file system without them") << false;
+}
+
+// A receiving process killed while it writes a file, beside a transfer of this process that is
+// still running: what the dead one leaves, and what the sweep at the next start makes of it.
+void TestRecvPartFiles::killedReceiverLeavesOnlyStaleParts()
+{
+    QFETCH(bool, unnamed);
+    const Faults faults(!unnamed, false);
+
     QTemporaryDir root(m_workDir.filePath("world-XXXXXX"));
     const QString recvDir = root.filePath("recv");
     QVERIFY(QDir().mkpath(recvDir + "/sub"));
@@ -52,6 +87,10 @@ void TestRecvPartFiles::killedReceiverLeavesItToTheSweep()
     const QByteArray stream = contentPackets(content);
 
     QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!unnamed)
+        preloadReceiveFaults(environment, QStringLiteral("no-tmpfile"));
+    child.setProcessEnvironment(environment);
     child.setWorkingDirectory(root.path());
     child.start(QCoreApplication::applicationDirPath() + "/recv_child", { recvDir });
     QVERIFY(child.waitForReadyRead(kWaitMs));
@@ -63,8 +102,8 @@ void TestRecvPartFiles::killedReceiverLeavesItToTheSweep()
         descriptor(content.size(), ReceiverFixture::kRuleKey, "sub/dead.bin", md5Of(content))));
     QCOMPARE(u64(readBytes(dying, kPacket), 0), quint64(9));
     QVERIFY(send(dying, stream.left(150 * kPacket))); // the 101st writes a block
-    const QString deadPart = recvDir + "/sub/.gaprecv-1.part";
-    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(deadPart).size(), qint64(kBlock), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        largestOpenFileIn(child.processId(), recvDir), qint64(kBlock), kWaitMs);
 
     ReceiverFixture fixture(recvDir);
     QTcpSocket live;
@@ -74,13 +113,15 @@ void TestRecvPartFiles::killedReceiverLeavesItToTheSweep()
     QCOMPARE(u64(readBytes(live, kPacket), 0), quint64(9));
     child.kill();
     QVERIFY(child.waitForFinished(kWaitMs));
-    QCOMPARE(
-        partFilesUnder(recvDir), (QStringList { "sub/.gaprecv-1.part", "sub/.gaprecv-2.part" }));
+    // Qt's file classes cannot even list part files (their names are no UTF-8): the bytes tell.
+    QCOMPARE(partFilesUnder(recvDir).size(), unnamed ? 0 : 2);
+    QCOMPARE(filesUnder(recvDir), QStringList());
 
     // What the main window does when it starts.
-    QTest::ignoreMessage(QtWarningMsg, removalLine(deadPart));
-    QCOMPARE(RecvPartFiles::sweepRules(), 1);
-    QCOMPARE(partFilesUnder(recvDir), QStringList { "sub/.gaprecv-2.part" });
+    if (!unnamed)
+        QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir + "/sub"));
+    QCOMPARE(RecvPartFiles::sweepNow(recvDir), unnamed ? 0 : 1);
+    QCOMPARE(partFilesUnder(recvDir).size(), unnamed ? 0 : 1);
 
     QVERIFY(send(live, stream));
     QCOMPARE(u64(readBytes(live, kPacket), 0), quint64(5));
@@ -89,24 +130,61 @@ void TestRecvPartFiles::killedReceiverLeavesItToTheSweep()
     QCOMPARE(readFile(recvDir + "/sub/live.bin"), content);
 }
 
-// As many stale part files as there are part names: the first one a transfer needs is removed
-// and reused, the others wait for the next sweep.
-void TestRecvPartFiles::staleFilesTakeNoName()
+// Files named as part files were once, delivered by a peer, are files like any other: the sweep
+// and later transfers into the same directories leave them, while part files no transfer holds
+// go and take no name from anyone.
+void TestRecvPartFiles::deliveredLookalikesStay()
 {
+    const Faults faults(true, false);
+    QTemporaryDir root(m_workDir.filePath("world-XXXXXX"));
+    const QString recvDir = root.filePath("recv");
+    QVERIFY(QDir().mkpath(recvDir + "/d"));
+    for (quint64 tag : { 1ull, 2ull, 0xffffffffffffffffull })
+        QVERIFY(writeRawFile(QFile::encodeName(recvDir) + '/' + RecvPartFiles::partName(tag), "x"));
+
+    ReceiverFixture fixture(recvDir);
+    const QByteArrayList lookalikes { ".gaprecv-7.part", "d/.gaprecv-2.part", ".gaprecv-1.part" };
+    for (const QByteArray &name : lookalikes)
+        QVERIFY(fixture.deliver(name, contentOfSize(100 + name.size())));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(fixture.deliver(i % 2 ? "d/more.txt" : "more.txt", contentOfSize(3000, i)));
+    QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir));
+    QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir));
+    QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir));
+    QCOMPARE(RecvPartFiles::sweepNow(recvDir), 3);
+
+    QCOMPARE(partFilesUnder(recvDir), QStringList());
+    for (const QByteArray &name : lookalikes)
+        QCOMPARE(
+            readFile(recvDir + '/' + QString::fromLatin1(name)), contentOfSize(100 + name.size()));
+    QCOMPARE(filesUnder(recvDir).size(), lookalikes.size() + 10);
+}
+
+// A file system without locks: the part file is written unlocked, so no sweep can tell it from a
+// stale one, and none removes it; the transfer itself leaves nothing behind.
+void TestRecvPartFiles::withoutLocksNothingIsSwept()
+{
+    const Faults faults(true, true);
     QTemporaryDir root(m_workDir.filePath("world-XXXXXX"));
     const QString recvDir = root.filePath("recv");
     QVERIFY(QDir().mkpath(recvDir));
-    for (int attempt = 1; attempt < 1000; ++attempt) {
-        QFile stale(recvDir + "/" + QString::fromLatin1(RecvPartFiles::partName(attempt)));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-    }
-
     ReceiverFixture fixture(recvDir);
-    const QByteArray content = contentOfSize(5000);
-    QTest::ignoreMessage(QtWarningMsg, removalLine(recvDir + "/.gaprecv-1.part"));
-    QVERIFY(fixture.deliver("n.txt", content));
-    QCOMPARE(readFile(recvDir + "/n.txt"), content);
-    QCOMPARE(partFilesUnder(recvDir).size(), 998);
+    const QByteArray content = contentOfSize(2 * kBlock + 3);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^file locks are not available in "));
+    QVERIFY(
+        send(gap, descriptor(content.size(), ReceiverFixture::kRuleKey, "n.bin", md5Of(content))));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    QCOMPARE(partFilesUnder(recvDir).size(), 1);
+    QCOMPARE(RecvPartFiles::sweepNow(recvDir), 0);
+    QCOMPARE(partFilesUnder(recvDir).size(), 1);
+
+    QVERIFY(send(gap, contentPackets(content)));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
+    QVERIFY(fixture.waitForWorkers());
+    QCOMPARE(filesUnder(recvDir), QStringList { "n.bin" });
+    QCOMPARE(readFile(recvDir + "/n.bin"), content);
 }
 
 QTEST_MAIN(TestRecvPartFiles)

@@ -7,6 +7,7 @@
 #include "model/GlobalData.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
+#include "receive/RecvWorkThread.h"
 #include "support/TestSupport.h"
 #include "tools/gapsim/GapWire.h"
 
@@ -111,6 +112,12 @@ private slots:
     void refusesDescriptor_data();
     void refusesDescriptor();
     void stampsTakenNames();
+    void stampsLongNames_data();
+    void stampsLongNames();
+    void progressReportsAreSpaced();
+    void slowPeerEnds_data();
+    void slowPeerEnds();
+    void declaredSizeBeyondFreeSpace();
     void recreatesMissingReceiveDirectory();
     void unopenableFileIsNotAnswered();
     void digestMismatchRemovesFile_data();
@@ -227,9 +234,9 @@ void TestRecvWorkThread::receivesFile_data()
     QTest::newRow("UTF-8 name") << QByteArray("目录/文件 1.txt") << 10 << 0 << 1;
     QTest::newRow("relative path of 254 bytes")
         << QByteArray(QByteArray(200, 'd') + '/' + QByteArray(53, 'n')) << 5 << 0 << 1;
-    // With the longest stamp it could be given (18 bytes), a name of 237 bytes still fits.
-    QTest::newRow("name that fits its longest stamp")
-        << QByteArray("d/" + QByteArray(237, 'n')) << 5 << 0 << 1;
+    QTest::newRow("name of 254 bytes") << QByteArray(QByteArray(250, 'n') + ".txt") << 5 << 0 << 1;
+    QTest::newRow("name with no room for a stamp")
+        << QByteArray("d/" + QByteArray(250, 'n')) << 5 << 0 << 1;
 }
 
 void TestRecvWorkThread::receivesFile()
@@ -273,13 +280,20 @@ void TestRecvWorkThread::receivesFile()
         (QStringList { QStringLiteral("接收文件描述信息"), QStringLiteral("接收文件描述符响应") }));
     QCOMPARE(statuses.mid(statuses.size() - 3),
         (QStringList { QStringLiteral("文件接收完毕"), QStringLiteral("正在校验文件"), kDone }));
-    // Each block write moves the progress on; reports in between repeat it.
-    QSet<QString> progressSteps;
+    // Block writes move the progress on, reported at most every 100 ms: each progress the row
+    // shows is that of a whole number of blocks written, and none goes back.
+    QStringList blockSteps;
+    for (int blocks = 1; blocks <= blockWrites; ++blocks)
+        blockSteps << QStringLiteral("%1").arg(
+            size > 0 ? double(qMin(blocks * kBlock, size)) / size : 1.0);
+    int step = 0;
     for (const TransferStateInfo &info : fixture.reports()) {
-        if (info.at(7) == QStringLiteral("正在接收中"))
-            progressSteps.insert(info.at(2));
+        if (info.at(7) != QStringLiteral("正在接收中"))
+            continue;
+        const int shown = blockSteps.indexOf(info.at(2), step);
+        QVERIFY2(shown >= step, qPrintable(info.at(2)));
+        step = shown;
     }
-    QCOMPARE(progressSteps.size(), blockWrites);
     const TransferStateInfo last = fixture.lastReport();
     QCOMPARE(last.at(0), fileName);
     QCOMPARE(last.at(1), QStringLiteral("0 Mbps"));
@@ -317,9 +331,8 @@ void TestRecvWorkThread::refusesDescriptor_data()
     // A name that could not take a stamp, and names that decoding would change, are refused
     // before any content arrives rather than after it.
     const QList<QByteArray> hostile { "../evil.txt", "sub/../../evil.txt", escape, "..\\evil.txt",
-        "a//evil.txt", "./evil.txt", "dir/", "..", "sub/..", "d/" + QByteArray(238, 'n'),
-        QByteArray(200, '\xff'), "overlong-\xc0\xaf.txt", "surrogate-\xed\xa0\x80.txt",
-        "cut-\xe6\x96" };
+        "a//evil.txt", "./evil.txt", "dir/", "..", "sub/..", QByteArray(200, '\xff'),
+        "overlong-\xc0\xaf.txt", "surrogate-\xed\xa0\x80.txt", "cut-\xe6\x96" };
     for (const QByteArray &path : hostile)
         QTest::newRow(path.toPercentEncoding("/\\.").constData())
             << QByteArray(ReceiverFixture::kRuleKey) << path << quint64(13);
@@ -399,6 +412,143 @@ void TestRecvWorkThread::stampsTakenNames()
         "'127.0.0.1', '" + fixture.lastReport().at(0).toUtf8() + "', "));
     QCOMPARE(fixture.lastReport().at(TransferStateInfo::StoredPath),
         recvDir() + '/' + fixture.lastReport().at(0));
+}
+
+void TestRecvWorkThread::stampsLongNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("suffix"); // what the stamped name still ends with
+    QTest::newRow("250 bytes with a suffix")
+        << QByteArray(QByteArray(246, 'n') + ".txt") << QByteArray(".txt");
+    QTest::newRow("254 bytes without one") << QByteArray(254, 'n') << QByteArray("nnnn");
+    // 82 characters of three bytes each: the cut falls between characters, never inside one.
+    QTest::newRow("250 bytes of Chinese")
+        << QByteArray(QString(82, QChar(0x6587)).toUtf8() + ".txt") << QByteArray("文.txt");
+    QTest::newRow("a suffix as long as the name")
+        << QByteArray("x." + QByteArray(248, 's')) << QByteArray("sss");
+}
+
+// A taken name that leaves no room for the stamp still takes one: the name gives up its end, and
+// keeps its suffix.
+void TestRecvWorkThread::stampsLongNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, suffix);
+
+    QFile old(recvDir() + '/' + QString::fromUtf8(name));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(5000);
+    QVERIFY(fixture.deliver(name, content));
+
+    const QString stamped = fixture.lastReport().at(0);
+    const QByteArray bytes = stamped.toUtf8();
+    QVERIFY2(bytes.size() <= 255, qPrintable(stamped));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{8}_\\d{4}_")).match(stamped).hasMatch(),
+        qPrintable(stamped));
+    QVERIFY2(bytes.endsWith(suffix), qPrintable(stamped));
+    QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes); // whole characters only
+    QCOMPARE(readFile(recvDir() + '/' + stamped), content);
+    QCOMPARE(readFile(recvDir() + '/' + QString::fromUtf8(name)), QByteArray("old"));
+}
+
+// A file that arrives over a second or more shows its progress as it goes, yet at most about ten
+// times a second: each report wakes the window.
+void TestRecvWorkThread::progressReportsAreSpaced()
+{
+    ReceiverFixture fixture(recvDir());
+    const QByteArray content = contentOfSize(40 * kBlock);
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(send(
+        gap, descriptor(content.size(), ReceiverFixture::kRuleKey, "slow.bin", md5Of(content))));
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    const QByteArray stream = contentPackets(content);
+    for (int at = 0; at < stream.size(); at += 100 * kPacket) {
+        QVERIFY(send(gap, stream.mid(at, 100 * kPacket)));
+        QThread::msleep(25);
+    }
+    QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(5));
+    QVERIFY(fixture.waitForWorkers());
+    const qint64 elapsedMs = clock.elapsed();
+
+    const int progressReports = fixture.statuses().count(QStringLiteral("正在接收中"));
+    QVERIFY2(progressReports >= 1, qPrintable(QString::number(elapsedMs)));
+    QVERIFY2(progressReports <= elapsedMs / RecvWorkThread::kProgressIntervalMs + 1,
+        qPrintable(QStringLiteral("%1 reports in %2 ms").arg(progressReports).arg(elapsedMs)));
+    QCOMPARE(readFile(recvDir() + "/slow.bin"), content);
+}
+
+void TestRecvWorkThread::slowPeerEnds_data()
+{
+    QTest::addColumn<bool>("described"); // whether the descriptor came before the trickle
+    QTest::newRow("trickle after the descriptor") << true;
+    QTest::newRow("trickle instead of a descriptor") << false;
+}
+
+// A peer that sends a byte now and then, never 30 s without one, yet far too little to move a
+// file, is let go once a pace window has passed: its row says so, nothing is kept, its rule is
+// free again.
+void TestRecvWorkThread::slowPeerEnds()
+{
+    QFETCH(bool, described);
+    constexpr int kWindowMs = 1500;
+    RecvWorkThread::setPaceWindow(kWindowMs);
+    ReceiverFixture fixture(recvDir());
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    RecvWorkThread::setPaceWindow(RecvWorkThread::kPaceWindowMs);
+    const QByteArray content = contentOfSize(3 * kBlock);
+    QByteArray stream = contentPackets(content);
+    if (described) {
+        QVERIFY(send(gap,
+            descriptor(
+                content.size(), ReceiverFixture::kRuleKey, "t/trickle.bin", md5Of(content))));
+        QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
+    } else {
+        stream.prepend(descriptor(content.size(), ReceiverFixture::kRuleKey, "t/trickle.bin"));
+    }
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(
+            QStringLiteral("^file connection from 127.0.0.1 moved \\d+ bytes in 1 s: ended")));
+    QElapsedTimer clock;
+    clock.start();
+    for (int at = 0; gap.state() == QAbstractSocket::ConnectedState && clock.elapsed() < kWaitMs;
+         ++at) {
+        gap.write(stream.mid(at, 1));
+        gap.waitForBytesWritten(100);
+        gap.waitForReadyRead(100);
+    }
+    QCOMPARE(gap.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(fixture.waitForWorkers());
+
+    checkEndedWithoutFile(fixture, recvDir(), QStringLiteral("接收速度过慢|关闭连接"));
+    QVERIFY(!QFileInfo::exists(recvDir() + "/t"));
+}
+
+// A file larger than the receive directory's free space is turned away before any content and
+// unanswered, so that the sender keeps it for a later attempt; nothing is made for it.
+void TestRecvWorkThread::declaredSizeBeyondFreeSpace()
+{
+    ReceiverFixture fixture(recvDir());
+    QTcpSocket gap;
+    QVERIFY(fixture.connectGap(gap));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^no room for ")));
+    QVERIFY(send(gap, descriptor(qint64(1) << 60, ReceiverFixture::kRuleKey, "deep/er/huge.bin")));
+    QCOMPARE(answersUntilClose(gap), QByteArray());
+    QVERIFY(fixture.waitForWorkers());
+
+    QCOMPARE(fixture.statuses(), QStringList { QStringLiteral("接收目录空间不足") });
+    QCOMPARE(fixture.lastReport().at(0), QStringLiteral("deep/er/huge.bin"));
+    QVERIFY(!fixture.lastReport().at(6).isEmpty());
+    QCOMPARE(QDir(recvDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());
+    QCOMPARE(fixture.rule()->useCount.load(), 0);
+    QCOMPARE(lastAudit().value(3), QByteArray("0"));
+    QVERIFY(lastAudit().value(4).endsWith("'接收目录空间不足'"));
 }
 
 // A receive directory that went missing is made again, with the file's own directories.
@@ -498,14 +648,16 @@ void TestRecvWorkThread::lostConnectionRemovesFile()
     const bool described = cutAfter >= kPacket;
     if (described)
         QCOMPARE(u64(readBytes(gap, kPacket), 0), quint64(9));
-    // Once the block is on disk the worker has reported it: the cut then comes mid-file.
+    // Once the block is in the file, the cut comes mid-file.
     if (cutAfter > kPacket * 101)
-        QTRY_VERIFY_WITH_TIMEOUT(fixture.statuses().contains(QStringLiteral("正在接收中")), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(largestOpenFileIn(QCoreApplication::applicationPid(), recvDir()),
+            qint64(kBlock), 20000);
     abort ? gap.abort() : gap.disconnectFromHost();
     QVERIFY(fixture.waitForWorkers());
 
-    QCOMPARE(filesUnder(recvDir()).filter(QStringLiteral(".bin")), QStringList());
-    QCOMPARE(filesUnder(recvDir()).filter(QStringLiteral("part")), QStringList());
+    // Not even the file's directory: the path is made when the file takes its name.
+    QCOMPARE(QDir(recvDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());
     QCOMPARE(fixture.rule()->useCount.load(), 0);
     if (!described) {
         QVERIFY(fixture.reports().isEmpty());

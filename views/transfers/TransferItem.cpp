@@ -1,6 +1,7 @@
 #include "views/transfers/TransferItem.h"
 
 #include "model/HandOver.h"
+#include "receive/RecvStatusText.h"
 #include "receive/RecvWorkThread.h"
 #include "send/SendSlots.h"
 #include "send/SendWorkThread.h"
@@ -12,6 +13,7 @@
 #include <QThreadPool>
 #include <QTreeWidget>
 #include <QtDebug>
+#include <unistd.h>
 
 namespace {
 
@@ -79,7 +81,26 @@ int TransferItem::recvStart()
     relayFrom(worker);
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start(QThread::InheritPriority);
+    // A thread that could not be created never finishes: its worker, the connection and its place
+    // among the workers alive would stay taken for good.
+    if (!worker->isRunning() && !worker->isFinished()) {
+        qWarning().noquote() << "a receiving thread could not be started: connection closed";
+        delete worker;
+        ::close(int(m_socketDescriptor));
+        endUnstarted();
+    }
     return 0;
+}
+
+void TransferItem::endUnstarted()
+{
+    const QString now = QDateTime::currentDateTime().toString(kTimeFormat);
+    TransferStateInfo info;
+    info.setText(TransferStateInfo::Rate, kStoppedRate);
+    info.setText(TransferStateInfo::StartTime, now);
+    info.setText(TransferStateInfo::EndTime, now);
+    info.setText(TransferStateInfo::Status, RecvStatusText::kNoThread);
+    onUpdateRequest(info);
 }
 
 void TransferItem::onUpdateRequest(const TransferStateInfo &info)

@@ -64,6 +64,8 @@ public:
 
 private:
     void showToolTips(const TransferStateInfo &info);
+    // Ends a receiving row whose worker could not be started.
+    void endUnstarted();
 
     void announceOutcome(TransferOutcome::Kind before);
 

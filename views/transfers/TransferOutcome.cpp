@@ -93,6 +93,9 @@ const StatusText kStatusTexts[] = {
     { "文件尾包长度错误|关闭连接", TransferOutcome::Failed },
     { "未知的数据包类型|关闭连接", TransferOutcome::Failed },
     { "文件保存失败|关闭连接", TransferOutcome::Failed },
+    { "接收速度过慢|关闭连接", TransferOutcome::Failed },
+    { "接收目录空间不足", TransferOutcome::Failed },
+    { "接收线程启动失败|关闭连接", TransferOutcome::Failed },
 };
 
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "model/UniqueFd.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The file a transfer writes its content into until the content is verified and on disk. Where
+// the file system allows it, the file has no name at all (O_TMPFILE): nothing of it is visible
+// before it is named, and a process that dies leaves nothing behind. Elsewhere it is a locked part
+// file whose name no delivered file can bear (RecvPartFiles). Either way, naming it never replaces
+// an existing entry.
+class RecvContentFile
+{
+public:
+    RecvContentFile() = default;
+    ~RecvContentFile() { discard(); }
+    RecvContentFile(const RecvContentFile &) = delete;
+    RecvContentFile &operator=(const RecvContentFile &) = delete;
+
+    // Creates the file in the directory, which must stay open until the file is discarded;
+    // false with errno set. dirPath names the directory in log lines.
+    bool create(int dirFd, const QString &dirPath);
+    int fd() const { return m_fd.get(); }
+    // The part file's name, empty for an unnamed file.
+    QByteArray partName() const { return m_partName; }
+
+    bool sync();
+    // Gives the content a name in the directory; false with errno set, EEXIST when the name is
+    // taken. The content keeps no other name.
+    bool nameAs(int toDirFd, const QByteArray &name);
+    // Closes the file; a part file not yet named is removed with it.
+    void discard();
+
+    // Whether the directory's file system holds unnamed files.
+    static bool holdsUnnamed(int dirFd);
+
+private:
+    bool linkUnnamed(int toDirFd, const QByteArray &name);
+    bool renamePart(int toDirFd, const QByteArray &name);
+
+    UniqueFd m_fd;
+    int m_dirFd = -1; // the directory of a part file, held by the owner
+    QByteArray m_partName;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+// Faults of file systems and of the system that the receiving tests inject: a file system without
+// unnamed files (O_TMPFILE refused, as NFS, vfat or CIFS refuse it), one that cannot sync a
+// directory (fsync refused with EINVAL, as CIFS before Linux 4.17, Ceph or some FUSE ones do), one
+// without file locks (flock refused with ENOLCK, as NFS without its lock service), and a thread
+// that cannot be created.
+//
+// The library interposes openat, fsync, flock and pthread_create for the whole process it is part
+// of: a test linked with it sets the faults below; a client started with it in LD_PRELOAD takes
+// them from the environment variable GAP_FAULTS, a comma-separated list of "no-tmpfile",
+// "dir-fsync-einval" and "no-locks".
+namespace ReceiveFaults {
+
+void setNoUnnamedFiles(bool on);
+void setDirectorySyncRefused(bool on);
+void setLocksRefused(bool on);
+// The next count thread creations fail with EAGAIN.
+void failThreadStarts(int count);
+
+} // namespace ReceiveFaults
