@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/HandOver.h"
+#include "model/TransferTrace.h"
 #include "model/TransferVerdict.h"
 #include "receive/RecvAdmission.h"
 #include "receive/RecvPathResolver.h"
@@ -432,6 +433,7 @@ void RecvWorkThread::setFileError(const QString &writeErrorText)
 
 int RecvWorkThread::handleFileEnd(QIODevice *peer, const char *packet)
 {
+    TransferTrace::mark("recv", "file-end", m_fileName);
     _PACKET_FILE_END end;
     std::memcpy(static_cast<void *>(&end), packet, sizeof end);
     if (readTailLength(end) < 0)
@@ -487,8 +489,10 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
         saveFailed(peer);
         return;
     }
+    TransferTrace::mark("recv", "synced", m_fileName);
     const QByteArray digest = BaseFunction::getFileMd5(m_file);
     m_file.close();
+    TransferTrace::mark("recv", "verified", m_fileName);
     if (digest.size() == kMd5TextSize && digest == m_md5)
         confirmReceived(peer);
     else

@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/HandOver.h"
 #include "model/Ports.h"
+#include "model/TransferTrace.h"
 #include "model/TransferVerdict.h"
 #include "protocol/DataBuff.h"
 #include "protocol/TransferPackets.h"
@@ -268,6 +269,7 @@ int SendWorkThread::sendThisFile(
         ~SocketCloser() { socket->abort(); }
     } closer { m_socket.get() };
 
+    TransferTrace::mark("send", "attempt", fileName().toUtf8());
     Attempt attempt(file.filePath, m_socket.get(), rule->stopFlag, info);
     readRule(attempt, rule);
     attempt.gap = BaseFunction::findVkgapinfo(QString::fromLatin1(attempt.gapAddress));
@@ -372,6 +374,7 @@ int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     // Reused by retries only while the file is the version it was computed for.
     if (m_fileMd5.size() != kMd5TextSize || !m_md5Identity.sameVersion(attempt.identity)) {
         m_md5Identity = FileIdentity();
+        TransferTrace::mark("send", "hash-start", fileName().toUtf8());
         m_fileMd5
             = BaseFunction::md5OfOpenFile(attempt.file, attempt.identity.size, &rule->stopFlag);
         if (rule->stopFlag) {
@@ -388,6 +391,7 @@ int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             return Retry;
         }
         m_md5Identity = attempt.identity;
+        TransferTrace::mark("send", "hash-end", fileName().toUtf8());
     }
     attempt.status.md5 = QString::fromLatin1(m_fileMd5);
     attempt.file.seek(0);
@@ -462,6 +466,7 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         return result;
     }
     attempt.file.close();
+    TransferTrace::mark("send", "file-end", fileName().toUtf8());
 
     result = recvConfirType(attempt, rule);
     if (result != Done)
@@ -471,6 +476,7 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 
 int SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    TransferTrace::mark("send", "confirmed", fileName().toUtf8());
     writeAudit(attempt.log, kTransferDone, 1);
     if (attempt.ruleGap) {
         QMutexLocker lock(&sendTaskMutex);
@@ -621,6 +627,7 @@ int SendWorkThread::checkMetaResponse(
 
 int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    TransferTrace::mark("send", "data-start", fileName().toUtf8());
     qint64 notedSecs = QDateTime::currentSecsSinceEpoch();
     qint64 notedBytes = 0;
     char payload[kPayloadSize];
