@@ -6,6 +6,7 @@
 #include "send/SendStatusInfo.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRunnable>
 #include <memory>
@@ -96,6 +97,7 @@ private:
     int checkMetaResponse(
         Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule);
     int sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    qint64 readIntoBurst(Attempt &attempt, qint64 wanted);
     int sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule);
@@ -110,6 +112,8 @@ private:
 
     void writeAudit(const _SEND_LOG &log, const QString &message, int result);
     void publish(const TransferStateInfo &info);
+    // Progress while data flows: published at most about ten times a second.
+    void publishProgress(const TransferStateInfo &info);
     void finishRow(TransferStateInfo &info, const QString &status);
 
     std::unique_ptr<QTcpSocket> m_socket;
@@ -119,4 +123,5 @@ private:
     QByteArray m_fileMd5; // 32 upper-case hexadecimal characters once computed
     FileIdentity m_md5Identity; // the version m_fileMd5 was computed for
     TransferStateInfo m_info;
+    QElapsedTimer m_sinceProgress;
 };
