@@ -1,8 +1,8 @@
 #include "model/BaseFunction.h"
 
 #include "model/GlobalData.h"
+#include "model/Md5Digest.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
@@ -124,7 +124,7 @@ QByteArray BaseFunction::getFileMd5(QFileDevice &file)
 QByteArray BaseFunction::md5OfOpenFile(
     QIODevice &file, qint64 size, const std::atomic<bool> *stop, const std::atomic<bool> *stopToo)
 {
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    Md5Digest hash;
     QByteArray chunk(int(kMd5ChunkSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < size) {
@@ -136,10 +136,10 @@ QByteArray BaseFunction::md5OfOpenFile(
             // file, so there is none.
             return QByteArray();
         }
-        hash.addData(chunk.constData(), int(got));
+        hash.addData(chunk.constData(), got);
         done += got;
     }
-    return hash.result().toHex().toUpper();
+    return hash.hexResult();
 }
 
 bool BaseFunction::DeleteFileOrFolder(const QString &path)

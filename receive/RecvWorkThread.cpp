@@ -4,6 +4,7 @@
 #include "model/BaseFunction.h"
 #include "model/GlobalData.h"
 #include "model/HandOver.h"
+#include "model/TransferTrace.h"
 #include "model/TransferVerdict.h"
 #include "receive/RecvAdmission.h"
 #include "receive/RecvPathResolver.h"
@@ -205,7 +206,7 @@ void RecvWorkThread::resetTransfer(const QByteArray &gapAddress, const QByteArra
 {
     m_streamLength = 0;
     m_blockLength = 0;
-    m_contentMd5.reset();
+    m_contentMd5.emplace();
     m_progress = TransferStateInfo();
     m_fileSize = 0;
     m_recvBytes = 0;
@@ -509,7 +510,7 @@ bool RecvWorkThread::writeContent(const char *data, int length)
 {
     if (!writeFully(m_file, data, length))
         return false;
-    m_contentMd5.addData(data, length);
+    m_contentMd5->addData(data, length);
     return true;
 }
 
@@ -535,6 +536,7 @@ void RecvWorkThread::setFileError(const QString &writeErrorText)
 
 int RecvWorkThread::handleFileEnd(QIODevice *peer, const char *packet)
 {
+    TransferTrace::mark("recv", "file-end", m_fileName);
     _PACKET_FILE_END end;
     std::memcpy(static_cast<void *>(&end), packet, sizeof end);
     const int tail = readTailLength(end);
@@ -587,8 +589,9 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
 {
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在校验文件"));
     report();
-    const QByteArray digest = m_contentMd5.result().toHex().toUpper();
+    const QByteArray digest = m_contentMd5->hexResult();
     m_file.close();
+    TransferTrace::mark("recv", "verified", m_fileName);
     if (digest != m_md5) {
         confirmMismatch(peer);
         return;
@@ -599,6 +602,7 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
         saveFailed(peer);
         return;
     }
+    TransferTrace::mark("recv", "synced", m_fileName);
     confirmReceived(peer);
 }
 

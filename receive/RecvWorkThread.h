@@ -1,16 +1,17 @@
 #pragma once
 
+#include "model/Md5Digest.h"
 #include "model/TransferStateInfo.h"
 #include "protocol/TransferPackets.h"
 #include "receive/RecvTarget.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -116,7 +117,7 @@ private:
     int m_streamLength = 0;
     std::vector<char> m_block; // payloads to be written, up to kStagingCapacity
     int m_blockLength = 0;
-    QCryptographicHash m_contentMd5 { QCryptographicHash::Md5 };
+    std::optional<Md5Digest> m_contentMd5; // over the content as it is written
 
     RecvTarget m_target; // where the content goes, held by descriptors
     QFile m_file; // the content file while content arrives, over the target's descriptor

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5svg5 qttools5-dev-tools qttranslations5-l10n
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libssl-dev
   xvfb xauth x11-utils imagemagick xdotool trayer
   fonts-noto-cjk fonts-wqy-microhei
   iproute2 procps psmisc python3 time util-linux

@@ -3,6 +3,7 @@
 #include "model/BaseFunction.h"
 #include "model/HandOver.h"
 #include "model/Ports.h"
+#include "model/TransferTrace.h"
 #include "model/TransferVerdict.h"
 #include "model/UniqueFd.h"
 #include "protocol/DataBuff.h"
@@ -21,9 +22,12 @@
 #include <QThread>
 #include <QTimer>
 #include <QtDebug>
+#include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 
 namespace {
 
@@ -37,6 +41,8 @@ constexpr int kStopPollMs = 50;
 constexpr int kConfirmMissLimit = 7;
 constexpr int kPolledBursts = 3; // bursts followed by a verdict poll without the key flag
 constexpr int kPublishEveryBursts = 100;
+// Progress reaches the row at most this often: more would cost the window without showing more.
+constexpr qint64 kProgressIntervalMs = 100;
 
 // Security label: "hello" and a level word, both scrambled, at the very end of the file.
 constexpr int kLabelSize = 9;
@@ -157,6 +163,30 @@ QByteArray restoreLabelPart(QFile *file, int size)
     return QByteArray(buffer);
 }
 
+// Fills the pieces from the file at offset on; the bytes read, fewer only where the file ended or
+// failed.
+qint64 preadFully(int fd, iovec *pieces, int count, qint64 offset)
+{
+    qint64 total = 0;
+    while (count > 0) {
+        const ssize_t got = ::preadv(fd, pieces, count, offset + total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return total;
+        total += got;
+        // Past the pieces filled, into the one filled in part.
+        size_t left = size_t(got);
+        for (; count > 0 && left >= pieces->iov_len; ++pieces, --count)
+            left -= pieces->iov_len;
+        if (count > 0) {
+            pieces->iov_base = static_cast<char *>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return total;
+}
+
 int levelOfWord(const QByteArray &word)
 {
     if (word == "high")
@@ -198,7 +228,6 @@ struct SendWorkThread::Attempt {
     _SENDSTATUS_INFO status;
     DataBuff staging;
     DataBuff burst;
-    QByteArray readStore;
     QByteArray stagingStore;
     QByteArray burstStore;
     qint64 bytesRead = 0;
@@ -312,6 +341,7 @@ int SendWorkThread::sendThisFile(
         ~SocketCloser() { socket->abort(); }
     } closer { m_socket.get() };
 
+    TransferTrace::mark("send", "attempt", fileName().toUtf8());
     Attempt attempt(m_socket.get(), stopOf(rule), info);
     readRule(attempt, rule);
     fillAuditRecord(attempt);
@@ -335,7 +365,6 @@ int SendWorkThread::sendThisFile(
         return endUnsent(attempt, rule, kEmptyAtOpen);
     }
     attempt.status.fileSize = attempt.identity.size;
-    attempt.readStore = QByteArray(kStagingCapacity, '\0');
     attempt.stagingStore = QByteArray(kStagingCapacity, '\0');
     attempt.burstStore = QByteArray(kBurstCapacity, '\0');
     attempt.staging.initital(kStagingCapacity);
@@ -414,9 +443,12 @@ QString SendWorkThread::fileName() const
 
 int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    // From here the file is read front to back, for the digest, then to send: read far ahead.
+    ::posix_fadvise(attempt.file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
     // Reused by retries only while the file is the version it was computed for.
     if (m_fileMd5.size() != kMd5TextSize || !m_md5Identity.sameVersion(attempt.identity)) {
         m_md5Identity = FileIdentity();
+        TransferTrace::mark("send", "hash-start", fileName().toUtf8());
         m_fileMd5 = BaseFunction::md5OfOpenFile(
             attempt.file, attempt.identity.size, &rule->stopFlag, m_cancelled.get());
         if (stopRequested(rule)) {
@@ -433,6 +465,7 @@ int SendWorkThread::ensureDigest(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             return retryFor(kUnreadable);
         }
         m_md5Identity = attempt.identity;
+        TransferTrace::mark("send", "hash-end", fileName().toUtf8());
     }
     attempt.status.md5 = QString::fromLatin1(m_fileMd5);
     attempt.file.seek(0);
@@ -512,6 +545,7 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         return result;
     }
     attempt.file.close();
+    TransferTrace::mark("send", "file-end", fileName().toUtf8());
 
     result = recvConfirType(attempt, rule);
     if (result != Done)
@@ -521,6 +555,7 @@ int SendWorkThread::exchange(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 
 int SendWorkThread::recordDelivery(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    TransferTrace::mark("send", "confirmed", fileName().toUtf8());
     writeAudit(attempt.log, kTransferDone, 1);
     if (attempt.ruleGap) {
         QMutexLocker lock(&sendTaskMutex);
@@ -686,9 +721,9 @@ int SendWorkThread::checkMetaResponse(
 
 int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
 {
+    TransferTrace::mark("send", "data-start", fileName().toUtf8());
     qint64 notedSecs = QDateTime::currentSecsSinceEpoch();
     qint64 notedBytes = 0;
-    char payload[kPayloadSize];
     while (attempt.bytesRead < attempt.status.fileSize) {
         if (stopRequested(rule))
             return endAsUserStop(attempt, "用户停止发送 ");
@@ -696,7 +731,7 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         // descriptor: a file that grew meanwhile is sent as it was described.
         const qint64 wanted = qMin<qint64>(
             attempt.staging.freeSpace(), attempt.status.fileSize - attempt.bytesRead);
-        const qint64 got = attempt.file.read(attempt.readStore.data(), wanted);
+        const qint64 got = readIntoBurst(attempt, wanted);
         if (got <= 0) {
             qDebug() << "File:" << m_file.filePath << "read failed at" << attempt.bytesRead;
             if (!isSameVersion(attempt.identity))
@@ -704,19 +739,7 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
             setSendState(rule, 1);
             return retryFor(kUnreadable);
         }
-        attempt.staging.insertData(
-            attempt.readStore.constData(), int(got), attempt.stagingStore.data());
         attempt.bytesRead += got;
-        while (attempt.staging.isDataEnoughToSend()) {
-            if (stopRequested(rule)) {
-                attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
-                return endAsUserStop(attempt, "用户停止发送 ");
-            }
-            attempt.staging.getData(payload, kPayloadSize, attempt.stagingStore.data());
-            const _PACKET_FILE_DATA packet = buildDataPacket(payload);
-            attempt.burst.insertData(
-                reinterpret_cast<const char *>(&packet), kPacketSize, attempt.burstStore.data());
-        }
         const int result = sendThisBuffer(attempt, rule);
         if (result != Done) {
             qDebug() << "发送数据type1错误";
@@ -733,6 +756,31 @@ int SendWorkThread::sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule)
         }
     }
     return Done;
+}
+
+// The next wanted bytes of the file go straight into the payloads of the burst's packets, and a
+// part of a payload at the end into the staging buffer, where the file end takes it from: each
+// byte is copied once on its way from the file to the connection. Returns wanted, or 0 or -1
+// (nothing taken) when the file ended early or failed.
+qint64 SendWorkThread::readIntoBurst(Attempt &attempt, qint64 wanted)
+{
+    const int whole = int(wanted / kPayloadSize);
+    char tail[kPayloadSize];
+    iovec pieces[kBurstPackets + 1];
+    char *packets = attempt.burstStore.data();
+    for (int i = 0; i < whole; ++i)
+        pieces[i] = { packets + i * kPacketSize + offsetof(_PACKET_FILE_DATA, data), kPayloadSize };
+    pieces[whole] = { tail, size_t(wanted % kPayloadSize) };
+    const qint64 got = preadFully(attempt.file.handle(), pieces, whole + 1, attempt.bytesRead);
+    if (got != wanted)
+        return qMin<qint64>(got, 0);
+    // The burst is empty here and its packets' last bytes stay zero: each packet needs its type,
+    // and the buffer its count, which insertData takes without moving the bytes already in place.
+    for (int i = 0; i < whole; ++i)
+        qToLittleEndian<quint64>(kTypeFileData, packets + i * kPacketSize);
+    attempt.burst.insertData(packets, whole * kPacketSize, packets);
+    attempt.staging.insertData(tail, int(wanted % kPayloadSize), attempt.stagingStore.data());
+    return got;
 }
 
 int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
@@ -760,7 +808,7 @@ int SendWorkThread::sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule)
     const bool publishNow = attempt.status.burstsSent % kPublishEveryBursts == 0;
     ++attempt.status.burstsSent;
     if (publishNow)
-        publish(attempt.info);
+        publishProgress(attempt.info);
     return Done;
 }
 
@@ -968,6 +1016,15 @@ void SendWorkThread::writeAudit(const _SEND_LOG &log, const QString &message, in
 }
 
 void SendWorkThread::publish(const TransferStateInfo &info) { emit updataRequset(info); }
+
+// What is held back reaches the row with the next publish: the end of a file always publishes.
+void SendWorkThread::publishProgress(const TransferStateInfo &info)
+{
+    if (m_sinceProgress.isValid() && !m_sinceProgress.hasExpired(kProgressIntervalMs))
+        return;
+    m_sinceProgress.start();
+    publish(info);
+}
 
 void SendWorkThread::finishRow(TransferStateInfo &info, const QString &status)
 {

@@ -7,6 +7,7 @@
 #include "send/SendStop.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRunnable>
 #include <memory>
@@ -115,6 +116,7 @@ private:
     int checkMetaResponse(
         Attempt &attempt, const _PACKET_META_RESPONSE *response, _SENDPATH_LISTDATA *rule);
     int sendFileData(Attempt &attempt, _SENDPATH_LISTDATA *rule);
+    qint64 readIntoBurst(Attempt &attempt, qint64 wanted);
     int sendThisBuffer(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int recvSerRes(Attempt &attempt, _SENDPATH_LISTDATA *rule);
     int sendFileEnd(Attempt &attempt, _SENDPATH_LISTDATA *rule);
@@ -129,6 +131,8 @@ private:
 
     void writeAudit(const _SEND_LOG &log, const QString &message, int result);
     void publish(const TransferStateInfo &info);
+    // Progress while data flows: published at most about ten times a second.
+    void publishProgress(const TransferStateInfo &info);
     void finishRow(TransferStateInfo &info, const QString &status);
 
     std::unique_ptr<QTcpSocket> m_socket;
@@ -141,4 +145,5 @@ private:
     std::shared_ptr<std::atomic<bool>> m_cancelled; // the file's own stop, shared with the ledger
     _SEND_LOG m_auditRecord; // as the last attempt filled it, for the event that ends a round
     QString m_failure; // why the last attempt failed
+    QElapsedTimer m_sinceProgress;
 };

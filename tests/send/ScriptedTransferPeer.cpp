@@ -1,5 +1,6 @@
 #include "ScriptedTransferPeer.h"
 
+#include "protocol/TransferPackets.h"
 #include "support/TestSupport.h"
 #include "tools/gapsim/GapWire.h"
 
@@ -13,6 +14,21 @@ namespace {
 
 constexpr int kPollMs = 20;
 constexpr int kPeerWaitMs = 20000;
+
+// The packet the builders make of a received packet's content; empty for any other type.
+QByteArray builtPacket(const QByteArray &packet, const QByteArray &content)
+{
+    switch (GapWire::u64(packet, 0)) {
+    case kTypeFileData:
+        return packetBytes(buildDataPacket(content.constData()));
+    case kTypeFileEnd:
+        return content.size() < kPayloadSize
+            ? packetBytes(buildFileEnd(content.constData(), content.size()))
+            : QByteArray();
+    default:
+        return QByteArray();
+    }
+}
 
 } // namespace
 
@@ -110,6 +126,7 @@ void ScriptedTransferPeer::serve(QTcpSocket &socket, qint64 connectedAtMs)
         if (stream.size() < GapWire::kPacket)
             break;
         const QByteArray piece = GapWire::contentOf(stream);
+        transfer.packetsAsBuilt = transfer.packetsAsBuilt && stream == builtPacket(stream, piece);
         hash.addData(piece);
         const bool first = transfer.size == 0;
         transfer.size += piece.size();

@@ -47,6 +47,8 @@ struct PeerTransfer {
     qint64 size = 0; // content bytes received
     bool ended = false; // the file end arrived
     bool digestMatches = false;
+    // Every data packet and the file end byte for byte as the protocol's builders make them.
+    bool packetsAsBuilt = true;
     qint64 connectedAtMs = 0; // on the peer's monotonic clock
 };
 

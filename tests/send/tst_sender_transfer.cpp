@@ -111,6 +111,7 @@ void tst_SenderTransfer::deliversFile()
     QCOMPARE(got.content.size(), content.size());
     QVERIFY(got.content == content);
     QVERIFY(got.digestMatches);
+    QVERIFY(got.packetsAsBuilt);
 
     QVERIFY(!QFile::exists(record->filePath));
     QCOMPARE(int(fixture.gap.sendFileNum), 1);

@@ -4,13 +4,16 @@
 #include "protocol/TransferPackets.h"
 
 #include <QTcpSocket>
+#include <cstring>
 
 namespace {
 
 // Reading from the sender stops while this much is still waiting to reach the receiver.
 constexpr qint64 kReceiverHighWater = 2 * kBurstCapacity;
 // The most the sender's connection buffers before the kernel's window pushes back.
-constexpr qint64 kSenderReadBuffer = kBurstCapacity;
+constexpr qint64 kSenderReadBuffer = 4 * kBurstCapacity;
+// The most read from the sender at once: a burst.
+constexpr int kPendingCapacity = kBurstCapacity;
 // The receiver answers one packet at a time.
 constexpr qint64 kReceiverReadBuffer = 4 * kPacketSize;
 
@@ -47,6 +50,7 @@ RelaySession::RelaySession(
 {
     m_sender->setParent(this);
     m_sender->setReadBufferSize(kSenderReadBuffer);
+    m_pending.resize(kPendingCapacity);
     m_senderBytes = descriptor.size();
     m_watchdog.setSingleShot(true);
     m_connectTimer.setSingleShot(true);
@@ -277,9 +281,9 @@ void RelaySession::pumpSender()
             if (m_receiver->bytesToWrite() >= kReceiverHighWater)
                 return; // bytesWritten of the receiver resumes the pump
         }
-        if (!readSenderPacket())
+        if (!hasWholePacket() && !readSender())
             break;
-        handleSenderPacket();
+        handlePending();
     }
     if (m_phase == Phase::Done)
         return;
@@ -288,15 +292,23 @@ void RelaySession::pumpSender()
         finish(m_result.isEmpty() ? QStringLiteral("sender-closed") : m_result);
 }
 
-bool RelaySession::readSenderPacket()
+bool RelaySession::hasWholePacket() const { return m_pendingEnd - m_pendingStart >= kPacketSize; }
+
+// Reads what the sender has sent, as much as there is room for behind the part of a packet left
+// over; true once a whole packet is there.
+bool RelaySession::readSender()
 {
-    qint64 want = kPacketSize - m_senderFill;
+    const int left = m_pendingEnd - m_pendingStart;
+    std::memmove(m_pending.data(), m_pending.data() + m_pendingStart, size_t(left));
+    m_pendingStart = 0;
+    m_pendingEnd = left;
+    qint64 want = kPendingCapacity - m_pendingEnd;
     const bool cutting = m_faults.cutAfterBytes >= 0;
     if (cutting)
         want = qMin(want, m_faults.cutAfterBytes - m_senderBytes);
-    const qint64 n = want > 0 ? m_sender->read(m_senderPacket + m_senderFill, want) : 0;
+    const qint64 n = want > 0 ? m_sender->read(m_pending.data() + m_pendingEnd, want) : 0;
     if (n > 0) {
-        m_senderFill += int(n);
+        m_pendingEnd += int(n);
         m_senderBytes += n;
         touch();
     }
@@ -305,22 +317,30 @@ bool RelaySession::readSenderPacket()
         finish(QStringLiteral("cut"), true);
         return false;
     }
-    if (m_senderFill < kPacketSize)
-        return false;
-    m_senderFill = 0;
-    return true;
+    return hasWholePacket();
 }
 
-void RelaySession::handleSenderPacket()
+// Handles the whole packets read so far, in order, until one of them changes the phase.
+void RelaySession::handlePending()
 {
-    const quint64 type = packetType(m_senderPacket);
-    const char *content = m_senderPacket + offsetof(_PACKET_FILE_DATA, data);
+    while (hasWholePacket() && (m_phase == Phase::Relaying || m_phase == Phase::Discarding)) {
+        char *packet = m_pending.data() + m_pendingStart;
+        m_pendingStart += kPacketSize;
+        handleSenderPacket(packet);
+    }
+    flushRun();
+}
+
+void RelaySession::handleSenderPacket(char *packet)
+{
+    const quint64 type = packetType(packet);
+    const char *content = packet + offsetof(_PACKET_FILE_DATA, data);
     int size = kPayloadSize;
     const bool atFileEnd = type == kTypeFileEnd;
     if (atFileEnd) {
         size = readTailLength(
-            packetFrom<_PACKET_FILE_END>(QByteArray::fromRawData(m_senderPacket, kPacketSize)));
-        content = m_senderPacket + offsetof(_PACKET_FILE_END, tail);
+            packetFrom<_PACKET_FILE_END>(QByteArray::fromRawData(packet, kPacketSize)));
+        content = packet + offsetof(_PACKET_FILE_END, tail);
     }
     if ((type != kTypeFileData && !atFileEnd) || size < 0) {
         m_context.log.write("protocol-error",
@@ -341,9 +361,10 @@ void RelaySession::handleSenderPacket()
         onFinding(finding, atFileEnd);
         return;
     }
-    relayPacket(offset, size);
+    relayPacket(packet, offset, size);
     if (!atFileEnd)
         return;
+    flushRun();
     m_context.log.write("file-end",
         { { "id", QString::number(m_id) }, { "content", QString::number(m_contentBytes) } });
     m_phase = Phase::AwaitingConfirmation;
@@ -351,18 +372,33 @@ void RelaySession::handleSenderPacket()
     onReceiverReadable();
 }
 
-void RelaySession::relayPacket(qint64 contentOffset, int contentSize)
+// Joins the packet to the run of packets to relay: the packets of a run lie one after the other.
+void RelaySession::relayPacket(char *packet, qint64 contentOffset, int contentSize)
 {
     const qint64 flip = m_faults.flipOffset;
     if (flip >= contentOffset && flip < contentOffset + contentSize) {
-        const bool atFileEnd = packetType(m_senderPacket) == kTypeFileEnd;
+        const bool atFileEnd = packetType(packet) == kTypeFileEnd;
         const qint64 at = flip - contentOffset
             + (atFileEnd ? offsetof(_PACKET_FILE_END, tail) : offsetof(_PACKET_FILE_DATA, data));
-        m_senderPacket[at] = char(~m_senderPacket[at]);
+        packet[at] = char(~packet[at]);
         logFault(QStringLiteral("flip"), { { "offset", QString::number(flip) } });
     }
-    m_receiver->write(m_senderPacket, kPacketSize);
-    m_relayedBytes += contentSize;
+    if (m_runLength == 0)
+        m_runStart = int(packet - m_pending.data());
+    m_runLength += kPacketSize;
+    m_runContent += contentSize;
+}
+
+void RelaySession::flushRun()
+{
+    if (m_runLength == 0)
+        return;
+    if (m_receiver) {
+        SocketUtil::writeThrough(m_receiver, m_pending.data() + m_runStart, m_runLength);
+        m_relayedBytes += m_runContent;
+    }
+    m_runLength = 0;
+    m_runContent = 0;
 }
 
 // A finding stops the relay to the receiver, which is told the verdict and drops its partial file;
@@ -371,6 +407,7 @@ void RelaySession::relayPacket(qint64 contentOffset, int contentSize)
 // the refusal for a broken link and try again.
 void RelaySession::onFinding(ContentScanner::Finding finding, bool atFileEnd)
 {
+    flushRun(); // what came before the finding
     if (finding != ContentScanner::Clean) {
         m_pendingVerdict = verdictType(finding);
         m_result = findingName(finding);

@@ -8,14 +8,17 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 class QTcpSocket;
 
 // One file on its way through the gap: the sender's connection, whose descriptor has arrived, and
 // the connection the gap opens to the receiving client. The session answers the type check,
 // relays the descriptor and its response, relays data and file end while scanning them, and
-// relays the confirmation. It holds at most a few packets of the file at any time: reading from
-// the sender pauses while the receiver's connection has too much left to write.
+// relays the confirmation. It holds at most a few bursts of the file at any time: reading from
+// the sender pauses while the receiver's connection has too much left to write. Content moves in
+// large pieces: what the sender has sent is read at once, its packets are judged where they lie,
+// and each run of packets that passes goes to the receiver in one write.
 class RelaySession : public QObject
 {
     Q_OBJECT
@@ -49,9 +52,12 @@ private:
     void onSenderClosed();
     void onWatchdog();
     void pumpSender();
-    bool readSenderPacket();
-    void handleSenderPacket();
-    void relayPacket(qint64 contentOffset, int contentSize);
+    bool readSender();
+    bool hasWholePacket() const;
+    void handlePending();
+    void handleSenderPacket(char *packet);
+    void relayPacket(char *packet, qint64 contentOffset, int contentSize);
+    void flushRun();
     void onFinding(ContentScanner::Finding finding, bool atFileEnd);
     void answerSender(
         const QString &answer, const QByteArray &packet, const std::function<void()> &then);
@@ -72,8 +78,14 @@ private:
     QString m_result;
     quint64 m_pendingVerdict = 0;
     bool m_senderClosed = false;
-    char m_senderPacket[kPacketSize];
-    int m_senderFill = 0;
+    // Bytes read from the sender: handled up to m_pendingStart, read up to m_pendingEnd. The
+    // packets to relay next lie together from m_runStart, m_runLength bytes.
+    std::vector<char> m_pending;
+    int m_pendingStart = 0;
+    int m_pendingEnd = 0;
+    int m_runStart = 0;
+    int m_runLength = 0;
+    qint64 m_runContent = 0;
     char m_receiverPacket[kPacketSize];
     int m_receiverFill = 0;
     qint64 m_senderBytes = 0; // every byte read from the sender, descriptor included

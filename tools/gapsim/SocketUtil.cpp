@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace SocketUtil {
 
@@ -28,6 +29,21 @@ void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs)
         socket->abort();
         socket->deleteLater();
     });
+}
+
+void writeThrough(QTcpSocket *socket, const char *data, qint64 length)
+{
+    if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        const ssize_t sent = ::send(
+            int(socket->socketDescriptor()), data, size_t(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+        }
+    }
+    // A failure is left to Qt, which meets it again and reports it as for any write.
+    if (length > 0)
+        socket->write(data, length);
 }
 
 bool bindToGapAddress(

@@ -16,6 +16,11 @@ QHostAddress plainAddress(const QHostAddress &address);
 // deleted either way and no longer reports to its former owner.
 void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs);
 
+// Writes the bytes into the connection: straight into the kernel while Qt holds nothing back for
+// it, which spares a copy of every byte relayed; what the kernel does not take at once waits in
+// Qt's buffer as with write(), behind nothing, so the order stays.
+void writeThrough(QTcpSocket *socket, const char *data, qint64 length);
+
 // Binds an outgoing socket to the simulator's own address when it listens on a specific address
 // of the target's family: clients recognise their gap by the peer address of its connections.
 bool bindToGapAddress(

@@ -324,6 +324,10 @@ void TestGapsimRelay::verdicts_data()
         << with(4 * kPayload + 10, "TOPSECRET") << 4 << "data" << quint64(10);
     QTest::newRow("keyword, verdict at the end")
         << with(kPayload + 500, "TOPSECRET") << 1 << "end" << quint64(10);
+    // The tail is shorter than the part of the signature it completes.
+    QByteArray shortTail = randomContent(4 * kPayload + 5, 8);
+    shortTail.replace(4 * kPayload - 9, 14, "X5O-TEST-VIRUS");
+    QTest::newRow("virus ending in a short tail") << shortTail << 4 << "data" << quint64(11);
 }
 
 // After a finding the receiver gets the verdict and loses its connection; the sender's data is
