@@ -1,5 +1,6 @@
 #include "views/gaps/IPAddrView.h"
 
+#include "gap/ControlThread.h"
 #include "gap/IPAddrConfigDialog.h"
 #include "gap/SocketTools.h"
 #include "model/BaseFunction.h"
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableWidget>
+#include <QThread>
 #include <cstring>
 
 namespace {
@@ -261,7 +263,7 @@ std::unique_ptr<QMenu> IPAddrView::createContextMenu(const QPoint &pos)
     connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this,
         &IPAddrView::onDelBtnClicked);
     QAction *connectAction = menu->addAction(QStringLiteral("连接"));
-    connectAction->setEnabled(gap && gap->connState == 0);
+    connectAction->setEnabled(gap && gap->connState == 0 && !isConnecting());
     connect(connectAction, &QAction::triggered, this, &IPAddrView::onConnectGap);
     return menu;
 }
@@ -278,6 +280,17 @@ void IPAddrView::onConnectGap()
     _VKGAPIP_CONF *gap = currentGap();
     if (!gap)
         return;
-    // Blocks the window for the login; the state column follows on the next state update.
-    SocketTools().connectToGapHost(gap);
+    if (isConnecting())
+        return;
+    // Records stay allocated once unlisted, so a gap deleted meanwhile is still there to log in.
+    m_connect = std::make_unique<ControlThread>(
+        [gap](SocketTools &tools) { tools.connectToGapHost(gap); });
+    connect(m_connect->thread(), &QThread::finished, this, [this] {
+        m_connect->wait(); // at its very end already; what the login wrote is now ours to read
+        onUpdateGapState();
+        emit connectEnded();
+    });
+    m_connect->start();
 }
+
+bool IPAddrView::isConnecting() const { return m_connect && m_connect->isRunning(); }

@@ -8,6 +8,7 @@ namespace Ui {
 class IPAddrView;
 }
 
+class ControlThread;
 class QMenu;
 class QTableWidget;
 struct _VKGAPIP_CONF;
@@ -27,10 +28,14 @@ public:
 
     // The context menu for a click at pos, or null when no row lies there; shown by onMenuRequst.
     std::unique_ptr<QMenu> createContextMenu(const QPoint &pos);
+    // From "连接" until its login has ended.
+    bool isConnecting() const;
 
 signals:
     // A gap was added to or removed from the list.
     void listChanged();
+    // The login that "连接" started has ended, whatever its result (shown in the state column).
+    void connectEnded();
 
 public slots:
     void displayList();
@@ -53,4 +58,6 @@ private:
     static bool gapInUse(const _VKGAPIP_CONF &gap);
 
     std::unique_ptr<Ui::IPAddrView> m_ui;
+    // The login of "连接", beside the window: a silent gap must not hold it up. One at a time.
+    std::unique_ptr<ControlThread> m_connect;
 };

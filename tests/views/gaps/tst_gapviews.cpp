@@ -98,6 +98,7 @@ private slots:
     void deleteNoKeepsTheGap();
     void contextMenu();
     void connectLogsInAgain();
+    void connectToASilentGapKeepsTheWindowTurning();
     void exportedGapLogsInAfterImport();
     void moreThanSixteenGaps();
     void deleteWhileTheCheckerWalks();
@@ -552,7 +553,9 @@ void TestGapViews::connectLogsInAgain()
     IPAddrView view;
     view.table()->selectRow(1);
     PromptRecorder recorder;
+    QSignalSpy ended(&view, &IPAddrView::connectEnded);
     view.onConnectGap();
+    QTRY_COMPARE(ended.count(), 1);
     QCOMPARE(recorder.texts(), QStringList());
     QCOMPARE(gap->connState.load(), 1);
     QVERIFY(gap->confGetted);
@@ -563,9 +566,40 @@ void TestGapViews::connectLogsInAgain()
     gap->connState = 0;
     const QString before = m_sim4->events().join('\n');
     view.onConnectGap();
+    QTRY_COMPARE(ended.count(), 2);
     QCOMPARE(gap->connState.load(), 1);
     QVERIFY(!m_sim4->waitForEvent(QStringLiteral("^rules .*user=alice")).isEmpty());
     QVERIFY(m_sim4->events().join('\n').mid(before.size()).indexOf("\nlogin ") < 0);
+}
+
+// "连接" on a gap that takes the connection and never answers: the window goes on (a timer fires
+// while the login waits), the menu offers no second "连接" meanwhile, and closing the page ends
+// the login at once rather than after the 30 s it would have waited.
+void TestGapViews::connectToASilentGapKeepsTheWindowTurning()
+{
+    m_scripted->silent = true;
+    listGap("10.9.9.9");
+    listGap(kScripted.toLatin1(), "alice");
+    const int connectionsBefore = m_scripted->connections();
+    const int closedBefore = m_scripted->closedWhileSilent();
+    PromptRecorder recorder;
+    auto view = std::make_unique<IPAddrView>();
+    view->table()->selectRow(1);
+    view->onConnectGap();
+    QTRY_COMPARE(m_scripted->connections(), connectionsBefore + 1);
+
+    QTimer ticker;
+    QSignalSpy ticks(&ticker, &QTimer::timeout);
+    ticker.start(20);
+    QTRY_VERIFY(ticks.count() >= 3);
+    QVERIFY(view->isConnecting());
+    const QRect row = view->table()->visualRect(view->table()->model()->index(1, 0));
+    const std::unique_ptr<QMenu> menu = view->createContextMenu(row.center());
+    QVERIFY(!menu->actions().at(1)->isEnabled());
+
+    view.reset();
+    QTRY_COMPARE(m_scripted->closedWhileSilent(), closedBefore + 1);
+    QCOMPARE(recorder.texts(), QStringList());
 }
 
 void TestGapViews::exportedGapLogsInAfterImport()
@@ -589,7 +623,9 @@ void TestGapViews::exportedGapLogsInAfterImport()
     QCOMPARE(imported->connState.load(), 0);
     IPAddrView view;
     view.table()->selectRow(1);
+    QSignalSpy ended(&view, &IPAddrView::connectEnded);
     view.onConnectGap();
+    QTRY_COMPARE(ended.count(), 1);
     QCOMPARE(recorder.texts(), QStringList());
     QCOMPARE(imported->connState.load(), 1);
 }
