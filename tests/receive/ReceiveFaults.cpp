@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <mutex>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,6 +19,20 @@ std::atomic<bool> g_noUnnamedFiles { false };
 std::atomic<bool> g_directorySyncRefused { false };
 std::atomic<bool> g_locksRefused { false };
 std::atomic<int> g_threadFailures { 0 };
+
+std::mutex g_traceMutex;
+bool g_tracing = false;
+std::string g_trace;
+
+void record(const char *call)
+{
+    const std::lock_guard<std::mutex> lock(g_traceMutex);
+    if (!g_tracing)
+        return;
+    if (!g_trace.empty())
+        g_trace += ',';
+    g_trace += call;
+}
 
 bool listed(const char *list, const char *fault)
 {
@@ -56,6 +71,21 @@ void setDirectorySyncRefused(bool on) { g_directorySyncRefused = on; }
 void setLocksRefused(bool on) { g_locksRefused = on; }
 void failThreadStarts(int count) { g_threadFailures = count; }
 
+void startTrace()
+{
+    const std::lock_guard<std::mutex> lock(g_traceMutex);
+    g_tracing = true;
+    g_trace.clear();
+}
+
+void mark(const char *what) { record(what); }
+
+std::string trace()
+{
+    const std::lock_guard<std::mutex> lock(g_traceMutex);
+    return g_trace;
+}
+
 } // namespace ReceiveFaults
 
 extern "C" {
@@ -84,12 +114,37 @@ int fsync(int fd)
 {
     struct stat what {
     };
-    if (g_directorySyncRefused && ::fstat(fd, &what) == 0 && S_ISDIR(what.st_mode)) {
+    const bool directory = ::fstat(fd, &what) == 0 && S_ISDIR(what.st_mode);
+    record(directory ? "fsync dir" : "fsync");
+    if (g_directorySyncRefused && directory) {
         errno = EINVAL;
         return -1;
     }
     static const auto real = next<int (*)(int)>("fsync");
     return real(fd);
+}
+
+int fdatasync(int fd)
+{
+    record("fdatasync");
+    static const auto real = next<int (*)(int)>("fdatasync");
+    return real(fd);
+}
+
+int linkat(int fromDirFd, const char *from, int toDirFd, const char *to, int flags) noexcept
+{
+    record("linkat");
+    static const auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
+    return real(fromDirFd, from, toDirFd, to, flags);
+}
+
+int renameat2(
+    int fromDirFd, const char *from, int toDirFd, const char *to, unsigned int flags) noexcept
+{
+    record("renameat2");
+    using Rename = int (*)(int, const char *, int, const char *, unsigned int);
+    static const auto real = next<Rename>("renameat2");
+    return real(fromDirFd, from, toDirFd, to, flags);
 }
 
 int flock(int fd, int operation) noexcept

@@ -1,7 +1,8 @@
 // What a receiver leaves behind when it dies mid-file, and what the sweep removes: where the file
 // system holds unnamed files nothing is left at all; where it does not, the part file of the dead
 // transfer goes with the sweep while a running transfer's stays, and no file a peer delivered is
-// ever taken for a part file, whatever its name.
+// ever taken for a part file, whatever its name. And the order in which a file is put on disk
+// before its confirmation, with unnamed files and without.
 
 #include "model/GlobalData.h"
 #include "receive/ReceiveFaults.h"
@@ -9,6 +10,7 @@
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
 #include "receive/RecvPartFiles.h"
+#include "receive/RecvWorkThread.h"
 #include "support/TestSupport.h"
 #include "tools/gapsim/GapWire.h"
 
@@ -49,6 +51,42 @@ public:
     Faults &operator=(const Faults &) = delete;
 };
 
+// The gap's side of one connection, played from a script; each answer of the worker is marked in
+// the trace of calls where it is written.
+class ScriptedGap : public QIODevice
+{
+public:
+    explicit ScriptedGap(const QByteArray &script)
+        : m_script(script)
+    {
+        open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override
+    {
+        return m_script.size() - m_at + QIODevice::bytesAvailable();
+    }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 n = qMin(maxSize, qint64(m_script.size() - m_at));
+        std::memcpy(data, m_script.constData() + m_at, size_t(n));
+        m_at += int(n);
+        return n;
+    }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const QByteArray answer = "answer " + QByteArray::number(u64(QByteArray(data, 8), 0));
+        ReceiveFaults::mark(answer.constData());
+        return size;
+    }
+
+private:
+    QByteArray m_script;
+    int m_at = 0;
+};
+
 } // namespace
 
 class TestRecvPartFiles : public QObject
@@ -61,6 +99,8 @@ private slots:
     void killedReceiverLeavesOnlyStaleParts();
     void deliveredLookalikesStay();
     void withoutLocksNothingIsSwept();
+    void syncedAndNamedBeforeConfirmed_data();
+    void syncedAndNamedBeforeConfirmed();
 
 private:
     QTemporaryDir m_workDir; // the audit store lands here
@@ -185,6 +225,49 @@ void TestRecvPartFiles::withoutLocksNothingIsSwept()
     QVERIFY(fixture.waitForWorkers());
     QCOMPARE(filesUnder(recvDir), QStringList { "n.bin" });
     QCOMPARE(readFile(recvDir + "/n.bin"), content);
+}
+
+void TestRecvPartFiles::syncedAndNamedBeforeConfirmed_data()
+{
+    QTest::addColumn<bool>("unnamed");
+    QTest::addColumn<QByteArray>("relativePath");
+    QTest::addColumn<QByteArray>("calls");
+    QTest::newRow("unnamed, existing directory")
+        << true << QByteArray("sub/a.bin") << QByteArray("fdatasync,linkat,fsync dir");
+    QTest::newRow("unnamed, new directory")
+        << true << QByteArray("new/a.bin") << QByteArray("fdatasync,fsync dir,linkat,fsync dir");
+    QTest::newRow("part file, existing directory")
+        << false << QByteArray("sub/a.bin") << QByteArray("fdatasync,renameat2,fsync dir");
+    QTest::newRow("part file, new directory")
+        << false << QByteArray("new/a.bin")
+        << QByteArray("fdatasync,fsync dir,renameat2,fsync dir");
+}
+
+// The sender deletes its copy on the confirmation: by then the content is on disk, named without
+// replacing anything, and the name (with any directory made for it) is on disk too.
+void TestRecvPartFiles::syncedAndNamedBeforeConfirmed()
+{
+    QFETCH(bool, unnamed);
+    QFETCH(QByteArray, relativePath);
+    QFETCH(QByteArray, calls);
+    const Faults faults(!unnamed, false);
+    QTemporaryDir root(m_workDir.filePath("world-XXXXXX"));
+    const QString recvDir = root.filePath("recv");
+    QVERIFY(QDir().mkpath(recvDir + "/sub"));
+    ReceiverFixture fixture(recvDir);
+    const QByteArray content = contentOfSize(2 * kBlock + 3);
+    ScriptedGap gap(
+        descriptor(content.size(), ReceiverFixture::kRuleKey, relativePath, md5Of(content))
+        + contentPackets(content));
+
+    ReceiveFaults::startTrace();
+    RecvWorkThread worker(0);
+    QCOMPARE(worker.receive(&gap, ReceiverFixture::kGapAddress, ReceiverFixture::kGapAddress),
+        int(RecvWorkThread::FileEnded));
+    const QByteArray trace = QByteArray::fromStdString(ReceiveFaults::trace());
+    QVERIFY2(trace.startsWith("answer 9," + calls + ",answer 5"), trace.constData());
+    QCOMPARE(readFile(recvDir + '/' + QString::fromUtf8(relativePath)), content);
+    QCOMPARE(partFilesUnder(recvDir), QStringList());
 }
 
 QTEST_MAIN(TestRecvPartFiles)
