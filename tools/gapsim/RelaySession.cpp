@@ -17,6 +17,15 @@ constexpr int kPendingCapacity = kBurstCapacity;
 // The receiver answers one packet at a time.
 constexpr qint64 kReceiverReadBuffer = 4 * kPacketSize;
 
+// Room for the file's packets (its data and its end), at most a burst's: a small file needs no
+// burst's room. The size comes from the wire: capped in packets before it is multiplied.
+size_t pendingCapacity(const QByteArray &descriptor)
+{
+    const qint64 size = packetFrom<_PACKET_FILE_DISCRIBE>(descriptor).fileSize;
+    const qint64 packets = size < 0 ? 1 : dataPacketCount(size) + 1;
+    return size_t(qMin<qint64>(kPendingCapacity / kPacketSize, packets) * kPacketSize);
+}
+
 QString fileNameOf(const QString &relativePath)
 {
     return relativePath.mid(relativePath.lastIndexOf(QLatin1Char('/')) + 1);
@@ -50,7 +59,7 @@ RelaySession::RelaySession(
 {
     m_sender->setParent(this);
     m_sender->setReadBufferSize(kSenderReadBuffer);
-    m_pending.resize(kPendingCapacity);
+    m_pending.resize(pendingCapacity(descriptor));
     m_senderBytes = descriptor.size();
     m_watchdog.setSingleShot(true);
     m_connectTimer.setSingleShot(true);
@@ -302,7 +311,7 @@ bool RelaySession::readSender()
     std::memmove(m_pending.data(), m_pending.data() + m_pendingStart, size_t(left));
     m_pendingStart = 0;
     m_pendingEnd = left;
-    qint64 want = kPendingCapacity - m_pendingEnd;
+    qint64 want = qint64(m_pending.size()) - m_pendingEnd;
     const bool cutting = m_faults.cutAfterBytes >= 0;
     if (cutting)
         want = qMin(want, m_faults.cutAfterBytes - m_senderBytes);

@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <limits>
 
 using namespace GapWire;
 
@@ -238,6 +239,8 @@ void TestGapsimRelay::typeCheckRefusals_data()
                                     << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
     QTest::newRow("negative size") << QByteArray("neg.bin") << qint64(-1)
                                    << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
+    QTest::newRow("largest size") << QByteArray("max.bin") << std::numeric_limits<qint64>::max()
+                                  << QByteArray("ALICE-TO-BOB") << true << quint64(12) << "size";
     QTest::newRow("unknown path") << QByteArray("a.bin") << qint64(10) << QByteArray("NO-SUCH-PATH")
                                   << true << quint64(404) << "unknown-path";
     QTest::newRow("receiver unreachable")
