@@ -5,6 +5,7 @@
 #include "views/table/SeparatedHeader.h"
 #include "views/transfers/TransferOutcome.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableWidget>
@@ -23,6 +24,23 @@ constexpr int kFileNameShare = 2;
 constexpr int kGrowingShare = 1;
 constexpr int kProgressFloor = 90;
 constexpr int kIconSpacing = 4;
+
+// The longest of the status texts that room is kept for in advance.
+const QString kWidestUsualStatus = QStringLiteral("接收端文件校验失败/稍后重发(错误代码:15)");
+
+// The known status texts no wider than the usual ones. The few longer ones (a refusal that also
+// says the file was removed) widen the column when a row shows them, so that a window of 800 px
+// keeps the name, the progress and the status in view until then.
+QStringList usualStatusTexts(const QFontMetrics &metrics)
+{
+    const int widest = metrics.horizontalAdvance(kWidestUsualStatus);
+    QStringList usual;
+    for (const QString &text : TransferOutcome::knownTexts()) {
+        if (metrics.horizontalAdvance(text) <= widest)
+            usual << text;
+    }
+    return usual;
+}
 
 // What each column of a transfer row must show whole. The widest texts a column can hold stand in
 // for the texts to come; the transfer path and the status also follow the texts they show.
@@ -44,7 +62,7 @@ QVector<ColumnFitter::Column> transferColumns(const QTreeView *tree)
     columns[TransferStateInfo::StartTime].samples = QStringList { time };
     columns[TransferStateInfo::EndTime].samples = QStringList { time };
     ColumnFitter::Column &status = columns[TransferStateInfo::Status];
-    status.samples = TransferOutcome::knownTexts();
+    status.samples = usualStatusTexts(tree->fontMetrics());
     status.followsContents = true;
     status.share = kGrowingShare;
     // In a narrow window the name, the progress and the status stay; the others give way, the
