@@ -921,6 +921,7 @@ int SendWorkThread::endAsUserStop(Attempt &attempt, const char *logText)
     qDebug() << logText;
     attempt.file.close();
     m_socket->abort();
+    attempt.info.setText(TransferStateInfo::Rate, kZeroRate);
     finishRow(attempt.info, kUserStopRow);
     writeAudit(attempt.log, kUserStop, 0);
     return Stopped;
