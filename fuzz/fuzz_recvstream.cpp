@@ -208,22 +208,51 @@ void makeWorld(World &world)
         check(::symlinkat(link.target, world.recvFd, link.path) == 0);
 }
 
-// The entries of a directory but "." and "..", as their bytes. Read with getdents64 into a buffer
-// on the stack: readdir would allocate 32 KiB for each directory, each input.
-QList<QByteArray> entriesOf(int dirFd)
+// An entry of a directory: its name and its type as the directory read gave it (DT_UNKNOWN where
+// the file system does not say).
+struct Entry {
+    QByteArray name;
+    unsigned char type;
+};
+
+// The entries of a directory but "." and "..". Read with getdents64 into a buffer on the stack:
+// readdir would allocate 32 KiB for each directory, each input.
+QList<Entry> entriesOf(int dirFd)
 {
-    QList<QByteArray> names;
+    QList<Entry> entries;
     check(::lseek(dirFd, 0, SEEK_SET) == 0);
     alignas(8) char buffer[8192];
     for (long got; (got = ::syscall(SYS_getdents64, dirFd, buffer, sizeof buffer)) > 0;) {
         for (long at = 0; at < got;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
             if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.append(QByteArray(entry->d_name));
+                entries.append({ QByteArray(entry->d_name), entry->d_type });
             at += entry->d_reclen;
         }
     }
+    return entries;
+}
+
+QList<QByteArray> namesOf(int dirFd)
+{
+    QList<QByteArray> names;
+    for (const Entry &entry : entriesOf(dirFd))
+        names.append(entry.name);
     return names;
+}
+
+// The type of an entry; a stat only where the directory read did not tell.
+unsigned char typeOf(int dirFd, const Entry &entry)
+{
+    if (entry.type != DT_UNKNOWN)
+        return entry.type;
+    struct stat status {
+    };
+    check(::fstatat(dirFd, entry.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0);
+    return S_ISLNK(status.st_mode) ? DT_LNK
+        : S_ISDIR(status.st_mode)  ? DT_DIR
+        : S_ISREG(status.st_mode)  ? DT_REG
+                                   : DT_UNKNOWN;
 }
 
 const Link *linkAt(const QByteArray &path)
@@ -262,20 +291,19 @@ struct Announced {
 // was announced.
 void checkAndClear(int dirFd, const QByteArray &path, const Announced &announced)
 {
-    for (const QByteArray &name : entriesOf(dirFd)) {
+    for (const Entry &entry : entriesOf(dirFd)) {
+        const QByteArray &name = entry.name;
         check(!RecvPartFiles::isPartName(name));
         const QByteArray entryPath = path.isEmpty() ? name : path + '/' + name;
-        struct stat entry {
-        };
-        check(::fstatat(dirFd, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0);
+        const unsigned char type = typeOf(dirFd, entry);
         if (const Link *link = linkAt(entryPath)) {
             char target[256] = {};
-            check(S_ISLNK(entry.st_mode)
+            check(type == DT_LNK
                 && ::readlinkat(dirFd, name.constData(), target, sizeof target - 1) > 0
                 && std::strcmp(target, link->target) == 0);
             continue;
         }
-        if (S_ISDIR(entry.st_mode)) {
+        if (type == DT_DIR) {
             const int sub = openDir(dirFd, name.constData());
             checkAndClear(sub, entryPath, announced);
             ::close(sub);
@@ -283,7 +311,7 @@ void checkAndClear(int dirFd, const QByteArray &path, const Announced &announced
                 check(::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) == 0);
             continue;
         }
-        check(S_ISREG(entry.st_mode));
+        check(type == DT_REG);
         check(announced.contains(md5TextOf(dirFd, name)));
         check(::unlinkat(dirFd, name.constData(), 0) == 0);
     }
@@ -291,7 +319,7 @@ void checkAndClear(int dirFd, const QByteArray &path, const Announced &announced
 
 void checkOutcome(const World &world, const Announced &announced)
 {
-    QList<QByteArray> top = entriesOf(world.rootFd);
+    QList<QByteArray> top = namesOf(world.rootFd);
     std::sort(top.begin(), top.end());
     check(top == QList<QByteArray>({ "outside", "recv" }));
     check(entriesOf(world.outsideFd).isEmpty());
