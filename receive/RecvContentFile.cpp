@@ -11,6 +11,9 @@
 namespace {
 
 constexpr mode_t kFileMode = 0666; // narrowed by the umask, as any file the client creates
+// Large enough for the disk to take in one go, small enough that the sync at the end has
+// little left.
+constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 
 // An unnamed file is named through its entry in /proc; without /proc only part files can be named.
 bool procFdReachable()
@@ -40,6 +43,17 @@ bool RecvContentFile::create(int dirFd, const QString &dirPath)
     m_fd.reset(RecvPartFiles::createLocked(dirFd, dirPath, &m_partName));
     m_dirFd = dirFd;
     return m_fd.isValid();
+}
+
+void RecvContentFile::appended(qint64 length)
+{
+    m_appended += length;
+    if (m_appended - m_writebackFrom < kWritebackBytes)
+        return;
+    // Only a hint: a failure here shows in the sync, which decides.
+    ::sync_file_range(m_fd.get(), m_writebackFrom, m_appended - m_writebackFrom,
+        SYNC_FILE_RANGE_WRITE);
+    m_writebackFrom = m_appended;
 }
 
 bool RecvContentFile::sync() { return ::fdatasync(m_fd.get()) == 0; }
@@ -85,6 +99,8 @@ void RecvContentFile::discard()
     m_fd.reset();
     m_partName.clear();
     m_dirFd = -1;
+    m_appended = 0;
+    m_writebackFrom = 0;
 }
 
 bool RecvContentFile::holdsUnnamed(int dirFd)

@@ -25,6 +25,9 @@ public:
     // The part file's name, empty for an unnamed file.
     QByteArray partName() const { return m_partName; }
 
+    // Counts bytes just appended to the file and, every few MiB, starts writing them to disk
+    // without waiting: the sync at the end then finds little left to write.
+    void appended(qint64 length);
     bool sync();
     // Gives the content a name in the directory; false with errno set, EEXIST when the name is
     // taken. The content keeps no other name.
@@ -40,6 +43,8 @@ private:
     bool renamePart(int toDirFd, const QByteArray &name);
 
     UniqueFd m_fd;
+    qint64 m_appended = 0;
+    qint64 m_writebackFrom = 0; // where the range not yet handed to writeback starts
     int m_dirFd = -1; // the directory of a part file, held by the owner
     QByteArray m_partName;
 };

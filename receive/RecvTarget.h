@@ -48,6 +48,8 @@ public:
     QString finalPath() const;
     QString contentPath() const;
 
+    // Counts bytes just appended to the content (see RecvContentFile::appended).
+    void contentAppended(qint64 length) { m_content.appended(length); }
     // Puts the written content on disk (fdatasync).
     bool syncContent();
     // Names the content without replacing any entry: creates the path's missing directories and

@@ -510,6 +510,7 @@ bool RecvWorkThread::writeContent(const char *data, int length)
 {
     if (!writeFully(m_file, data, length))
         return false;
+    m_target.contentAppended(length);
     m_contentMd5->addData(data, length);
     return true;
 }

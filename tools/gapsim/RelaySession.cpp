@@ -10,8 +10,9 @@ namespace {
 
 // Reading from the sender stops while this much is still waiting to reach the receiver.
 constexpr qint64 kReceiverHighWater = 2 * kBurstCapacity;
-// The most the sender's connection buffers before the kernel's window pushes back.
-constexpr qint64 kSenderReadBuffer = 4 * kBurstCapacity;
+// What Qt reads ahead of the relay from the sender's connection: the relay takes the rest
+// straight from the kernel (SocketUtil::readThrough), one copy less for every byte relayed.
+constexpr qint64 kSenderReadBuffer = kPacketSize;
 // The most read from the sender at once: a burst.
 constexpr int kPendingCapacity = kBurstCapacity;
 // The receiver answers one packet at a time.
@@ -315,7 +316,8 @@ bool RelaySession::readSender()
     const bool cutting = m_faults.cutAfterBytes >= 0;
     if (cutting)
         want = qMin(want, m_faults.cutAfterBytes - m_senderBytes);
-    const qint64 n = want > 0 ? m_sender->read(m_pending.data() + m_pendingEnd, want) : 0;
+    const qint64 n
+        = want > 0 ? SocketUtil::readThrough(m_sender, m_pending.data() + m_pendingEnd, want) : 0;
     if (n > 0) {
         m_pendingEnd += int(n);
         m_senderBytes += n;

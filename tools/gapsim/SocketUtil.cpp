@@ -46,6 +46,16 @@ void writeThrough(QTcpSocket *socket, const char *data, qint64 length)
         socket->write(data, length);
 }
 
+qint64 readThrough(QTcpSocket *socket, char *data, qint64 maxSize)
+{
+    const qint64 buffered = qMax<qint64>(socket->read(data, maxSize), 0);
+    if (buffered == maxSize || socket->state() != QAbstractSocket::ConnectedState)
+        return buffered;
+    const ssize_t got = ::recv(int(socket->socketDescriptor()), data + buffered,
+        size_t(maxSize - buffered), MSG_DONTWAIT);
+    return buffered + qMax<ssize_t>(got, 0);
+}
+
 bool bindToGapAddress(
     QTcpSocket *socket, const QHostAddress &listenAddress, const QHostAddress &target)
 {

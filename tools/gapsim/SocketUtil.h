@@ -21,6 +21,12 @@ void closeWhenFlushed(QTcpSocket *socket, QObject *formerOwner, int timeoutMs);
 // Qt's buffer as with write(), behind nothing, so the order stays.
 void writeThrough(QTcpSocket *socket, const char *data, qint64 length);
 
+// Reads up to maxSize bytes: first what Qt holds for the connection, then straight from the
+// kernel, so that bytes Qt has not taken yet reach the caller with one copy less. Keep Qt's read
+// buffer small (setReadBufferSize) for this to matter. Returns what was read; an error or the end
+// of the connection is left to Qt, which meets it in its own reading.
+qint64 readThrough(QTcpSocket *socket, char *data, qint64 maxSize);
+
 // Binds an outgoing socket to the simulator's own address when it listens on a specific address
 // of the target's family: clients recognise their gap by the peer address of its connections.
 bool bindToGapAddress(
