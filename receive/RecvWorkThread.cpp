@@ -590,13 +590,9 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
 {
     m_progress.setText(TransferStateInfo::Status, QStringLiteral("正在校验文件"));
     report();
-    const QByteArray digest = m_contentMd5->hexResult();
     m_file.close();
-    TransferTrace::mark("recv", "verified", m_fileName);
-    if (digest != m_md5) {
-        confirmMismatch(peer);
-        return;
-    }
+    // The digest was taken over the content as it was written; it is compared once the content
+    // is on the disk.
     if (!m_target.syncContent()) {
         qDebug() << __FILE__ << __LINE__ << m_target.contentPath() << "sync failed, errno"
                  << m_target.errorNumber();
@@ -604,6 +600,12 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
         return;
     }
     TransferTrace::mark("recv", "synced", m_fileName);
+    const QByteArray digest = m_contentMd5->hexResult();
+    TransferTrace::mark("recv", "verified", m_fileName);
+    if (digest != m_md5) {
+        confirmMismatch(peer);
+        return;
+    }
     confirmReceived(peer);
 }
 
