@@ -160,6 +160,7 @@ void RecvWorkThread::run()
     }
     std::vector<char>().swap(m_stream);
     std::vector<char>().swap(m_block);
+    m_contentHasher.stop();
     HandOver::release(this);
 }
 
@@ -206,7 +207,7 @@ void RecvWorkThread::resetTransfer(const QByteArray &gapAddress, const QByteArra
 {
     m_streamLength = 0;
     m_blockLength = 0;
-    m_contentMd5.emplace();
+    m_contentHasher.reset();
     m_progress = TransferStateInfo();
     m_fileSize = 0;
     m_recvBytes = 0;
@@ -511,7 +512,7 @@ bool RecvWorkThread::writeContent(const char *data, int length)
     if (!writeFully(m_file, data, length))
         return false;
     m_target.contentAppended(length);
-    m_contentMd5->addData(data, length);
+    m_contentHasher.add(data, length);
     return true;
 }
 
@@ -600,7 +601,7 @@ void RecvWorkThread::verifyAndConfirm(QIODevice *peer)
         return;
     }
     TransferTrace::mark("recv", "synced", m_fileName);
-    const QByteArray digest = m_contentMd5->hexResult();
+    const QByteArray digest = m_contentHasher.finish();
     TransferTrace::mark("recv", "verified", m_fileName);
     if (digest != m_md5) {
         confirmMismatch(peer);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "model/Md5Digest.h"
 #include "model/TransferStateInfo.h"
 #include "protocol/TransferPackets.h"
+#include "receive/ContentHasher.h"
 #include "receive/RecvTarget.h"
 
 #include <QByteArray>
@@ -11,7 +11,6 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
-#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -26,9 +25,10 @@ struct _VKGAPIP_CONF;
 // The content is written into a file without a name and takes its name only once its digest
 // matched and it is on disk: a transfer that breaks off, even with the process, never leaves a
 // partial file that looks received (RecvTarget). The digest is taken over the content as it is
-// written. The loop reads the socket in large pieces straight into its stream buffer and copies
-// each payload once, into the block that is written; progress reaches the row at most every
-// kProgressIntervalMs, so that the receiving thread wakes no other thread per block.
+// written, beside the loop (ContentHasher). The loop reads the socket in large pieces straight
+// into its stream buffer and copies each payload once, into the block that is written; progress
+// reaches the row at most every kProgressIntervalMs, so that the receiving thread wakes no other
+// thread per block.
 class RecvWorkThread : public QThread
 {
     Q_OBJECT
@@ -117,7 +117,7 @@ private:
     int m_streamLength = 0;
     std::vector<char> m_block; // payloads to be written, up to kStagingCapacity
     int m_blockLength = 0;
-    std::optional<Md5Digest> m_contentMd5; // over the content as it is written
+    ContentHasher m_contentHasher; // over the content as it is written
 
     RecvTarget m_target; // where the content goes, held by descriptors
     QFile m_file; // the content file while content arrives, over the target's descriptor
