@@ -230,6 +230,8 @@ void TestRecvWorkThread::receivesFile_data()
     // The 101st and 201st data packets write a block before buffering their own payload.
     QTest::newRow("three blocks, split at odd offsets")
         << QByteArray("bursts.bin") << 3 * kBlock + 777 << 997 << 3;
+    // Past the bytes hashed in the loop itself: the rest is hashed beside it.
+    QTest::newRow("ten blocks") << QByteArray("ten.bin") << 10 * kBlock + 777 << 0 << 10;
     QTest::newRow("missing sub-directories") << QByteArray("x/y/z.txt") << 3000 << 0 << 1;
     QTest::newRow("UTF-8 name") << QByteArray("目录/文件 1.txt") << 10 << 0 << 1;
     QTest::newRow("relative path of 254 bytes")
@@ -588,16 +590,19 @@ void TestRecvWorkThread::unopenableFileIsNotAnswered()
 void TestRecvWorkThread::digestMismatchRemovesFile_data()
 {
     QTest::addColumn<bool>("lowerCase");
-    QTest::newRow("other digest") << false;
-    QTest::newRow("right digest in lower case") << true;
+    QTest::addColumn<int>("size");
+    QTest::newRow("other digest") << false << kBlock + 5;
+    QTest::newRow("right digest in lower case") << true << kBlock + 5;
+    QTest::newRow("other digest, ten blocks") << false << 10 * kBlock + 5;
 }
 
 void TestRecvWorkThread::digestMismatchRemovesFile()
 {
     QFETCH(bool, lowerCase);
+    QFETCH(int, size);
 
     ReceiverFixture fixture(recvDir());
-    const QByteArray content = contentOfSize(kBlock + 5);
+    const QByteArray content = contentOfSize(size);
     const QByteArray announced = lowerCase ? md5Of(content).toLower() : md5Of(contentOfSize(7));
     QTcpSocket gap;
     QVERIFY(fixture.connectGap(gap));
