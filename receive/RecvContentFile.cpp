@@ -48,15 +48,26 @@ bool RecvContentFile::create(int dirFd, const QString &dirPath)
 void RecvContentFile::appended(qint64 length)
 {
     m_appended += length;
-    if (m_appended - m_writebackFrom < kWritebackBytes)
-        return;
-    // Only a hint: a failure here shows in the sync, which decides.
-    ::sync_file_range(m_fd.get(), m_writebackFrom, m_appended - m_writebackFrom,
-        SYNC_FILE_RANGE_WRITE);
-    m_writebackFrom = m_appended;
+    if (m_appended - m_writebackFrom >= kWritebackBytes) {
+        // Only a hint: a failure here shows in the sync, which decides.
+        ::sync_file_range(m_fd.get(), m_writebackFrom, m_appended - m_writebackFrom,
+            SYNC_FILE_RANGE_WRITE);
+        m_writebackFrom = m_appended;
+    }
+    if (m_appended - m_flushedFrom >= m_flushBytes) {
+        m_flusher.request(m_fd.get());
+        m_flushedFrom = m_appended;
+    }
 }
 
-bool RecvContentFile::sync() { return ::fdatasync(m_fd.get()) == 0; }
+bool RecvContentFile::sync()
+{
+    if (const int error = m_flusher.result()) {
+        errno = error;
+        return false;
+    }
+    return ::fdatasync(m_fd.get()) == 0;
+}
 
 bool RecvContentFile::nameAs(int toDirFd, const QByteArray &name)
 {
@@ -94,6 +105,8 @@ bool RecvContentFile::renamePart(int toDirFd, const QByteArray &name)
 
 void RecvContentFile::discard()
 {
+    // The flusher may still hold the descriptor.
+    m_flusher.reset();
     if (m_fd.isValid() && !m_partName.isEmpty())
         ::unlinkat(m_dirFd, m_partName.constData(), 0);
     m_fd.reset();
@@ -101,6 +114,7 @@ void RecvContentFile::discard()
     m_dirFd = -1;
     m_appended = 0;
     m_writebackFrom = 0;
+    m_flushedFrom = 0;
 }
 
 bool RecvContentFile::holdsUnnamed(int dirFd)

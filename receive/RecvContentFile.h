@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/UniqueFd.h"
+#include "receive/DiskFlusher.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,7 +14,13 @@
 class RecvContentFile
 {
 public:
-    RecvContentFile() = default;
+    // Every flushBytes of content, what is written so far is flushed to the disk beside the loop.
+    static constexpr qint64 kFlushBytes = 64 * 1024 * 1024;
+
+    explicit RecvContentFile(qint64 flushBytes = kFlushBytes)
+        : m_flushBytes(flushBytes)
+    {
+    }
     ~RecvContentFile() { discard(); }
     RecvContentFile(const RecvContentFile &) = delete;
     RecvContentFile &operator=(const RecvContentFile &) = delete;
@@ -26,14 +33,18 @@ public:
     QByteArray partName() const { return m_partName; }
 
     // Counts bytes just appended to the file and, every few MiB, starts writing them to disk
-    // without waiting: the sync at the end then finds little left to write.
+    // without waiting; every kFlushBytes it has them flushed in a thread (DiskFlusher). The sync
+    // at the end then finds little left to write.
     void appended(qint64 length);
+    // The content on the disk: false with errno set when the sync, or a flush on the way, failed.
     bool sync();
     // Gives the content a name in the directory; false with errno set, EEXIST when the name is
     // taken. The content keeps no other name.
     bool nameAs(int toDirFd, const QByteArray &name);
     // Closes the file; a part file not yet named is removed with it.
     void discard();
+    // Ends the flushing thread; the next large content starts it again.
+    void stopFlushing() { m_flusher.stop(); }
 
     // Whether the directory's file system holds unnamed files.
     static bool holdsUnnamed(int dirFd);
@@ -42,8 +53,11 @@ private:
     bool linkUnnamed(int toDirFd, const QByteArray &name);
     bool renamePart(int toDirFd, const QByteArray &name);
 
+    const qint64 m_flushBytes;
+    DiskFlusher m_flusher;
     UniqueFd m_fd;
     qint64 m_appended = 0;
+    qint64 m_flushedFrom = 0; // where the range not yet handed to the flusher starts
     qint64 m_writebackFrom = 0; // where the range not yet handed to writeback starts
     int m_dirFd = -1; // the directory of a part file, held by the owner
     QByteArray m_partName;

@@ -59,6 +59,8 @@ public:
     bool commit(const QDateTime &now);
     // Removes the content if it has no name yet, and lets go of every descriptor.
     void discard();
+    // Ends the thread that flushes large contents on the way (RecvContentFile::stopFlushing).
+    void stopFlushing() { m_content.stopFlushing(); }
 
 private:
     enum Placement { Placed, Blocked, PlacementFailed };

@@ -161,6 +161,7 @@ void RecvWorkThread::run()
     std::vector<char>().swap(m_stream);
     std::vector<char>().swap(m_block);
     m_contentHasher.stop();
+    m_target.stopFlushing();
     HandOver::release(this);
 }
 

@@ -19,6 +19,17 @@ std::atomic<bool> g_noUnnamedFiles { false };
 std::atomic<bool> g_directorySyncRefused { false };
 std::atomic<bool> g_locksRefused { false };
 std::atomic<int> g_threadFailures { 0 };
+std::atomic<int> g_dataSyncFailures { 0 };
+
+// Takes one of the failures left in counter, if there is one.
+bool takeFailure(std::atomic<int> &counter)
+{
+    for (int left = counter; left > 0;) {
+        if (counter.compare_exchange_weak(left, left - 1))
+            return true;
+    }
+    return false;
+}
 
 std::mutex g_traceMutex;
 bool g_tracing = false;
@@ -70,6 +81,8 @@ void setNoUnnamedFiles(bool on) { g_noUnnamedFiles = on; }
 void setDirectorySyncRefused(bool on) { g_directorySyncRefused = on; }
 void setLocksRefused(bool on) { g_locksRefused = on; }
 void failThreadStarts(int count) { g_threadFailures = count; }
+
+void failDataSyncs(int count) { g_dataSyncFailures = count; }
 
 void startTrace()
 {
@@ -127,6 +140,10 @@ int fsync(int fd)
 int fdatasync(int fd)
 {
     record("fdatasync");
+    if (takeFailure(g_dataSyncFailures)) {
+        errno = EIO;
+        return -1;
+    }
     static const auto real = next<int (*)(int)>("fdatasync");
     return real(fd);
 }
@@ -160,10 +177,8 @@ int flock(int fd, int operation) noexcept
 int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
     void *argument) noexcept
 {
-    for (int left = g_threadFailures; left > 0;) {
-        if (g_threadFailures.compare_exchange_weak(left, left - 1))
-            return EAGAIN;
-    }
+    if (takeFailure(g_threadFailures))
+        return EAGAIN;
     using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
     static const auto real = next<Create>("pthread_create");
     return real(thread, attributes, start, argument);

@@ -3,8 +3,8 @@
 // Faults of file systems and of the system that the receiving tests inject: a file system without
 // unnamed files (O_TMPFILE refused, as NFS, vfat or CIFS refuse it), one that cannot sync a
 // directory (fsync refused with EINVAL, as CIFS before Linux 4.17, Ceph or some FUSE ones do), one
-// without file locks (flock refused with ENOLCK, as NFS without its lock service), and a thread
-// that cannot be created.
+// without file locks (flock refused with ENOLCK, as NFS without its lock service), a disk that
+// fails a write (fdatasync with EIO), and a thread that cannot be created.
 //
 // It also records, when asked, the calls that put a received file on disk, in their order.
 //
@@ -21,6 +21,8 @@ void setDirectorySyncRefused(bool on);
 void setLocksRefused(bool on);
 // The next count thread creations fail with EAGAIN.
 void failThreadStarts(int count);
+// The next count calls of fdatasync fail with EIO, as after a write error of the disk.
+void failDataSyncs(int count);
 
 // Starts a new record of the calls that sync or name files: "fdatasync", "fsync" of a file,
 // "fsync dir", "linkat", "renameat2", and the marks the test adds itself.

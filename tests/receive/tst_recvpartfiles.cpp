@@ -9,6 +9,7 @@
 #include "receive/ReceiveFaultsPreload.h"
 #include "receive/ReceiverFiles.h"
 #include "receive/ReceiverFixture.h"
+#include "receive/RecvContentFile.h"
 #include "receive/RecvPartFiles.h"
 #include "receive/RecvWorkThread.h"
 #include "support/TestSupport.h"
@@ -101,6 +102,7 @@ private slots:
     void withoutLocksNothingIsSwept();
     void syncedAndNamedBeforeConfirmed_data();
     void syncedAndNamedBeforeConfirmed();
+    void failedFlushOnTheWayFailsTheSync();
 
 private:
     QTemporaryDir m_workDir; // the audit store lands here
@@ -268,6 +270,41 @@ void TestRecvPartFiles::syncedAndNamedBeforeConfirmed()
     QVERIFY2(trace.startsWith("answer 9," + calls + ",answer 5"), trace.constData());
     QCOMPARE(readFile(recvDir + '/' + QString::fromUtf8(relativePath)), content);
     QCOMPARE(partFilesUnder(recvDir), QStringList());
+}
+
+// A large content is flushed to the disk beside the loop. The kernel reports a write error to one
+// fdatasync only: when that was the flush's, the sync at the end must fail all the same.
+void TestRecvPartFiles::failedFlushOnTheWayFailsTheSync()
+{
+    QTemporaryDir dir(m_workDir.filePath("flush-XXXXXX"));
+    const UniqueFd dirFd(
+        ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    QVERIFY(dirFd.isValid());
+    const QByteArray block(4096, 'x');
+    RecvContentFile file(block.size());
+    const auto writeBlock = [&] {
+        return ::write(file.fd(), block.constData(), size_t(block.size())) == block.size();
+    };
+
+    ReceiveFaults::startTrace();
+    ReceiveFaults::failDataSyncs(1);
+    QVERIFY(file.create(dirFd.get(), dir.path()));
+    QVERIFY(writeBlock());
+    file.appended(block.size());
+    QVERIFY(!file.sync());
+    QCOMPARE(errno, EIO);
+    QVERIFY(!file.sync());
+    QCOMPARE(QByteArray::fromStdString(ReceiveFaults::trace()), QByteArray("fdatasync"));
+    file.discard();
+
+    // The next content starts clean.
+    ReceiveFaults::startTrace();
+    QVERIFY(file.create(dirFd.get(), dir.path()));
+    QVERIFY(writeBlock());
+    file.appended(block.size());
+    QVERIFY(file.sync());
+    QCOMPARE(QByteArray::fromStdString(ReceiveFaults::trace()), QByteArray("fdatasync,fdatasync"));
+    file.stopFlushing();
 }
 
 QTEST_MAIN(TestRecvPartFiles)
