@@ -27,6 +27,11 @@ constexpr int kPassPauseMs = 500;
 // Events start a pass at once, but never sooner than this after the last one began: a file being
 // written raises events all the time, and a burst of events is one pass.
 constexpr int kEventPassGapMs = 20;
+// A pass looks at every file still waiting for a place in the pool; with thousands of them it
+// costs tens of milliseconds. Events then wait this many times the last pass's cost, so that the
+// scanner takes at most about a fifth of a core from the workers it feeds (queued files go to
+// free workers between passes, without one).
+constexpr qint64 kPassCostFactor = 4;
 constexpr int kPurgeThreshold = 5;
 constexpr qint32 kSearchingState = 2;
 constexpr qint32 kDirectoryMissingState = 4;
@@ -86,7 +91,10 @@ DirectoryTraversal::~DirectoryTraversal() { qDebug() << "遍历结束"; }
 void DirectoryTraversal::checkSendPath()
 {
     for (;;) {
-        const QDeadlineTimer passStart(kEventPassGapMs);
+        const QDeadlineTimer passStart(
+            qBound<qint64>(kEventPassGapMs, kPassCostFactor * m_lastPassMs, kPassPauseMs));
+        QElapsedTimer passClock;
+        passClock.start();
         const QList<_SENDPATH_LISTDATA *> rules = g_SendPathList.snapshot();
         if (rules.isEmpty())
             return;
@@ -98,6 +106,7 @@ void DirectoryTraversal::checkSendPath()
             if (!scanRule(rule))
                 return;
         }
+        m_lastPassMs = passClock.elapsed();
         // A pass that events or a request brought on does not count towards the safety net.
         m_timedPass = !waitForNextPass(passStart);
         if (m_cancelled)

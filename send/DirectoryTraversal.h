@@ -104,4 +104,5 @@ private:
     QSet<_SENDPATH_LISTDATA *> m_shadowReported;
     std::atomic<bool> m_cancelled { false };
     bool m_timedPass = true; // the pass began when the pause ran out, not on events
+    qint64 m_lastPassMs = 0; // how long the last whole pass took
 };
