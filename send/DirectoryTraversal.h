@@ -98,7 +98,7 @@ private:
 
     DirectoryWatch m_watch; // outlives the trees, which unwatch their directories
     std::unordered_map<_SENDPATH_LISTDATA *, std::unique_ptr<RuleScan>> m_rules;
-    QVector<Queued> m_queued; // in offering order
+    QList<Queued> m_queued; // in offering order; taken from the front, thousands at times
     QSet<QPair<quint64, quint64>> m_ruleDirectories; // of all rules, by device and inode
     QSet<_SENDPATH_LISTDATA *> m_shadowed; // rules whose directory an earlier rule has
     QSet<_SENDPATH_LISTDATA *> m_shadowReported;
